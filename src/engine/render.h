@@ -1,0 +1,22 @@
+// The render callback: the only code that makes sound.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Sample format code of 32-bit float samples.
+constexpr std::uint32_t kFormatFloat = 0x24;
+
+// What the sound player says about the buffers it asks for.
+struct raw_audio_format {
+    float frame_rate = 44100.0f;
+    std::uint32_t channel_count = 2;
+    std::uint32_t format = kFormatFloat;
+    std::uint32_t byte_order = 0;
+    std::size_t buffer_size = 0;
+};
+
+// Audio thread. Fills `buffer` (`size` bytes of interleaved float frames)
+// with the mix of every active voice. Never locks, allocates or waits.
+// Buffers in any other sample format are left untouched.
+void BufferProc(void* cookie, void* buffer, std::size_t size, const raw_audio_format& format);

@@ -1,0 +1,29 @@
+// Starting, releasing and ending voices, and the zone lookup that tells which
+// sound a note plays.
+#pragma once
+
+#include <cstdint>
+
+struct p_s;
+
+// Any thread, inside a reclaim::ReadSection. The sound a note plays: sound
+// `index` itself, or, for an instrument, the first of its sounds whose key
+// zone holds `key` (the instrument's last sound when none does). Null when
+// there is no such sound.
+p_s* sample_used(bool is_inst, std::uint32_t index, std::uint32_t key);
+
+// MIDI or GUI thread. Starts a voice on the lowest free voice. `end` is 0 for
+// an ordinary note, or the frame at which a preview stops; `start` is the
+// first frame played. A note that finds no free voice is dropped, as is a
+// second note on a streamed sound that is already playing.
+void addnote(std::uint32_t channel, std::uint32_t key, std::uint32_t index,
+             std::uint32_t velocity, bool is_inst, std::uint32_t end, std::uint32_t start);
+
+// Any thread (the render callback ends voices with it). `voice` 0..127 stops
+// that voice at once; -1 releases the first held voice of `channel` and
+// `key`. `instrument` is not used.
+void delnote(std::uint32_t channel, std::uint32_t key, std::uint32_t instrument,
+             std::uint32_t velocity, int voice);
+
+// Any thread. Voices currently active (for tests, the renderer and meters).
+int active_voices();
