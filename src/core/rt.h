@@ -39,6 +39,7 @@ public:
     T operator+=(T d) noexcept { return v_.fetch_add(d, std::memory_order_relaxed) + d; }
     T operator-=(T d) noexcept { return v_.fetch_sub(d, std::memory_order_relaxed) - d; }
     std::atomic<T>& raw() noexcept { return v_; }
+    const std::atomic<T>& raw() const noexcept { return v_; }
 
 private:
     std::atomic<T> v_;

@@ -141,6 +141,9 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
         return;
     }
     const SoundView sv{s->data, cap_frames - 2, bits, stereo, sh};
+    // A streamed sound's ring is refilled by the streaming reader, which
+    // publishes each refill with a release store of its position.
+    if (s->type == kTypeStreamed) (void)s->rd_frames.raw().load(std::memory_order_acquire);
     const std::uint64_t max_end = cap_frames - 1;
 
     const std::uint32_t end = n.end;
@@ -269,8 +272,9 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
         }
         break;
     }
-    n.pos = static_cast<std::uint32_t>(pos);
     n.frac = frac;
+    // Release: the streaming reader refills only what this position has passed.
+    n.pos.raw().store(static_cast<std::uint32_t>(pos), std::memory_order_release);
     if (release_curve) n.rel_pos = rel_pos;
 
     if (stalled) return;

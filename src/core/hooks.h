@@ -1,0 +1,28 @@
+// The few places where the engine library reaches the windows. The main
+// window sets these hooks at start-up; tests set their own. Until a hook is
+// set, alerts go to standard error and the other calls do nothing.
+#pragma once
+
+#include <cstdint>
+
+struct UiHooks {
+    // GUI thread. A modal stop alert titled "title" with one button.
+    void (*alert)(const char* text, const char* button) = nullptr;
+    // GUI thread. Sound `index` changed (new data or name): relabel its tree
+    // row and redraw the overview and envelope when it is the selected sound.
+    void (*sound_changed)(int index) = nullptr;
+    // GUI thread. The instrument structure changed: rebuild the sound tree.
+    void (*instruments_changed)() = nullptr;
+    // GUI thread. Posts a command code (for example 'RauQ') to the main window.
+    void (*post)(std::uint32_t code) = nullptr;
+};
+
+// GUI thread.
+UiHooks& ui_hooks();
+
+// GUI thread. Shows a modal stop alert through the hook.
+void alert(const char* text, const char* button = "Ok");
+// GUI thread. Calls the hooks that are set.
+void notify_sound_changed(int index);
+void notify_instruments_changed();
+void post_to_main(std::uint32_t code);
