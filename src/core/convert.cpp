@@ -45,20 +45,35 @@ int base_key_of(char c, bool& sharp_allowed) {
     if (c >= 'a' && c <= 'g') c = static_cast<char>(c - 'a' + 'A');
     sharp_allowed = true;
     switch (c) {
-        case 'C': return 48;
-        case 'D': return 50;
-        case 'E': sharp_allowed = false; return 52;
-        case 'F': return 53;
-        case 'G': return 55;
-        case 'A': return 57;
-        case 'B': sharp_allowed = false; return 59;
-        case 'H': return 57;
-        case 'I': sharp_allowed = false; return 59;
-        default: return -1;
+        case 'C':
+            return 48;
+        case 'D':
+            return 50;
+        case 'E':
+            sharp_allowed = false;
+            return 52;
+        case 'F':
+            return 53;
+        case 'G':
+            return 55;
+        case 'A':
+            return 57;
+        case 'B':
+            sharp_allowed = false;
+            return 59;
+        case 'H':
+            return 57;
+        case 'I':
+            sharp_allowed = false;
+            return 59;
+        default:
+            return -1;
     }
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 }  // namespace
 

@@ -64,7 +64,9 @@ std::uint64_t key_notices_dropped() noexcept {
     return g_ring.dropped.load(std::memory_order_relaxed);
 }
 
-void post_preview_ended() noexcept { g_preview_ended.store(true, std::memory_order_release); }
+void post_preview_ended() noexcept {
+    g_preview_ended.store(true, std::memory_order_release);
+}
 
 bool take_preview_ended() noexcept {
     return g_preview_ended.exchange(false, std::memory_order_acq_rel);

@@ -19,7 +19,7 @@ namespace reclaim {
 // Any thread. Marks the calling thread as reading shared records until the
 // section ends. Sections nest.
 class ReadSection {
-public:
+  public:
     ReadSection() noexcept;
     ~ReadSection();
     ReadSection(const ReadSection&) = delete;

@@ -15,7 +15,7 @@
 
 template <typename T>
 class rt {
-public:
+  public:
     constexpr rt() noexcept : v_(T{}) {}
     constexpr rt(T v) noexcept : v_(v) {}  // NOLINT: implicit by design
     rt(const rt& o) noexcept : v_(o.load()) {}
@@ -41,7 +41,7 @@ public:
     std::atomic<T>& raw() noexcept { return v_; }
     const std::atomic<T>& raw() const noexcept { return v_; }
 
-private:
+  private:
     std::atomic<T> v_;
 };
 
@@ -50,7 +50,7 @@ class published;
 
 template <typename T>
 class published<T*> {
-public:
+  public:
     constexpr published() noexcept : p_(nullptr) {}
     published(const published&) = delete;
     published& operator=(const published&) = delete;
@@ -65,6 +65,6 @@ public:
     void store(T* p) noexcept { p_.store(p, std::memory_order_release); }
     T* exchange(T* p) noexcept { return p_.exchange(p, std::memory_order_acq_rel); }
 
-private:
+  private:
     std::atomic<T*> p_;
 };

@@ -138,7 +138,9 @@ void replace_sound(int index, p_s* rec) {
     reclaim::retire_object(old);
 }
 
-void clear_sound(int index) { replace_sound(index, nullptr); }
+void clear_sound(int index) {
+    replace_sound(index, nullptr);
+}
 
 std::uint32_t returnbuffer(int width, int offset) {
     if (offset < 0 || width <= 0 || offset + width > static_cast<int>(sizeof buffer)) return 0;

@@ -25,7 +25,8 @@ float curve_value(int mode, std::uint32_t elapsed, std::uint32_t total, const p_
     if (ti < time[1]) value = level[0] + ((level[1] - level[0]) * ti) / time[1];
     for (int k = 1; k < kPoints - 1; ++k) {
         if (time[k] <= ti && ti < time[k + 1]) {
-            value = level[k] + ((level[k + 1] - level[k]) * (ti - time[k])) / (time[k + 1] - time[k]);
+            value =
+                level[k] + ((level[k + 1] - level[k]) * (ti - time[k])) / (time[k + 1] - time[k]);
         }
     }
     switch (mode) {
@@ -43,7 +44,8 @@ float compute_adsr(int mode, std::uint32_t voice, std::uint32_t total, const p_s
     if (voice >= kVoices) return 0.0f;
     const NOTE_LIST& v = nlist[voice];
     std::uint32_t elapsed = 0;
-    if (mode == kCurveVelocity || mode == kCurvePanoramic || mode == kCurveCoarseTune) elapsed = v.pos;
+    if (mode == kCurveVelocity || mode == kCurvePanoramic || mode == kCurveCoarseTune)
+        elapsed = v.pos;
     if (mode == kCurveVelocityOff) elapsed = v.rel_pos;
     return curve_value(mode, elapsed, total, sound);
 }

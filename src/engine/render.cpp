@@ -26,7 +26,7 @@ constexpr float kMaxStep = 1024.0f;
 // Flushes denormals to zero for the life of one buffer, then restores the
 // caller's floating-point state.
 class DenormalGuard {
-public:
+  public:
     DenormalGuard() {
 #ifdef PLEXORA_HAVE_MXCSR
         saved_ = _mm_getcsr();
@@ -39,7 +39,7 @@ public:
 #endif
     }
 
-private:
+  private:
     unsigned saved_ = 0;
 };
 
@@ -56,11 +56,13 @@ struct SoundView {
 
 // Mixes `n` output frames of one source format. Interpolates mono sources
 // linearly; stereo sources take the nearest earlier frame of each side.
-template <typename Sample, bool Stereo>
-void mix_block(const SoundView& sv, std::uint64_t pos, float& frac, float step, int n,
-               float* out, std::uint32_t stride, float g1, float g2, bool mono_out) {
+// `Stride` is the output frame size when known at compile time (0: `stride`).
+template <typename Sample, bool Stereo, int Stride>
+void mix_block(const SoundView& sv, std::uint64_t pos, float& frac, float step, int n, float* out,
+               std::uint32_t stride, float g1, float g2) {
     const Sample* src = reinterpret_cast<const Sample*>(sv.data);
     const std::uint64_t last = sv.last_index;
+    const std::size_t os = Stride ? Stride : stride;
     float f = frac;
     for (int j = 0; j < n; ++j) {
         const int t = static_cast<int>(f);
@@ -78,39 +80,53 @@ void mix_block(const SoundView& sv, std::uint64_t pos, float& frac, float step, 
             left = s * g1;
             right = s * g2;
         }
-        if (mono_out) {
-            out[j * stride] += 0.5f * (left + right);
+        if (os == 1) {
+            out[j] += 0.5f * (left + right);  // a mono device hears both sides
         } else {
-            out[j * stride] += left;
-            out[j * stride + 1] += right;
+            out[j * os] += left;
+            out[j * os + 1] += right;
         }
         f += step;
     }
     frac = f;
 }
 
+template <typename Sample, bool Stereo>
+void mix_format(const SoundView& sv, std::uint64_t pos, float& frac, float step, int n, float* out,
+                std::uint32_t stride, float g1, float g2) {
+    if (stride == 2) {
+        mix_block<Sample, Stereo, 2>(sv, pos, frac, step, n, out, stride, g1, g2);
+    } else {
+        mix_block<Sample, Stereo, 0>(sv, pos, frac, step, n, out, stride, g1, g2);
+    }
+}
+
 void mix(const SoundView& sv, std::uint64_t pos, float& frac, float step, int n, float* out,
-         std::uint32_t stride, float g1, float g2, bool mono_out) {
+         std::uint32_t stride, float g1, float g2) {
     if (sv.bits == 16) {
         if (sv.stereo) {
-            mix_block<std::int16_t, true>(sv, pos, frac, step, n, out, stride, g1, g2, mono_out);
+            mix_format<std::int16_t, true>(sv, pos, frac, step, n, out, stride, g1, g2);
         } else {
-            mix_block<std::int16_t, false>(sv, pos, frac, step, n, out, stride, g1, g2, mono_out);
+            mix_format<std::int16_t, false>(sv, pos, frac, step, n, out, stride, g1, g2);
         }
     } else if (sv.bits == 8) {
         if (sv.stereo) {
-            mix_block<std::int8_t, true>(sv, pos, frac, step, n, out, stride, g1, g2, mono_out);
+            mix_format<std::int8_t, true>(sv, pos, frac, step, n, out, stride, g1, g2);
         } else {
-            mix_block<std::int8_t, false>(sv, pos, frac, step, n, out, stride, g1, g2, mono_out);
+            mix_format<std::int8_t, false>(sv, pos, frac, step, n, out, stride, g1, g2);
         }
     } else {
         frac += step * static_cast<float>(n);  // unknown width: silent, but time goes on
     }
 }
 
-void end_voice(int v) { delnote(nlist[v].channel, nlist[v].key, 0, 0, v); }
+void end_voice(int v) {
+    delnote(nlist[v].channel, nlist[v].key, 0, 0, v);
+}
 
-int clamp_key(std::int64_t k) { return static_cast<int>(std::clamp<std::int64_t>(k, 0, 127)); }
+int clamp_key(std::int64_t k) {
+    return static_cast<int>(std::clamp<std::int64_t>(k, 0, 127));
+}
 
 // Float to integer without undefined behaviour for NaN or huge values.
 std::int64_t trunc_to_int(float x) {
@@ -120,8 +136,7 @@ std::int64_t trunc_to_int(float x) {
     return static_cast<std::int64_t>(x);
 }
 
-void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, bool mono_out,
-                  float out_rate) {
+void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, float out_rate) {
     NOTE_LIST& n = nlist[v];
     const std::uint32_t key = n.key;
     const p_s* s = sample_used(n.is_inst, n.index, key);
@@ -157,8 +172,8 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
 
     // Pitch.
     const int base = clamp_key(s->base);
-    const float base_step = (static_cast<float>(s->rate) * inote[clamp_key(key)]) /
-                            (out_rate * inote[base]);
+    const float base_step =
+        (static_cast<float>(s->rate) * inote[clamp_key(key)]) / (out_rate * inote[base]);
     if (!(base_step > 0.0f) || !std::isfinite(base_step)) {
         end_voice(v);  // a sound without a rate cannot play
         return;
@@ -166,8 +181,8 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
 
     const std::uint32_t ch = n.channel & (kChannels - 1);
     const std::uint16_t flags = s->flags;
-    const std::uint32_t length = static_cast<std::uint32_t>(std::min<std::uint64_t>(
-        std::uint64_t{s->size} >> sh, UINT32_MAX));
+    const std::uint32_t length = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(std::uint64_t{s->size} >> sh, UINT32_MAX));
     const bool released = n.release() > 255;
     const bool release_curve = released && (flags & (1u << kCurveVelocityOff));
     float step = base_step;
@@ -196,8 +211,8 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
             }
             vel = static_cast<std::int16_t>(trunc_to_int(static_cast<float>(vel) * e4));
         }
-        const float e0 = (flags & (1u << kCurveVelocity)) ? compute_adsr(kCurveVelocity, v, length, s)
-                                                          : 1.0f;
+        const float e0 =
+            (flags & (1u << kCurveVelocity)) ? compute_adsr(kCurveVelocity, v, length, s) : 1.0f;
         std::int64_t pan = ch_pan[ch];
         if (flags & (1u << kCurvePanoramic)) {
             pan = trunc_to_int(compute_adsr(kCurvePanoramic, v, length, s));
@@ -232,7 +247,8 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
         std::int64_t count = remaining;
         const auto until_end = [&]() {
             const float left = static_cast<float>(static_cast<std::int64_t>(endf) -
-                                                  static_cast<std::int64_t>(pos)) - frac;
+                                                  static_cast<std::int64_t>(pos)) -
+                               frac;
             return trunc_to_int(left / step);
         };
         if (static_cast<std::int64_t>(pos) + advance >= static_cast<std::int64_t>(endf)) {
@@ -254,17 +270,16 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
             break;
         }
         count = std::min(count, remaining);
-        mix(sv, pos, frac, step, static_cast<int>(count), o, stride, g1, g2, mono_out);
+        mix(sv, pos, frac, step, static_cast<int>(count), o, stride, g1, g2);
         const std::int64_t whole = trunc_to_int(frac);
         frac -= static_cast<float>(whole);
-        pos = std::min<std::uint64_t>(pos + static_cast<std::uint64_t>(std::max<std::int64_t>(whole, 0)),
-                                      UINT32_MAX);
+        pos = std::min<std::uint64_t>(
+            pos + static_cast<std::uint64_t>(std::max<std::int64_t>(whole, 0)), UINT32_MAX);
         o += count * stride;
         remaining -= count;
         if (release_curve) {
-            rel_pos = static_cast<std::uint32_t>(
-                std::min<std::uint64_t>(std::uint64_t{rel_pos} + static_cast<std::uint64_t>(advance),
-                                        UINT32_MAX));
+            rel_pos = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                std::uint64_t{rel_pos} + static_cast<std::uint64_t>(advance), UINT32_MAX));
         }
         if (remaining != 0 && looping && loop_start_b < loop_end_b) {
             pos = loop_startf;
@@ -304,7 +319,7 @@ void BufferProc(void* /*cookie*/, void* buffer, std::size_t size, const raw_audi
         reclaim::ReadSection section;
         for (int v = 0; v < kVoices; ++v) {
             if (nlist[v].active.load(std::memory_order_acquire) == 1) {
-                render_voice(v, out, frames, channels, channels == 1, rate);
+                render_voice(v, out, frames, channels, rate);
             }
         }
     }

@@ -26,16 +26,19 @@ p_s* sample_used(bool is_inst, std::uint32_t index, std::uint32_t key) {
 
 namespace {
 
-p_s* voice_sound(const NOTE_LIST& v) { return sample_used(v.is_inst, v.index, v.key); }
+p_s* voice_sound(const NOTE_LIST& v) {
+    return sample_used(v.is_inst, v.index, v.key);
+}
 
 void notify_key(std::uint32_t channel, std::uint32_t key, bool on) {
-    if (prince) post_key_notice(static_cast<std::int16_t>(channel), static_cast<std::int16_t>(key), on);
+    if (prince)
+        post_key_notice(static_cast<std::int16_t>(channel), static_cast<std::int16_t>(key), on);
 }
 
 }  // namespace
 
-void addnote(std::uint32_t channel, std::uint32_t key, std::uint32_t index,
-             std::uint32_t velocity, bool is_inst, std::uint32_t end, std::uint32_t start) {
+void addnote(std::uint32_t channel, std::uint32_t key, std::uint32_t index, std::uint32_t velocity,
+             bool is_inst, std::uint32_t end, std::uint32_t start) {
     reclaim::ReadSection section;
     p_s* s = sample_used(is_inst, index, key);
     if (s && s->type == kTypeStreamed) {
@@ -89,7 +92,8 @@ void delnote(std::uint32_t channel, std::uint32_t key, std::uint32_t /*instrumen
         // `rel_pos` is still 0 from addnote: only released voices advance it.
         const std::uint64_t released = (word & ~std::uint64_t{0xFFFFFFFF}) | (velocity + 256u);
         std::uint64_t expected = word;
-        if (!v.release_word.compare_exchange_strong(expected, released, std::memory_order_acq_rel)) {
+        if (!v.release_word.compare_exchange_strong(expected, released,
+                                                    std::memory_order_acq_rel)) {
             continue;  // released or reused by another thread meanwhile
         }
         notify_key(channel, key, false);

@@ -16,8 +16,8 @@ p_s* sample_used(bool is_inst, std::uint32_t index, std::uint32_t key);
 // an ordinary note, or the frame at which a preview stops; `start` is the
 // first frame played. A note that finds no free voice is dropped, as is a
 // second note on a streamed sound that is already playing.
-void addnote(std::uint32_t channel, std::uint32_t key, std::uint32_t index,
-             std::uint32_t velocity, bool is_inst, std::uint32_t end, std::uint32_t start);
+void addnote(std::uint32_t channel, std::uint32_t key, std::uint32_t index, std::uint32_t velocity,
+             bool is_inst, std::uint32_t end, std::uint32_t start);
 
 // Any thread (the render callback ends voices with it). `voice` 0..127 stops
 // that voice at once; -1 releases the first held voice of `channel` and

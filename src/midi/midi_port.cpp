@@ -16,7 +16,9 @@ std::uint32_t selected_instrument() {
     return t_invert[s];
 }
 
-bool valid_channel(std::uint8_t channel) { return channel < kChannels; }
+bool valid_channel(std::uint8_t channel) {
+    return channel < kChannels;
+}
 
 }  // namespace
 
@@ -77,8 +79,8 @@ void MyBMidiPort::ProgramChange(std::uint8_t channel, std::uint8_t program, std:
     if (program < nb_inst && !ch_instf[channel]) ch_inst[channel] = program;
 }
 
-void MyBMidiPort::ControlChange(std::uint8_t channel, std::uint8_t controller,
-                                std::uint8_t value, std::int64_t) {
+void MyBMidiPort::ControlChange(std::uint8_t channel, std::uint8_t controller, std::uint8_t value,
+                                std::int64_t) {
     if (!valid_channel(channel)) return;
     const std::uint32_t data = value & 0x7Fu;
     const int c = channel + 1;

@@ -27,7 +27,7 @@ void midi_func(std::uint32_t value, std::uint32_t source, int channel);
 // The input endpoint "Plexora node (in)". The transport calls its hooks with
 // channel 0..15 and the message's data bytes; time stamps are not used.
 class MyBMidiPort {
-public:
+  public:
     static constexpr const char* kName = "Plexora node (in)";
 
     MyBMidiPort() = default;

@@ -43,7 +43,8 @@ p_s* make_sound8(const std::vector<std::int8_t>& samples, std::uint32_t rate, in
 std::vector<std::int16_t> sine16(double hz, std::uint32_t rate, std::uint32_t frames, double amp) {
     std::vector<std::int16_t> v(frames);
     for (std::uint32_t i = 0; i < frames; ++i) {
-        v[i] = static_cast<std::int16_t>(std::lround(amp * 32767.0 * std::sin(2 * M_PI * hz * i / rate)));
+        v[i] = static_cast<std::int16_t>(
+            std::lround(amp * 32767.0 * std::sin(2 * M_PI * hz * i / rate)));
     }
     return v;
 }

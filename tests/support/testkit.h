@@ -39,7 +39,7 @@ double rms(const std::vector<float>& v, std::size_t from = 0, std::size_t to = S
 float peak(const std::vector<float>& v, std::size_t from = 0, std::size_t to = SIZE_MAX);
 
 class EngineTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { fresh_tables(); }
     void TearDown() override { fresh_tables(); }
 };

@@ -1,6 +1,7 @@
+#include "core/convert.h"
+
 #include <string>
 
-#include "core/convert.h"
 #include "support/testkit.h"
 
 namespace {

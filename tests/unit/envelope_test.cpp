@@ -1,5 +1,6 @@
-#include "core/tables.h"
 #include "engine/envelope.h"
+
+#include "core/tables.h"
 #include "support/testkit.h"
 
 using testkit::EngineTest;
@@ -78,8 +79,8 @@ TEST_F(EngineTest, CurvesWithCollapsedOrUnorderedTimesStayDefined) {
 TEST_F(EngineTest, LongSoundsDoNotOverflowThePosition) {
     p_s* s = new_sound();
     set_curve(s, 0, {0x0000, 0x4040, 0x8080, 0xC0C0, 0xFFFF});  // rising ramp
-    const std::uint32_t total = 400000000u;                      // e * 255 overflows 32 bits
-    nlist[0].pos = total / 2;                                    // t = 127
+    const std::uint32_t total = 400000000u;                     // e * 255 overflows 32 bits
+    nlist[0].pos = total / 2;                                   // t = 127
     const float mid = compute_adsr(0, 0, total, s);
     EXPECT_GT(mid, 0.95f);
     EXPECT_LT(mid, 1.05f);

@@ -10,7 +10,7 @@ using testkit::EngineTest;
 namespace {
 
 class MidiTest : public EngineTest {
-protected:
+  protected:
     MyBMidiPort port;
     void select_rpn(std::uint8_t ch, std::uint8_t msb, std::uint8_t lsb) {
         port.ControlChange(ch, 101, msb);

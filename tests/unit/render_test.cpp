@@ -1,3 +1,5 @@
+#include "engine/render.h"
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -6,7 +8,6 @@
 #include "core/notify.h"
 #include "core/reclaim.h"
 #include "core/tables.h"
-#include "engine/render.h"
 #include "engine/voices.h"
 #include "support/testkit.h"
 
@@ -295,14 +296,16 @@ TEST_F(EngineTest, InconsistentGeometryNeverReadsOutsideTheData) {
     const Case cases[] = {
         {"loop end far beyond the data", [](p_s* s) { s->loop_end = 50000000; }},
         {"loop start beyond loop end", [](p_s* s) { s->loop_start = 90000; }},
-        {"size beyond the data", [](p_s* s) {
+        {"size beyond the data",
+         [](p_s* s) {
              s->loop = 0;
              s->size = 0x7FFFFFFF;
          }},
         {"shift disagrees with bits", [](p_s* s) { s->shift = 0; }},
         {"shift out of range", [](p_s* s) { s->shift = 40; }},
         {"stereo flag on mono data", [](p_s* s) { s->stereo = 1; }},
-        {"odd byte count", [](p_s* s) {
+        {"odd byte count",
+         [](p_s* s) {
              s->loop = 0;
              s->size = 3999;
          }},
@@ -388,4 +391,25 @@ TEST_F(EngineTest, ASoundReplacedWhileItPlaysIsFreedOnlyAfterTheBuffer) {
     // The playing voice now finds the shorter sound and stays inside it.
     for (int b = 0; b < 4; ++b) render(512);
     EXPECT_EQ(nlist[0].active.load(), 0);
+}
+
+TEST_F(EngineTest, MonoAndMultichannelDevicesGetTheMixOnTheirFirstChannels) {
+    std::vector<std::int16_t> dc(4000, 16000);
+    p_s* s = make_sound16(dc, 44100, 60);
+    set_loop_frames(s, 0, 4000);
+    replace_sound(0, s);
+    play_sound(60);
+    raw_audio_format fmt;
+    fmt.channel_count = 4;
+    std::vector<float> quad(256 * 4, 9.0f);
+    BufferProc(nullptr, quad.data(), quad.size() * sizeof(float), fmt);
+    EXPECT_NEAR(quad[4 * 10], 16000 * unit_gain(127, 64, 0), 1e-6);
+    EXPECT_NEAR(quad[4 * 10 + 1], 16000 * unit_gain(127, 64, 1), 1e-6);
+    EXPECT_EQ(quad[4 * 10 + 2], 0.0f);
+    EXPECT_EQ(quad[4 * 10 + 3], 0.0f);
+
+    fmt.channel_count = 1;
+    std::vector<float> mono(256, 9.0f);
+    BufferProc(nullptr, mono.data(), mono.size() * sizeof(float), fmt);
+    EXPECT_NEAR(mono[10], 16000 * 0.5f * (unit_gain(127, 64, 0) + unit_gain(127, 64, 1)), 1e-6);
 }

@@ -1,7 +1,8 @@
+#include "core/tables.h"
+
 #include <cmath>
 #include <cstring>
 
-#include "core/tables.h"
 #include "support/testkit.h"
 
 using testkit::EngineTest;

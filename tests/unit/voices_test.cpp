@@ -1,8 +1,9 @@
+#include "engine/voices.h"
+
 #include <vector>
 
 #include "core/notify.h"
 #include "core/tables.h"
-#include "engine/voices.h"
 #include "support/testkit.h"
 
 using testkit::EngineTest;
@@ -28,7 +29,7 @@ std::vector<KeyNotice> drain_notices() {
 }
 
 class VoiceTest : public EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         prince = true;
