@@ -12,8 +12,12 @@ namespace {
 constexpr int kNameBytes = 32;
 char g_names[kMaxInsts][kNameBytes];
 
-int sounds_in_use() { return std::min<int>(nb_sound, kMaxSounds); }
-int insts_in_use() { return std::min<int>(nb_inst, kMaxInsts); }
+int sounds_in_use() {
+    return std::min<int>(nb_sound, kMaxSounds);
+}
+int insts_in_use() {
+    return std::min<int>(nb_inst, kMaxInsts);
+}
 
 p_s* empty_slot_record() {
     p_s* r = new_sound();
@@ -30,7 +34,8 @@ p_s* empty_slot_record() {
 void open_slots(int k, int at, int count) {
     const int n = sounds_in_use();
     for (int i = n - 1; i >= at; --i) t_sound[i + count].store(t_sound[i].load());
-    for (int j = k + 1; j < insts_in_use(); ++j) t_inst[j] = static_cast<std::uint16_t>(t_inst[j] + count);
+    for (int j = k + 1; j < insts_in_use(); ++j)
+        t_inst[j] = static_cast<std::uint16_t>(t_inst[j] + count);
     // When slots moved, the new end already holds copies, so the count may grow first.
     if (at < n) nb_sound = static_cast<std::uint16_t>(n + count);
     for (int i = at; i < at + count; ++i) {

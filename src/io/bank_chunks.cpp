@@ -11,7 +11,9 @@ std::uint32_t le32(const unsigned char* p) {
            std::uint32_t{p[3]} << 24;
 }
 
-bool is(const unsigned char* id, const char* four) { return std::memcmp(id, four, 4) == 0; }
+bool is(const unsigned char* id, const char* four) {
+    return std::memcmp(id, four, 4) == 0;
+}
 
 void keep_first(ChunkSpan& span, std::uint64_t offset, std::uint32_t size) {
     if (span.found) return;
@@ -51,28 +53,29 @@ BankChunks find_bank_chunks(InputBytes& in) {
     // against the file.
     const std::uint64_t end = in.size();
     bool list_ok = true;
-    const bool ok = walk(in, 12, end, [&](const unsigned char* id, std::uint64_t body, std::uint32_t size) {
-        if (!is(id, "LIST") || size < 4) return true;
-        unsigned char type[4];
-        if (!in.read_at(body, type, 4)) return false;
-        const auto inner = [&](const unsigned char* sub, std::uint64_t at, std::uint32_t n) {
-            if (is(type, "INFO") && is(sub, "ifil") && n >= 4) {
-                unsigned char v[2];
-                if (!in.read_at(at, v, 2)) return false;
-                c.version_major = static_cast<std::uint16_t>(v[0] | v[1] << 8);
-            } else if (is(type, "sdta") && is(sub, "smpl")) {
-                keep_first(c.smpl, at, n);
-            } else if (is(type, "pdta")) {
-                if (is(sub, "inst")) keep_first(c.inst, at, n);
-                if (is(sub, "ibag")) keep_first(c.ibag, at, n);
-                if (is(sub, "igen")) keep_first(c.igen, at, n);
-                if (is(sub, "shdr")) keep_first(c.shdr, at, n);
-            }
+    const bool ok =
+        walk(in, 12, end, [&](const unsigned char* id, std::uint64_t body, std::uint32_t size) {
+            if (!is(id, "LIST") || size < 4) return true;
+            unsigned char type[4];
+            if (!in.read_at(body, type, 4)) return false;
+            const auto inner = [&](const unsigned char* sub, std::uint64_t at, std::uint32_t n) {
+                if (is(type, "INFO") && is(sub, "ifil") && n >= 4) {
+                    unsigned char v[2];
+                    if (!in.read_at(at, v, 2)) return false;
+                    c.version_major = static_cast<std::uint16_t>(v[0] | v[1] << 8);
+                } else if (is(type, "sdta") && is(sub, "smpl")) {
+                    keep_first(c.smpl, at, n);
+                } else if (is(type, "pdta")) {
+                    if (is(sub, "inst")) keep_first(c.inst, at, n);
+                    if (is(sub, "ibag")) keep_first(c.ibag, at, n);
+                    if (is(sub, "igen")) keep_first(c.igen, at, n);
+                    if (is(sub, "shdr")) keep_first(c.shdr, at, n);
+                }
+                return true;
+            };
+            list_ok = walk(in, body + 4, body + size, inner) && list_ok;
             return true;
-        };
-        list_ok = walk(in, body + 4, body + size, inner) && list_ok;
-        return true;
-    });
+        });
     if (!ok || !list_ok) {
         c.problem = "This bank is damaged: a chunk runs past the end of its list or of the file.";
         return c;

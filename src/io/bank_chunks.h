@@ -14,14 +14,14 @@ struct ChunkSpan {
 };
 
 struct BankChunks {
-    bool riff = false;      // the file begins with "RIFF"
-    std::string problem;    // set when the bank cannot be used
+    bool riff = false;                // the file begins with "RIFF"
+    std::string problem;              // set when the bank cannot be used
     std::uint16_t version_major = 0;  // from "ifil", 0 when absent
-    ChunkSpan smpl;  // 16-bit sample points
-    ChunkSpan inst;  // instrument records
-    ChunkSpan ibag;  // instrument zones
-    ChunkSpan igen;  // instrument generators
-    ChunkSpan shdr;  // sample headers
+    ChunkSpan smpl;                   // 16-bit sample points
+    ChunkSpan inst;                   // instrument records
+    ChunkSpan ibag;                   // instrument zones
+    ChunkSpan igen;                   // instrument generators
+    ChunkSpan shdr;                   // sample headers
 };
 
 // GUI thread. Walks the chunk tree of the bank; every chunk must lie inside

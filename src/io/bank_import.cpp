@@ -21,7 +21,9 @@ namespace {
 constexpr int kSfNameChars = 20;
 constexpr std::uint16_t kCompressedSample = 0x10;
 
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+std::uint16_t le16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
 std::uint32_t le32(const std::uint8_t* p) {
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
            std::uint32_t{p[3]} << 24;
@@ -141,7 +143,9 @@ p_s* empty_sound() {
     return r;
 }
 
-void refuse(const char* text) { alert(text, "..."); }
+void refuse(const char* text) {
+    alert(text, "...");
+}
 
 void discard(std::vector<BankInstrument>& bank) {
     for (BankInstrument& b : bank) {
@@ -208,8 +212,10 @@ int import_bank(InputBytes& in) {
         return 0;
     }
     Lists l;
-    if (!read_list(in, chunks.inst, kSfInstBytes, l.inst) || !read_list(in, chunks.ibag, kSfBagBytes, l.ibag) ||
-        !read_list(in, chunks.igen, kSfGenBytes, l.igen) || !read_list(in, chunks.shdr, kSfSampleBytes, l.shdr)) {
+    if (!read_list(in, chunks.inst, kSfInstBytes, l.inst) ||
+        !read_list(in, chunks.ibag, kSfBagBytes, l.ibag) ||
+        !read_list(in, chunks.igen, kSfGenBytes, l.igen) ||
+        !read_list(in, chunks.shdr, kSfSampleBytes, l.shdr)) {
         refuse("This bank is damaged: one of its record lists is not a whole number of records.");
         return 0;
     }
@@ -224,11 +230,13 @@ int import_bank(InputBytes& in) {
     std::size_t zones = 0;
     std::size_t sounds = 0;
     for (std::size_t i = 0; i < bank.size(); ++i) {
-        for (int c = 0; c < kSfNameChars && l.inst.at(i)[c]; ++c) bank[i].name[c] = static_cast<char>(l.inst.at(i)[c]);
+        for (int c = 0; c < kSfNameChars && l.inst.at(i)[c]; ++c)
+            bank[i].name[c] = static_cast<char>(l.inst.at(i)[c]);
         bank[i].zones = playable_zones(l, i, sample_bytes);
         for (const Zone& z : bank[i].zones) {
             if (le16(l.shdr.at(z.sample) + 44) & kCompressedSample) {
-                refuse("This is a SoundFont 3 bank: its samples are compressed and cannot be read.");
+                refuse(
+                    "This is a SoundFont 3 bank: its samples are compressed and cannot be read.");
                 return 0;
             }
         }
@@ -250,8 +258,8 @@ int import_bank(InputBytes& in) {
     const std::size_t final_insts = std::max<std::size_t>(existing, k0 + bank.size());
     if (final_sounds > kMaxSounds || final_insts > kMaxInsts) {
         const std::string text = "This bank has more sounds than the program can hold (" +
-                                 std::to_string(final_sounds) + " of " + std::to_string(kMaxSounds) +
-                                 ").";
+                                 std::to_string(final_sounds) + " of " +
+                                 std::to_string(kMaxSounds) + ").";
         refuse(text.c_str());
         return 0;
     }

@@ -17,7 +17,7 @@ FileInput::FileInput(const char* path) {
     if (!path) return;
     fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) return;
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd_);
         fd_ = -1;

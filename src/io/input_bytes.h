@@ -8,7 +8,7 @@
 #include <cstdint>
 
 class InputBytes {
-public:
+  public:
     virtual ~InputBytes() = default;
     // GUI thread. Bytes present.
     virtual std::uint64_t size() const = 0;
@@ -24,20 +24,20 @@ public:
 
 // Bytes in memory, not copied; the memory must outlive the reader.
 class MemoryInput final : public InputBytes {
-public:
+  public:
     MemoryInput(const void* data, std::size_t size)
         : data_(static_cast<const std::uint8_t*>(data)), size_(size) {}
     std::uint64_t size() const override { return size_; }
     bool read_at(std::uint64_t offset, void* dst, std::size_t n) override;
 
-private:
+  private:
     const std::uint8_t* data_;
     std::size_t size_;
 };
 
 // A file opened for reading; closed when the reader goes.
 class FileInput final : public InputBytes {
-public:
+  public:
     // GUI thread. Check `ok()` before use.
     explicit FileInput(const char* path);
     ~FileInput() override;
@@ -48,7 +48,7 @@ public:
     std::uint64_t size() const override { return size_; }
     bool read_at(std::uint64_t offset, void* dst, std::size_t n) override;
 
-private:
+  private:
     int fd_ = -1;
     std::uint64_t size_ = 0;
 };

@@ -37,8 +37,12 @@ struct Block {
     char name[kInstNameChars + 1] = {};
 };
 
-std::int16_t s16(int offset) { return static_cast<std::int16_t>(returnbuffer(2, offset)); }
-std::uint16_t u16(int offset) { return static_cast<std::uint16_t>(returnbuffer(2, offset)); }
+std::int16_t s16(int offset) {
+    return static_cast<std::int16_t>(returnbuffer(2, offset));
+}
+std::uint16_t u16(int offset) {
+    return static_cast<std::uint16_t>(returnbuffer(2, offset));
+}
 
 // Decodes the block header held in the scratch `buffer`.
 Block decode_block(std::uint64_t data_offset) {
@@ -51,7 +55,8 @@ Block decode_block(std::uint64_t data_offset) {
     b.loop = u16(20);
     b.base = s16(22);
     b.file_offset = returnbuffer(4, 24);
-    for (int i = 0; i < kInstNameChars && buffer[28 + i]; ++i) b.name[i] = static_cast<char>(buffer[28 + i]);
+    for (int i = 0; i < kInstNameChars && buffer[28 + i]; ++i)
+        b.name[i] = static_cast<char>(buffer[28 + i]);
     b.count = u16(44);
     b.bits = u16(46);
     b.stereo = u16(48);
@@ -81,8 +86,8 @@ Scan scan_blocks(InputBytes& in) {
         if (i == 0) s.announced = std::uint32_t{b.count} + 1;
         if (!in.holds(b.data_offset, b.size)) break;
         if (b.size > 0 && b.bits != 8 && b.bits != 16) {
-            s.problem = "This instrument file is damaged: sound " + std::to_string(i + 1) + " has " +
-                        std::to_string(b.bits) + " bits per sample.";
+            s.problem = "This instrument file is damaged: sound " + std::to_string(i + 1) +
+                        " has " + std::to_string(b.bits) + " bits per sample.";
             return s;
         }
         if (b.size > UINT32_MAX - kSpareBytes) {
@@ -120,7 +125,7 @@ p_s* build_sound(InputBytes& in, const Block& b) {
     // The frame size follows bits and stereo whatever the block says; an
     // empty sound keeps the block's value when it is a possible one.
     r->shift = static_cast<std::int16_t>(b.size || b.shift > 2 ? frame_shift(r->bits, r->stereo)
-                                                                 : b.shift);
+                                                               : b.shift);
     r->key_lo = b.key_lo;
     r->key_hi = b.key_hi;
     r->vel_lo = b.vel_lo;
@@ -143,13 +148,16 @@ p_s* build_sound(InputBytes& in, const Block& b) {
     return r;
 }
 
-void refuse(const std::string& text) { alert(text.c_str(), "..."); }
+void refuse(const std::string& text) {
+    alert(text.c_str(), "...");
+}
 
 }  // namespace
 
 int read_instrument_file(InputBytes& in, const char* path) {
     char magic[sizeof kMagic];
-    if (!in.read_at(0, magic, sizeof magic) || std::memcmp(magic, kMagic, sizeof magic) != 0) return 0;
+    if (!in.read_at(0, magic, sizeof magic) || std::memcmp(magic, kMagic, sizeof magic) != 0)
+        return 0;
     unsigned char head[kInstHeaderBytes];
     if (!in.read_at(0, head, sizeof head)) {
         refuse("This instrument file is damaged.");

@@ -59,7 +59,8 @@ bool write_block(int fd, const p_s* r, std::uint16_t count) {
         put16(h + 20, r->loop);
         put16(h + 22, static_cast<std::uint16_t>(r->base));
         put32(h + 24, r->file_offset);
-        for (int i = 0; i < kInstNameChars && r->name[i]; ++i) h[28 + i] = static_cast<unsigned char>(r->name[i]);
+        for (int i = 0; i < kInstNameChars && r->name[i]; ++i)
+            h[28 + i] = static_cast<unsigned char>(r->name[i]);
         put16(h + 46, r->bits);
         put16(h + 48, r->stereo);
         put16(h + 50, static_cast<std::uint16_t>(r->shift));
@@ -75,7 +76,8 @@ bool write_block(int fd, const p_s* r, std::uint16_t count) {
     // 16-bit data goes out big-endian, a piece at a time.
     std::vector<unsigned char> out(std::min<std::uint32_t>(size, 1u << 16));
     for (std::uint32_t done = 0; done < size;) {
-        const std::uint32_t n = std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(out.size()));
+        const std::uint32_t n =
+            std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(out.size()));
         const auto* src = reinterpret_cast<const unsigned char*>(r->data) + done;
         for (std::uint32_t i = 0; i + 1 < n; i += 2) {
             std::int16_t v;
@@ -92,7 +94,7 @@ bool write_block(int fd, const p_s* r, std::uint16_t count) {
 // Permission bits for the file: those of the file it replaces, or the usual
 // ones for a new file.
 mode_t file_mode(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -105,7 +107,8 @@ std::string instrument_file_path(const char* path) {
     std::string p = path ? path : "";
     const auto ends_it = [&] {
         const std::size_t n = p.size();
-        return n >= 3 && p[n - 3] == '.' && std::tolower(static_cast<unsigned char>(p[n - 2])) == 'i' &&
+        return n >= 3 && p[n - 3] == '.' &&
+               std::tolower(static_cast<unsigned char>(p[n - 2])) == 'i' &&
                std::tolower(static_cast<unsigned char>(p[n - 1])) == 't';
     };
     if (!ends_it()) p += ".it";

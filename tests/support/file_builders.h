@@ -30,7 +30,8 @@ inline void be32(Bytes& b, std::uint32_t v) {
     be16(b, v & 0xFFFF);
 }
 inline void text(Bytes& b, const std::string& s, std::size_t width) {
-    for (std::size_t i = 0; i < width; ++i) b.push_back(i < s.size() ? static_cast<std::uint8_t>(s[i]) : 0);
+    for (std::size_t i = 0; i < width; ++i)
+        b.push_back(i < s.size() ? static_cast<std::uint8_t>(s[i]) : 0);
 }
 
 // ---- SoundFont 2 ----
@@ -46,10 +47,18 @@ struct SfSample {
 };
 
 using SfGen = std::pair<std::uint16_t, std::uint16_t>;  // operator, amount
-inline SfGen key_range(int lo, int hi) { return {43, static_cast<std::uint16_t>(lo | hi << 8)}; }
-inline SfGen root_key(int k) { return {58, static_cast<std::uint16_t>(k)}; }
-inline SfGen sample_id(int id) { return {53, static_cast<std::uint16_t>(id)}; }
-inline SfGen pan(int p) { return {17, static_cast<std::uint16_t>(p)}; }
+inline SfGen key_range(int lo, int hi) {
+    return {43, static_cast<std::uint16_t>(lo | hi << 8)};
+}
+inline SfGen root_key(int k) {
+    return {58, static_cast<std::uint16_t>(k)};
+}
+inline SfGen sample_id(int id) {
+    return {53, static_cast<std::uint16_t>(id)};
+}
+inline SfGen pan(int p) {
+    return {17, static_cast<std::uint16_t>(p)};
+}
 
 struct SfInst {
     std::string name;
@@ -173,7 +182,7 @@ struct ItSound {
     std::uint16_t stereo = 0;
     int shift = -1;  // -1: the right one for bits and stereo
     std::int16_t key_lo = 0, key_hi = 127, vel_lo = 0, vel_hi = 127;
-    Bytes data;  // as stored in the file (16-bit big-endian)
+    Bytes data;              // as stored in the file (16-bit big-endian)
     std::int64_t size = -1;  // -1: the data's length
 };
 
@@ -187,7 +196,8 @@ inline void it_block(Bytes& b, const ItSound& s, std::uint16_t count) {
     const std::size_t at = b.size();
     be32(b, s.rate);
     be32(b, 0);
-    be32(b, static_cast<std::uint32_t>(s.size >= 0 ? s.size : static_cast<std::int64_t>(s.data.size())));
+    be32(b, static_cast<std::uint32_t>(s.size >= 0 ? s.size
+                                                   : static_cast<std::int64_t>(s.data.size())));
     be32(b, s.loop_start);
     be32(b, s.loop_end);
     be16(b, s.loop);
@@ -212,7 +222,8 @@ inline void it_block(Bytes& b, const ItSound& s, std::uint16_t count) {
 inline Bytes it_file(const std::vector<ItSound>& sounds, int count = -1, std::uint16_t flag = 1) {
     Bytes b = it_header(flag);
     for (std::size_t i = 0; i < sounds.size(); ++i) {
-        const auto c = static_cast<std::uint16_t>(i == 0 ? (count >= 0 ? count : int(sounds.size()) - 1) : 0);
+        const auto c =
+            static_cast<std::uint16_t>(i == 0 ? (count >= 0 ? count : int(sounds.size()) - 1) : 0);
         it_block(b, sounds[i], c);
     }
     return b;

@@ -1,3 +1,5 @@
+#include "io/bank_import.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -7,7 +9,6 @@
 #include "core/reclaim.h"
 #include "core/tables.h"
 #include "engine/voices.h"
-#include "io/bank_import.h"
 #include "io/input_bytes.h"
 #include "support/file_builders.h"
 #include "support/testkit.h"
@@ -21,7 +22,7 @@ namespace {
 std::vector<std::string> g_alerts;
 
 class BankImport : public testkit::EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         clear_inst_names();
@@ -41,7 +42,8 @@ protected:
     static SfSample sample(const char* name, std::size_t n, std::int16_t first = 1000) {
         SfSample s;
         s.name = name;
-        for (std::size_t i = 0; i < n; ++i) s.points.push_back(static_cast<std::int16_t>(first + i));
+        for (std::size_t i = 0; i < n; ++i)
+            s.points.push_back(static_cast<std::int16_t>(first + i));
         s.loop_start = 10;
         s.loop_end = static_cast<std::uint32_t>(n - 10);
         return s;
@@ -70,10 +72,11 @@ protected:
 TEST_F(BankImport, ZonesBecomeSoundsWithTheirKeysRootAndLoop) {
     std::vector<SfSample> samples{sample("low", 200), sample("high", 300, -5)};
     samples[1].pitch = 255;  // no usable original pitch
-    const SfInst piano{"Piano", {{files::key_range(0, 59), files::sample_id(0)},
-                                 {files::key_range(60, 127), files::root_key(72), files::pan(100),
-                                  files::sample_id(1)},
-                                 {files::sample_id(1)}}};
+    const SfInst piano{
+        "Piano",
+        {{files::key_range(0, 59), files::sample_id(0)},
+         {files::key_range(60, 127), files::root_key(72), files::pan(100), files::sample_id(1)},
+         {files::sample_id(1)}}};
     EXPECT_EQ(import(files::sf_bank(samples, {piano})), 3);
     EXPECT_TRUE(g_alerts.empty());
     ASSERT_EQ(nb_inst, 1);
@@ -116,9 +119,10 @@ TEST_F(BankImport, ZonesBecomeSoundsWithTheirKeysRootAndLoop) {
 }
 
 TEST_F(BankImport, AGlobalZoneIsSkippedAndNotInherited) {
-    const SfInst inst{"Strings", {{files::key_range(30, 40), files::root_key(50)},
-                                  {files::sample_id(0)},
-                                  {files::key_range(1, 2), files::sample_id(0)}}};
+    const SfInst inst{"Strings",
+                      {{files::key_range(30, 40), files::root_key(50)},
+                       {files::sample_id(0)},
+                       {files::key_range(1, 2), files::sample_id(0)}}};
     EXPECT_EQ(import(files::sf_bank({sample("s", 100)}, {inst})), 2);
     ASSERT_EQ(nb_sound, 2);
     EXPECT_EQ(t_sound[0].load()->key_lo, 0);
@@ -128,7 +132,8 @@ TEST_F(BankImport, AGlobalZoneIsSkippedAndNotInherited) {
 }
 
 TEST_F(BankImport, LoopsAreClampedOrDroppedWhenTheyCannotPlay) {
-    std::vector<SfSample> s{sample("near-end", 100), sample("outside", 100), sample("reversed", 100)};
+    std::vector<SfSample> s{sample("near-end", 100), sample("outside", 100),
+                            sample("reversed", 100)};
     s[0].loop_start = 98;  // 196 bytes: within 4 bytes of the 200-byte end
     s[0].loop_end = 100;
     s[1].loop_start = 50;
@@ -160,7 +165,11 @@ TEST_F(BankImport, BankInstrumentsReplaceFromTheSelectedOneOnAndAddTheRest) {
     no_s = 2;
     const std::vector<SfSample> smp{sample("a", 50), sample("b", 60)};
     const SfInst i0{"Bank0", {{files::sample_id(0)}}};
-    const SfInst i1{"Bank1", {{files::sample_id(0)}, {files::sample_id(1)}, {files::sample_id(1)}, {files::sample_id(0)}}};
+    const SfInst i1{"Bank1",
+                    {{files::sample_id(0)},
+                     {files::sample_id(1)},
+                     {files::sample_id(1)},
+                     {files::sample_id(0)}}};
     const SfInst i2{"Bank2", {{files::sample_id(1)}, {files::sample_id(0)}}};
     const SfInst silent{"Silent", {{files::key_range(1, 2)}}};  // no zone with a sample
     EXPECT_EQ(import(files::sf_bank(smp, {i0, i1, i2, silent})), 7);
@@ -195,8 +204,11 @@ TEST_F(BankImport, BankInstrumentsReplaceFromTheSelectedOneOnAndAddTheRest) {
 
 TEST_F(BankImport, ImpossibleZonesAreSkipped) {
     std::vector<SfSample> smp{sample("ok", 40), sample("empty", 40)};
-    files::SfChunks k = files::sf_chunks(
-        smp, {{"x", {{files::sample_id(0)}, {files::sample_id(1)}, {files::sample_id(9)}, {files::sample_id(0)}}}});
+    files::SfChunks k = files::sf_chunks(smp, {{"x",
+                                                {{files::sample_id(0)},
+                                                 {files::sample_id(1)},
+                                                 {files::sample_id(9)},
+                                                 {files::sample_id(0)}}}});
     // Sample 1: start equal to end.
     std::memcpy(k.c["shdr"].data() + 46 + 24, k.c["shdr"].data() + 46 + 20, 4);
     // The last zone's generators end past the generator list.
@@ -208,13 +220,15 @@ TEST_F(BankImport, ImpossibleZonesAreSkipped) {
 
     // A sample whose end lies past the sample chunk, and bags that go backwards.
     testkit::fresh_tables();
-    files::SfChunks e = files::sf_chunks({sample("far", 40)}, {{"y", {{files::sample_id(0)}}}, {"z", {{files::sample_id(0)}}}});
+    files::SfChunks e = files::sf_chunks(
+        {sample("far", 40)}, {{"y", {{files::sample_id(0)}}}, {"z", {{files::sample_id(0)}}}});
     Bytes& shdr = e.c["shdr"];
     shdr[24] = 0xFF;
     shdr[25] = 0xFF;
     EXPECT_EQ(import(files::assemble(e)), 0);
     EXPECT_NE(g_alerts.back().find("no sound"), std::string::npos);
-    e = files::sf_chunks({sample("ok", 40)}, {{"y", {{files::sample_id(0)}}}, {"z", {{files::sample_id(0)}}}});
+    e = files::sf_chunks({sample("ok", 40)},
+                         {{"y", {{files::sample_id(0)}}}, {"z", {{files::sample_id(0)}}}});
     e.c["inst"][20] = 2;  // the first instrument's zones end before they start
     EXPECT_EQ(import(files::assemble(e)), 1);
     EXPECT_EQ(nb_inst, 2);
@@ -261,7 +275,8 @@ TEST_F(BankImport, UnusableBanksAreRefusedAndChangeNothing) {
 TEST_F(BankImport, ABankLargerThanTheTablesIsRefused) {
     ASSERT_TRUE(add_sounds(0, 3000));
     add_inst("other");
-    no_s = static_cast<std::int16_t>(nb_sound - 1);  // the bank would replace only the last instrument
+    no_s =
+        static_cast<std::int16_t>(nb_sound - 1);  // the bank would replace only the last instrument
     const Snapshot before = snapshot();
     std::vector<std::vector<files::SfGen>> zones(1200, {files::sample_id(0)});
     EXPECT_EQ(import(files::sf_bank({sample("a", 40)}, {{"big", zones}})), 0);
@@ -275,8 +290,9 @@ TEST_F(BankImport, ABankLargerThanTheTablesIsRefused) {
 }
 
 TEST_F(BankImport, SharersStillPlayAfterTheFirstOwnerIsDeleted) {
-    const SfInst inst{"shared", {{files::key_range(0, 63), files::sample_id(0)},
-                                 {files::key_range(64, 127), files::sample_id(0)}}};
+    const SfInst inst{"shared",
+                      {{files::key_range(0, 63), files::sample_id(0)},
+                       {files::key_range(64, 127), files::sample_id(0)}}};
     SfSample s;
     s.name = "sine";
     s.points = testkit::sine16(441, 22050, 4000);

@@ -58,7 +58,9 @@ struct Riff {
     std::size_t rec(const char* id, std::size_t i, std::size_t width, std::size_t offset) const {
         return chunks.at(id).at + i * width + offset;
     }
-    std::size_t count(const char* id, std::size_t width) const { return chunks.at(id).size / width; }
+    std::size_t count(const char* id, std::size_t width) const {
+        return chunks.at(id).size / width;
+    }
 };
 
 struct Expected {
@@ -73,7 +75,8 @@ struct ExpectedInst {
 };
 
 std::string fixed(const unsigned char* p, std::size_t n) {
-    return std::string(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), n));
+    return std::string(reinterpret_cast<const char*>(p),
+                       strnlen(reinterpret_cast<const char*>(p), n));
 }
 
 // What the headers say each instrument should become.
@@ -124,11 +127,13 @@ std::vector<ExpectedInst> expected_from(const Riff& r) {
 }
 
 class RealBanks : public testkit::EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         clear_inst_names();
-        ui_hooks().alert = [](const char* text, const char*) { ADD_FAILURE() << "alert: " << text; };
+        ui_hooks().alert = [](const char* text, const char*) {
+            ADD_FAILURE() << "alert: " << text;
+        };
     }
     void TearDown() override {
         ui_hooks().alert = nullptr;
@@ -154,7 +159,8 @@ protected:
             const ExpectedInst& ei = expected[k];
             SCOPED_TRACE(ei.name);
             EXPECT_EQ(inst_name(static_cast<int>(k)), ei.name);
-            ASSERT_EQ(inst_count(static_cast<int>(k)), static_cast<int>(std::max<std::size_t>(1, ei.sounds.size())));
+            ASSERT_EQ(inst_count(static_cast<int>(k)),
+                      static_cast<int>(std::max<std::size_t>(1, ei.sounds.size())));
             for (std::size_t z = 0; z < ei.sounds.size(); ++z) {
                 const Expected& e = ei.sounds[z];
                 const p_s* s = t_sound[inst_first(static_cast<int>(k)) + static_cast<int>(z)];
@@ -171,7 +177,9 @@ protected:
                 EXPECT_EQ(s->bits, 16);
                 EXPECT_EQ(s->shift, 1);
                 ASSERT_GE(std::uint64_t{s->capacity}, std::uint64_t{s->size} + kSpareBytes);
-                EXPECT_EQ(std::memcmp(s->data, &r.bytes[smpl_at + e.start * 2], std::min<std::size_t>(e.size, 64)), 0);
+                EXPECT_EQ(std::memcmp(s->data, &r.bytes[smpl_at + e.start * 2],
+                                      std::min<std::size_t>(e.size, 64)),
+                          0);
                 if (!block) block = s->block.get();
                 EXPECT_EQ(s->block.get(), block);  // one copy of the sample data for the whole bank
                 distinct.insert(s->data);

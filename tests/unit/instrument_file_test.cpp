@@ -1,3 +1,5 @@
+#include "io/instrument_file.h"
+
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -14,7 +16,6 @@
 #include "core/instruments.h"
 #include "core/tables.h"
 #include "io/input_bytes.h"
-#include "io/instrument_file.h"
 #include "io/loadi.h"
 #include "support/file_builders.h"
 #include "support/testkit.h"
@@ -28,7 +29,7 @@ namespace {
 std::vector<std::string> g_alerts;
 
 class InstrumentFile : public testkit::EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         clear_inst_names();
@@ -81,7 +82,8 @@ TEST_F(InstrumentFile, BlocksReplaceTheSelectedInstrumentsSoundsInOrder) {
     no_s = 0;
     old_sounds(2);
     std::vector<ItSound> s;
-    for (int i = 0; i < 4; ++i) s.push_back(sound16({std::int16_t(i), 2, 3, 4}, ("n" + std::to_string(i)).c_str()));
+    for (int i = 0; i < 4; ++i)
+        s.push_back(sound16({std::int16_t(i), 2, 3, 4}, ("n" + std::to_string(i)).c_str()));
     EXPECT_EQ(read(files::it_file(s)), 4);
     EXPECT_EQ(nb_inst, 2);
     EXPECT_EQ(inst_count(0), 4);
@@ -180,7 +182,8 @@ TEST_F(InstrumentFile, UnusableFilesChangeNothing) {
 
 TEST_F(InstrumentFile, ATruncatedFileKeepsTheSoundsReadWhole) {
     const auto before = old_sounds(3);
-    const std::vector<ItSound> s{sound16({1, 1}, "a"), sound16({2, 2}, "b"), sound16({3, 3, 3, 3}, "c")};
+    const std::vector<ItSound> s{sound16({1, 1}, "a"), sound16({2, 2}, "b"),
+                                 sound16({3, 3, 3, 3}, "c")};
     Bytes f = files::it_file(s);
     f.resize(f.size() - 3);  // the third block's data is cut short
     EXPECT_EQ(read(f), 2);
@@ -203,7 +206,8 @@ TEST_F(InstrumentFile, SavedInstrumentReadsBackIntoTheSameSounds) {
     made.push_back(testkit::make_sound8({1, -2, 3, -4, 5, -6, 7, -8}, 11025, 40));
     made.push_back(testkit::make_sound8({10, 20, -10, -20, 30, 40}, 8000, 72, true));
     made.push_back(testkit::make_sound16(testkit::sine16(440, 44100, 3000), 44100, 69));
-    made.push_back(testkit::make_sound16({-32768, 32767, 1234, -1234, 7, 8, 9, 10}, 48000, 60, true));
+    made.push_back(
+        testkit::make_sound16({-32768, 32767, 1234, -1234, 7, 8, 9, 10}, 48000, 60, true));
     testkit::set_loop_frames(made[0], 2, 6);
     testkit::set_loop_frames(made[2], 100, 2900);
     made[1]->loop = 0;
@@ -274,7 +278,7 @@ TEST_F(InstrumentFile, FailedSaveLeavesTheExistingFileAlone) {
     { std::ofstream(file) << "precious"; }
 
     // Writes past this size fail; the temporary file takes the failure.
-    struct rlimit old{};
+    struct rlimit old {};
     ::getrlimit(RLIMIT_FSIZE, &old);
     const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = old;
@@ -289,7 +293,8 @@ TEST_F(InstrumentFile, FailedSaveLeavesTheExistingFileAlone) {
     std::string content;
     f >> content;
     EXPECT_EQ(content, "precious");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator{}), 1);  // no temporary left
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator{}),
+              1);  // no temporary left
 
     // A streamed sound cannot be written; nothing is created.
     t_sound[0].load()->type = kTypeStreamed;

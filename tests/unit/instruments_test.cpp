@@ -1,9 +1,10 @@
+#include "core/instruments.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "core/instruments.h"
 #include "core/reclaim.h"
 #include "core/tables.h"
 #include "support/testkit.h"
@@ -11,7 +12,7 @@
 namespace {
 
 class Instruments : public testkit::EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         clear_inst_names();
@@ -30,7 +31,9 @@ protected:
         }
     }
 
-    static std::string name_of(int s) { return t_sound[s].load() ? t_sound[s].load()->name : "(null)"; }
+    static std::string name_of(int s) {
+        return t_sound[s].load() ? t_sound[s].load()->name : "(null)";
+    }
 
     // Checks every invariant of the structure.
     static void expect_consistent() {
@@ -62,7 +65,8 @@ TEST_F(Instruments, RowsAndSoundsMapBothWays) {
         const int k = quel_baseson(s);
         EXPECT_EQ(listtoson(s + k + 1), s) << "sample row of sound " << s;
     }
-    for (int k = 0; k < nb_inst; ++k) EXPECT_EQ(listtoson(t_inst[k] + k), t_inst[k]) << "instrument row " << k;
+    for (int k = 0; k < nb_inst; ++k)
+        EXPECT_EQ(listtoson(t_inst[k] + k), t_inst[k]) << "instrument row " << k;
     // Rows: I0 0.0 0.1 I1 1.0 1.1 1.2 I2 2.0
     EXPECT_EQ(listtoson(0), 0);
     EXPECT_EQ(listtoson(3), 2);
