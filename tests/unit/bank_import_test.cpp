@@ -93,11 +93,8 @@ TEST_F(BankImport, ZonesBecomeSoundsWithTheirKeysRootAndLoop) {
     EXPECT_EQ(a->key_hi, 59);
     EXPECT_EQ(a->base, 60);
     EXPECT_EQ(a->rate, 22050u);
-    EXPECT_EQ(a->rel_time, 11025u);
     EXPECT_EQ(a->bits, 16);
-    EXPECT_EQ(a->stereo, 0);
     EXPECT_EQ(a->shift, 1);
-    EXPECT_EQ(a->pan, 128);
     const auto* pts = reinterpret_cast<const std::int16_t*>(a->data);
     EXPECT_EQ(pts[0], 1000);
     EXPECT_EQ(pts[199], 1199);
