@@ -5,7 +5,9 @@
 
 namespace {
 
-std::uint32_t be16(const unsigned char* p) { return std::uint32_t{p[0]} << 8 | p[1]; }
+std::uint32_t be16(const unsigned char* p) {
+    return std::uint32_t{p[0]} << 8 | p[1];
+}
 std::uint32_t be24(const unsigned char* p) {
     return std::uint32_t{p[0]} << 16 | std::uint32_t{p[1]} << 8 | p[2];
 }

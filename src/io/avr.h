@@ -15,12 +15,12 @@ constexpr std::uint64_t kAvrMaxData = 0x7FFFFF00;
 
 // The header fields we use, as stored.
 struct AvrHeader {
-    char name[9] = {};          // bytes 4..11, NUL-terminated
-    std::uint8_t channels = 0;  // byte 13: 0 or 1 mono, anything else stereo
-    std::uint8_t bits = 0;      // byte 15
-    std::uint16_t loop = 0;     // bytes 18..19
-    std::uint8_t note = 0;      // byte 21
-    std::uint16_t rate = 0;     // bytes 24..25
+    char name[9] = {};             // bytes 4..11, NUL-terminated
+    std::uint8_t channels = 0;     // byte 13: 0 or 1 mono, anything else stereo
+    std::uint8_t bits = 0;         // byte 15
+    std::uint16_t loop = 0;        // bytes 18..19
+    std::uint8_t note = 0;         // byte 21
+    std::uint16_t rate = 0;        // bytes 24..25
     std::uint32_t loop_begin = 0;  // bytes 31..33
     std::uint32_t loop_end = 0;    // bytes 35..37
 };

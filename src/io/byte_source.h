@@ -7,7 +7,7 @@
 #include <cstdio>
 
 class ByteSource {
-public:
+  public:
     virtual ~ByteSource() = default;
     // Any thread. Bytes available.
     virtual std::uint64_t size() const = 0;
@@ -18,20 +18,20 @@ public:
 
 // Bytes held in memory by the caller.
 class MemorySource final : public ByteSource {
-public:
+  public:
     MemorySource(const void* data, std::size_t size) noexcept
         : data_(static_cast<const unsigned char*>(data)), size_(size) {}
     std::uint64_t size() const override { return size_; }
     bool read(std::uint64_t offset, void* dst, std::size_t n) override;
 
-private:
+  private:
     const unsigned char* data_;
     std::size_t size_;
 };
 
 // An open file; the size is measured once when it is opened.
 class FileSource final : public ByteSource {
-public:
+  public:
     // GUI thread. Opens `path` for reading; check `is_open()`.
     explicit FileSource(const char* path);
     ~FileSource() override;
@@ -42,7 +42,7 @@ public:
     std::uint64_t size() const override { return size_; }
     bool read(std::uint64_t offset, void* dst, std::size_t n) override;
 
-private:
+  private:
     std::FILE* file_ = nullptr;
     std::uint64_t size_ = 0;
 };

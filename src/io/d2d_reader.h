@@ -19,7 +19,7 @@ bool d2d_pass(DecodeScratch& scratch);
 
 // Owns the thread that runs D2DREADLOAD.
 class D2DReader {
-public:
+  public:
     D2DReader() = default;
     ~D2DReader() { stop(); }
     D2DReader(const D2DReader&) = delete;
@@ -34,7 +34,7 @@ public:
     // Any thread. Passes completed since start.
     std::uint64_t passes() const { return passes_.load(std::memory_order_acquire); }
 
-private:
+  private:
     void D2DREADLOAD(std::stop_token stop);
 
     std::jthread thread_;

@@ -48,7 +48,9 @@ LoadResult read_into_slot(int slot, const char* path, const char* display_name) 
 
 }  // namespace
 
-void error(const char* text) { alert(text, "..."); }
+void error(const char* text) {
+    alert(text, "...");
+}
 
 LoadResult load(int, const char* path, const char* display_name) {
     const int slot = no_s;

@@ -39,7 +39,9 @@ MediaStream::~MediaStream() {
     if (sf_) sf_close(sf_);
 }
 
-bool MediaStream::seek(std::int64_t frame) { return sf_seek(sf_, frame, SEEK_SET) == frame; }
+bool MediaStream::seek(std::int64_t frame) {
+    return sf_seek(sf_, frame, SEEK_SET) == frame;
+}
 
 namespace {
 
@@ -70,7 +72,8 @@ std::int64_t MediaStream::decode(std::int8_t* dst, std::int64_t frames, DecodeSc
     if (want <= 0) return 0;
     float* fbuf = scratch.samples.data();
     auto* sbuf = reinterpret_cast<short*>(fbuf);
-    const sf_count_t got = as_float_ ? sf_readf_float(sf_, fbuf, want) : sf_readf_short(sf_, sbuf, want);
+    const sf_count_t got =
+        as_float_ ? sf_readf_float(sf_, fbuf, want) : sf_readf_short(sf_, sbuf, want);
     if (got <= 0) return 0;
 
     const int ch = channels_;

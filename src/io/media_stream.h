@@ -19,7 +19,7 @@ struct DecodeScratch {
 };
 
 class MediaStream {
-public:
+  public:
     // GUI thread. Null, with the decoder's reason in `why`, when `path`
     // cannot be decoded.
     static std::unique_ptr<MediaStream> open(const char* path, std::string* why);
@@ -50,7 +50,7 @@ public:
     // once a refill has met it, -1 before.
     std::int64_t end_in_ring = -1;
 
-private:
+  private:
     MediaStream() = default;
     std::int64_t decode(std::int8_t* dst, std::int64_t frames, DecodeScratch& scratch);
 

@@ -27,7 +27,8 @@ std::unique_ptr<p_s> build(std::unique_ptr<MediaStream> m) {
     const std::uint64_t bpf = m->frame_bytes();
     const std::uint64_t decoded = static_cast<std::uint64_t>(m->frames()) * bpf;
     const std::uint32_t chunk = static_cast<std::uint32_t>(kChunkFrames * bpf);
-    const bool streamed = decoded >= static_cast<std::uint64_t>(std::max<std::int32_t>(limitd2d, 0));
+    const bool streamed =
+        decoded >= static_cast<std::uint64_t>(std::max<std::int32_t>(limitd2d, 0));
     if (!streamed && decoded > UINT32_MAX - kSpareBytes) return nullptr;
 
     std::unique_ptr<p_s> rec(

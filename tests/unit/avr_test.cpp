@@ -1,9 +1,10 @@
+#include "io/avr.h"
+
 #include <cstring>
 
 #include "core/notify.h"
 #include "core/reclaim.h"
 #include "core/tables.h"
-#include "io/avr.h"
 #include "io/file_kind.h"
 #include "io/load.h"
 #include "support/testkit.h"
@@ -35,11 +36,12 @@ TEST(FileKind, ExtensionsAndRecordedTypeChooseTheReader) {
         {"/s/drum.avr", "audio/x-aiff", kKindAiff},
         {"/s/drum.wav", "audio/x-wav", kKindWav},
     };
-    for (const Case& c : cases) EXPECT_EQ(file_kind(c.path, c.type), c.kind) << c.path << " " << c.type;
+    for (const Case& c : cases)
+        EXPECT_EQ(file_kind(c.path, c.type), c.kind) << c.path << " " << c.type;
 }
 
 class AvrLoad : public EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         ui_hooks().post = [](std::uint32_t code) { last_post() = code; };
@@ -80,7 +82,8 @@ TEST_F(AvrLoad, EachWidthAndChannelCountLoadsValueByValue) {
                 if (bits == 8) {
                     avr.data.push_back(static_cast<unsigned char>(v >> 8));
                 } else {
-                    avr.data.push_back(static_cast<unsigned char>(static_cast<std::uint16_t>(v) >> 8));
+                    avr.data.push_back(
+                        static_cast<unsigned char>(static_cast<std::uint16_t>(v) >> 8));
                     avr.data.push_back(static_cast<unsigned char>(v & 0xFF));
                 }
             }
@@ -123,8 +126,8 @@ TEST_F(AvrLoad, HeaderFieldsAreRepairedOrDefaulted) {
     avr.note = 0xFF;
     avr.bits = 16;
     avr.loop = 1;
-    avr.loop_begin = 0x000101;  // odd: rounded down to 256
-    avr.loop_end = 8;           // replaced by the data length
+    avr.loop_begin = 0x000101;    // odd: rounded down to 256
+    avr.loop_end = 8;             // replaced by the data length
     avr.data.assign(1001, 0x11);  // odd at 16 bits: the last byte is dropped
     const std::string leaf = "a_leaf_name_that_is_much_longer_than_thirty_one.AVR";
     ASSERT_EQ(load_avr(avr, leaf), LoadResult::loaded);

@@ -1,11 +1,13 @@
+#include "io/mediafile.h"
+
+#include <glob.h>
+
 #include <cmath>
 #include <cstring>
-#include <glob.h>
 
 #include "core/reclaim.h"
 #include "core/tables.h"
 #include "io/load.h"
-#include "io/mediafile.h"
 #include "support/testkit.h"
 #include "unit/sound_files.h"
 
@@ -14,7 +16,7 @@ using testkit::EngineTest;
 namespace {
 
 class MediaLoad : public EngineTest {
-protected:
+  protected:
     LoadResult load_file(const std::string& leaf) {
         path_ = dir_.file(leaf);
         return load(1, path_.c_str(), leaf.c_str());
@@ -41,7 +43,8 @@ std::vector<std::int16_t> pattern(int frames, int channels) {
 
 std::vector<int> widen(const std::vector<std::int16_t>& v, int shift) {
     std::vector<int> out;
-    for (std::int16_t x : v) out.push_back(static_cast<int>(static_cast<std::uint32_t>(x) << shift));
+    for (std::int16_t x : v)
+        out.push_back(static_cast<int>(static_cast<std::uint32_t>(x) << shift));
     return out;
 }
 
@@ -66,7 +69,8 @@ TEST_F(MediaLoad, EightAndSixteenBitPcmKeepTheirWidth) {
             SCOPED_TRACE(testing::Message() << c.leaf << " channels " << channels);
             const std::vector<std::int16_t> v = pattern(frames, channels);
             // 8-bit files keep the top byte of each pattern value.
-            ASSERT_TRUE(files::write_ints(dir_.file(c.leaf), c.format, channels, 32000, widen(v, 16)));
+            ASSERT_TRUE(
+                files::write_ints(dir_.file(c.leaf), c.format, channels, 32000, widen(v, 16)));
             ASSERT_EQ(load_file(c.leaf), LoadResult::loaded);
             const p_s* s = sound();
             EXPECT_EQ(s->bits, c.bits);
@@ -100,7 +104,8 @@ TEST_F(MediaLoad, WiderAndFloatEncodingsAreDecodedToSixteenBits) {
         // 24-bit: values over the whole range, then checked against the exact quotient.
         std::vector<int> v24;
         for (int i = 0; i < frames * channels; ++i) {
-            const std::int32_t x = static_cast<std::int32_t>(static_cast<std::uint32_t>(i) * 2654435761u) >> 8;
+            const std::int32_t x =
+                static_cast<std::int32_t>(static_cast<std::uint32_t>(i) * 2654435761u) >> 8;
             v24.push_back(static_cast<int>(static_cast<std::uint32_t>(x) << 8));
         }
         for (const char* leaf : {"s24.wav", "s24.flac"}) {
@@ -118,10 +123,12 @@ TEST_F(MediaLoad, WiderAndFloatEncodingsAreDecodedToSixteenBits) {
             }
         }
         std::vector<float> f;
-        for (int i = 0; i < frames * channels; ++i) f.push_back(static_cast<float>(std::sin(i * 0.01) * 0.9));
+        for (int i = 0; i < frames * channels; ++i)
+            f.push_back(static_cast<float>(std::sin(i * 0.01) * 0.9));
         f[0] = 1.0f;  // full scale stays inside the 16-bit range
         f[1] = -1.0f;
-        ASSERT_TRUE(files::write_floats(dir_.file("f.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, channels, 44100, f));
+        ASSERT_TRUE(files::write_floats(dir_.file("f.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+                                        channels, 44100, f));
         ASSERT_EQ(load_file("f.wav"), LoadResult::loaded);
         const p_s* s = sound();
         EXPECT_EQ(s->bits, 16);
@@ -141,7 +148,8 @@ TEST_F(MediaLoad, OggVorbisIsDecodedToSixteenBitsOfTheSameSignal) {
         f.push_back(x);
         f.push_back(-x);
     }
-    ASSERT_TRUE(files::write_floats(dir_.file("tone.ogg"), SF_FORMAT_OGG | SF_FORMAT_VORBIS, 2, 44100, f));
+    ASSERT_TRUE(
+        files::write_floats(dir_.file("tone.ogg"), SF_FORMAT_OGG | SF_FORMAT_VORBIS, 2, 44100, f));
     ASSERT_EQ(load_file("tone.ogg"), LoadResult::loaded);
     const p_s* s = sound();
     EXPECT_EQ(s->bits, 16);
@@ -163,7 +171,8 @@ TEST_F(MediaLoad, MoreThanTwoChannelsAreMixedToMono) {
     for (int i = 0; i < 100; ++i) {
         for (int c = 0; c < 4; ++c) v.push_back((i * 10 + c * 1000) << 16);
     }
-    ASSERT_TRUE(files::write_ints(dir_.file("quad.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 4, 8000, v));
+    ASSERT_TRUE(
+        files::write_ints(dir_.file("quad.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 4, 8000, v));
     ASSERT_EQ(load_file("quad.wav"), LoadResult::loaded);
     const p_s* s = sound();
     EXPECT_EQ(s->stereo, 0);
@@ -172,7 +181,8 @@ TEST_F(MediaLoad, MoreThanTwoChannelsAreMixedToMono) {
 }
 
 TEST_F(MediaLoad, UnreadableFilesAreRefusedAndLeaveNothingOpen) {
-    ASSERT_TRUE(files::write_ints(dir_.file("ok.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000, {1 << 16, 2 << 16}));
+    ASSERT_TRUE(files::write_ints(dir_.file("ok.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000,
+                                  {1 << 16, 2 << 16}));
     ASSERT_EQ(load_file("ok.wav"), LoadResult::loaded);
     const p_s* before = sound();
     const int fds = files::open_fds();
@@ -180,7 +190,8 @@ TEST_F(MediaLoad, UnreadableFilesAreRefusedAndLeaveNothingOpen) {
     std::vector<unsigned char> text(4000, 'x');
     ASSERT_TRUE(files::write_bytes(dir_.file("notes.wav"), text));
     ASSERT_TRUE(files::write_bytes(dir_.file("notes"), text));
-    std::vector<unsigned char> riff = {'R', 'I', 'F', 'F', 0xFF, 0xFF, 0xFF, 0x7F, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
+    std::vector<unsigned char> riff = {'R', 'I', 'F', 'F', 0xFF, 0xFF, 0xFF, 0x7F,
+                                       'W', 'A', 'V', 'E', 'f',  'm',  't',  ' '};
     ASSERT_TRUE(files::write_bytes(dir_.file("cut.wav"), riff));
     int alerts = 0;
     for (const char* leaf : {"notes.wav", "notes", "cut.wav"}) {
@@ -203,7 +214,7 @@ TEST_F(MediaLoad, LargeSoundsAreStreamedFromTheThreshold) {
         int frames;
         bool streamed;
     } cases[] = {
-        {"st16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 300000, true},    // 1200000 bytes
+        {"st16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 300000, true},     // 1200000 bytes
         {"mono16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 300000, false},  // 600000 bytes
         {"exact.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 250000, true},    // 1000000 bytes
         {"exact8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1, 1000000, true},
@@ -212,7 +223,8 @@ TEST_F(MediaLoad, LargeSoundsAreStreamedFromTheThreshold) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.leaf);
         const std::vector<std::int16_t> v = pattern(c.frames, c.channels);
-        ASSERT_TRUE(files::write_ints(dir_.file(c.leaf), c.format, c.channels, 44100, widen(v, 16)));
+        ASSERT_TRUE(
+            files::write_ints(dir_.file(c.leaf), c.format, c.channels, 44100, widen(v, 16)));
         ASSERT_EQ(load_file(c.leaf), LoadResult::loaded);
         const p_s* s = sound();
         const unsigned bits = s->bits;
@@ -254,7 +266,8 @@ TEST_F(MediaLoad, RetiringAStreamedSoundClosesItsFile) {
     ASSERT_EQ(load_file("big.wav"), LoadResult::loaded);
     ASSERT_EQ(sound()->type, kTypeStreamed);
     EXPECT_EQ(files::open_fds(), fds + 1);
-    ASSERT_EQ(load_file("big.wav"), LoadResult::loaded);  // the new one opens, the old one is retired
+    ASSERT_EQ(load_file("big.wav"),
+              LoadResult::loaded);  // the new one opens, the old one is retired
     reclaim::reclaim_all();
     EXPECT_EQ(files::open_fds(), fds + 1);
     clear_sound(0);
@@ -264,7 +277,8 @@ TEST_F(MediaLoad, RetiringAStreamedSoundClosesItsFile) {
 
 TEST_F(MediaLoad, SystemSoundsMatchWhatSoxReports) {
     glob_t g{};
-    if (glob("/usr/share/sounds/alsa/*.wav", 0, nullptr, &g) != 0) GTEST_SKIP() << "no system sounds";
+    if (glob("/usr/share/sounds/alsa/*.wav", 0, nullptr, &g) != 0)
+        GTEST_SKIP() << "no system sounds";
     ASSERT_GT(g.gl_pathc, 0u);
     for (std::size_t k = 0; k < g.gl_pathc; ++k) {
         const std::string path = g.gl_pathv[k];

@@ -19,7 +19,7 @@ namespace files {
 
 // A fresh folder, removed with everything in it at the end of the test.
 class TempDir {
-public:
+  public:
     TempDir() {
         char tmpl[] = "/tmp/plexora-test-XXXXXX";
         const char* d = mkdtemp(tmpl);
@@ -31,7 +31,7 @@ public:
     }
     std::string file(const std::string& leaf) const { return path_ + "/" + leaf; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -57,7 +57,8 @@ inline bool write_floats(const std::string& path, int format, int channels, int 
     info.format = format;
     SNDFILE* sf = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!sf) return false;
-    const sf_count_t n = sf_write_float(sf, samples.data(), static_cast<sf_count_t>(samples.size()));
+    const sf_count_t n =
+        sf_write_float(sf, samples.data(), static_cast<sf_count_t>(samples.size()));
     sf_close(sf);
     return n == static_cast<sf_count_t>(samples.size());
 }
@@ -71,7 +72,8 @@ inline bool write_bytes(const std::string& path, const std::vector<unsigned char
 
 // Distinct, mostly non-zero 16-bit values, so a sample out of place shows.
 inline std::int16_t pattern16(std::int64_t i, int channel) {
-    const auto x = static_cast<std::uint32_t>(i * 2654435761u + static_cast<std::uint32_t>(channel) * 40503u);
+    const auto x =
+        static_cast<std::uint32_t>(i * 2654435761u + static_cast<std::uint32_t>(channel) * 40503u);
     return static_cast<std::int16_t>(x >> 16);
 }
 
@@ -90,7 +92,8 @@ struct Avr {
     std::vector<unsigned char> bytes() const {
         std::vector<unsigned char> b(128, 0);
         b[0] = '2', b[1] = 'B', b[2] = 'I', b[3] = 'T';
-        for (std::size_t i = 0; i < name.size() && i < 8; ++i) b[4 + i] = static_cast<unsigned char>(name[i]);
+        for (std::size_t i = 0; i < name.size() && i < 8; ++i)
+            b[4 + i] = static_cast<unsigned char>(name[i]);
         b[12] = channels ? 0xFF : 0;
         b[13] = channels;
         b[15] = bits;
@@ -111,7 +114,7 @@ struct Avr {
 
 // Catches the alerts shown while it lives.
 class AlertCatcher {
-public:
+  public:
     AlertCatcher() {
         count() = 0;
         text().clear();

@@ -38,7 +38,7 @@ struct Format {
 };
 
 class Streaming : public EngineTest, public testing::WithParamInterface<Format> {
-protected:
+  protected:
     // The sample value the file holds at frame `i`, channel `c`, as loaded.
     int expected(std::int64_t i, int c) const {
         const std::int16_t v = files::pattern16(i, c);
@@ -91,7 +91,8 @@ TEST_P(Streaming, PlaysTheWholeFileThroughTheRingThenRewinds) {
     files::TempDir dir;
     std::vector<int> v;
     for (std::int64_t i = 0; i < f.frames; ++i) {
-        for (int c = 0; c < f.channels; ++c) v.push_back(static_cast<int>(static_cast<std::uint32_t>(files::pattern16(i, c)) << 16));
+        for (int c = 0; c < f.channels; ++c)
+            v.push_back(static_cast<int>(static_cast<std::uint32_t>(files::pattern16(i, c)) << 16));
     }
     const std::string path = dir.file(f.leaf);
     ASSERT_TRUE(files::write_ints(path, f.sf_format, f.channels, 44100, v));
@@ -127,11 +128,14 @@ TEST_P(Streaming, PlaysTheWholeFileThroughTheRingThenRewinds) {
     reader.stop();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Formats, Streaming,
-    testing::Values(Format{"stereo16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 16, kHalf + 7 * kHalf + 12345},
-                    Format{"mono8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1, 8, 1000000 + 777}),
-    [](const testing::TestParamInfo<Format>& info) { return info.param.bits == 8 ? "Mono8" : "Stereo16"; });
+INSTANTIATE_TEST_SUITE_P(Formats, Streaming,
+                         testing::Values(Format{"stereo16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2,
+                                                16, kHalf + 7 * kHalf + 12345},
+                                         Format{"mono8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1, 8,
+                                                1000000 + 777}),
+                         [](const testing::TestParamInfo<Format>& info) {
+                             return info.param.bits == 8 ? "Mono8" : "Stereo16";
+                         });
 
 // Without any streamed sound playing the reader finds nothing to do, keeps
 // polling, and stops when asked.
