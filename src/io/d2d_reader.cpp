@@ -73,15 +73,10 @@ void rewind(const Ring& r, DecodeScratch& scratch) {
             if (got < want) break;
         }
     }
-    r.m->end_in_ring = -1;
+    r.m->end_frame = -1;
+    r.m->ring_starts[1] = r.m->ring_starts[2] = -1;
     publish_position(*r.s, reached);
     r.s->d2d_state = kFirstHalfDue;
-}
-
-// Where in the ring frame `x` of the stream is played.
-std::int64_t ring_frame(const Ring& r, std::int64_t x) {
-    if (x < r.half) return x;
-    return r.half + (x - r.half) % (2 * r.half);
 }
 
 // Part of the ring frame `p` lies in: 0 resident start, 1 first half, 2 second half.
@@ -92,12 +87,13 @@ int region(const Ring& r, std::int64_t p) {
 
 // Fills refill half `which` (1 or 2) with the next frames of the stream. At
 // the end of the file (or a read error) the rest of the half is silence and
-// the ring frame of the end is remembered, so the voice stops when it gets
-// there rather than when the last part is only read.
+// the end is remembered, so that the voice stops when it gets there rather
+// than as soon as the last part is read.
 void fill_half(const Ring& r, int which, DecodeScratch& scratch) {
     const std::int64_t first = which * r.half;
     std::int64_t w = first;
     std::int64_t pos = r.s->rd_frames.raw().load(std::memory_order_relaxed);
+    r.m->ring_starts[which] = pos;
     const std::int64_t target = pos + r.half;
     const std::int64_t total = r.s->nframes;
     bool ended = false;
@@ -118,7 +114,7 @@ void fill_half(const Ring& r, int which, DecodeScratch& scratch) {
     if (ended) {
         const std::int64_t end = first + r.half;
         std::memset(r.s->data + w * r.fb, 0, static_cast<std::size_t>((end - w) * r.fb));
-        if (r.m->end_in_ring < 0) r.m->end_in_ring = ring_frame(r, pos);
+        if (r.m->end_frame < 0) r.m->end_frame = pos;
     }
     publish_position(*r.s, pos);
 }
@@ -129,12 +125,14 @@ void advance_state(p_s& s, std::uint16_t from, std::uint16_t to) {
     s.d2d_state.cas(expected, to);
 }
 
-// True once the voice at ring frame `p` has reached the end of the file.
+// True once the voice at ring frame `p` plays at or past the end of the file.
+// Judged by the file frame it plays, so a voice that went past the end
+// between two passes is still stopped.
 bool at_end(const Ring& r, std::int64_t p) {
-    const std::int64_t e = r.m->end_in_ring;
-    if (e < 0) return false;
-    const int re = region(r, e);
-    return re == region(r, p) ? p >= e : re == 0;
+    if (r.m->end_frame < 0) return false;
+    const int part = region(r, p);
+    const std::int64_t start = r.m->ring_starts[part];
+    return start >= 0 && start + (p - part * r.half) >= r.m->end_frame;
 }
 
 bool serve_voice(NOTE_LIST& v, DecodeScratch& scratch) {

@@ -46,9 +46,12 @@ class MediaStream {
     // Same thread. Positions the decoder at `frame`; false when it cannot.
     bool seek(std::int64_t frame);
 
-    // Streaming reader only: frame of the ring at which the file's end lies
-    // once a refill has met it, -1 before.
-    std::int64_t end_in_ring = -1;
+    // Streaming reader only. Frame of the file each part of the ring starts
+    // with (resident start, first half, second half; -1 while a half holds
+    // nothing of the current pass through the file), and the frame at which
+    // the file was found to end (-1 before).
+    std::int64_t ring_starts[3] = {0, -1, -1};
+    std::int64_t end_frame = -1;
 
   private:
     MediaStream() = default;

@@ -1,5 +1,6 @@
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 #include "core/tables.h"
@@ -36,6 +37,10 @@ struct Format {
     int bits;
     std::int64_t frames;
 };
+
+void PrintTo(const Format& f, std::ostream* os) {
+    *os << f.leaf;
+}
 
 class Streaming : public EngineTest, public testing::WithParamInterface<Format> {
   protected:
@@ -136,6 +141,59 @@ INSTANTIATE_TEST_SUITE_P(Formats, Streaming,
                          [](const testing::TestParamInfo<Format>& info) {
                              return info.param.bits == 8 ? "Mono8" : "Stereo16";
                          });
+
+// The reader need not look while the voice crosses the end of the file: the
+// voice is stopped at the end exactly, or as soon as it is seen past it,
+// wherever the ring has wrapped to meanwhile.
+TEST_F(EngineTest, EndOfFileStopsTheVoiceEvenWhenPassedUnseen) {
+    files::TempDir dir;
+    const std::int64_t frames = 5 * kHalf - 100;  // ends 100 frames before the ring does
+    std::vector<int> v;
+    for (std::int64_t i = 0; i < 2 * frames; ++i) v.push_back(7 << 16);
+    const std::string path = dir.file("end.wav");
+    ASSERT_TRUE(files::write_ints(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, v));
+    ASSERT_EQ(load(1, path.c_str(), "end.wav"), LoadResult::loaded);
+    p_s* s = t_sound[0];
+    ASSERT_EQ(s->type, kTypeStreamed);
+    addnote(0, 48, 0, 127, false, 0, 0);
+    NOTE_LIST& voice = nlist[0];
+    DecodeScratch scratch;
+    const auto pass_at = [&](std::int64_t p) {
+        voice.pos = static_cast<std::uint32_t>(p);
+        return d2d_pass(scratch);
+    };
+    EXPECT_TRUE(pass_at(0));          // first half: frames F..2F
+    EXPECT_TRUE(pass_at(kHalf));      // second half: 2F..3F
+    EXPECT_TRUE(pass_at(2 * kHalf));  // first half: 3F..4F
+    EXPECT_TRUE(pass_at(kHalf));      // second half: 4F..5F-100, then silence
+    EXPECT_EQ(s->rd_frames, frames);
+    const auto frame_at = [&](std::int64_t f) {
+        std::int16_t x;
+        std::memcpy(&x, s->data + 4 * f, 2);
+        return x;
+    };
+    EXPECT_EQ(frame_at(3 * kHalf - 101), 7);
+    EXPECT_EQ(frame_at(3 * kHalf - 100), 0);
+    EXPECT_EQ(frame_at(3 * kHalf - 1), 0);
+
+    pass_at(3 * kHalf - 101);
+    EXPECT_FALSE(voice.stop);
+    pass_at(3 * kHalf - 100);
+    EXPECT_TRUE(voice.stop);
+    voice.stop = false;
+    pass_at(kHalf + 5);  // wrapped into the first half, now silence after the end
+    EXPECT_TRUE(voice.stop);
+
+    // Once the voice is gone the stream is rewound for the next note.
+    delnote(0, 48, 0, 0, 0);
+    EXPECT_EQ(s->d2d_state, 3);
+    EXPECT_TRUE(d2d_pass(scratch));
+    EXPECT_EQ(s->d2d_state, 1);
+    EXPECT_EQ(s->rd_frames, kHalf);
+    addnote(0, 48, 0, 127, false, 0, 0);
+    pass_at(3 * kHalf - 50);  // an old position: nothing of the new pass is there
+    EXPECT_FALSE(voice.stop);
+}
 
 // Without any streamed sound playing the reader finds nothing to do, keeps
 // polling, and stops when asked.
