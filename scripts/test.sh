@@ -44,7 +44,7 @@ run_ctest build
 
 step "address and undefined-behaviour sanitizers"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DPLEXORA_SANITIZE=address,undefined -DPLEXORA_WITH_QT=OFF -DPLEXORA_BENCH=OFF >/dev/null
+    -DPLEXORA_SANITIZE=address,undefined,float-cast-overflow -DPLEXORA_WITH_QT=OFF -DPLEXORA_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
 run_ctest build-asan -L 'unit|stress'
 
