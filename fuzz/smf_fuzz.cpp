@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const SmfEvent& e : song.events) {
             if (!(e.seconds >= last)) __builtin_trap();
             last = e.seconds;
-            if (e.status < 0x80 || e.status > 0xEF || e.data1 > 127 || e.data2 > 127) __builtin_trap();
+            if (e.status < 0x80 || e.status > 0xEF || e.data1 > 127 || e.data2 > 127)
+                __builtin_trap();
         }
     }
     return 0;

@@ -7,7 +7,7 @@ namespace {
 
 // A cursor over bytes that never reads past its end.
 class ByteReader {
-public:
+  public:
     ByteReader(const std::uint8_t* p, std::size_t n) : p_(p), n_(n) {}
     std::size_t left() const { return n_ - at_; }
     bool u8(std::uint8_t& v) {
@@ -39,7 +39,7 @@ public:
     }
     const std::uint8_t* here() const { return p_ + at_; }
 
-private:
+  private:
     const std::uint8_t* p_;
     std::size_t n_;
     std::size_t at_ = 0;
@@ -107,8 +107,8 @@ bool read_track(ByteReader r, std::vector<TickEvent>& events, std::vector<TempoC
         }
         std::uint8_t d2 = 0;
         if (data_bytes(status) == 2 && !r.u8(d2)) return false;
-        events.push_back(
-            {tick, status, static_cast<std::uint8_t>(d1 & 0x7F), static_cast<std::uint8_t>(d2 & 0x7F)});
+        events.push_back({tick, status, static_cast<std::uint8_t>(d1 & 0x7F),
+                          static_cast<std::uint8_t>(d2 & 0x7F)});
     }
     return true;
 }
@@ -198,8 +198,10 @@ bool read_smf(const std::uint8_t* data, std::size_t size, SmfSong& out, std::str
         return seg_seconds + static_cast<double>(tick - seg_tick) * sec_per_tick;
     };
     out.events.reserve(events.size());
-    for (const TickEvent& e : events) out.events.push_back({seconds_at(e.tick), e.status, e.data1, e.data2});
-    out.end_seconds = std::max(out.events.empty() ? 0.0 : out.events.back().seconds, seconds_at(last_tick));
+    for (const TickEvent& e : events)
+        out.events.push_back({seconds_at(e.tick), e.status, e.data1, e.data2});
+    out.end_seconds =
+        std::max(out.events.empty() ? 0.0 : out.events.back().seconds, seconds_at(last_tick));
     out.format = static_cast<int>(format);
     out.tracks = tracks;
     out.damaged = damaged;

@@ -19,7 +19,7 @@ struct SmfSong {
     int tracks = 0;
     std::vector<SmfEvent> events;  // sorted by time; file order among equal times
     double end_seconds = 0;        // time of the last event of any kind
-    bool damaged = false;          // a track was cut short or malformed; what came before it is kept
+    bool damaged = false;  // a track was cut short or malformed; what came before it is kept
 };
 
 // Any thread. Parses `size` bytes. Every length is checked against the bytes

@@ -34,7 +34,7 @@ void dispatch_midi(MyBMidiPort& port, std::uint8_t status, std::uint8_t data1, s
 namespace {
 
 class SongRenderer {
-public:
+  public:
     SongRenderer(const SongRenderOptions& o, const FrameSink& sink, SongRenderStats& stats)
         : buffer_frames_(std::max<std::size_t>(o.buffer_frames, 1)),
           sink_(sink),
@@ -49,8 +49,8 @@ public:
     // the chosen size.
     bool render_to(std::uint64_t target) {
         while (stats_.frames < target) {
-            const std::size_t n =
-                static_cast<std::size_t>(std::min<std::uint64_t>(buffer_frames_, target - stats_.frames));
+            const std::size_t n = static_cast<std::size_t>(
+                std::min<std::uint64_t>(buffer_frames_, target - stats_.frames));
             if (!render_buffer(n)) return false;
         }
         return true;
@@ -59,14 +59,15 @@ public:
     bool render_buffer(std::size_t n) {
         fmt_.buffer_size = n * 2 * sizeof(float);
         BufferProc(nullptr, buf_.data(), n * 2 * sizeof(float), fmt_);
-        for (std::size_t i = 0; i < n * 2; ++i) stats_.peak = std::max(stats_.peak, std::fabs(buf_[i]));
+        for (std::size_t i = 0; i < n * 2; ++i)
+            stats_.peak = std::max(stats_.peak, std::fabs(buf_[i]));
         stats_.frames += n;
         return sink_(buf_.data(), n);
     }
 
     void count_voices() { stats_.max_voices = std::max(stats_.max_voices, active_voices()); }
 
-private:
+  private:
     std::size_t buffer_frames_;
     const FrameSink& sink_;
     SongRenderStats& stats_;
@@ -94,12 +95,13 @@ bool render_song(const SmfSong& song, const SongRenderOptions& options, const Fr
         }
         r.count_voices();
     }
-    if (!r.render_to(static_cast<std::uint64_t>(std::llround(song.end_seconds * rate)))) return false;
+    if (!r.render_to(static_cast<std::uint64_t>(std::llround(song.end_seconds * rate))))
+        return false;
     const auto tail_end =
         stats.frames + static_cast<std::uint64_t>(std::max(0.0, options.max_tail_seconds) * rate);
     while (active_voices() > 0 && stats.frames < tail_end) {
-        const std::size_t n = static_cast<std::size_t>(
-            std::min<std::uint64_t>(options.buffer_frames ? options.buffer_frames : 1, tail_end - stats.frames));
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(
+            options.buffer_frames ? options.buffer_frames : 1, tail_end - stats.frames));
         if (!r.render_buffer(n)) return false;
     }
     return true;

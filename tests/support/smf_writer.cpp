@@ -24,7 +24,9 @@ SmfTrack& SmfTrack::tempo(std::uint32_t delta, std::uint32_t usec) {
                          static_cast<std::uint8_t>(usec >> 8), static_cast<std::uint8_t>(usec)});
 }
 
-SmfTrack& SmfTrack::end(std::uint32_t delta) { return event(delta, {0xFF, 0x2F, 0x00}); }
+SmfTrack& SmfTrack::end(std::uint32_t delta) {
+    return event(delta, {0xFF, 0x2F, 0x00});
+}
 
 namespace {
 void put_be(std::vector<std::uint8_t>& out, std::uint32_t v, int bytes) {

@@ -7,14 +7,14 @@
 namespace testkit {
 
 class SmfTrack {
-public:
+  public:
     // Appends an event `delta` ticks after the previous one.
     SmfTrack& event(std::uint32_t delta, std::vector<std::uint8_t> bytes);
     SmfTrack& tempo(std::uint32_t delta, std::uint32_t usec_per_quarter);
     SmfTrack& end(std::uint32_t delta = 0);
     const std::vector<std::uint8_t>& bytes() const { return bytes_; }
 
-private:
+  private:
     std::vector<std::uint8_t> bytes_;
 };
 

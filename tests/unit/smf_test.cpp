@@ -1,6 +1,7 @@
+#include "io/smf.h"
+
 #include <string>
 
-#include "io/smf.h"
 #include "support/smf_writer.h"
 #include "support/testkit.h"
 
@@ -54,7 +55,7 @@ TEST(Smf, FormatOneMergesTracksAndAppliesTheTempoMapToAll) {
     tempo.tempo(0, 1000000).tempo(96, 500000).end(96 * 4);
     SmfTrack notes;
     notes.event(48, {0x91, 40, 1})
-        .event(96, {0x81, 40, 0})  // tick 144: 1 s + 48 ticks at 0.5 s a quarter
+        .event(96, {0x81, 40, 0})            // tick 144: 1 s + 48 ticks at 0.5 s a quarter
         .event(0, {0xF0, 0x02, 0x7E, 0xF7})  // system exclusive is skipped
         .event(0, {0xA1, 40, 3})             // pressure is kept, the player ignores it
         .end();
@@ -70,7 +71,8 @@ TEST(Smf, SmpteDivisionCountsFramesAndTicks) {
     SmfTrack t;
     t.event(50, {0x90, 60, 1}).end();
     // 25 frames a second, 40 ticks a frame: 1000 ticks a second.
-    const SmfSong s = parse_ok(smf_file(0, static_cast<std::uint16_t>((0x100 - 25) << 8 | 40), {t}));
+    const SmfSong s =
+        parse_ok(smf_file(0, static_cast<std::uint16_t>((0x100 - 25) << 8 | 40), {t}));
     ASSERT_EQ(s.events.size(), 1u);
     EXPECT_DOUBLE_EQ(s.events[0].seconds, 0.05);
 }
@@ -99,7 +101,8 @@ TEST(Smf, DamagedTracksKeepWhatCameBeforeTheDamage) {
 
     // A delta time longer than four bytes, and a meta event longer than the track.
     auto longvlq = smf_file(0, 96, {});
-    const std::vector<std::uint8_t> trk = {'M', 'T', 'r', 'k', 0, 0, 0, 5, 0x81, 0x81, 0x81, 0x81, 0x01};
+    const std::vector<std::uint8_t> trk = {'M', 'T',  'r',  'k',  0,    0,   0,
+                                           5,   0x81, 0x81, 0x81, 0x81, 0x01};
     longvlq.insert(longvlq.end(), trk.begin(), trk.end());
     longvlq[11] = 1;  // one track
     s = parse_ok(longvlq);
@@ -113,7 +116,8 @@ TEST(Smf, DamagedTracksKeepWhatCameBeforeTheDamage) {
 TEST(Smf, RefusesWhatIsNotAPlayableMidiFile) {
     EXPECT_NE(parse_error({'R', 'I', 'F', 'F', 0, 0, 0, 0}).find("MThd"), std::string::npos);
     EXPECT_NE(parse_error({}).find("MThd"), std::string::npos);
-    EXPECT_NE(parse_error({'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0}).find("cut short"), std::string::npos);
+    EXPECT_NE(parse_error({'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0}).find("cut short"),
+              std::string::npos);
     SmfTrack t;
     t.end();
     EXPECT_NE(parse_error(smf_file(2, 96, {t})).find("format 2"), std::string::npos);

@@ -15,7 +15,7 @@ constexpr float kRate = 44100.0f;
 // Instrument 0: a steady level (so a note's first frame is plain to see).
 // Instrument 1: a 440 Hz sine at base key 69. Both loop; releases last 0.5 s.
 class SongRenderTest : public EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         p_s* level = make_sound16(std::vector<std::int16_t>(4410, 12000), 44100, 60);
@@ -40,12 +40,13 @@ protected:
         SongRenderOptions options;
         options.rate = kRate;
         options.buffer_frames = buffer;
-        EXPECT_TRUE(render_song(song, options,
-                                [&](const float* p, std::size_t frames) {
-                                    out.insert(out.end(), p, p + 2 * frames);
-                                    return true;
-                                },
-                                stats));
+        EXPECT_TRUE(render_song(
+            song, options,
+            [&](const float* p, std::size_t frames) {
+                out.insert(out.end(), p, p + 2 * frames);
+                return true;
+            },
+            stats));
         return out;
     }
 };
@@ -75,9 +76,9 @@ TEST_F(SongRenderTest, NotesStartOnTheirExactFrameWhateverTheBufferSize) {
 
 TEST_F(SongRenderTest, PitchSilenceAndReleaseAreWhereTheSongPutsThem) {
     SmfTrack t;
-    t.event(0, {0xC0, 1})              // program 1: the sine
-        .event(480, {0x90, 81, 127})   // 0.5 s: A5, an octave above the sample
-        .event(960, {0x80, 81, 64})    // 1.5 s: release (0.5 s long)
+    t.event(0, {0xC0, 1})             // program 1: the sine
+        .event(480, {0x90, 81, 127})  // 0.5 s: A5, an octave above the sample
+        .event(960, {0x80, 81, 64})   // 1.5 s: release (0.5 s long)
         .end();
     SongRenderStats stats;
     const auto out = render(smf_file(0, 480, {t}), stats);
@@ -103,7 +104,7 @@ TEST_F(SongRenderTest, PitchSilenceAndReleaseAreWhereTheSongPutsThem) {
 
 TEST_F(SongRenderTest, ProgramChangesSwitchInstrumentsAndLockedChannelsKeepTheirs) {
     SmfTrack t;
-    t.event(0, {0x90, 69, 100})      // instrument 0: steady level
+    t.event(0, {0x90, 69, 100})  // instrument 0: steady level
         .event(240, {0x80, 69, 0})
         .event(0, {0xC0, 1})
         .event(240, {0x90, 69, 100})  // instrument 1: the sine
@@ -137,8 +138,7 @@ TEST_F(SongRenderTest, ControllersAndBendsActAsLiveMidiDoes) {
     std::vector<float> held(left.begin() + 1000, left.begin() + 20000);
     EXPECT_NEAR(zero_crossing_hz(held, kRate), 440.0 * std::pow(2.0, 2.0 * 8191 / 8192 / 12), 1.0);
     // 0.8 full scale at velocity 127, volume 64/128, the left pan gain, and the final /4.
-    EXPECT_NEAR(peak(held), 0.8f * 127.0f / 128.0f * 64.0f / 128.0f * tab_pan[64] / 4.0f,
-                0.01f);
+    EXPECT_NEAR(peak(held), 0.8f * 127.0f / 128.0f * 64.0f / 128.0f * tab_pan[64] / 4.0f, 0.01f);
     EXPECT_EQ(ch_main[0], 64);
 }
 
@@ -154,10 +154,11 @@ TEST_F(SongRenderTest, TheTailStopsAfterTenSecondsWhenVoicesNeverEnd) {
     SongRenderOptions options;
     options.rate = kRate;
     std::size_t pieces = 0;
-    ASSERT_TRUE(render_song(song, options, [&](const float*, std::size_t) { return ++pieces > 0; },
-                            stats));
+    ASSERT_TRUE(render_song(
+        song, options, [&](const float*, std::size_t) { return ++pieces > 0; }, stats));
     EXPECT_EQ(stats.frames, static_cast<std::uint64_t>(0.5 * kRate + 10 * kRate));
     EXPECT_EQ(active_voices(), 1);
     // A sink that refuses more stops the render.
-    EXPECT_FALSE(render_song(song, options, [](const float*, std::size_t) { return false; }, stats));
+    EXPECT_FALSE(render_song(
+        song, options, [](const float*, std::size_t) { return false; }, stats));
 }
