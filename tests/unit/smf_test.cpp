@@ -1,0 +1,130 @@
+#include "io/smf.h"
+
+#include <string>
+
+#include "support/smf_writer.h"
+#include "support/testkit.h"
+
+using namespace testkit;
+
+namespace {
+
+SmfSong parse_ok(const std::vector<std::uint8_t>& bytes) {
+    SmfSong song;
+    std::string error;
+    EXPECT_TRUE(read_smf(bytes.data(), bytes.size(), song, error)) << error;
+    return song;
+}
+
+std::string parse_error(const std::vector<std::uint8_t>& bytes) {
+    SmfSong song;
+    std::string error;
+    EXPECT_FALSE(read_smf(bytes.data(), bytes.size(), song, error));
+    EXPECT_TRUE(song.events.empty());
+    return error;
+}
+
+}  // namespace
+
+TEST(Smf, FormatZeroWithRunningStatusAndATempoChange) {
+    SmfTrack t;
+    t.event(0, {0x90, 60, 100})
+        .event(480, {62, 90})  // running status: another note-on
+        .tempo(0, 250000)      // from here a quarter lasts 0.25 s
+        .event(480, {0x80, 60, 0})
+        .event(0, {0xC3, 5})
+        .event(240, {0xE3, 0, 64})
+        .end(0);
+    const SmfSong s = parse_ok(smf_file(0, 480, {t}));
+    ASSERT_EQ(s.events.size(), 5u);
+    EXPECT_DOUBLE_EQ(s.events[0].seconds, 0.0);
+    EXPECT_DOUBLE_EQ(s.events[1].seconds, 0.5);  // 120 beats a minute by default
+    EXPECT_EQ(s.events[1].status, 0x90);
+    EXPECT_EQ(s.events[1].data1, 62);
+    EXPECT_EQ(s.events[1].data2, 90);
+    EXPECT_DOUBLE_EQ(s.events[2].seconds, 0.75);
+    EXPECT_EQ(s.events[3].status, 0xC3);
+    EXPECT_EQ(s.events[3].data1, 5);
+    EXPECT_DOUBLE_EQ(s.events[4].seconds, 0.875);
+    EXPECT_DOUBLE_EQ(s.end_seconds, 0.875);
+    EXPECT_FALSE(s.damaged);
+}
+
+TEST(Smf, FormatOneMergesTracksAndAppliesTheTempoMapToAll) {
+    SmfTrack tempo;
+    tempo.tempo(0, 1000000).tempo(96, 500000).end(96 * 4);
+    SmfTrack notes;
+    notes.event(48, {0x91, 40, 1})
+        .event(96, {0x81, 40, 0})            // tick 144: 1 s + 48 ticks at 0.5 s a quarter
+        .event(0, {0xF0, 0x02, 0x7E, 0xF7})  // system exclusive is skipped
+        .event(0, {0xA1, 40, 3})             // pressure is kept, the player ignores it
+        .end();
+    const SmfSong s = parse_ok(smf_file(1, 96, {tempo, notes}));
+    EXPECT_EQ(s.tracks, 2);
+    ASSERT_EQ(s.events.size(), 3u);
+    EXPECT_DOUBLE_EQ(s.events[0].seconds, 0.5);
+    EXPECT_DOUBLE_EQ(s.events[1].seconds, 1.25);
+    EXPECT_DOUBLE_EQ(s.end_seconds, 1.0 + 4 * 0.5);  // the tempo track ends last
+}
+
+TEST(Smf, SmpteDivisionCountsFramesAndTicks) {
+    SmfTrack t;
+    t.event(50, {0x90, 60, 1}).end();
+    // 25 frames a second, 40 ticks a frame: 1000 ticks a second.
+    const SmfSong s =
+        parse_ok(smf_file(0, static_cast<std::uint16_t>((0x100 - 25) << 8 | 40), {t}));
+    ASSERT_EQ(s.events.size(), 1u);
+    EXPECT_DOUBLE_EQ(s.events[0].seconds, 0.05);
+}
+
+TEST(Smf, DamagedTracksKeepWhatCameBeforeTheDamage) {
+    SmfTrack t;
+    t.event(0, {0x90, 60, 100}).event(10, {0x90, 61});  // cut inside the second event
+    SmfSong s = parse_ok(smf_file(0, 96, {t}));
+    EXPECT_EQ(s.events.size(), 1u);
+    EXPECT_TRUE(s.damaged);
+
+    SmfTrack stray;
+    stray.event(0, {0x40, 0x40});  // a data byte with no status before it
+    s = parse_ok(smf_file(0, 96, {stray}));
+    EXPECT_TRUE(s.events.empty());
+    EXPECT_TRUE(s.damaged);
+
+    // A track chunk that claims more bytes than the file has.
+    SmfTrack t2;
+    t2.event(0, {0x90, 60, 100}).end();
+    auto bytes = smf_file(0, 96, {t2});
+    bytes[21] = 0xFF;
+    s = parse_ok(bytes);
+    EXPECT_EQ(s.events.size(), 1u);
+    EXPECT_TRUE(s.damaged);
+
+    // A delta time longer than four bytes, and a meta event longer than the track.
+    auto longvlq = smf_file(0, 96, {});
+    const std::vector<std::uint8_t> trk = {'M', 'T',  'r',  'k',  0,    0,   0,
+                                           5,   0x81, 0x81, 0x81, 0x81, 0x01};
+    longvlq.insert(longvlq.end(), trk.begin(), trk.end());
+    longvlq[11] = 1;  // one track
+    s = parse_ok(longvlq);
+    EXPECT_TRUE(s.damaged);
+    SmfTrack meta;
+    meta.event(0, {0xFF, 0x01, 0x7F, 'a'});
+    s = parse_ok(smf_file(0, 96, {meta}));
+    EXPECT_TRUE(s.damaged);
+}
+
+TEST(Smf, RefusesWhatIsNotAPlayableMidiFile) {
+    EXPECT_NE(parse_error({'R', 'I', 'F', 'F', 0, 0, 0, 0}).find("MThd"), std::string::npos);
+    EXPECT_NE(parse_error({}).find("MThd"), std::string::npos);
+    EXPECT_NE(parse_error({'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0}).find("cut short"),
+              std::string::npos);
+    SmfTrack t;
+    t.end();
+    EXPECT_NE(parse_error(smf_file(2, 96, {t})).find("format 2"), std::string::npos);
+    EXPECT_NE(parse_error(smf_file(0, 0, {t})).find("division"), std::string::npos);
+    EXPECT_NE(parse_error(smf_file(0, 96, {})).find("no track"), std::string::npos);
+    std::string error;
+    SmfSong song;
+    EXPECT_FALSE(read_smf_file("/nonexistent/song.mid", song, error));
+    EXPECT_NE(error.find("cannot open"), std::string::npos);
+}
