@@ -142,6 +142,14 @@ int main(int argc, char** argv) {
     }
 
     reset_tables();
+    // Whatever way the program leaves, the sounds the tables own are freed
+    // first, so leak checkers stay quiet.
+    struct FreeTables {
+        ~FreeTables() {
+            reset_tables();
+            reclaim::reclaim_all();
+        }
+    } free_tables;
     ui_hooks().alert = record_alert;
     // Offline there is no streaming reader: every sound is held in memory.
     limitd2d = INT32_MAX;
@@ -189,8 +197,5 @@ int main(int argc, char** argv) {
         static_cast<unsigned long long>(stats.frames), seconds, wall,
         wall > 0 ? seconds / wall : 0.0, stats.peak, stats.max_voices);
 
-    // Everything the tables own goes before exit, so leak checkers stay quiet.
-    reset_tables();
-    reclaim::reclaim_all();
     return 0;
 }
