@@ -11,7 +11,7 @@ packages=(
   jackd2 libjack-jackd2-dev
   clang libclang-rt-14-dev
   sox xvfb xauth imagemagick x11-utils
-  alsa-utils timgm6mb-soundfont fluid-soundfont-gm fluidsynth
+  alsa-utils timgm6mb-soundfont fluid-soundfont-gm fluidsynth openttd-openmsx time
 )
 
 SUDO=""

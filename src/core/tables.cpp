@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/instruments.h"
 #include "core/reclaim.h"
 
 published<p_s*> t_sound[kMaxSounds];
@@ -190,6 +191,7 @@ void reset_tables() {
         t_invert[i] = 0;
     }
     for (auto& e : t_inst) e = 0;
+    clear_inst_names();
     p_s* none = new_sound();
     std::strcpy(none->name, "None Sample");
     none->nb_next = 0;

@@ -1,0 +1,87 @@
+#include "io/bank_chunks.h"
+
+#include <cstring>
+
+#include "io/input_bytes.h"
+
+namespace {
+
+std::uint32_t le32(const unsigned char* p) {
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+           std::uint32_t{p[3]} << 24;
+}
+
+bool is(const unsigned char* id, const char* four) {
+    return std::memcmp(id, four, 4) == 0;
+}
+
+void keep_first(ChunkSpan& span, std::uint64_t offset, std::uint32_t size) {
+    if (span.found) return;
+    span = {offset, size, true};
+}
+
+// Visits the chunks inside [begin, end); false when one of them claims more
+// bytes than its parent holds.
+template <typename Visit>
+bool walk(InputBytes& in, std::uint64_t begin, std::uint64_t end, Visit visit) {
+    std::uint64_t off = begin;
+    while (end - off >= 8) {
+        unsigned char h[8];
+        if (!in.read_at(off, h, 8)) return false;
+        const std::uint32_t size = le32(h + 4);
+        const std::uint64_t body = off + 8;
+        if (size > end - body) return false;
+        if (!visit(h, body, size)) return false;
+        off = body + size + (size & 1);  // chunks are padded to an even size
+        if (off > end) break;
+    }
+    return true;
+}
+
+}  // namespace
+
+BankChunks find_bank_chunks(InputBytes& in) {
+    BankChunks c;
+    unsigned char h[12];
+    if (!in.read_at(0, h, 4) || !is(h, "RIFF")) return c;
+    c.riff = true;
+    if (!in.read_at(0, h, 12) || !is(h + 8, "sfbk")) {
+        c.problem = "This file is not a SoundFont 2 bank.";
+        return c;
+    }
+    // The RIFF size is not trusted either way: the chunks themselves are checked
+    // against the file.
+    const std::uint64_t end = in.size();
+    bool list_ok = true;
+    const bool ok =
+        walk(in, 12, end, [&](const unsigned char* id, std::uint64_t body, std::uint32_t size) {
+            if (!is(id, "LIST") || size < 4) return true;
+            unsigned char type[4];
+            if (!in.read_at(body, type, 4)) return false;
+            const auto inner = [&](const unsigned char* sub, std::uint64_t at, std::uint32_t n) {
+                if (is(type, "INFO") && is(sub, "ifil") && n >= 4) {
+                    unsigned char v[2];
+                    if (!in.read_at(at, v, 2)) return false;
+                    c.version_major = static_cast<std::uint16_t>(v[0] | v[1] << 8);
+                } else if (is(type, "sdta") && is(sub, "smpl")) {
+                    keep_first(c.smpl, at, n);
+                } else if (is(type, "pdta")) {
+                    if (is(sub, "inst")) keep_first(c.inst, at, n);
+                    if (is(sub, "ibag")) keep_first(c.ibag, at, n);
+                    if (is(sub, "igen")) keep_first(c.igen, at, n);
+                    if (is(sub, "shdr")) keep_first(c.shdr, at, n);
+                }
+                return true;
+            };
+            list_ok = walk(in, body + 4, body + size, inner) && list_ok;
+            return true;
+        });
+    if (!ok || !list_ok) {
+        c.problem = "This bank is damaged: a chunk runs past the end of its list or of the file.";
+        return c;
+    }
+    if (!c.inst.found || !c.ibag.found || !c.igen.found || !c.shdr.found) {
+        c.problem = "This bank is damaged: its instrument lists are missing.";
+    }
+    return c;
+}

@@ -1,0 +1,149 @@
+// Writing instrument files.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/instruments.h"
+#include "core/reclaim.h"
+#include "core/tables.h"
+#include "io/instrument_file.h"
+
+namespace {
+
+void put16(unsigned char* p, std::uint32_t v) {
+    p[0] = static_cast<unsigned char>(v >> 8);
+    p[1] = static_cast<unsigned char>(v);
+}
+
+void put32(unsigned char* p, std::uint32_t v) {
+    put16(p, v >> 16);
+    put16(p + 2, v);
+}
+
+// Writes everything or reports failure.
+bool write_all(int fd, const void* data, std::size_t n) {
+    const auto* p = static_cast<const char*>(data);
+    while (n > 0) {
+        const ssize_t put = ::write(fd, p, n);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        p += put;
+        n -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+// The bytes of `r`'s data that can be written: its size, but never more than
+// its data holds.
+std::uint32_t data_bytes(const p_s* r) {
+    if (!r || !r->data) return 0;
+    return std::min<std::uint32_t>(r->size, r->capacity);
+}
+
+bool write_block(int fd, const p_s* r, std::uint16_t count) {
+    unsigned char h[kInstBlockBytes] = {};
+    const std::uint32_t size = data_bytes(r);
+    if (r) {
+        put32(h + 0, r->rate);
+        put32(h + 8, size);
+        put32(h + 12, r->loop_start);
+        put32(h + 16, r->loop_end);
+        put16(h + 20, r->loop);
+        put16(h + 22, static_cast<std::uint16_t>(r->base));
+        put32(h + 24, r->file_offset);
+        for (int i = 0; i < kInstNameChars && r->name[i]; ++i)
+            h[28 + i] = static_cast<unsigned char>(r->name[i]);
+        put16(h + 46, r->bits);
+        put16(h + 48, r->stereo);
+        put16(h + 50, static_cast<std::uint16_t>(r->shift));
+        put16(h + 52, static_cast<std::uint16_t>(r->key_lo));
+        put16(h + 54, static_cast<std::uint16_t>(r->key_hi));
+        put16(h + 56, static_cast<std::uint16_t>(r->vel_lo));
+        put16(h + 58, static_cast<std::uint16_t>(r->vel_hi));
+    }
+    put16(h + 44, count);
+    if (!write_all(fd, h, sizeof h)) return false;
+    if (size == 0) return true;
+    if (r->bits != 16) return write_all(fd, r->data, size);
+    // 16-bit data goes out big-endian, a piece at a time.
+    std::vector<unsigned char> out(std::min<std::uint32_t>(size, 1u << 16));
+    for (std::uint32_t done = 0; done < size;) {
+        const std::uint32_t n =
+            std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(out.size()));
+        const auto* src = reinterpret_cast<const unsigned char*>(r->data) + done;
+        for (std::uint32_t i = 0; i + 1 < n; i += 2) {
+            std::int16_t v;
+            std::memcpy(&v, src + i, 2);
+            put16(out.data() + i, static_cast<std::uint16_t>(v));
+        }
+        if (n & 1) out[n - 1] = src[n - 1];  // an odd last byte goes as it is
+        if (!write_all(fd, out.data(), n)) return false;
+        done += n;
+    }
+    return true;
+}
+
+// Permission bits for the file: those of the file it replaces, or the usual
+// ones for a new file.
+mode_t file_mode(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
+std::string instrument_file_path(const char* path) {
+    std::string p = path ? path : "";
+    const auto ends_it = [&] {
+        const std::size_t n = p.size();
+        return n >= 3 && p[n - 3] == '.' &&
+               std::tolower(static_cast<unsigned char>(p[n - 2])) == 'i' &&
+               std::tolower(static_cast<unsigned char>(p[n - 1])) == 't';
+    };
+    if (!ends_it()) p += ".it";
+    return p;
+}
+
+bool saveinst(const char* path) {
+    if (!path || !*path) return false;
+    const int k = quel_baseson(no_s);
+    if (k < 0) return false;
+    const int first = inst_first(k);
+    const int count = inst_count(k);
+    if (count <= 0 || count > 65536) return false;
+    reclaim::ReadSection section;
+    for (int i = 0; i < count; ++i) {
+        const p_s* r = t_sound[first + i].load();
+        if (r && r->type == kTypeStreamed) return false;  // its data is not in memory
+    }
+
+    const std::string target = instrument_file_path(path);
+    std::string tmp = target + ".XXXXXX";
+    const int fd = ::mkstemp(tmp.data());
+    if (fd < 0) return false;
+    bool ok = ::fchmod(fd, file_mode(target)) == 0;
+    unsigned char head[kInstHeaderBytes] = {'P', 'L', 'E', 'X', 'O', 'R', 'I', 'T'};
+    const std::uint16_t flag = 1;  // every block carries its data
+    std::memcpy(head + 12, &flag, 2);
+    ok = ok && write_all(fd, head, sizeof head);
+    for (int i = 0; ok && i < count; ++i) {
+        const auto blocks_after = static_cast<std::uint16_t>(i == 0 ? count - 1 : 0);
+        ok = write_block(fd, t_sound[first + i].load(), blocks_after);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;
+    if (!ok) ::unlink(tmp.c_str());
+    return ok;
+}

@@ -1,0 +1,79 @@
+// The MIDI input endpoint "Plexora node (in)" and the list of MIDI sources
+// it can be connected to, through the ALSA sequencer or, where there is no
+// sequencer, JACK MIDI. Incoming bytes go through a byte parser into the
+// hooks of a MyBMidiPort. Without any MIDI service the endpoint is simply
+// unavailable and the program runs without MIDI input.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/midi_bytes.h"
+
+class MyBMidiPort;
+class RtMidiIn;
+
+enum class MidiBackend { kNone, kAlsaSeq, kJack };
+
+// Any thread. "ALSA sequencer", "JACK MIDI" or "none".
+const char* midi_backend_name(MidiBackend backend);
+
+struct MidiSourceInfo {
+    std::uint32_t id;  // stays the same while the source exists
+    std::string name;  // for menus
+};
+
+// Any thread. The ID of a source from its full port name.
+std::uint32_t midi_source_id(const std::string& port_name);
+
+class MidiEndpoint {
+  public:
+    // GUI thread. Registers the endpoint with the first MIDI service of
+    // `order` that answers; `port` receives the messages.
+    explicit MidiEndpoint(MyBMidiPort& port, std::vector<MidiBackend> order = {
+                                                 MidiBackend::kAlsaSeq, MidiBackend::kJack});
+    // GUI thread. Disconnects and releases the endpoint.
+    ~MidiEndpoint();
+    MidiEndpoint(const MidiEndpoint&) = delete;
+    MidiEndpoint& operator=(const MidiEndpoint&) = delete;
+
+    // GUI thread.
+    bool available() const { return in_ != nullptr; }
+    MidiBackend backend() const { return backend_; }
+    // One line per MIDI service tried, saying why it was not taken.
+    const std::string& report() const { return report_; }
+
+    // GUI thread. The sources present now, in the service's order.
+    std::vector<MidiSourceInfo> sources();
+    // GUI thread. Connects the first source listed; false when there is none.
+    bool connect_first();
+    // GUI thread. Connects the source with this ID instead of the current one.
+    bool connect(std::uint32_t id);
+    // GUI thread. Disconnects the current source; the endpoint stays.
+    void disconnect();
+    // GUI thread. The connected source (ID 0 and an empty name when none).
+    std::uint32_t connected_id() const { return connected_id_; }
+    const std::string& connected_name() const { return connected_name_; }
+
+    // Any thread. Messages parsed since the endpoint opened.
+    std::uint64_t messages() const { return messages_.load(std::memory_order_relaxed); }
+
+  private:
+    static void on_message(double stamp, std::vector<unsigned char>* bytes, void* self);
+    std::string port_name(unsigned index);
+    bool open_source(unsigned index, const std::string& name);
+    void keep_endpoint();
+
+    MyBMidiPort& port_;
+    std::unique_ptr<RtMidiIn> in_;
+    MidiBackend backend_ = MidiBackend::kNone;
+    std::string report_;
+    MidiByteParser parser_;  // MIDI thread only
+    std::atomic<bool> reset_parser_{false};
+    std::atomic<std::uint64_t> messages_{0};
+    std::uint32_t connected_id_ = 0;
+    std::string connected_name_;
+};

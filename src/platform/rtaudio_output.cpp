@@ -1,0 +1,163 @@
+#include "platform/rtaudio_output.h"
+
+#include <rtaudio/RtAudio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <vector>
+
+namespace {
+
+RtAudio::Api api_of(AudioBackend b) {
+    switch (b) {
+        case AudioBackend::kJack:
+            return RtAudio::UNIX_JACK;
+        case AudioBackend::kPulse:
+            return RtAudio::LINUX_PULSE;
+        case AudioBackend::kAlsa:
+            return RtAudio::LINUX_ALSA;
+        default:
+            return RtAudio::UNSPECIFIED;
+    }
+}
+
+bool compiled(RtAudio::Api api) {
+    std::vector<RtAudio::Api> apis;
+    RtAudio::getCompiledApi(apis);
+    return std::find(apis.begin(), apis.end(), api) != apis.end();
+}
+
+// Errors that the library reports once a stream is open arrive here instead
+// of being thrown on its own thread; the stream is then stopped by the library.
+std::atomic<unsigned> g_stream_errors{0};
+void on_stream_error(RtAudioError::Type type, const std::string&) {
+    if (type != RtAudioError::WARNING && type != RtAudioError::DEBUG_WARNING) {
+        g_stream_errors.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+// The device to play on: under JACK the server's own playback ports
+// ("system"), elsewhere the default output.
+unsigned pick_device(RtAudio& audio, AudioBackend backend, unsigned count) {
+    unsigned chosen = audio.getDefaultOutputDevice();
+    if (backend != AudioBackend::kJack) return chosen;
+    for (unsigned i = 0; i < count; ++i) {
+        const RtAudio::DeviceInfo info = audio.getDeviceInfo(i);
+        if (info.probed && info.outputChannels >= 2 && info.name.rfind("system", 0) == 0) return i;
+    }
+    return chosen;
+}
+
+}  // namespace
+
+const char* backend_name(AudioBackend backend) {
+    switch (backend) {
+        case AudioBackend::kJack:
+            return "JACK";
+        case AudioBackend::kPulse:
+            return "PulseAudio";
+        case AudioBackend::kAlsa:
+            return "ALSA";
+        case AudioBackend::kSilent:
+            return "silent output";
+        default:
+            return "none";
+    }
+}
+
+RtAudioOutput::RtAudioOutput(std::unique_ptr<RtAudio> audio, AudioGate& gate)
+    : audio_(std::move(audio)), gate_(gate) {}
+
+RtAudioOutput::~RtAudioOutput() {
+    stop();
+    try {
+        if (audio_->isStreamOpen()) audio_->closeStream();
+    } catch (const RtAudioError&) {
+    }
+}
+
+std::unique_ptr<RtAudioOutput> RtAudioOutput::open(AudioBackend backend, AudioGate& gate,
+                                                   const Request& request, std::string& why) {
+    const RtAudio::Api api = api_of(backend);
+    if (api == RtAudio::UNSPECIFIED || !compiled(api)) {
+        why = "not built into the audio library";
+        return nullptr;
+    }
+    try {
+        auto audio = std::make_unique<RtAudio>(api);
+        if (audio->getCurrentApi() != api) {
+            why = "not available";
+            return nullptr;
+        }
+        audio->showWarnings(false);
+        const unsigned count = audio->getDeviceCount();
+        if (count == 0) {
+            why = backend == AudioBackend::kJack ? "no server running" : "no device";
+            return nullptr;
+        }
+        const unsigned device = pick_device(*audio, backend, count);
+        const RtAudio::DeviceInfo info = audio->getDeviceInfo(device);
+        if (info.probed && info.outputChannels < 2 && backend == AudioBackend::kJack) {
+            why = "no stereo playback ports";
+            return nullptr;
+        }
+        unsigned rate = info.preferredSampleRate;
+        if (rate == 0 && !info.sampleRates.empty()) rate = info.sampleRates.back();
+        if (rate == 0) rate = 48000;
+
+        RtAudio::StreamParameters out;
+        out.deviceId = device;
+        out.nChannels = 2;
+        out.firstChannel = 0;
+        RtAudio::StreamOptions options;
+        options.streamName = request.client_name;
+        if (backend == AudioBackend::kAlsa) options.flags |= RTAUDIO_ALSA_USE_DEFAULT;
+        if (!request.connect_outputs) options.flags |= RTAUDIO_JACK_DONT_CONNECT;
+        options.numberOfBuffers = backend == AudioBackend::kJack ? 0 : 3;
+        unsigned frames = request.buffer_frames;
+
+        std::unique_ptr<RtAudioOutput> self(new RtAudioOutput(std::move(audio), gate));
+        self->audio_->openStream(&out, nullptr, RTAUDIO_FLOAT32, rate, &frames,
+                                 &RtAudioOutput::callback, self.get(), &options, &on_stream_error);
+        if (!self->audio_->isStreamOpen()) {
+            why = "the stream did not open";
+            return nullptr;
+        }
+        self->rate_ = static_cast<float>(self->audio_->getStreamSampleRate());
+        self->frames_ = frames;
+        self->latency_ = self->audio_->getStreamLatency();
+        self->device_ = info.name;
+        return self;
+    } catch (const RtAudioError& e) {
+        why = e.getMessage();
+        while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
+        if (why.empty()) why = "could not open";
+        return nullptr;
+    }
+}
+
+bool RtAudioOutput::start() {
+    try {
+        if (!audio_->isStreamRunning()) audio_->startStream();
+        return audio_->isStreamRunning();
+    } catch (const RtAudioError&) {
+        return false;
+    }
+}
+
+void RtAudioOutput::stop() {
+    try {
+        // Returns once the library's thread (or the server) has stopped
+        // calling us; the gate is already closed, so nothing is rendered meanwhile.
+        if (audio_->isStreamRunning()) audio_->abortStream();
+    } catch (const RtAudioError&) {
+    }
+}
+
+int RtAudioOutput::callback(void* out, void*, unsigned frames, double, unsigned status,
+                            void* self) {
+    auto* me = static_cast<RtAudioOutput*>(self);
+    if (status & RTAUDIO_OUTPUT_UNDERFLOW) me->gate_.count_xrun();
+    if (out) me->gate_.render(static_cast<float*>(out), frames, me->rate_);
+    return 0;
+}

@@ -1,0 +1,58 @@
+#include "platform/sound_player.h"
+
+#include <cstdlib>
+
+#include "core/tables.h"
+#include "platform/silent_output.h"
+
+SoundPlayer::SoundPlayer(const char* name, RenderProc proc, void* cookie,
+                         SoundPlayerOptions options)
+    : name_(name ? name : ""), gate_(proc, cookie) {
+    // A JACK server is used only when one is already running.
+    setenv("JACK_NO_START_SERVER", "1", 1);
+    RtAudioOutput::Request request;
+    request.buffer_frames = options.buffer_frames;
+    request.client_name = options.client_name;
+    request.connect_outputs = options.connect_outputs;
+    for (AudioBackend b : options.order) {
+        if (b == AudioBackend::kSilent || b == AudioBackend::kNone) continue;
+        std::string why;
+        if (auto out = RtAudioOutput::open(b, gate_, request, why)) {
+            output_ = std::move(out);
+            backend_ = b;
+            report_ += std::string(backend_name(b)) + ": opened\n";
+            return;
+        }
+        report_ += std::string(backend_name(b)) + ": " + why + "\n";
+    }
+    output_ = std::make_unique<SilentOutput>(gate_, options.silent_rate, options.buffer_frames);
+    backend_ = AudioBackend::kSilent;
+    report_ += "no sound output could be opened: playing on the silent output\n";
+}
+
+SoundPlayer::~SoundPlayer() {
+    Stop();
+    output_.reset();
+    // The last buffer shown by the oscilloscope belonged to the output.
+    audbuf = nullptr;
+    sizbuf = 0;
+}
+
+bool SoundPlayer::Start() {
+    if (gate_.is_open()) return true;
+    gate_.open();
+    if (output_->start()) return true;
+    gate_.close();
+    return false;
+}
+
+void SoundPlayer::Stop() {
+    gate_.close();
+    output_->stop();
+}
+
+std::int64_t SoundPlayer::Latency() const {
+    const double rate = output_->rate() > 0 ? output_->rate() : 44100.0;
+    const long frames = output_->latency_frames() + static_cast<long>(output_->buffer_frames());
+    return static_cast<std::int64_t>(frames * 1e6 / rate);
+}
