@@ -1,0 +1,45 @@
+// The streaming reader: keeps the rings of streamed sounds filled while they
+// play, and rewinds a stream when its voice has ended.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <stop_token>
+#include <thread>
+
+#include "io/media_stream.h"
+
+// Streaming reader thread (or a test standing in for it). One pass over the
+// sound table and the voices: rewinds every stream whose voice has ended,
+// then refills the half of each playing stream's ring that playback is not
+// in. `scratch` grows to the largest buffer met. True when it did any work.
+bool d2d_pass(DecodeScratch& scratch);
+
+// Owns the thread that runs D2DREADLOAD.
+class D2DReader {
+  public:
+    D2DReader() = default;
+    ~D2DReader() { stop(); }
+    D2DReader(const D2DReader&) = delete;
+    D2DReader& operator=(const D2DReader&) = delete;
+
+    // GUI thread. Starts the thread (once; later calls do nothing while it runs).
+    void start();
+    // GUI thread. Asks the thread to finish its pass, then joins it.
+    void stop();
+    // Any thread. Cuts the current idle wait short.
+    void wake();
+    // Any thread. Passes completed since start.
+    std::uint64_t passes() const { return passes_.load(std::memory_order_acquire); }
+
+  private:
+    void D2DREADLOAD(std::stop_token stop);
+
+    std::jthread thread_;
+    std::mutex mutex_;
+    std::condition_variable_any idle_;
+    bool woken_ = false;
+    std::atomic<std::uint64_t> passes_{0};
+};

@@ -1,0 +1,18 @@
+// Loading one sample file into the selected sound slot.
+#pragma once
+
+enum class LoadResult {
+    loaded,      // the selected slot holds the new sound
+    unopenable,  // the file could not be opened; nothing was shown
+    refused,     // not a sound we can read; the user was told
+};
+
+// GUI thread. Reads the sample file at `path` (AVR by ourselves, everything
+// else through the decoder) into slot `no_s`, replacing and retiring its
+// record. `display_name` (the leaf name) names the sound when the file gives
+// no name. On failure the slot is left exactly as it was. The integer is not
+// used.
+LoadResult load(int, const char* path, const char* display_name);
+
+// GUI thread. The load-failure alert: `text` with the single button "...".
+void error(const char* text);

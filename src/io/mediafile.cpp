@@ -1,0 +1,91 @@
+#include "io/mediafile.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "io/media_stream.h"
+
+namespace {
+
+// Decodes frames [0, count) into `rec`'s data; returns the frames decoded.
+std::int64_t read_start(MediaStream& m, p_s& rec, std::int64_t count) {
+    DecodeScratch scratch;
+    scratch.samples.resize(m.scratch_samples(kChunkFrames));
+    std::int64_t pos = 0;
+    while (pos < count) {
+        const std::int64_t want = std::min(kChunkFrames, count - pos);
+        const std::int64_t got = m.read(rec.data + pos * m.frame_bytes(), want, scratch);
+        pos += got;
+        if (got < want) break;  // end of file or read error: keep what was read
+    }
+    return pos;
+}
+
+std::unique_ptr<p_s> build(std::unique_ptr<MediaStream> m) {
+    const std::uint64_t bpf = m->frame_bytes();
+    const std::uint64_t decoded = static_cast<std::uint64_t>(m->frames()) * bpf;
+    const std::uint32_t chunk = static_cast<std::uint32_t>(kChunkFrames * bpf);
+    const bool streamed =
+        decoded >= static_cast<std::uint64_t>(std::max<std::int32_t>(limitd2d, 0));
+    if (!streamed && decoded > UINT32_MAX - kSpareBytes) return nullptr;
+
+    std::unique_ptr<p_s> rec(
+        new_sound_with_data(streamed ? kRingChunks * chunk : static_cast<std::uint32_t>(decoded)));
+    rec->type = streamed ? kTypeStreamed : kTypeMemory;
+    rec->file_offset = 0;
+    rec->bits = static_cast<std::uint16_t>(m->bits());
+    rec->stereo = m->stereo() ? 1 : 0;
+    rec->rate = m->rate();
+    rec->base = 48;
+    rec->loop = 0;
+    rec->chunk = chunk;
+    rec->nframes = m->frames();
+
+    const std::int64_t want = streamed ? std::int64_t{kHalfChunks} * kChunkFrames : m->frames();
+    const std::int64_t pos = read_start(*m, *rec, want);
+    rec->rd_frames = pos;
+    rec->rd_frames2 = pos;
+    rec->d2d_state = 1;
+    if (!streamed) {
+        rec->size = static_cast<std::uint32_t>(static_cast<std::uint64_t>(pos) * bpf);
+        rec->loop_start = 0;
+        rec->loop_end = rec->size;
+        return rec;  // the decoder closes here
+    }
+    rec->loop = 1;
+    rec->loop_start = kHalfChunks * chunk;
+    rec->loop_end = kRingChunks * chunk;
+    rec->mtrack = m.get();
+    rec->mfile = std::shared_ptr<MediaStream>(std::move(m));
+    return rec;
+}
+
+}  // namespace
+
+std::unique_ptr<p_s> decode_media(const char* path) {
+    std::string why;
+    std::unique_ptr<MediaStream> m = MediaStream::open(path, &why);
+    if (!m) {
+        std::printf("cannot contruct BMediaFile object -- %s\n", why.c_str());
+        return nullptr;
+    }
+    try {
+        return build(std::move(m));
+    } catch (const std::bad_alloc&) {
+        std::printf("erreur malloc\n");
+        return nullptr;
+    }
+}
+
+bool mediafile(const char* path) {
+    const int slot = no_s;
+    if (slot < 0 || slot >= kMaxSounds) return false;
+    std::unique_ptr<p_s> rec = decode_media(path);
+    if (!rec) return false;
+    std::snprintf(rec->path, sizeof rec->path, "%s", path);
+    finish_loaded_sound(rec.get());
+    replace_sound(slot, rec.release());
+    return true;
+}
