@@ -1,0 +1,11 @@
+// Plexora: a MIDI sampler. It takes no arguments; every setting starts from
+// its defaults at each run.
+#include "app/my_application.h"
+#include "core/tables.h"
+
+int main(int argc, char** argv) {
+    MyApplication app(argc, argv);
+    for (auto& m : mute) m = false;
+    limitd2d = 1000000;
+    return app.exec();
+}

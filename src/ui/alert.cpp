@@ -1,0 +1,62 @@
+#include "ui/alert.h"
+
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <vector>
+
+namespace {
+
+int message_box(const QString& text, const QStringList& buttons, int escape) {
+    QMessageBox box(QMessageBox::Critical, "title", text);
+    std::vector<QPushButton*> made;
+    for (const QString& b : buttons) made.push_back(box.addButton(b, QMessageBox::AcceptRole));
+    if (escape >= 0 && escape < int(made.size())) box.setEscapeButton(made[escape]);
+    if (!made.empty()) box.setDefaultButton(made.back());
+    box.exec();
+    for (std::size_t i = 0; i < made.size(); ++i)
+        if (box.clickedButton() == made[i]) return int(i);
+    return escape;
+}
+
+int popup_menu(const QStringList& items, QPoint where) {
+    QMenu menu("mimi");
+    std::vector<QAction*> actions;
+    for (const QString& item : items) actions.push_back(menu.addAction(item));
+    QAction* chosen = menu.exec(where);
+    for (std::size_t i = 0; i < actions.size(); ++i)
+        if (actions[i] == chosen) return int(i);
+    return -1;
+}
+
+AlertFunction& alert_function() {
+    static AlertFunction f = message_box;
+    return f;
+}
+
+PopupFunction& popup_function() {
+    static PopupFunction f = popup_menu;
+    return f;
+}
+
+}  // namespace
+
+int show_alert(const QString& text, const QStringList& buttons, int escape) {
+    return alert_function()(text, buttons, escape);
+}
+
+int run_popup(const QStringList& items, QPoint where) {
+    return popup_function()(items, where);
+}
+
+AlertFunction set_alert_function(AlertFunction f) {
+    AlertFunction old = alert_function();
+    alert_function() = f ? std::move(f) : AlertFunction(message_box);
+    return old;
+}
+
+PopupFunction set_popup_function(PopupFunction f) {
+    PopupFunction old = popup_function();
+    popup_function() = f ? std::move(f) : PopupFunction(popup_menu);
+    return old;
+}

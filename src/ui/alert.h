@@ -1,0 +1,24 @@
+// Modal alerts and pop-up menus. Both go through one function each that
+// tests replace, so that no test ever waits on a dialog or a menu.
+#pragma once
+
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+// Shows a stop alert titled "title" with `buttons` (left to right) and
+// returns the index of the one chosen; Escape answers `escape`.
+using AlertFunction =
+    std::function<int(const QString& text, const QStringList& buttons, int escape)>;
+// Runs a pop-up menu of `items` at the screen point `where`; returns the
+// index chosen, or -1 when the menu was dismissed.
+using PopupFunction = std::function<int(const QStringList& items, QPoint where)>;
+
+// GUI thread.
+int show_alert(const QString& text, const QStringList& buttons, int escape = 0);
+int run_popup(const QStringList& items, QPoint where);
+// GUI thread. Replace the functions; an empty function restores the dialogs.
+// Each returns the function it replaced.
+AlertFunction set_alert_function(AlertFunction f);
+PopupFunction set_popup_function(PopupFunction f);

@@ -1,0 +1,44 @@
+// The interface pictures, as drawable images, in the order of the picture
+// file. A picture that could not be read is a null image, and every view
+// then draws a plain stand-in of the same size.
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <cstdint>
+
+enum Pic : int {
+    kBbar,
+    kPlexora,
+    kBois,
+    kBout,
+    kFondbar,
+    kFondosc,
+    kFondsam,
+    kGrille,
+    kLedoffr,
+    kLedoffv,
+    kLedonr,
+    kLedonv,
+    kPiano2,
+    kPlayboff,
+    kPlaybon,
+    kPlayoff,
+    kPlayon,
+    kStopoff,
+    kStopon,
+    kPicCount
+};
+
+// GUI thread. Keeps picture `index` from `width` x `height` red-green-blue
+// pixels, top row first.
+void set_picture(int index, int width, int height, const std::uint8_t* rgb);
+// GUI thread. Forgets every picture.
+void clear_pictures();
+// GUI thread. The picture, or a null image.
+const QImage& picture(int index);
+
+// GUI thread. `index` when it exists, else an image of `w` x `h` filled with `fill`.
+QImage picture_or(int index, int w, int h, QColor fill);
+// The wood texture, or a plain brown stand-in of 256 x 256.
+const QImage& wood();

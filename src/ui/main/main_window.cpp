@@ -1,0 +1,333 @@
+#include "ui/main/main_window.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QPainter>
+
+#include "core/hooks.h"
+#include "core/instruments.h"
+#include "core/notify.h"
+#include "core/reclaim.h"
+#include "core/tables.h"
+#include "engine/render.h"
+#include "io/d2d_reader.h"
+#include "platform/sound_player.h"
+#include "platform/sys_info.h"
+#include "ui/alert.h"
+#include "ui/controls/my_button.h"
+#include "ui/controls/my_check.h"
+#include "ui/controls/my_string_view.h"
+#include "ui/graphics.h"
+#include "ui/main/envelope_editor.h"
+#include "ui/main/keyboard.h"
+#include "ui/main/overview.h"
+#include "ui/main/sound_tree.h"
+#include "ui/registry.h"
+#include "ui/windows/about_window.h"
+
+namespace {
+
+// How often the window looks for voice notices, and how many looks between
+// two passes of the reclaimer.
+constexpr int kNoticeMs = 40;
+constexpr int kReclaimTicks = 8;
+
+}  // namespace
+
+MyWindow::MyWindow(MainWindowOptions options)
+    : MyBWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                             Qt::CustomizeWindowHint),
+      options_(options) {
+    awin = this;
+    setWindowTitle("Plexora, the virtual Midi sampler 1.1");
+    setFixedSize(701, 461);
+    move(10, 80);
+    setAcceptDrops(true);
+
+    samwin.clear();
+    no_courbe = 0;
+    old_sel = kNone;
+    creation = 1;
+    t_inst[0] = 0;
+    nb_inst = 1;
+    nb_sound = 1;
+    clear_inst_names();
+    set_inst_name(0, "None Inst (000)");
+
+    start_audio();
+    build_views();
+    build_menus();
+    myupdate();
+
+    // The tree starts with the empty instrument and its empty sound.
+    auto* inst = new QTreeWidgetItem(tree_, QStringList("None Inst (000)"));
+    new QTreeWidgetItem(inst, QStringList("None sample"));
+    inst->setExpanded(true);
+    tree_->setCurrentItem(inst);
+
+    build_panels();
+    install_hooks();
+    sysinfo::aff_info();
+    if (options_.streaming) {
+        d2d_ = std::make_unique<D2DReader>();
+        d2d_->start();
+    }
+    connect(&notices_, &QTimer::timeout, this, [this] { collect_notices(); });
+    notices_.start(kNoticeMs);
+    prince = true;
+}
+
+MyWindow::~MyWindow() {
+    stop_audio();
+    ui_hooks() = UiHooks{};
+    prince = false;
+    if (awin == this) awin = nullptr;
+}
+
+void MyWindow::start_audio() {
+    audio_line_ = new QLabel(this);
+    audio_line_->setGeometry(462, 423, 228, 18);
+    QFont f = audio_line_->font();
+    f.setPixelSize(11);
+    f.setBold(true);
+    audio_line_->setFont(f);
+    audio_line_->setStyleSheet("color: rgb(255, 235, 190);");
+    audio_line_->hide();
+    if (!options_.audio) return;
+    player_ = std::make_unique<SoundPlayer>("wave_player", BufferProc, nullptr);
+    player_->Start();
+    if (player_->Backend() == AudioBackend::kSilent) {
+        audio_line_->setText("No audio output: playing silently");
+        audio_line_->show();
+    }
+}
+
+void MyWindow::stop_audio() {
+    if (stopped_) return;
+    stopped_ = true;
+    notices_.stop();
+    prince = false;
+    if (d2d_) d2d_->stop();
+    if (player_) player_->Stop();
+    player_.reset();
+    d2d_.reset();
+}
+
+void MyWindow::build_views() {
+    envelope_ = new EnvelopeView(QRect(15, 30, kEnvelopeWidth, kEnvelopeHeight), this);
+    curve_label_ = boutonombre(kCurveMenu, QRect(25, 216, 81, 21), "Velocity", this);
+    curve_label_->set_on_choice([this] { aff_ADSR(); });
+    check_ = std::make_unique<mycheck>(QRect(120, 220, 61, 17), "On", fourcc("aron"), this, this);
+    envelope_->set_on_redraw([this] {
+        const p_s* s = t_sound[no_s & (kMaxSounds - 1)];
+        if (!s) return;
+        const int bit = (s->flags >> no_courbe) & 1;
+        if (check_->Value() != bit) check_->SetValue(bit);
+    });
+    adsr_button_ =
+        new MyBButton(2, QRect(190, 215, 81, 17), "Adsr options", fourcc("aopt"), this, this);
+    adsr_button_->set_popup([this](QPoint where) { return envelope_->build_pop(where); });
+    all_off_ =
+        new MyBButton(36, QRect(350, 425, 101, 16), "All Note-Off", fourcc("aoff"), this, this);
+    for (int i = 0; i < 16; ++i) {
+        leds_[i] = new LampButton(this, kLedonr, kLedoffr, QColor(255, 40, 30));
+        leds_[i]->setGeometry(35 + 16 * i, 430, 16, 16);
+        leds_[i]->setToolTip(QString("MIDI channel %1").arg(i + 1));
+        connect(leds_[i], &QAbstractButton::clicked, this,
+                [this, i] { PostMessage(fourcc("ri00") + std::uint32_t(i)); });
+    }
+    overview_ = new OverviewView(QRect(75, 260, 532, 84), this);
+    keyboard_ = new KeyboardView(QRect(30, 350, kKeyboardWidth, kKeyboardHeight), this);
+
+    auto* panel = new TreePanel(QRect(369, 28, 320, 220), this);
+    tree_ = new MyBOutlineListView(QRect(18, 19, 267, 141), panel, fourcc("seit"), this);
+    auto* label = new QLabel("Name", panel);
+    QFont bold = label->font();
+    bold.setBold(true);
+    bold.setPixelSize(12);
+    label->setFont(bold);
+    label->setGeometry(16, 190, 40, 22);
+    name_ = new QLineEdit(panel);
+    name_->setObjectName("t inst");
+    name_->setFont(bold);
+    name_->setGeometry(56, 188, 234, 24);
+    name_->setMaxLength(31);
+    connect(name_, &QLineEdit::returnPressed, this, [this] { PostMessage(fourcc("cins")); });
+}
+
+void MyWindow::build_menus() {
+    menus_ = new QMenuBar(this);
+    menus_->setObjectName("MenuBar");
+    menus_->setNativeMenuBar(false);
+    const auto item = [this](QMenu* menu, const char* text, const char(&code)[5],
+                             QKeySequence keys = {}) {
+        QAction* a = menu->addAction(text);
+        if (!keys.isEmpty()) a->setShortcut(keys);
+        const std::uint32_t c = fourcc(code);
+        connect(a, &QAction::triggered, this, [this, c] { PostMessage(c); });
+        return a;
+    };
+    QMenu* file = menus_->addMenu("File");
+    item(file, "Open Sample", "opes", QKeySequence("Ctrl+O"));
+    file->addSeparator();
+    item(file, "Open Instrument", "opei", QKeySequence("Ctrl+Shift+O"));
+    file->addSeparator();
+    item(file, "Open set", "opse", QKeySequence("Ctrl+C"))->setEnabled(false);
+    item(file, "Save Instrument", "sait", QKeySequence("Ctrl+S"));
+    file->addSeparator();
+    item(file, "About PLEXORA...", "_ABR");
+    file->addSeparator();
+    item(file, "Quit", "_QRQ", QKeySequence("Ctrl+Q"));
+    QMenu* inst = menus_->addMenu("Instrument");
+    item(inst, "Add sub sample", "asam", QKeySequence("Ctrl+V"));
+    item(inst, "Add & Load sub Sample", "alsa", QKeySequence("Ctrl+Shift+V"));
+    item(inst, "Del sub Sample", "dsam");
+    inst->addSeparator();
+    item(inst, "Add Instrument", "ains", QKeySequence("Ctrl+A"));
+    item(inst, "Add & Load Instrument", "alin", QKeySequence("Ctrl+Shift+A"));
+    item(inst, "Del Instrument", "dins");
+    inst->addSeparator();
+    item(inst, "Parameter", "pain");
+    QMenu* sample = menus_->addMenu("Sample");
+    item(sample, "Parameter", "pasa");
+    item(sample, "Edit", "edsa");
+    item(menus_->addMenu("MIDI Channel"), "Parameter", "pach");
+    item(menus_->addMenu("Options"), "Show Oscillo", "sosc");
+    item(menus_->addMenu("Documentation"), "Documentation", "wmed");
+    menus_->setGeometry(0, 0, 701, menus_->sizeHint().height());
+}
+
+void MyWindow::install_hooks() {
+    UiHooks& h = ui_hooks();
+    h.alert = [](const char* text, const char* button) { show_alert(text, {button}, 0); };
+    h.sound_changed = [](int s) {
+        if (awin) awin->sound_changed(s);
+    };
+    h.instruments_changed = [] {
+        if (awin) awin->rebuild_tree();
+    };
+    h.post = [](std::uint32_t code) { post_message(awin, code); };
+}
+
+void MyWindow::collect_notices() {
+    KeyNotice n;
+    bool any = false;
+    while (take_key_notice(n)) any = true;
+    if (any) MessageReceived(Message(fourcc("ppia")));
+    if (take_preview_ended() && edwin) post_message(edwin, fourcc("uped"));
+    if (++ticks_ >= kReclaimTicks) {
+        ticks_ = 0;
+        reclaim::reclaim();
+    }
+}
+
+void MyWindow::MessageReceived(const Message& m) {
+    const std::uint32_t code = m.what;
+    if (code >= fourcc("ri00") && code < fourcc("ri00") + 16) {
+        led_clicked(int(code - fourcc("ri00")));
+        return;
+    }
+    const p_s* current = t_sound[no_s & (kMaxSounds - 1)];
+    switch (code) {
+        case fourcc("opes"):
+        case fourcc("opei"):
+            open_panel_->show();
+            open_panel_->raise();
+            break;
+        case fourcc("sait"):
+            save_panel_->show();
+            save_panel_->raise();
+            break;
+        case fourcc("SAVE"):
+            save_instrument(m);
+            break;
+        case fourcc("_RRC"):
+            RefsReceived(m);
+            break;
+        case fourcc("_ABR"):
+            appel_about();
+            break;
+        case fourcc("_QRQ"):
+            close();
+            break;
+        case fourcc("asam"):
+            add_multi();
+            PostMessage(fourcc("RauQ"));
+            break;
+        case fourcc("alsa"):
+            add_multi();
+            PostMessage(fourcc("RauQ"));
+            open_panel_->show();
+            break;
+        case fourcc("ains"):
+            add_inst();
+            break;
+        case fourcc("alin"):
+            // Its twin for samples: add the instrument, then choose what fills it.
+            add_inst();
+            open_panel_->show();
+            break;
+        case fourcc("dsam"):
+        case fourcc("dins"):
+            del_sound();
+            break;
+        case fourcc("edsa"):
+            if (!current || !current->data) show_alert("Load a sample to edit it...", {"..."}, 0);
+            break;
+        case fourcc("wmed"):
+            show_documentation();
+            break;
+        case fourcc("aron"):
+            if (p_s* s = t_sound[no_s & (kMaxSounds - 1)]) {
+                const std::uint16_t bit = std::uint16_t(1u << no_courbe);
+                s->flags = std::uint16_t(check_->Value() ? (s->flags | bit) : (s->flags & ~bit));
+            }
+            break;
+        case fourcc("aopt"):
+            // The release curve's options belong to the note-off time window.
+            if (no_courbe == kCurveVelocityOff && valwin) valwin->activateWindow();
+            break;
+        case fourcc("aoff"):
+            all_notes_off();
+            break;
+        case fourcc("seit"):
+            selection_changed();
+            break;
+        case fourcc("cins"):
+            name_committed();
+            break;
+        case fourcc("ppia"):
+            reactu_noteon();
+            keyboard_->redraw_held();
+            break;
+        case fourcc("uppo"):
+            if (current) myupdate();
+            break;
+        case fourcc("RauQ"):
+            for (const auto& w : samwin)
+                if (w) post_message(w, fourcc("rafr"));
+            break;
+        default:
+            break;  // codes this window does not know are dropped
+    }
+}
+
+void MyWindow::myupdate() {
+    overview_->rebuild(no_s);
+}
+
+void MyWindow::aff_ADSR() {
+    envelope_->aff_ADSR();
+}
+
+void MyWindow::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.drawTiledPixmap(rect(), QPixmap::fromImage(wood()));
+}
+
+void MyWindow::closeEvent(QCloseEvent* e) {
+    // Audio stops before the application is asked to quit.
+    stop_audio();
+    e->accept();
+    QCoreApplication::postEvent(QCoreApplication::instance(), new QEvent(QEvent::Quit));
+}

@@ -1,0 +1,130 @@
+// The main window: menus, the sound tree with its name field, the envelope
+// editor, the waveform overview, the keyboard, sixteen channel lamps and
+// "All Note-Off". It owns the sound player and the streaming reader, and
+// every command reaches it as a four-character code in MessageReceived.
+#pragma once
+
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPointer>
+#include <QTimer>
+#include <array>
+#include <memory>
+
+#include "ui/message.h"
+
+class EnvelopeView;
+class KeyboardView;
+class LampButton;
+class MyBButton;
+class MyBOutlineListView;
+class MyBStringView;
+class OverviewView;
+class QTreeWidgetItem;
+class SoundPlayer;
+class D2DReader;
+class mycheck;
+
+struct MainWindowOptions {
+    bool audio = true;      // open the sound player
+    bool streaming = true;  // run the streaming reader thread
+};
+
+class MyWindow : public MyBWindow {
+  public:
+    explicit MyWindow(MainWindowOptions options = {});
+    ~MyWindow() override;
+
+    void MessageReceived(const Message& m) override;
+
+    // GUI thread. Brings the lamps in line with the voices; returns the
+    // number of active voices.
+    int reactu_noteon();
+    // GUI thread. Rebuilds the overview from the selected sound and redraws it.
+    void myupdate();
+    // GUI thread. Redraws the envelope editor.
+    void aff_ADSR();
+    // GUI thread. Relabels every sample row from its sound's name.
+    void actu_list();
+    // GUI thread. Rebuilds the whole tree from the tables (after a loader
+    // changed the instruments) and selects the current sound.
+    void rebuild_tree();
+    // GUI thread. Selects the row of sound `s`, expanding its instrument.
+    void select_sound(int s);
+    // GUI thread. Stops the streaming reader and the sound player (once).
+    void stop_audio();
+
+    // What the window shows, for tests and the manual's pictures.
+    MyBOutlineListView* tree() const { return tree_; }
+    QLineEdit* name_field() const { return name_; }
+    KeyboardView* keyboard() const { return keyboard_; }
+    OverviewView* overview() const { return overview_; }
+    EnvelopeView* envelope() const { return envelope_; }
+    MyBStringView* curve_selector() const { return curve_label_; }
+    mycheck* curve_check() const { return check_.get(); }
+    MyBButton* options_button() const { return adsr_button_; }
+    MyBButton* all_off_button() const { return all_off_; }
+    LampButton* led(int channel) const { return leds_[channel]; }
+    QLabel* audio_line() const { return audio_line_; }
+    QMenuBar* menu_bar() const { return menus_; }
+    QFileDialog* open_panel() const { return open_panel_; }
+    QFileDialog* save_panel() const { return save_panel_; }
+    SoundPlayer* player() const { return player_.get(); }
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+    void closeEvent(QCloseEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
+
+  private:
+    void build_views();
+    void build_menus();
+    void build_panels();
+    void start_audio();
+    void collect_notices();
+    void install_hooks();
+
+    // Sound tree (main_window_tree.cpp).
+    void selection_changed();
+    void name_committed();
+    void add_multi();
+    void add_inst();
+    void del_sound();
+    void sound_changed(int s);
+    QTreeWidgetItem* row_of_sound(int s) const;
+
+    // Files (main_window_files.cpp).
+    void RefsReceived(const Message& m);
+    void save_instrument(const Message& m);
+    void show_documentation();
+
+    // Notes and lamps (main_window_notes.cpp).
+    void all_notes_off();
+    void led_clicked(int channel);
+
+    MainWindowOptions options_;
+    QMenuBar* menus_ = nullptr;
+    EnvelopeView* envelope_ = nullptr;
+    MyBStringView* curve_label_ = nullptr;
+    std::unique_ptr<mycheck> check_;
+    MyBButton* adsr_button_ = nullptr;
+    MyBButton* all_off_ = nullptr;
+    std::array<LampButton*, 16> leds_{};
+    std::array<bool, 16> oldnn_{};
+    OverviewView* overview_ = nullptr;
+    KeyboardView* keyboard_ = nullptr;
+    MyBOutlineListView* tree_ = nullptr;
+    QLineEdit* name_ = nullptr;
+    QLabel* audio_line_ = nullptr;
+    QPointer<QFileDialog> open_panel_;
+    QPointer<QFileDialog> save_panel_;
+    QTimer notices_;
+    int ticks_ = 0;
+    int current_row_ = -1;
+    std::unique_ptr<SoundPlayer> player_;
+    std::unique_ptr<D2DReader> d2d_;
+    bool stopped_ = false;
+};

@@ -1,0 +1,12 @@
+// Which loader a chosen file goes to, and the file filters of the panels.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Any thread. True when the leaf name ends in ".it" or ".sf2" (case
+// ignored) after at least one other character: an instrument file or bank.
+bool is_instrument_name(const QString& leaf);
+// GUI thread. Name filters for the open panel, built from the extensions the
+// decoder reads, the sample reader's own and the instrument loaders'.
+QStringList open_filters();

@@ -1,0 +1,107 @@
+// The about window's timed credits and the shared controls.
+#include <QEvent>
+#include <QLabel>
+#include <QPointer>
+
+#include "core/tables.h"
+#include "support/uikit.h"
+#include "ui/alert.h"
+#include "ui/controls/my_button.h"
+#include "ui/controls/my_check.h"
+#include "ui/controls/my_string_view.h"
+#include "ui/controls/textured.h"
+#include "ui/registry.h"
+#include "ui/windows/about_window.h"
+
+using uikit::MainWindowTest;
+
+TEST(AboutWindow, GrowsAfterFiftyPulsesScrollsThenStandsStill) {
+    auto* w = new ABWindow(false);
+    EXPECT_EQ(w->size(), QSize(332, 234));
+    EXPECT_EQ(w->windowTitle(), "About...");
+    ABBBox* box = w->credits();
+    for (int i = 0; i < 50; ++i) box->Pulse();
+    EXPECT_EQ(w->size(), QSize(332, 234));
+    box->Pulse();  // 2.5 s
+    EXPECT_EQ(w->size(), QSize(332, 334));
+    for (int i = 51; i < 150; ++i) box->Pulse();
+    EXPECT_EQ(box->scrolled(), 0.0);  // still waiting at 7.5 s
+    int pulses = 0;
+    while (box->Pulse()) ++pulses;
+    EXPECT_EQ(pulses + 1, 527);
+    EXPECT_DOUBLE_EQ(box->scrolled(), 263.5);
+    EXPECT_FALSE(box->Pulse());
+    EXPECT_DOUBLE_EQ(box->scrolled(), 263.5);
+    delete w;
+}
+
+TEST(AboutWindow, CreditLinesFitTheirSlots) {
+    for (const char* line : ABWindow::kCredits) EXPECT_LE(std::strlen(line), 47u) << line;
+    EXPECT_STREQ(ABWindow::kCredits[4], "Thanks to :");
+    EXPECT_STREQ(ABWindow::kCredits[13], "Contact :");
+}
+
+TEST(Controls, SourceMenuStoresTheChoiceAndTheLabelNamesIt) {
+    testkit::fresh_tables();
+    QWidget parent;
+    MyBStringView* label = boutonombre(2, QRect(0, 0, 90, 20), "Panoramic", &parent);
+    QStringList shown;
+    auto old = set_popup_function([&](const QStringList& items, QPoint) {
+        shown = items;
+        return 3;  // "Coarse tune Midi msg"
+    });
+    uikit::mouse(label, QEvent::MouseButtonPress, {4, 4});
+    EXPECT_EQ(shown[3], "Coarse tune Midi msg");
+    EXPECT_EQ(int(midimess_to_func[2]), 3);
+    EXPECT_EQ(label->Text(), "Coarse tune");
+    set_popup_function([](const QStringList&, QPoint) { return -1; });
+    uikit::mouse(label, QEvent::MouseButtonPress, {4, 4});
+    EXPECT_EQ(int(midimess_to_func[2]), 3);  // dismissing changes nothing
+    set_popup_function(old);
+    testkit::fresh_tables();
+}
+
+TEST(Controls, ButtonImagesAreLitFromTheTopLeftUpAndPressedInDown) {
+    const QImage up = textured(80, 20, Shade::kUp);
+    const QImage down = textured(80, 20, Shade::kDown);
+    const auto lum = [](QRgb c) { return qRed(c) + qGreen(c) + qBlue(c); };
+    EXPECT_GT(lum(up.pixel(1, 1)), lum(up.pixel(40, 10)));
+    EXPECT_LT(lum(up.pixel(77, 10)), lum(up.pixel(40, 10)));
+    EXPECT_LT(lum(down.pixel(1, 1)), lum(down.pixel(40, 10)));
+    EXPECT_GT(lum(down.pixel(77, 10)), lum(down.pixel(40, 10)));
+}
+
+TEST(Controls, PlainButtonPostsItsCodeAndCheckBoxGoesWithItsOwner) {
+    struct Sink : MyBWindow {
+        std::vector<std::uint32_t> got;
+        void MessageReceived(const Message& m) override { got.push_back(m.what); }
+    } sink;
+    MyBButton b(36, QRect(0, 0, 100, 16), "All Note-Off", fourcc("aoff"), &sink, &sink);
+    b.click();
+    uikit::pump();
+    ASSERT_EQ(sink.got, std::vector<std::uint32_t>{fourcc("aoff")});
+    QPointer<LampButton> lamp;
+    {
+        mycheck box(QRect(0, 20, 60, 16), "On", fourcc("aron"), &sink, &sink);
+        lamp = box.lamp();
+        box.lamp()->click();
+        uikit::pump();
+        EXPECT_EQ(box.Value(), 1);
+        EXPECT_EQ(sink.got.back(), fourcc("aron"));
+    }
+    EXPECT_TRUE(lamp.isNull());
+}
+
+TEST_F(MainWindowTest, EditWithNothingToEditSaysSo) {
+    post("edsa");
+    EXPECT_EQ(alerts, QStringList({"Load a sample to edit it..."}));
+}
+
+TEST_F(MainWindowTest, UnknownCodesAreDropped) {
+    const QStringList before = rows();
+    post("zzzz");
+    post("alin");  // adds an instrument, then offers the open panel
+    EXPECT_EQ(rows().size(), before.size() + 2);
+    EXPECT_TRUE(win->open_panel()->isVisible());
+    win->open_panel()->hide();
+}

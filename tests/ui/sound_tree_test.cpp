@@ -1,0 +1,127 @@
+// The sound tree in the real main window: start-up rows, adding sample
+// slots and instruments, deleting with the alert's two answers, renaming.
+#include "ui/main/sound_tree.h"
+
+#include <QLineEdit>
+
+#include "core/instruments.h"
+#include "support/uikit.h"
+
+using uikit::MainWindowTest;
+
+TEST_F(MainWindowTest, StartsWithOneEmptyInstrumentSelected) {
+    EXPECT_EQ(rows(), QStringList({"None Inst (000)", "  None sample"}));
+    EXPECT_STREQ(t_sound[0]->name, "None Sample");
+    EXPECT_EQ(t_sound[0]->data, nullptr);
+    EXPECT_EQ(int(nb_inst), 1);
+    EXPECT_EQ(int(nb_sound), 1);
+    EXPECT_EQ(selected_row(), 0);
+    EXPECT_EQ(int(no_s), 0);
+    EXPECT_TRUE(Finst);
+    EXPECT_EQ(win->size(), QSize(701, 461));
+    EXPECT_EQ(win->windowTitle(), "Plexora, the virtual Midi sampler 1.1");
+}
+
+TEST_F(MainWindowTest, SelectingRowsSetsSoundAndInstrumentFlag) {
+    post("ains");
+    post("asam");   // instrument 1 now owns sounds 1 and 2
+    select_row(2);  // instrument 1's row
+    EXPECT_EQ(int(no_s), 1);
+    EXPECT_TRUE(Finst);
+    EXPECT_EQ(win->name_field()->text(), "None inst (001)");
+    select_row(4);  // its second sample
+    EXPECT_EQ(int(no_s), 2);
+    EXPECT_FALSE(Finst);
+}
+
+TEST_F(MainWindowTest, AddSubSampleOnTheMiddleOfThreeInstruments) {
+    post("ains");
+    post("ains");
+    ASSERT_EQ(rows(), QStringList({"None Inst (000)", "  None sample", "None inst (001)",
+                                   "  None sample", "None inst (002)", "  None sample"}));
+    p_s* third = t_sound[2];
+    select_row(2);
+    post("asam");
+    EXPECT_EQ(int(nb_sound), 4);
+    EXPECT_EQ(int(t_inst[1]), 1);
+    EXPECT_EQ(int(t_inst[2]), 3);  // the third instrument's sounds moved up by one
+    EXPECT_EQ(t_sound[3].load(), third);
+    EXPECT_EQ(int(t_invert[2]), 1);
+    EXPECT_EQ(int(t_invert[3]), 2);
+    EXPECT_EQ(int(no_s), 2);  // the new slot is selected
+    EXPECT_FALSE(Finst);
+    EXPECT_EQ(selected_row(), 4);
+    EXPECT_EQ(rows()[4], "  None sample");
+    EXPECT_EQ(rows().size(), 7);
+}
+
+TEST_F(MainWindowTest, DeletingAnOnlySampleAsksAndYesRemovesTheInstrument) {
+    post("ains");
+    post("ains");
+    select_row(3);  // the only sample of instrument 1
+    const QStringList before = rows();
+
+    alert_answer = 0;  // "No"
+    post("dsam");
+    ASSERT_EQ(alerts, QStringList({"Delete instrument and his samples ?"}));
+    EXPECT_EQ(rows(), before);
+    EXPECT_EQ(int(nb_inst), 3);
+    EXPECT_EQ(int(nb_sound), 3);
+
+    p_s* third = t_sound[2];
+    alert_answer = 1;  // "Yes"
+    post("dsam");
+    EXPECT_EQ(alerts.size(), 2);
+    EXPECT_EQ(int(nb_inst), 2);
+    EXPECT_EQ(int(nb_sound), 2);
+    EXPECT_EQ(t_sound[1].load(), third);
+    EXPECT_EQ(int(t_invert[1]), 1);
+    EXPECT_EQ(rows(), QStringList({"None Inst (000)", "  None sample", "None inst (002)",
+                                   "  None sample"}));
+    // The last sound of the last instrument is selected.
+    EXPECT_EQ(int(no_s), 1);
+    EXPECT_EQ(selected_row(), 3);
+}
+
+TEST_F(MainWindowTest, DeletingOneOfTwoSamplesNeedsNoAlertAndSelectsTheLastSound) {
+    post("asam");
+    post("ains");
+    select_row(1);  // sound 0 of instrument 0, which owns two
+    post("dsam");
+    EXPECT_TRUE(alerts.isEmpty());
+    EXPECT_EQ(int(nb_sound), 2);
+    EXPECT_EQ(int(t_inst[1]), 1);
+    EXPECT_EQ(int(no_s), 1);
+    EXPECT_EQ(selected_row(), 3);
+    EXPECT_EQ(rows().size(), 4);
+}
+
+TEST_F(MainWindowTest, DeletingTheLastInstrumentLeavesAnEmptyTreeThatCanGrowAgain) {
+    alert_answer = 1;
+    post("dins");
+    EXPECT_EQ(int(nb_inst), 0);
+    EXPECT_EQ(int(nb_sound), 0);
+    EXPECT_TRUE(rows().isEmpty());
+    post("aoff");  // nothing to play or show must not trip anything
+    post("ains");
+    EXPECT_EQ(rows(), QStringList({"None inst (001)", "  None sample"}));
+    EXPECT_EQ(int(nb_sound), 1);
+}
+
+TEST_F(MainWindowTest, RenamingThroughTheNameField) {
+    select_row(1);
+    win->name_field()->setText("Kick drum");
+    post("cins");
+    EXPECT_STREQ(t_sound[0]->name, "Kick drum");
+    EXPECT_EQ(rows()[1], "  Kick drum");
+
+    select_row(0);
+    win->name_field()->setText("Drums");
+    post("cins");
+    EXPECT_EQ(rows()[0], "Drums");
+    EXPECT_STREQ(inst_name(0), "Drums");
+    EXPECT_STREQ(t_sound[0]->name, "Kick drum");  // an instrument's name lives in the tree
+    // It stays with its instrument when others come and go.
+    post("ains");
+    EXPECT_EQ(rows()[0], "Drums");
+}

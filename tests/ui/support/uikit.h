@@ -1,0 +1,54 @@
+// Helpers for the window tests: a main window without audio, alerts and
+// pop-up menus answered by the test, the event loop run on demand, and
+// sound files written for the occasion.
+#pragma once
+
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/testkit.h"
+#include "ui/main/main_window.h"
+
+class QWidget;
+
+namespace uikit {
+
+// Runs the event loop for `ms` milliseconds (at least one pass).
+void pump(int ms = 0);
+// Sends a mouse press, move or release to `w` at `at` (widget coordinates).
+void mouse(QWidget* w, int type, QPoint at, bool button_held = false);
+// The colour of pixel (x, y) of a widget as it draws itself now.
+unsigned pixel(QWidget* w, int x, int y);
+
+// Writes a 16-bit mono WAV of `samples` at 44100 Hz.
+void write_wav(const std::string& path, const std::vector<short>& samples);
+
+class MainWindowTest : public testkit::EngineTest {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Posts `code` to the window and lets it handle it.
+    void post(const char (&code)[5]);
+    void post(const Message& m);
+    // The rows of the tree in full-list order; sample rows start with "  ".
+    QStringList rows() const;
+    // Selects the full-list row `row` as a click would.
+    void select_row(int row);
+    // The full-list row selected now, or -1.
+    int selected_row() const;
+
+    std::unique_ptr<MyWindow> win;
+    QStringList alerts;               // texts of the alerts shown
+    int alert_answer = 0;             // index of the button the "user" presses
+    std::vector<QStringList> popups;  // items of the pop-up menus shown
+    int popup_answer = -1;
+    QTemporaryDir dir;
+};
+
+}  // namespace uikit
