@@ -7,28 +7,11 @@
 #include <QImage>
 #include <cstdint>
 
-enum Pic : int {
-    kBbar,
-    kPlexora,
-    kBois,
-    kBout,
-    kFondbar,
-    kFondosc,
-    kFondsam,
-    kGrille,
-    kLedoffr,
-    kLedoffv,
-    kLedonr,
-    kLedonv,
-    kPiano2,
-    kPlayboff,
-    kPlaybon,
-    kPlayoff,
-    kPlayon,
-    kStopoff,
-    kStopon,
-    kPicCount
-};
+#include "platform/pictures.h"
+
+// Picture numbers (kBbar .. kStopon) are those of the picture file.
+using enum pictures::Index;
+constexpr int kPicCount = pictures::kCount;
 
 // GUI thread. Keeps picture `index` from `width` x `height` red-green-blue
 // pixels, top row first.
