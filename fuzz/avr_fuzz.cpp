@@ -6,7 +6,7 @@
 #include "io/avr.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    MemorySource src(data, size);
+    MemoryInput src(data, size);
     std::string why;
     std::unique_ptr<p_s> rec = read_avr(src, &why);
     if (!rec) return 0;

@@ -33,9 +33,9 @@ AvrHeader parse_avr_header(const unsigned char (&h)[kAvrHeaderBytes]) {
     return a;
 }
 
-std::unique_ptr<p_s> read_avr(ByteSource& src, std::string* why) {
+std::unique_ptr<p_s> read_avr(InputBytes& src, std::string* why) {
     unsigned char h[kAvrHeaderBytes];
-    if (src.size() < kAvrHeaderBytes || !src.read(0, h, sizeof h)) {
+    if (src.size() < kAvrHeaderBytes || !src.read_at(0, h, sizeof h)) {
         return refuse(why, "shorter than its header");
     }
     const AvrHeader a = parse_avr_header(h);
@@ -55,7 +55,7 @@ std::unique_ptr<p_s> read_avr(ByteSource& src, std::string* why) {
     } catch (const std::bad_alloc&) {
         return refuse(why, "out of memory");
     }
-    if (!src.read(kAvrHeaderBytes, rec->data, size)) return refuse(why, "data could not be read");
+    if (!src.read_at(kAvrHeaderBytes, rec->data, size)) return refuse(why, "data could not be read");
 
     if (a.name[0] != 0) std::memcpy(rec->name, a.name, sizeof a.name);
     rec->file_offset = kAvrHeaderBytes;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/tables.h"
-#include "io/byte_source.h"
+#include "io/input_bytes.h"
 
 constexpr std::uint32_t kAvrHeaderBytes = 128;
 // Largest data length we accept: the record's sizes are 32-bit.
@@ -32,4 +32,4 @@ AvrHeader parse_avr_header(const unsigned char (&h)[kAvrHeaderBytes]);
 // not published yet: data in host order, loop points repaired, `file_offset`
 // 128, type in memory. The loader's finishing defaults are not applied.
 // Null, with the reason in `why`, when the file cannot be an AVR sound.
-std::unique_ptr<p_s> read_avr(ByteSource& src, std::string* why);
+std::unique_ptr<p_s> read_avr(InputBytes& src, std::string* why);

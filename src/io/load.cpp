@@ -9,7 +9,7 @@
 #include "core/reclaim.h"
 #include "core/tables.h"
 #include "io/avr.h"
-#include "io/byte_source.h"
+#include "io/input_bytes.h"
 #include "io/file_kind.h"
 #include "io/mediafile.h"
 
@@ -26,8 +26,8 @@ void complete(p_s& rec, const char* path, const char* display_name) {
 
 LoadResult read_into_slot(int slot, const char* path, const char* display_name) {
     const FileKind kind = file_kind(path, file_type_of(path));
-    FileSource file(path);
-    if (!file.is_open()) return LoadResult::unopenable;
+    FileInput file(path);
+    if (!file.ok()) return LoadResult::unopenable;
 
     std::unique_ptr<p_s> rec;
     if (kind == kKindAvr) {

@@ -210,12 +210,12 @@ TEST(AvrReader, EveryTruncatedHeaderIsRefused) {
     avr.data.assign(16, 0);
     const std::vector<unsigned char> bytes = avr.bytes();
     for (std::size_t n = 0; n < 128; ++n) {
-        MemorySource src(bytes.data(), n);
+        MemoryInput src(bytes.data(), n);
         std::string why;
         EXPECT_EQ(read_avr(src, &why), nullptr) << n;
         EXPECT_EQ(why, "shorter than its header");
     }
-    MemorySource header_only(bytes.data(), 128);
+    MemoryInput header_only(bytes.data(), 128);
     std::unique_ptr<p_s> empty = read_avr(header_only, nullptr);
     ASSERT_NE(empty, nullptr);
     EXPECT_EQ(empty->size, 0u);
