@@ -116,6 +116,15 @@ void fill_half(const Ring& r, int which, DecodeScratch& scratch) {
         std::memset(r.s->data + w * r.fb, 0, static_cast<std::size_t>((end - w) * r.fb));
         if (r.m->end_frame < 0) r.m->end_frame = pos;
     }
+    if (which == 1) {
+        // Playback wraps from the ring's end to the first half, so the frame
+        // after the end (read when interpolating across it) is the first
+        // frame of that half; the ring's spare tail holds a copy.
+        const std::size_t tail = static_cast<std::size_t>(3 * r.half) * r.fb;
+        if (tail + r.fb <= r.s->capacity) {
+            std::memcpy(r.s->data + tail, r.s->data + static_cast<std::size_t>(first) * r.fb, r.fb);
+        }
+    }
     publish_position(*r.s, pos);
 }
 
