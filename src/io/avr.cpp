@@ -55,7 +55,8 @@ std::unique_ptr<p_s> read_avr(InputBytes& src, std::string* why) {
     } catch (const std::bad_alloc&) {
         return refuse(why, "out of memory");
     }
-    if (!src.read_at(kAvrHeaderBytes, rec->data, size)) return refuse(why, "data could not be read");
+    if (!src.read_at(kAvrHeaderBytes, rec->data, size))
+        return refuse(why, "data could not be read");
 
     if (a.name[0] != 0) std::memcpy(rec->name, a.name, sizeof a.name);
     rec->file_offset = kAvrHeaderBytes;

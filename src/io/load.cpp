@@ -9,8 +9,8 @@
 #include "core/reclaim.h"
 #include "core/tables.h"
 #include "io/avr.h"
-#include "io/input_bytes.h"
 #include "io/file_kind.h"
+#include "io/input_bytes.h"
 #include "io/mediafile.h"
 
 namespace {

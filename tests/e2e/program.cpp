@@ -1,9 +1,9 @@
 // The program as a user starts it: under a private X server with a private
 // JACK server running, its audio client appears in the server's port list,
 // and its Quit command (Ctrl+Q) ends it with status 0.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -48,9 +48,9 @@ class XServer {
     XServer() {
         const int n = 200 + getpid() % 500;
         display_ = ":" + std::to_string(n);
-        pid_ = spawn({"timeout", "120", "Xvfb", display_, "-screen", "0", "1024x768x24",
-                      "-nolisten", "tcp"},
-                     "/tmp/plexora-e2e-xvfb.log");
+        pid_ = spawn(
+            {"timeout", "120", "Xvfb", display_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+            "/tmp/plexora-e2e-xvfb.log");
         const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
         const auto until = Clock::now() + std::chrono::seconds(10);
         struct stat st;

@@ -44,8 +44,8 @@ int main(int argc, char** argv) {
         // A sound in the overview and two held notes on the keyboard.
         std::vector<std::int16_t> v(44100);
         for (std::size_t i = 0; i < v.size(); ++i)
-            v[i] = std::int16_t(26000 * std::exp(-double(i) / 9000) *
-                                std::sin(i * 0.07) * std::sin(i * 0.0009 + 0.4));
+            v[i] = std::int16_t(26000 * std::exp(-double(i) / 9000) * std::sin(i * 0.07) *
+                                std::sin(i * 0.0009 + 0.4));
         p_s* s = new_sound_with_data(std::uint32_t(v.size() * 2));
         std::memcpy(s->data, v.data(), v.size() * 2);
         s->rate = 44100;
@@ -60,9 +60,8 @@ int main(int argc, char** argv) {
         addnote(2, 55, 0, 100, false, 0, 0);
         addnote(5, 64, 0, 100, false, 0, 0);
         if (!std::strcmp(what, "bubble")) {
-            QTimer::singleShot(300, [] {
-                new HELPWindow(QRect(120, 460, 151, 16), "This is only some led !!");
-            });
+            QTimer::singleShot(
+                300, [] { new HELPWindow(QRect(120, 460, 151, 16), "This is only some led !!"); });
         }
     }
     return app.exec();
