@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/hooks.h"
 #include "core/reclaim.h"
 #include "engine/render.h"
 
@@ -107,6 +108,22 @@ float peak(const std::vector<float>& v, std::size_t from, std::size_t to) {
     float p = 0;
     for (std::size_t i = from; i < to; ++i) p = std::max(p, std::fabs(v[i]));
     return p;
+}
+
+std::vector<std::string>& AlertingTest::alerts() {
+    static std::vector<std::string> kept;
+    return kept;
+}
+
+void AlertingTest::SetUp() {
+    EngineTest::SetUp();
+    alerts().clear();
+    ui_hooks().alert = [](const char* text, const char*) { alerts().emplace_back(text); };
+}
+
+void AlertingTest::TearDown() {
+    ui_hooks().alert = nullptr;
+    EngineTest::TearDown();
 }
 
 }  // namespace testkit

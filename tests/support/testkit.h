@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "core/tables.h"
@@ -42,6 +43,14 @@ class EngineTest : public ::testing::Test {
   protected:
     void SetUp() override { fresh_tables(); }
     void TearDown() override { fresh_tables(); }
+};
+
+// Fresh tables, and every alert raised is kept in `alerts()` instead of shown.
+class AlertingTest : public EngineTest {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    static std::vector<std::string>& alerts();
 };
 
 }  // namespace testkit

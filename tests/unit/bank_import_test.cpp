@@ -19,21 +19,8 @@ using files::SfSample;
 
 namespace {
 
-std::vector<std::string> g_alerts;
-
-class BankImport : public testkit::EngineTest {
+class BankImport : public testkit::AlertingTest {
   protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        clear_inst_names();
-        g_alerts.clear();
-        ui_hooks().alert = [](const char* text, const char*) { g_alerts.emplace_back(text); };
-    }
-    void TearDown() override {
-        ui_hooks().alert = nullptr;
-        EngineTest::TearDown();
-    }
-
     static int import(const Bytes& b) {
         MemoryInput in(b.data(), b.size());
         return import_bank(in);
@@ -78,7 +65,7 @@ TEST_F(BankImport, ZonesBecomeSoundsWithTheirKeysRootAndLoop) {
          {files::key_range(60, 127), files::root_key(72), files::pan(100), files::sample_id(1)},
          {files::sample_id(1)}}};
     EXPECT_EQ(import(files::sf_bank(samples, {piano})), 3);
-    EXPECT_TRUE(g_alerts.empty());
+    EXPECT_TRUE(alerts().empty());
     ASSERT_EQ(nb_inst, 1);
     ASSERT_EQ(nb_sound, 3);
     EXPECT_STREQ(inst_name(0), "Piano");
@@ -223,7 +210,7 @@ TEST_F(BankImport, ImpossibleZonesAreSkipped) {
     shdr[24] = 0xFF;
     shdr[25] = 0xFF;
     EXPECT_EQ(import(files::assemble(e)), 0);
-    EXPECT_NE(g_alerts.back().find("no sound"), std::string::npos);
+    EXPECT_NE(alerts().back().find("no sound"), std::string::npos);
     e = files::sf_chunks({sample("ok", 40)},
                          {{"y", {{files::sample_id(0)}}}, {"z", {{files::sample_id(0)}}}});
     e.c["inst"][20] = 2;  // the first instrument's zones end before they start
@@ -240,7 +227,7 @@ TEST_F(BankImport, UnusableBanksAreRefusedAndChangeNothing) {
     Bytes not_riff = files::sf_bank(smp, insts);
     not_riff[0] = 'X';
     EXPECT_EQ(import(not_riff), 0);
-    EXPECT_TRUE(g_alerts.empty());
+    EXPECT_TRUE(alerts().empty());
 
     Bytes cut = files::sf_bank(smp, insts);
     cut.resize(cut.size() - 30);  // the sample headers run past the end
@@ -249,7 +236,7 @@ TEST_F(BankImport, UnusableBanksAreRefusedAndChangeNothing) {
     files::SfChunks k = files::sf_chunks(smp, insts);
     k.c["inst"].push_back(0);  // not a whole number of records
     EXPECT_EQ(import(files::assemble(k)), 0);
-    EXPECT_NE(g_alerts.back().find("whole number"), std::string::npos);
+    EXPECT_NE(alerts().back().find("whole number"), std::string::npos);
 
     k = files::sf_chunks(smp, insts);
     k.c.erase("shdr");
@@ -258,14 +245,14 @@ TEST_F(BankImport, UnusableBanksAreRefusedAndChangeNothing) {
     k = files::sf_chunks(smp, insts);
     k.major = 3;
     EXPECT_EQ(import(files::assemble(k)), 0);
-    EXPECT_NE(g_alerts.back().find("SoundFont 3"), std::string::npos);
+    EXPECT_NE(alerts().back().find("SoundFont 3"), std::string::npos);
 
     std::vector<SfSample> ogg = smp;
     ogg[0].type = 0x11;  // compressed, in a bank that claims version 2
     EXPECT_EQ(import(files::sf_bank(ogg, insts)), 0);
-    EXPECT_NE(g_alerts.back().find("compressed"), std::string::npos);
+    EXPECT_NE(alerts().back().find("compressed"), std::string::npos);
 
-    EXPECT_EQ(g_alerts.size(), 5u);
+    EXPECT_EQ(alerts().size(), 5u);
     expect_unchanged(before);
 }
 
@@ -277,8 +264,8 @@ TEST_F(BankImport, ABankLargerThanTheTablesIsRefused) {
     const Snapshot before = snapshot();
     std::vector<std::vector<files::SfGen>> zones(1200, {files::sample_id(0)});
     EXPECT_EQ(import(files::sf_bank({sample("a", 40)}, {{"big", zones}})), 0);
-    ASSERT_FALSE(g_alerts.empty());
-    EXPECT_NE(g_alerts.back().find("more sounds"), std::string::npos);
+    ASSERT_FALSE(alerts().empty());
+    EXPECT_NE(alerts().back().find("more sounds"), std::string::npos);
     expect_unchanged(before);
     // Over the large first instrument it fits.
     no_s = 0;

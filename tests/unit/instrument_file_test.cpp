@@ -26,22 +26,16 @@ using files::ItSound;
 
 namespace {
 
-std::vector<std::string> g_alerts;
-
-class InstrumentFile : public testkit::EngineTest {
+class InstrumentFile : public testkit::AlertingTest {
   protected:
     void SetUp() override {
-        EngineTest::SetUp();
-        clear_inst_names();
-        g_alerts.clear();
-        ui_hooks().alert = [](const char* text, const char*) { g_alerts.emplace_back(text); };
+        AlertingTest::SetUp();
         dir_ = fs::temp_directory_path() / ("plexora-it-" + std::to_string(::getpid()));
         fs::create_directories(dir_);
     }
     void TearDown() override {
-        ui_hooks().alert = nullptr;
         fs::remove_all(dir_);
-        EngineTest::TearDown();
+        AlertingTest::TearDown();
     }
 
     static int read(const Bytes& b, const char* path = "/x/kit.it") {
@@ -96,7 +90,7 @@ TEST_F(InstrumentFile, BlocksReplaceTheSelectedInstrumentsSoundsInOrder) {
     EXPECT_STREQ(t_sound[0].load()->ipath, "/x/kit.it");
     EXPECT_EQ(t_sound[1].load()->type, kTypeMemory);
     EXPECT_EQ(no_s, 0);
-    EXPECT_TRUE(g_alerts.empty());
+    EXPECT_TRUE(alerts().empty());
 
     // One block into an instrument of four replaces the first sound only.
     const auto before = table();
@@ -151,24 +145,24 @@ TEST_F(InstrumentFile, UnusableFilesChangeNothing) {
     Bytes wrong_magic = files::it_file({good});
     wrong_magic[0] = 'Q';
     EXPECT_EQ(read(wrong_magic), 0);
-    EXPECT_TRUE(g_alerts.empty());  // silently ignored
+    EXPECT_TRUE(alerts().empty());  // silently ignored
     unchanged();
 
     EXPECT_EQ(read(files::it_file({good, good}, -1, 0)), 0);  // data flag 0
-    ASSERT_EQ(g_alerts.size(), 1u);
-    EXPECT_NE(g_alerts[0].find("no sample data"), std::string::npos);
+    ASSERT_EQ(alerts().size(), 1u);
+    EXPECT_NE(alerts()[0].find("no sample data"), std::string::npos);
     unchanged();
 
     ItSound twelve = good;
     twelve.bits = 12;
     EXPECT_EQ(read(files::it_file({good, twelve})), 0);
-    EXPECT_NE(g_alerts.back().find("12 bits"), std::string::npos);
+    EXPECT_NE(alerts().back().find("12 bits"), std::string::npos);
     unchanged();
 
     Bytes cut = files::it_file({good});
     cut.resize(100);  // not even one whole block
     EXPECT_EQ(read(cut), 0);
-    EXPECT_EQ(g_alerts.size(), 3u);
+    EXPECT_EQ(alerts().size(), 3u);
     unchanged();
 
     // More blocks than the sound table can take.
@@ -176,7 +170,7 @@ TEST_F(InstrumentFile, UnusableFilesChangeNothing) {
     ASSERT_TRUE(add_sounds(1, kMaxSounds - nb_sound - 1));
     no_s = 0;
     EXPECT_EQ(read(files::it_file({good, good, good, good})), 0);
-    EXPECT_NE(g_alerts.back().find("more sounds"), std::string::npos);
+    EXPECT_NE(alerts().back().find("more sounds"), std::string::npos);
     EXPECT_EQ(t_sound[0].load(), before[0]);
 }
 
@@ -190,12 +184,12 @@ TEST_F(InstrumentFile, ATruncatedFileKeepsTheSoundsReadWhole) {
     EXPECT_STREQ(t_sound[0].load()->name, "a");
     EXPECT_STREQ(t_sound[1].load()->name, "b");
     EXPECT_EQ(t_sound[2].load(), before[2]);
-    ASSERT_EQ(g_alerts.size(), 1u);
-    EXPECT_NE(g_alerts[0].find("2 of 3"), std::string::npos);
+    ASSERT_EQ(alerts().size(), 1u);
+    EXPECT_NE(alerts()[0].find("2 of 3"), std::string::npos);
 
     // A count of 65535 announces far more blocks than the file holds.
     EXPECT_EQ(read(files::it_file({sound16({5}, "x"), sound16({6}, "y")}, 65535)), 2);
-    EXPECT_NE(g_alerts.back().find("2 of 65536"), std::string::npos);
+    EXPECT_NE(alerts().back().find("2 of 65536"), std::string::npos);
     EXPECT_EQ(nb_sound, 3);
 }
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "core/hooks.h"
@@ -35,32 +36,35 @@ class TempDir {
     std::string path_;
 };
 
-// Writes interleaved integer samples (full 32-bit scale) in `format`.
-inline bool write_ints(const std::string& path, int format, int channels, int rate,
-                       const std::vector<int>& samples) {
+// Writes interleaved samples in `format`: ints at full 32-bit scale, or floats.
+template <typename Sample>
+inline bool write_samples(const std::string& path, int format, int channels, int rate,
+                          const std::vector<Sample>& samples) {
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = channels;
     info.format = format;
     SNDFILE* sf = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!sf) return false;
-    const sf_count_t n = sf_write_int(sf, samples.data(), static_cast<sf_count_t>(samples.size()));
+    const auto count = static_cast<sf_count_t>(samples.size());
+    sf_count_t n;
+    if constexpr (std::is_same_v<Sample, int>) {
+        n = sf_write_int(sf, samples.data(), count);
+    } else {
+        n = sf_write_float(sf, samples.data(), count);
+    }
     sf_close(sf);
-    return n == static_cast<sf_count_t>(samples.size());
+    return n == count;
+}
+
+inline bool write_ints(const std::string& path, int format, int channels, int rate,
+                       const std::vector<int>& samples) {
+    return write_samples(path, format, channels, rate, samples);
 }
 
 inline bool write_floats(const std::string& path, int format, int channels, int rate,
                          const std::vector<float>& samples) {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = format;
-    SNDFILE* sf = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!sf) return false;
-    const sf_count_t n =
-        sf_write_float(sf, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(sf);
-    return n == static_cast<sf_count_t>(samples.size());
+    return write_samples(path, format, channels, rate, samples);
 }
 
 inline bool write_bytes(const std::string& path, const std::vector<unsigned char>& bytes) {
