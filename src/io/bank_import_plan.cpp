@@ -1,0 +1,154 @@
+#include "io/bank_import_plan.h"
+
+#include <algorithm>
+#include <bitset>
+
+#include "io/bank_import.h"
+
+namespace {
+
+constexpr int kGenInstrument = 41;
+constexpr int kMelodicBank = 0;
+constexpr int kDrumBank = 128;
+constexpr int kPrograms = 128;
+
+std::size_t preset_count(const BankLists& l) {
+    return l.phdr.count() > 0 ? l.phdr.count() - 1 : 0;  // the last record ends the list
+}
+int preset_number(const BankLists& l, std::size_t p) {
+    return sf_le16(l.phdr.at(p) + 20);
+}
+int preset_bank(const BankLists& l, std::size_t p) {
+    return sf_le16(l.phdr.at(p) + 22);
+}
+
+// Calls `visit(instrument, key range generator or null)` for every zone of
+// preset `p` that names an instrument of the bank; a first zone whose
+// generators do not end with an instrument is the global zone and is skipped.
+template <typename Visit>
+void for_each_preset_zone(const BankLists& l, std::size_t p, Visit visit) {
+    const std::size_t bags = l.pbag.count();
+    const std::size_t gens = l.pgen.count();
+    const std::size_t insts = l.inst.count() > 0 ? l.inst.count() - 1 : 0;
+    const std::uint8_t* gen = l.pgen.bytes.data();
+    const std::size_t b0 = sf_le16(l.phdr.at(p) + 24);
+    const std::size_t b1 = sf_le16(l.phdr.at(p + 1) + 24);
+    for (std::size_t b = b0; b < b1 && b + 1 < bags; ++b) {
+        const std::size_t g0 = sf_le16(l.pbag.at(b));
+        const std::size_t g1 = sf_le16(l.pbag.at(b + 1));
+        if (g1 < g0 || g1 > gens) continue;
+        if (b == b0 && (g1 == g0 || gen[(g1 - 1) * kSfGenBytes] != kGenInstrument)) continue;
+        const std::uint8_t* id = find_igen(gen, gens, g0, g1, kGenInstrument);
+        if (!id || sf_le16(id + 2) >= insts) continue;
+        visit(std::size_t{sf_le16(id + 2)}, find_igen(gen, gens, g0, g1, kGenKeyRange));
+    }
+}
+
+bool names_instrument(const BankLists& l, std::size_t p) {
+    bool any = false;
+    for_each_preset_zone(l, p, [&](std::size_t, const std::uint8_t*) { any = true; });
+    return any;
+}
+
+// The drum presets in preset-number order; of two with one number, the first in the file.
+template <typename Out>
+void drum_presets(const BankLists& l, Out& out) {
+    for (std::size_t p = 0; p < preset_count(l); ++p) {
+        if (preset_bank(l, p) == kDrumBank) out.push_back(p);
+    }
+    std::stable_sort(out.begin(), out.end(), [&](std::size_t a, std::size_t b) {
+        return preset_number(l, a) < preset_number(l, b);
+    });
+    out.erase(std::unique(out.begin(), out.end(),
+                          [&](std::size_t a, std::size_t b) {
+                              return preset_number(l, a) == preset_number(l, b);
+                          }),
+              out.end());
+}
+
+std::size_t drum_preset_count(const BankLists& l) {
+    std::bitset<65536> seen;  // counted without allocating
+    std::size_t n = 0;
+    for (std::size_t p = 0; p < preset_count(l); ++p) {
+        if (preset_bank(l, p) != kDrumBank || seen[preset_number(l, p)]) continue;
+        seen[preset_number(l, p)] = true;
+        ++n;
+    }
+    return n;
+}
+
+// The sounds of preset `p`. A zone every key of which an earlier zone of
+// the preset already answers never plays (the first sound whose range holds
+// the key plays) and is left out, except the last one, which also answers
+// keys outside every range.
+void plan_preset(const BankLists& l, std::size_t p, std::uint64_t sample_bytes,
+                 PlannedInstrument& out) {
+    copy_sf_name(l.phdr.at(p), out.name);
+    std::vector<BankZone> zones;
+    for_each_preset_zone(l, p, [&](std::size_t inst, const std::uint8_t* range) {
+        for (BankZone z : playable_zones(l, inst, sample_bytes)) {
+            if (range) {
+                z.key_lo = std::max(z.key_lo < 0 ? 0 : z.key_lo, int{range[2]});
+                z.key_hi = std::min(z.key_hi < 0 ? 127 : z.key_hi, int{range[3]});
+            }
+            const int hi = z.key_lo < 0 ? 127 : std::min(z.key_hi, 127);
+            if (std::max(z.key_lo, 0) > hi) continue;  // no key left
+            zones.push_back(z);
+        }
+    });
+    std::bitset<128> answered;
+    out.zones.reserve(zones.size());
+    for (std::size_t i = 0; i < zones.size(); ++i) {
+        const BankZone& z = zones[i];
+        const int lo = std::max(z.key_lo, 0);
+        const int hi = z.key_lo < 0 ? 127 : std::min(z.key_hi, 127);
+        bool adds = false;
+        for (int k = lo; k <= hi; ++k) {
+            adds = adds || !answered[k];
+            answered[k] = true;
+        }
+        if (adds || i + 1 == zones.size()) out.zones.push_back(z);
+    }
+}
+
+}  // namespace
+
+bool has_melodic_presets(const BankLists& l) {
+    for (std::size_t p = 0; p < preset_count(l); ++p) {
+        if (preset_bank(l, p) == kMelodicBank && preset_number(l, p) < kPrograms &&
+            names_instrument(l, p))
+            return true;
+    }
+    return false;
+}
+
+std::size_t planned_instrument_count(const BankLists& l) {
+    if (has_melodic_presets(l)) return kPrograms + drum_preset_count(l);
+    return l.inst.count() > 0 ? l.inst.count() - 1 : 0;
+}
+
+void plan_bank(const BankLists& l, std::uint64_t sample_bytes, BankPlan& plan) {
+    plan = BankPlan{};
+    if (!has_melodic_presets(l)) {
+        plan.insts.resize(planned_instrument_count(l));
+        for (std::size_t i = 0; i < plan.insts.size(); ++i) {
+            copy_sf_name(l.inst.at(i), plan.insts[i].name);
+            plan.insts[i].zones = playable_zones(l, i, sample_bytes);
+        }
+        return;
+    }
+    std::vector<std::size_t> drums;
+    drum_presets(l, drums);
+    plan.insts.resize(kPrograms + drums.size());
+    std::bitset<kPrograms> placed;
+    for (std::size_t p = 0; p < preset_count(l); ++p) {
+        const int n = preset_number(l, p);
+        if (preset_bank(l, p) != kMelodicBank || n >= kPrograms || placed[n]) continue;
+        placed[n] = true;
+        plan_preset(l, p, sample_bytes, plan.insts[n]);
+    }
+    for (std::size_t d = 0; d < drums.size(); ++d) {
+        plan_preset(l, drums[d], sample_bytes, plan.insts[kPrograms + d]);
+    }
+    if (!drums.empty()) plan.drum_kit = kPrograms;
+}
