@@ -14,6 +14,7 @@
 #include "core/tables.h"
 #include "engine/envelope.h"
 #include "engine/mix.h"
+#include "engine/output_level.h"
 #include "engine/voices.h"
 
 namespace {
@@ -247,10 +248,5 @@ void BufferProc(void* /*cookie*/, void* buffer, std::size_t size, const raw_audi
             }
         }
     }
-    for (std::size_t i = 0; i < floats; ++i) {
-        float x = out[i] / 4.0f;
-        if (x > 1.0f) x = 1.0f;
-        if (x < -1.0f) x = -1.0f;
-        out[i] = x;
-    }
+    finish_output(out, floats);
 }

@@ -56,8 +56,10 @@ void drum_presets(const BankLists& l, Out& out) {
     for (std::size_t p = 0; p < preset_count(l); ++p) {
         if (preset_bank(l, p) == kDrumBank) out.push_back(p);
     }
-    std::stable_sort(out.begin(), out.end(), [&](std::size_t a, std::size_t b) {
-        return preset_number(l, a) < preset_number(l, b);
+    std::sort(out.begin(), out.end(), [&](std::size_t a, std::size_t b) {
+        const int na = preset_number(l, a);
+        const int nb = preset_number(l, b);
+        return na < nb || (na == nb && a < b);
     });
     out.erase(std::unique(out.begin(), out.end(),
                           [&](std::size_t a, std::size_t b) {

@@ -60,8 +60,20 @@ inline SfGen pan(int p) {
     return {17, static_cast<std::uint16_t>(p)};
 }
 
+inline SfGen instrument(int i) {
+    return {41, static_cast<std::uint16_t>(i)};
+}
+
 struct SfInst {
     std::string name;
+    std::vector<std::vector<SfGen>> zones;
+};
+
+// A preset: its zones name instruments by index (files::instrument).
+struct SfPreset {
+    std::string name;
+    int number = 0;
+    int bank = 0;
     std::vector<std::vector<SfGen>> zones;
 };
 
@@ -73,7 +85,8 @@ struct SfChunks {
 
 constexpr std::uint32_t kSfGap = 46;  // zero points after every sample
 
-inline SfChunks sf_chunks(const std::vector<SfSample>& samples, const std::vector<SfInst>& insts) {
+inline SfChunks sf_chunks(const std::vector<SfSample>& samples, const std::vector<SfInst>& insts,
+                          const std::vector<SfPreset>& presets = {}) {
     SfChunks k;
     Bytes& smpl = k.c["smpl"];
     Bytes& shdr = k.c["shdr"];
@@ -118,10 +131,43 @@ inline SfChunks sf_chunks(const std::vector<SfSample>& samples, const std::vecto
     le16(ibag, 0);
     le32(igen, 0);
     k.c["imod"] = Bytes(10, 0);
-    k.c["phdr"] = Bytes(38 * 2, 0);
-    k.c["pbag"] = Bytes(8, 0);
     k.c["pmod"] = Bytes(10, 0);
-    k.c["pgen"] = Bytes(4, 0);
+    // Presets: without any, one empty preset record and the terminal one.
+    Bytes& phdr = k.c["phdr"];
+    Bytes& pbag = k.c["pbag"];
+    Bytes& pgen = k.c["pgen"];
+    if (presets.empty()) {
+        phdr = Bytes(38 * 2, 0);
+        pbag = Bytes(8, 0);
+        pgen = Bytes(4, 0);
+        return k;
+    }
+    bags = 0;
+    gens = 0;
+    const auto header = [&](const std::string& name, int number, int bank) {
+        text(phdr, name, 20);
+        le16(phdr, static_cast<std::uint32_t>(number));
+        le16(phdr, static_cast<std::uint32_t>(bank));
+        le16(phdr, bags);
+        phdr.resize(phdr.size() + 12, 0);  // library, genre, morphology
+    };
+    for (const SfPreset& p : presets) {
+        header(p.name, p.number, p.bank);
+        for (const auto& z : p.zones) {
+            le16(pbag, gens);
+            le16(pbag, 0);
+            ++bags;
+            for (const SfGen& g : z) {
+                le16(pgen, g.first);
+                le16(pgen, g.second);
+                ++gens;
+            }
+        }
+    }
+    header("EOP", 0, 0);
+    le16(pbag, gens);
+    le16(pbag, 0);
+    le32(pgen, 0);
     return k;
 }
 
@@ -164,8 +210,9 @@ inline Bytes assemble(const SfChunks& k) {
     return out;
 }
 
-inline Bytes sf_bank(const std::vector<SfSample>& samples, const std::vector<SfInst>& insts) {
-    return assemble(sf_chunks(samples, insts));
+inline Bytes sf_bank(const std::vector<SfSample>& samples, const std::vector<SfInst>& insts,
+                     const std::vector<SfPreset>& presets = {}) {
+    return assemble(sf_chunks(samples, insts, presets));
 }
 
 // ---- Instrument files ----

@@ -11,6 +11,7 @@
 #include "engine/voices.h"
 #include "io/input_bytes.h"
 #include "support/file_builders.h"
+#include "support/table_snapshot.h"
 #include "support/testkit.h"
 
 using files::Bytes;
@@ -36,24 +37,9 @@ class BankImport : public testkit::AlertingTest {
         return s;
     }
 
-    struct Snapshot {
-        std::vector<p_s*> sounds;
-        int nb_sound, nb_inst;
-        std::vector<int> first;
-    };
-    static Snapshot snapshot() {
-        Snapshot s{{}, nb_sound, nb_inst, {}};
-        for (int i = 0; i < nb_sound; ++i) s.sounds.push_back(t_sound[i]);
-        for (int k = 0; k < nb_inst; ++k) s.first.push_back(t_inst[k]);
-        return s;
-    }
-    static void expect_unchanged(const Snapshot& s) {
-        const Snapshot now = snapshot();
-        EXPECT_EQ(now.sounds, s.sounds);
-        EXPECT_EQ(now.nb_sound, s.nb_sound);
-        EXPECT_EQ(now.nb_inst, s.nb_inst);
-        EXPECT_EQ(now.first, s.first);
-    }
+    using Snapshot = testkit::TableSnapshot;
+    static Snapshot snapshot() { return Snapshot::take(); }
+    static void expect_unchanged(const Snapshot& s) { testkit::expect_unchanged(s); }
 };
 
 TEST_F(BankImport, ZonesBecomeSoundsWithTheirKeysRootAndLoop) {
