@@ -81,8 +81,9 @@ void refuse(const char* text) {
 bool refuse_if_too_big(const char* what, std::size_t needed, std::size_t room) {
     if (needed <= room) return false;
     char text[160];
-    std::snprintf(text, sizeof text, "This bank has more %s than the program can hold (%zu of %zu).",
-                  what, needed, room);
+    std::snprintf(text, sizeof text,
+                  "This bank has more %s than the program can hold (%zu of %zu).", what, needed,
+                  room);
     refuse(text);
     return true;
 }

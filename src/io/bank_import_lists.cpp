@@ -21,8 +21,7 @@ bool read_bank_lists(InputBytes& in, const BankChunks& c, BankLists& l) {
            read_list(in, c.igen, kSfGenBytes, l.igen) &&
            read_list(in, c.shdr, kSfSampleBytes, l.shdr) &&
            read_list(in, c.phdr, kSfPresetBytes, l.phdr) &&
-           read_list(in, c.pbag, kSfBagBytes, l.pbag) &&
-           read_list(in, c.pgen, kSfGenBytes, l.pgen);
+           read_list(in, c.pbag, kSfBagBytes, l.pbag) && read_list(in, c.pgen, kSfGenBytes, l.pgen);
 }
 
 std::vector<BankZone> playable_zones(const BankLists& l, std::size_t i,

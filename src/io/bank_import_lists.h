@@ -41,7 +41,7 @@ bool read_bank_lists(InputBytes& in, const BankChunks& chunks, BankLists& out);
 // A zone that plays a sample, with what it takes from its generators.
 struct BankZone {
     std::uint32_t sample = 0;
-    int root = -1;  // overridingRootKey, -1 when absent
+    int root = -1;    // overridingRootKey, -1 when absent
     int key_lo = -1;  // keyRange, -1 when absent
     int key_hi = -1;
 };
@@ -51,8 +51,7 @@ struct BankZone {
 // zones without a sample and samples outside the `sample_bytes` of the sample
 // chunk are left out; a first zone whose generators do not end with a sample
 // is the global zone and is left out too. May throw std::bad_alloc.
-std::vector<BankZone> playable_zones(const BankLists& l, std::size_t i,
-                                     std::uint64_t sample_bytes);
+std::vector<BankZone> playable_zones(const BankLists& l, std::size_t i, std::uint64_t sample_bytes);
 
 // Any thread. The zero-terminated name of at most 20 characters at `p`.
 void copy_sf_name(const std::uint8_t* p, char (&out)[kSfNameChars + 1]);

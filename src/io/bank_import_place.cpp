@@ -17,8 +17,8 @@ struct ReplacedRange {
 ReplacedRange replaced_range(int first, std::size_t count) {
     const int existing = std::min<int>(nb_inst, kMaxInsts);
     const int sounds = std::min<int>(nb_sound, kMaxSounds);
-    const int last = static_cast<int>(std::min<std::size_t>(
-        static_cast<std::size_t>(std::max(existing - first, 0)), count));
+    const int last = static_cast<int>(
+        std::min<std::size_t>(static_cast<std::size_t>(std::max(existing - first, 0)), count));
     const int begin = first < existing ? inst_first(first) : sounds;
     const int end = first + last < existing ? inst_first(first + last) : sounds;
     return {existing, begin, end};

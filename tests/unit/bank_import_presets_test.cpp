@@ -118,7 +118,7 @@ TEST_F(BankPresets, PresetsLandAtTheirProgramNumbersAndDrumKitsFollow) {
 
 TEST_F(BankPresets, BanksWithoutMelodicPresetsKeepTheirInstrumentOrder) {
     const std::vector<std::vector<SfPreset>> cases{
-        {{"Standard", 0, 128, {{instrument(2)}}}},                 // drums only
+        {{"Standard", 0, 128, {{instrument(2)}}}},                   // drums only
         {{"Empty", 0, 0, {}}, {"Broken", 1, 0, {{instrument(9)}}}},  // name no instrument
     };
     for (const auto& presets : cases) {

@@ -21,9 +21,9 @@
 #include "core/instruments.h"
 #include "core/reclaim.h"
 #include "core/tables.h"
+#include "engine/output_level.h"
 #include "io/load.h"
 #include "io/loadi.h"
-#include "engine/output_level.h"
 #include "io/smf.h"
 #include "midi/song_player.h"
 
@@ -74,9 +74,9 @@ std::string clip_summary(double gain_db) {
     if (c.peak > 0.0f) {
         const double safe = std::floor((gain_db - 20.0 * std::log10(c.peak)) * 10.0) / 10.0;
         char hint[64];
-        std::snprintf(hint, sizeof hint, c.clipped ? " (--gain %.1f avoids it)"
-                                                   : " (--gain up to %.1f would not clip)",
-                      safe);
+        std::snprintf(
+            hint, sizeof hint,
+            c.clipped ? " (--gain %.1f avoids it)" : " (--gain up to %.1f would not clip)", safe);
         text += hint;
     }
     return text;
