@@ -133,7 +133,12 @@ int import_checked(InputBytes& in, const BankChunks& chunks) {
 
     const std::uint64_t sample_bytes = chunks.smpl.found ? chunks.smpl.size : 0;
     BankPlan plan;
-    plan_bank(l, sample_bytes, plan);
+    if (!plan_bank(l, sample_bytes, plan)) {
+        refuse(
+            "This bank has more sounds than the program can hold: its presets name millions "
+            "of zones.");
+        return 0;
+    }
     std::size_t zones = 0;
     std::size_t sounds = 0;
     for (const PlannedInstrument& p : plan.insts) {

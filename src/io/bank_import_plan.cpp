@@ -79,39 +79,80 @@ std::size_t drum_preset_count(const BankLists& l) {
     return n;
 }
 
-// The sounds of preset `p`. A zone every key of which an earlier zone of
-// the preset already answers never plays (the first sound whose range holds
-// the key plays) and is left out, except the last one, which also answers
-// keys outside every range.
-void plan_preset(const BankLists& l, std::size_t p, std::uint64_t sample_bytes,
-                 PlannedInstrument& out) {
-    copy_sf_name(l.phdr.at(p), out.name);
-    std::vector<BankZone> zones;
-    for_each_preset_zone(l, p, [&](std::size_t inst, const std::uint8_t* range) {
-        for (BankZone z : playable_zones(l, inst, sample_bytes)) {
-            if (range) {
-                z.key_lo = std::max(z.key_lo < 0 ? 0 : z.key_lo, int{range[2]});
-                z.key_hi = std::min(z.key_hi < 0 ? 127 : z.key_hi, int{range[3]});
-            }
-            const int hi = z.key_lo < 0 ? 127 : std::min(z.key_hi, 127);
-            if (std::max(z.key_lo, 0) > hi) continue;  // no key left
-            zones.push_back(z);
-        }
-    });
-    std::bitset<128> answered;
-    out.zones.reserve(zones.size());
-    for (std::size_t i = 0; i < zones.size(); ++i) {
-        const BankZone& z = zones[i];
-        const int lo = std::max(z.key_lo, 0);
-        const int hi = z.key_lo < 0 ? 127 : std::min(z.key_hi, 127);
-        bool adds = false;
-        for (int k = lo; k <= hi; ++k) {
-            adds = adds || !answered[k];
-            answered[k] = true;
-        }
-        if (adds || i + 1 == zones.size()) out.zones.push_back(z);
+// The keys from `lo` to `hi` (within 0 to 127) as a 128-bit set.
+struct KeySet {
+    std::uint64_t low = 0, high = 0;
+    static KeySet range(int lo, int hi) {
+        const auto part = [](int from, int to) {  // bits [from, to] of one half
+            if (from > to) return std::uint64_t{0};
+            const std::uint64_t upto = to >= 63 ? ~std::uint64_t{0} : (std::uint64_t{2} << to) - 1;
+            return upto & (~std::uint64_t{0} << from);
+        };
+        return {part(std::max(lo, 0), std::min(hi, 63)),
+                part(std::max(lo, 64) - 64, std::min(hi, 127) - 64)};
     }
-}
+    bool within(const KeySet& o) const { return (low & ~o.low) == 0 && (high & ~o.high) == 0; }
+    void add(const KeySet& o) {
+        low |= o.low;
+        high |= o.high;
+    }
+};
+
+class PresetPlanner {
+  public:
+    PresetPlanner(const BankLists& l, std::uint64_t sample_bytes)
+        : l_(l), sample_bytes_(sample_bytes), zones_(l.inst.count() - 1), read_(zones_.size()) {}
+
+    // The sounds of preset `p`. A zone every key of which an earlier zone of
+    // the preset already answers never plays (the first sound whose range
+    // holds the key plays) and is left out, except the last one, which also
+    // answers keys outside every range. False when the presets name more
+    // zones than any bank that fits the tables could.
+    bool plan(std::size_t p, PlannedInstrument& out) {
+        copy_sf_name(l_.phdr.at(p), out.name);
+        KeySet answered;
+        bool last_left_out = false;
+        BankZone last;
+        for_each_preset_zone(l_, p, [&](std::size_t inst, const std::uint8_t* range) {
+            for (BankZone z : zones_of(inst)) {
+                ++visits_;
+                if (range) {
+                    z.key_lo = std::max(z.key_lo < 0 ? 0 : z.key_lo, int{range[2]});
+                    z.key_hi = std::min(z.key_hi < 0 ? 127 : z.key_hi, int{range[3]});
+                }
+                const KeySet keys =
+                    z.key_lo < 0 ? KeySet::range(0, 127) : KeySet::range(z.key_lo, z.key_hi);
+                if (keys.within(KeySet{})) continue;  // no key left
+                last_left_out = keys.within(answered);
+                if (last_left_out) {
+                    last = z;
+                    continue;
+                }
+                answered.add(keys);
+                out.zones.push_back(z);
+            }
+        });
+        if (last_left_out) out.zones.push_back(last);
+        return visits_ <= kMaxZoneVisits;
+    }
+
+  private:
+    static constexpr std::size_t kMaxZoneVisits = std::size_t{1} << 22;
+
+    const std::vector<BankZone>& zones_of(std::size_t inst) {
+        if (!read_[inst]) {
+            zones_[inst] = playable_zones(l_, inst, sample_bytes_);
+            read_[inst] = true;
+        }
+        return zones_[inst];
+    }
+
+    const BankLists& l_;
+    std::uint64_t sample_bytes_;
+    std::vector<std::vector<BankZone>> zones_;  // each bank instrument's, read once
+    std::vector<bool> read_;
+    std::size_t visits_ = 0;
+};
 
 }  // namespace
 
@@ -129,7 +170,7 @@ std::size_t planned_instrument_count(const BankLists& l) {
     return l.inst.count() > 0 ? l.inst.count() - 1 : 0;
 }
 
-void plan_bank(const BankLists& l, std::uint64_t sample_bytes, BankPlan& plan) {
+bool plan_bank(const BankLists& l, std::uint64_t sample_bytes, BankPlan& plan) {
     plan = BankPlan{};
     if (!has_melodic_presets(l)) {
         plan.insts.resize(planned_instrument_count(l));
@@ -137,20 +178,22 @@ void plan_bank(const BankLists& l, std::uint64_t sample_bytes, BankPlan& plan) {
             copy_sf_name(l.inst.at(i), plan.insts[i].name);
             plan.insts[i].zones = playable_zones(l, i, sample_bytes);
         }
-        return;
+        return true;
     }
     std::vector<std::size_t> drums;
     drum_presets(l, drums);
     plan.insts.resize(kPrograms + drums.size());
+    PresetPlanner planner(l, sample_bytes);
     std::bitset<kPrograms> placed;
     for (std::size_t p = 0; p < preset_count(l); ++p) {
         const int n = preset_number(l, p);
         if (preset_bank(l, p) != kMelodicBank || n >= kPrograms || placed[n]) continue;
         placed[n] = true;
-        plan_preset(l, p, sample_bytes, plan.insts[n]);
+        if (!planner.plan(p, plan.insts[n])) return false;
     }
     for (std::size_t d = 0; d < drums.size(); ++d) {
-        plan_preset(l, drums[d], sample_bytes, plan.insts[kPrograms + d]);
+        if (!planner.plan(drums[d], plan.insts[kPrograms + d])) return false;
     }
     if (!drums.empty()) plan.drum_kit = kPrograms;
+    return true;
 }

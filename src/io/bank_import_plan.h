@@ -34,5 +34,6 @@ bool has_melodic_presets(const BankLists& l);
 std::size_t planned_instrument_count(const BankLists& l);
 
 // Any thread. Fills `plan` with `planned_instrument_count(l)` instruments.
-// May throw std::bad_alloc.
-void plan_bank(const BankLists& l, std::uint64_t sample_bytes, BankPlan& plan);
+// False when the presets name millions of zones (no bank that fits the
+// tables does). May throw std::bad_alloc.
+bool plan_bank(const BankLists& l, std::uint64_t sample_bytes, BankPlan& plan);

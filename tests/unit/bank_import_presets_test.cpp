@@ -134,6 +134,18 @@ TEST_F(BankPresets, BanksWithoutMelodicPresetsKeepTheirInstrumentOrder) {
     }
 }
 
+TEST_F(BankPresets, PresetsNamingMillionsOfZonesAreRefused) {
+    // 2100 preset zones over one instrument of 2100 zones: 4.4 million pairs.
+    const testkit::TableSnapshot before = testkit::TableSnapshot::take();
+    const files::SfInst wide{"Wide", std::vector<std::vector<files::SfGen>>(2100, {sample_id(0)})};
+    const SfPreset many{"Many", 0, 0,
+                        std::vector<std::vector<files::SfGen>>(2100, {instrument(0)})};
+    EXPECT_EQ(import(files::sf_bank(samples_, {wide}, {many})), 0);
+    ASSERT_EQ(alerts().size(), 1u);
+    EXPECT_NE(alerts()[0].find("millions of zones"), std::string::npos) << alerts()[0];
+    testkit::expect_unchanged(before);
+}
+
 TEST_F(BankPresets, ABankNeedingMoreInstrumentsThanTheTablesHoldIsRefused) {
     while (nb_inst < 3990) ASSERT_GE(add_inst("filler"), 0);
     no_s = static_cast<std::int16_t>(inst_first(3980));
