@@ -51,8 +51,7 @@ bool names_instrument(const BankLists& l, std::size_t p) {
 }
 
 // The drum presets in preset-number order; of two with one number, the first in the file.
-template <typename Out>
-void drum_presets(const BankLists& l, Out& out) {
+void drum_presets(const BankLists& l, std::vector<std::size_t>& out) {
     for (std::size_t p = 0; p < preset_count(l); ++p) {
         if (preset_bank(l, p) == kDrumBank) out.push_back(p);
     }
