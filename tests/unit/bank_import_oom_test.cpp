@@ -23,24 +23,24 @@ namespace {
 
 // Every block carries a header saying whether it was taken while counting,
 // so that frees of older blocks do not disturb the count of live ones.
-constexpr std::size_t kHeader = alignof(std::max_align_t);
 bool g_counting = false;
 long g_allocations = 0;  // while counting
 long g_fail_at = 0;      // the allocation (1-based) that fails; 0 for none
 long g_live = 0;         // blocks taken while counting and not yet freed
 
-[[gnu::noinline]] void* take(std::size_t n) {
+[[gnu::noinline]] void* take(std::size_t n, std::size_t align = alignof(std::max_align_t)) {
     if (g_counting && ++g_allocations == g_fail_at) return nullptr;
-    auto* p = static_cast<unsigned char*>(std::malloc(n + kHeader));
+    const std::size_t total = (n + 2 * align - 1) / align * align;
+    auto* p = static_cast<unsigned char*>(std::aligned_alloc(align, total));
     if (!p) return nullptr;
     p[0] = g_counting ? 1 : 0;
     if (g_counting) ++g_live;
-    return p + kHeader;
+    return p + align;
 }
 
-[[gnu::noinline]] void give_back(void* q) noexcept {
+[[gnu::noinline]] void give_back(void* q, std::size_t align = alignof(std::max_align_t)) noexcept {
     if (!q) return;
-    auto* p = static_cast<unsigned char*>(q) - kHeader;
+    auto* p = static_cast<unsigned char*>(q) - align;
     if (p[0] == 1) --g_live;
     std::free(p);
 }
@@ -53,6 +53,14 @@ void* operator new(std::size_t n) {
 }
 void* operator new[](std::size_t n) {
     if (void* p = take(n)) return p;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t n, std::align_val_t a) {
+    if (void* p = take(n, static_cast<std::size_t>(a))) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t n, std::align_val_t a) {
+    if (void* p = take(n, static_cast<std::size_t>(a))) return p;
     throw std::bad_alloc();
 }
 void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
@@ -72,6 +80,12 @@ void operator delete(void* p, std::size_t) noexcept {
 }
 void operator delete[](void* p, std::size_t) noexcept {
     give_back(p);
+}
+void operator delete(void* p, std::align_val_t a) noexcept {
+    give_back(p, static_cast<std::size_t>(a));
+}
+void operator delete[](void* p, std::align_val_t a) noexcept {
+    give_back(p, static_cast<std::size_t>(a));
 }
 
 namespace {
