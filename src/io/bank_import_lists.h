@@ -13,6 +13,7 @@ class InputBytes;
 constexpr int kSfNameChars = 20;
 constexpr std::size_t kSfPresetBytes = 38;
 
+// Any thread. Little-endian fields of the bank's records.
 inline std::uint16_t sf_le16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
 }

@@ -52,10 +52,6 @@ BankPlacement::BankPlacement(int first, std::size_t count)
 
 BankPlacement::~BankPlacement() = default;
 
-std::size_t BankPlacement::sounds_after(std::size_t new_sounds) const {
-    return sounds_after_placement(first_, count_, new_sounds);
-}
-
 std::size_t BankPlacement::instruments_after() const {
     return std::max<std::size_t>(static_cast<std::size_t>(existing_), first_ + count_);
 }

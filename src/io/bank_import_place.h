@@ -25,8 +25,7 @@ class BankPlacement {
     BankPlacement(int first, std::size_t count);
     ~BankPlacement();
 
-    // Any thread. What the tables will hold once `new_sounds` records are published.
-    std::size_t sounds_after(std::size_t new_sounds) const;
+    // Any thread. Instruments the tables will hold once published.
     std::size_t instruments_after() const;
 
     // GUI thread. Publishes `built` (which must have the count given above and

@@ -33,7 +33,6 @@ struct TableSnapshot {
         s.drum_locked = ch_instf[9];
         return s;
     }
-    bool operator==(const TableSnapshot&) const = default;
 };
 
 inline void expect_unchanged(const TableSnapshot& before) {
