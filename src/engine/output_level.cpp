@@ -6,6 +6,10 @@
 
 namespace {
 
+// The mix is divided by 4 before the clip, so four full-scale voices
+// together reach full scale.
+constexpr float kMixHeadroom = 4.0f;
+
 std::atomic<float> g_gain{1.0f};
 std::atomic<std::uint64_t> g_clipped{0};
 std::atomic<float> g_peak{0.0f};  // written by the audio thread only
@@ -17,7 +21,7 @@ void finish_output(float* samples, std::size_t count) {
     std::uint64_t clipped = 0;
     float peak = 0.0f;
     for (std::size_t i = 0; i < count; ++i) {
-        float x = samples[i] / 4.0f * gain;
+        float x = samples[i] / kMixHeadroom * gain;
         const float magnitude = std::fabs(x);
         peak = std::max(peak, magnitude);
         clipped += magnitude > 1.0f ? 1 : 0;

@@ -12,10 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "core/bytes.h"
 #include "core/hooks.h"
 #include "core/instruments.h"
 #include "core/notify.h"
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/channels.h"
 #include "io/bank_chunks.h"
 #include "io/bank_import_lists.h"
 #include "io/bank_import_place.h"
@@ -34,10 +36,10 @@ std::unique_ptr<p_s> zone_sound(const BankLists& l, const BankZone& z,
                                 const std::shared_ptr<std::int8_t[]>& block,
                                 std::uint64_t block_bytes) {
     const std::uint8_t* h = l.shdr.at(z.sample);
-    const std::uint32_t start = sf_le32(h + 20);
-    const std::uint32_t end = sf_le32(h + 24);
-    const std::uint32_t ls = std::clamp(sf_le32(h + 28), start, end);
-    const std::uint32_t le = std::clamp(sf_le32(h + 32), start, end);
+    const std::uint32_t start = bytes::le32(h + 20);
+    const std::uint32_t end = bytes::le32(h + 24);
+    const std::uint32_t ls = std::clamp(bytes::le32(h + 28), start, end);
+    const std::uint32_t le = std::clamp(bytes::le32(h + 32), start, end);
     std::unique_ptr<p_s> r(new_sound());
     r->block = block;
     r->data = block.get() + std::uint64_t{start} * 2;
@@ -55,7 +57,7 @@ std::unique_ptr<p_s> zone_sound(const BankLists& l, const BankZone& z,
     const bool loops = size >= 4 && size - 4 > loop_start && loop_end > loop_start;
     r->loop = loops ? 1 : 0;
     if (!loops) r->loop_end = size - loop_start;
-    r->rate = sf_le32(h + 36);
+    r->rate = bytes::le32(h + 36);
     r->base = static_cast<std::int16_t>(z.root >= 0 ? z.root : h[40]);
     if (z.key_lo >= 0) {
         r->key_lo = static_cast<std::int16_t>(z.key_lo);
@@ -156,7 +158,7 @@ int import_checked(InputBytes& in, const BankChunks& chunks) {
     std::size_t sounds = 0;
     for (const PlannedInstrument& p : plan.insts) {
         for (const BankZone& z : p.zones) {
-            if (sf_le16(l.shdr.at(z.sample) + 44) & kCompressedSample) {
+            if (bytes::le16(l.shdr.at(z.sample) + 44) & kCompressedSample) {
                 refuse(kCompressedText);
                 return 0;
             }

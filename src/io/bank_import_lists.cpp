@@ -1,5 +1,6 @@
 #include "io/bank_import_lists.h"
 
+#include "core/bytes.h"
 #include "io/bank_import.h"
 #include "io/input_bytes.h"
 
@@ -29,22 +30,22 @@ std::vector<BankZone> playable_zones(const BankLists& l, std::size_t i,
     std::vector<BankZone> zones;
     const std::size_t bags = l.ibag.count();
     const std::size_t gens = l.igen.count();
-    const std::size_t b0 = sf_le16(l.inst.at(i) + 20);
-    const std::size_t b1 = sf_le16(l.inst.at(i + 1) + 20);
+    const std::size_t b0 = bytes::le16(l.inst.at(i) + 20);
+    const std::size_t b1 = bytes::le16(l.inst.at(i + 1) + 20);
     for (std::size_t b = b0; b < b1 && b + 1 < bags; ++b) {
-        const std::size_t g0 = sf_le16(l.ibag.at(b));
-        const std::size_t g1 = sf_le16(l.ibag.at(b + 1));
+        const std::size_t g0 = bytes::le16(l.ibag.at(b));
+        const std::size_t g1 = bytes::le16(l.ibag.at(b + 1));
         if (g1 < g0 || g1 > gens) continue;
         const std::uint8_t* gen = l.igen.bytes.data();
         if (b == b0 && (g1 == g0 || gen[(g1 - 1) * kSfGenBytes] != kGenSampleId)) continue;
         const std::uint8_t* id = find_igen(gen, gens, g0, g1, kGenSampleId);
         if (!id) continue;
         BankZone z;
-        z.sample = sf_le16(id + 2);
+        z.sample = bytes::le16(id + 2);
         if (z.sample >= l.shdr.count()) continue;
         const std::uint8_t* h = l.shdr.at(z.sample);
-        const std::uint64_t start = sf_le32(h + 20);
-        const std::uint64_t end = sf_le32(h + 24);
+        const std::uint64_t start = bytes::le32(h + 20);
+        const std::uint64_t end = bytes::le32(h + 24);
         if (start >= end || end * 2 > sample_bytes) continue;
         if (const std::uint8_t* g = find_igen(gen, gens, g0, g1, kGenRootKey)) z.root = g[2];
         if (const std::uint8_t* g = find_igen(gen, gens, g0, g1, kGenKeyRange)) {

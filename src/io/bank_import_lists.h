@@ -13,15 +13,6 @@ class InputBytes;
 constexpr int kSfNameChars = 20;
 constexpr std::size_t kSfPresetBytes = 38;
 
-// Any thread. Little-endian fields of the bank's records.
-inline std::uint16_t sf_le16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-inline std::uint32_t sf_le32(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-           std::uint32_t{p[3]} << 24;
-}
-
 // One record list of the bank, read whole.
 struct RecordList {
     std::vector<std::uint8_t> bytes;

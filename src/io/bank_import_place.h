@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/tables.h"
+#include "core/sound.h"
 
 // An instrument ready to publish; it owns its records until then.
 struct BuiltInstrument {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bitset>
 
+#include "core/bytes.h"
 #include "io/bank_import.h"
 
 namespace {
@@ -16,10 +17,10 @@ std::size_t preset_count(const BankLists& l) {
     return l.phdr.count() > 0 ? l.phdr.count() - 1 : 0;  // the last record ends the list
 }
 int preset_number(const BankLists& l, std::size_t p) {
-    return sf_le16(l.phdr.at(p) + 20);
+    return bytes::le16(l.phdr.at(p) + 20);
 }
 int preset_bank(const BankLists& l, std::size_t p) {
-    return sf_le16(l.phdr.at(p) + 22);
+    return bytes::le16(l.phdr.at(p) + 22);
 }
 
 // Calls `visit(instrument, key range generator or null)` for every zone of
@@ -31,16 +32,16 @@ void for_each_preset_zone(const BankLists& l, std::size_t p, Visit visit) {
     const std::size_t gens = l.pgen.count();
     const std::size_t insts = l.inst.count() > 0 ? l.inst.count() - 1 : 0;
     const std::uint8_t* gen = l.pgen.bytes.data();
-    const std::size_t b0 = sf_le16(l.phdr.at(p) + 24);
-    const std::size_t b1 = sf_le16(l.phdr.at(p + 1) + 24);
+    const std::size_t b0 = bytes::le16(l.phdr.at(p) + 24);
+    const std::size_t b1 = bytes::le16(l.phdr.at(p + 1) + 24);
     for (std::size_t b = b0; b < b1 && b + 1 < bags; ++b) {
-        const std::size_t g0 = sf_le16(l.pbag.at(b));
-        const std::size_t g1 = sf_le16(l.pbag.at(b + 1));
+        const std::size_t g0 = bytes::le16(l.pbag.at(b));
+        const std::size_t g1 = bytes::le16(l.pbag.at(b + 1));
         if (g1 < g0 || g1 > gens) continue;
         if (b == b0 && (g1 == g0 || gen[(g1 - 1) * kSfGenBytes] != kGenInstrument)) continue;
         const std::uint8_t* id = find_igen(gen, gens, g0, g1, kGenInstrument);
-        if (!id || sf_le16(id + 2) >= insts) continue;
-        visit(std::size_t{sf_le16(id + 2)}, find_igen(gen, gens, g0, g1, kGenKeyRange));
+        if (!id || bytes::le16(id + 2) >= insts) continue;
+        visit(std::size_t{bytes::le16(id + 2)}, find_igen(gen, gens, g0, g1, kGenKeyRange));
     }
 }
 

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "core/instruments.h"
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/channels.h"
 
 namespace testkit {
 

@@ -3,7 +3,8 @@
 #include <vector>
 
 #include "core/instruments.h"
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/channels.h"
 #include "engine/voices.h"
 #include "io/bank_import.h"
 #include "io/input_bytes.h"

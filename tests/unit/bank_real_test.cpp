@@ -11,7 +11,9 @@
 
 #include "core/hooks.h"
 #include "core/instruments.h"
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/channels.h"
+#include "engine/voice_table.h"
 #include "engine/voices.h"
 #include "io/loadi.h"
 #include "midi/midi_port.h"
