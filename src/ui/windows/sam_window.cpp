@@ -91,9 +91,9 @@ SamWindow::SamWindow(QRect frame, int sound, const QString& title)
 
 SamWindow::~SamWindow() = default;
 
-QLineEdit* SamWindow::field(const char (&code)[5]) const {
+QLineEdit* SamWindow::field(std::uint32_t code) const {
     for (const Field& f : fields_)
-        if (f.code == fourcc(code)) return f.edit;
+        if (f.code == code) return f.edit;
     return nullptr;
 }
 
@@ -136,11 +136,7 @@ void SamWindow::MessageReceived(const Message& m) {
 
 void SamWindow::edited(std::uint32_t code) {
     p_s* s = record();
-    const QByteArray text = [&] {
-        for (const Field& f : fields_)
-            if (f.code == code) return f.edit->text().toUtf8();
-        return QByteArray();
-    }();
+    const QByteArray text = field(code)->text().toUtf8();
     if (s) {
         const int len = int(text.size());
         switch (code) {
@@ -200,13 +196,14 @@ void SamWindow::clicked(int key, Qt::MouseButtons buttons) {
 void SamWindow::rafraichi() {
     const p_s* s = record();
     if (s) {
-        field("chfr")->setText(note_name(s->key_lo));
-        field("chto")->setText(note_name(s->key_hi));
-        field("chba")->setText(note_name(s->base));
-        field("chpa")->setText(digits(s->pan, 3, 0));
-        field("chna")->setText(QString::fromUtf8(s->name, int(strnlen(s->name, sizeof s->name))));
-        field("chfv")->setText(digits(s->vel_lo, 3, 0));
-        field("chtv")->setText(digits(s->vel_hi, 3, 0));
+        field(fourcc("chfr"))->setText(note_name(s->key_lo));
+        field(fourcc("chto"))->setText(note_name(s->key_hi));
+        field(fourcc("chba"))->setText(note_name(s->base));
+        field(fourcc("chpa"))->setText(digits(s->pan, 3, 0));
+        field(fourcc("chna"))
+            ->setText(QString::fromUtf8(s->name, int(strnlen(s->name, sizeof s->name))));
+        field(fourcc("chfv"))->setText(digits(s->vel_lo, 3, 0));
+        field(fourcc("chtv"))->setText(digits(s->vel_hi, 3, 0));
     }
     keyboard_->update();
 }

@@ -30,7 +30,8 @@ class SamWindow : public ParamWindow {
     virtual void rafraichi();
 
     int sound() const { return sound_; }
-    QLineEdit* field(const char (&code)[5]) const;
+    // The text field that sends `code`.
+    QLineEdit* field(std::uint32_t code) const;
     ParamKeyboard* keyboard() const { return keyboard_; }
     QLabel* key_label() const { return key_label_; }
 
