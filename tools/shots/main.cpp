@@ -11,6 +11,7 @@
 #include "core/hooks.h"
 #include "core/tables.h"
 #include "engine/voices.h"
+#include "param_shots.h"
 #include "platform/pictures.h"
 #include "ui/graphics.h"
 #include "ui/main/main_window.h"
@@ -19,7 +20,8 @@
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: shots graf.bin main|splash|about|bubble\n");
+        std::fprintf(stderr,
+                     "usage: shots graf.bin main|splash|about|bubble|sample|instrument|noteoff\n");
         return 2;
     }
     QApplication app(argc, argv);
@@ -37,6 +39,8 @@ int main(int argc, char** argv) {
         w->show();
         // Skip to the credits in full view.
         for (int i = 0; i < 150 + 120; ++i) w->credits()->Pulse();
+    } else if (show_param_window(what)) {
+        // one of the parameter windows, over sounds of its own
     } else {
         auto* w = new MyWindow(MainWindowOptions{false, false});
         w->move(10, 40);
