@@ -147,6 +147,8 @@ TEST_F(ParamWindowsTest, FieldsStoreWhatIsTypedAndShowItInTheirOwnForm) {
     }
     type(w->field(fourcc("chna")), QString(40, 'n'));
     EXPECT_EQ(std::strlen(s->name), 31u);
+    type(w->field(fourcc("chna")), QString(30, 'n') + "é");  // not cut inside the é
+    EXPECT_EQ(std::strlen(s->name), 30u);
     type(w->field(fourcc("chna")), "Flute");
     EXPECT_STREQ(s->name, "Flute");  // nothing of the longer name is left
     EXPECT_EQ(rows()[2], "  Flute");

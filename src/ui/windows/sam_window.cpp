@@ -48,6 +48,13 @@ QString note_name(int key) {
     return QString::fromLatin1(text);
 }
 
+// Bytes of `text` that fit in `limit` without cutting a character in two.
+std::size_t utf8_prefix(const QByteArray& text, std::size_t limit) {
+    std::size_t n = std::min<std::size_t>(std::size_t(text.size()), limit);
+    while (n > 0 && n < std::size_t(text.size()) && (text[qsizetype(n)] & 0xC0) == 0x80) --n;
+    return n;
+}
+
 QString digits(long value, int width, int min_digits) {
     char text[16];
     int_to_str(text, value, width, '0', min_digits);
@@ -143,7 +150,7 @@ void SamWindow::edited(std::uint32_t code) {
             case fourcc("chna"):
                 // Only windows read names, and only on this thread.
                 std::memset(s->name, 0, sizeof s->name);
-                std::strncpy(s->name, text.constData(), sizeof s->name - 1);
+                std::memcpy(s->name, text.constData(), utf8_prefix(text, sizeof s->name - 1));
                 break;
             case fourcc("chba"):
                 s->base = std::int16_t(clamp_key(traduit(text.constData())));
