@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/tables.h"
+#include "core/sound.h"
 
 namespace {
 

@@ -7,7 +7,8 @@
 #include <cstring>
 
 #include "core/instruments.h"
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/voice_table.h"
 #include "engine/voices.h"
 #include "support/uikit.h"
 #include "ui/controls/my_button.h"
@@ -352,7 +353,7 @@ TEST_F(ParamWindowsTest, AfterMapThreeKeysPlayThreeDifferentSoundsThroughTheRend
     const auto level_of = [](int key) {
         addnote(0, std::uint32_t(key), 0, 127, true, 0, 0);
         const auto out = testkit::render(1024);
-        for (NOTE_LIST& v : nlist) v.active.store(0);
+        for (NOTE_LIST& v : nlist) v.active.store(kVoiceFree);
         return testkit::rms(testkit::channel(out, 0), 256);
     };
     const double before = level_of(20);

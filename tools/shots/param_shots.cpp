@@ -4,7 +4,7 @@
 
 #include "core/instruments.h"
 #include "core/keymap.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "ui/registry.h"
 #include "ui/windows/inst_window.h"
 #include "ui/windows/val_window.h"

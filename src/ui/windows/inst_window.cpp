@@ -5,7 +5,7 @@
 #include "core/convert.h"
 #include "core/instruments.h"
 #include "core/keymap.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "ui/controls/my_button.h"
 #include "ui/main/keyboard.h"
 #include "ui/windows/param_keyboard.h"

@@ -1,7 +1,7 @@
 #include "ui/windows/param_registry.h"
 
 #include "core/instruments.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "ui/registry.h"
 #include "ui/windows/inst_window.h"
 #include "ui/windows/sam_window.h"

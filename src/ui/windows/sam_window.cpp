@@ -5,7 +5,7 @@
 
 #include "core/convert.h"
 #include "core/keymap.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "ui/controls/my_check.h"
 #include "ui/graphics.h"
 #include "ui/main/keyboard.h"

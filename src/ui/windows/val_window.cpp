@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "core/convert.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "ui/controls/my_button.h"
 #include "ui/graphics.h"
 #include "ui/registry.h"
