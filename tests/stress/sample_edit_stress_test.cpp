@@ -48,14 +48,12 @@ TEST_F(EngineTest, EditingASoundWhileSixtyFourVoicesPlayItIsSafe) {
     std::thread midi([&] {
         MyBMidiPort port;
         std::mt19937 rng(3);
-        std::vector<bool> held(128);
+        for (std::uint8_t key = 30; key < 94; ++key) port.NoteOn(0, key, 100);
         while (!stop.load()) {
+            // Restart one of the 64 held notes.
             const std::uint8_t key = std::uint8_t(30 + rng() % 64);
-            if (held[key])
-                port.NoteOff(0, key, 64);
-            else
-                port.NoteOn(0, key, std::uint8_t(1 + rng() % 127));
-            held[key] = !held[key];
+            port.NoteOff(0, key, 64);
+            port.NoteOn(0, key, std::uint8_t(1 + rng() % 127));
             std::this_thread::yield();
         }
         reclaim::release_thread_slot();
@@ -99,5 +97,5 @@ TEST_F(EngineTest, EditingASoundWhileSixtyFourVoicesPlayItIsSafe) {
     EXPECT_EQ(bad.load(), 0);
     EXPECT_GT(edits, 100);
     EXPECT_GT(buffers.load(), 100);
-    EXPECT_GE(most_voices.load(), 32);
+    EXPECT_GE(most_voices.load(), 60);
 }

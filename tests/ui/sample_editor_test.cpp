@@ -3,6 +3,7 @@
 // pop-up with undo, and saving.
 #include <sndfile.h>
 
+#include <QApplication>
 #include <QEvent>
 #include <QMouseEvent>
 
