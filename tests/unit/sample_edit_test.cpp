@@ -3,7 +3,11 @@
 // the loop fields, previews, and undo/redo.
 #include "edit/sample_edit.h"
 
+#include <sndfile.h>
+
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -11,6 +15,7 @@
 #include "core/reclaim.h"
 #include "core/tables.h"
 #include "edit/sample_ops.h"
+#include "edit/sample_save.h"
 #include "edit/strip.h"
 #include "edit/view_ops.h"
 #include "engine/voices.h"
@@ -416,4 +421,44 @@ TEST(Strip, HighlightColumnsFollowTheViewAndTheBlock) {
     st.block_end = 700;
     EXPECT_EQ(zoom_span(st).first, 511);
     EXPECT_EQ(zoom_span(st).last, 512);
+}
+
+TEST(SaveSample, WritesEveryFormatBackBitForBitWithItsLoop) {
+    testkit::fresh_tables();
+    const std::string dir = testing::TempDir();
+    for (const Format f : kFormats) {
+        for (const char* ext : {".wav", ".flac"}) {
+            SCOPED_TRACE(testing::Message() << f.bits << f.stereo << ext);
+            std::unique_ptr<p_s> s(ramp_sound(f, 300));
+            testkit::set_loop_frames(s.get(), 20, 250);
+            const std::string path = dir + "/saved" + ext;
+            ASSERT_EQ(save_sample(*s, path), "");
+            SF_INFO info{};
+            SNDFILE* in = sf_open(path.c_str(), SFM_READ, &info);
+            ASSERT_NE(in, nullptr);
+            EXPECT_EQ(info.frames, 300);
+            EXPECT_EQ(info.channels, f.stereo ? 2 : 1);
+            EXPECT_EQ(info.samplerate, 22050);
+            std::vector<short> got(600);
+            sf_readf_short(in, got.data(), 300);
+            for (int i = 0; i < 300 * info.channels; ++i) {
+                const int want =
+                    f.bits == 16 ? reinterpret_cast<std::int16_t*>(s->data)[i] : s->data[i] * 256;
+                ASSERT_EQ(got[i], want) << i;
+            }
+            SF_INSTRUMENT inst{};
+            const bool has = sf_command(in, SFC_GET_INSTRUMENT, &inst, sizeof inst) == SF_TRUE;
+            if (std::string(ext) == ".wav") {
+                ASSERT_TRUE(has);
+                ASSERT_EQ(inst.loop_count, 1);
+                EXPECT_EQ(inst.loops[0].start, 20u);
+                EXPECT_EQ(inst.loops[0].end, 250u);
+                EXPECT_EQ(inst.basenote, 60);
+            }
+            sf_close(in);
+            std::remove(path.c_str());
+        }
+    }
+    EXPECT_NE(save_sample(*std::unique_ptr<p_s>(ramp_sound({8, false}, 10)), "/nonexistent/x.wav"),
+              "");
 }

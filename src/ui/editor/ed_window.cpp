@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QShortcut>
 #include <QSignalBlocker>
@@ -37,17 +38,19 @@ QLabel* label(QRect frame, QWidget* parent) {
     auto* l = new QLabel(parent);
     l->setGeometry(frame);
     QFont f = l->font();
-    f.setPixelSize(12);
+    f.setPixelSize(11);
     f.setBold(true);
     l->setFont(f);
+    l->setStyleSheet("color: rgb(255, 235, 190);");
     return l;
 }
 
 QLineEdit* loop_field(QRect frame, const QString& text, std::uint32_t code, MyBWindow* w) {
-    QLabel* l = label(QRect(frame.x(), frame.y(), 66, frame.height()), w);
+    QLabel* l = label(QRect(frame.x(), frame.y(), 62, frame.height()), w);
     l->setText(text);
     auto* e = new QLineEdit(w);
-    e->setGeometry(frame.x() + 68, frame.y(), frame.width() - 68, frame.height());
+    e->setGeometry(frame.x() + 64, frame.y(), frame.width() - 64, frame.height());
+    e->installEventFilter(w);
     QObject::connect(e, &QLineEdit::returnPressed, w, [w, code] { w->PostMessage(code); });
     return e;
 }
@@ -142,8 +145,8 @@ void EdWindow::build() {
     connect(scroll_, &QScrollBar::valueChanged, this, [this](int v) { scrolled(v); });
     zoom_field_ = boutonombre(kZoomMenu, QRect(10, 230, 91, 21), "Zoom", this);
     zoom_field_->set_on_menu([this](QPoint where) { zoom_menu(where); });
-    total_ = label(QRect(110, 226, 141, 25), this);
-    bs_ = label(QRect(280, 226, 141, 25), this);
+    total_ = label(QRect(110, 226, 168, 25), this);
+    bs_ = label(QRect(280, 226, 148, 25), this);
     be_ = label(QRect(430, 226, 131, 25), this);
     channels_ = new MyBButton(36, QRect(10, 260, 91, 16), "Mono", 0, nullptr, this);
     width_ = new MyBButton(36, QRect(120, 260, 91, 16), "8 Bits", 0, nullptr, this);
@@ -349,6 +352,20 @@ void EdWindow::ask_save_path() {
         PostMessage(Message(fourcc("svas")).add("path", path));
     });
     panel->show();
+}
+
+bool EdWindow::eventFilter(QObject* watched, QEvent* e) {
+    // Undo and redo belong to the sound, not to the text of a loop field.
+    if (e->type() == QEvent::ShortcutOverride) {
+        auto* k = static_cast<QKeyEvent*>(e);
+        if (k->key() == Qt::Key_Z && (k->modifiers() & Qt::ControlModifier)) return true;
+    }
+    return MyBWindow::eventFilter(watched, e);
+}
+
+void EdWindow::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.drawTiledPixmap(rect(), QPixmap::fromImage(wood()));
 }
 
 void EdWindow::closeEvent(QCloseEvent* e) {

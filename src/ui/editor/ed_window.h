@@ -75,6 +75,8 @@ class EdWindow : public MyBWindow {
     PictureButton* stop_button() const { return stop_; }
 
   protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void paintEvent(QPaintEvent*) override;
     void closeEvent(QCloseEvent* e) override;
 
   private:
