@@ -46,10 +46,10 @@ QLabel* label(QRect frame, QWidget* parent) {
 }
 
 QLineEdit* loop_field(QRect frame, const QString& text, std::uint32_t code, MyBWindow* w) {
-    QLabel* l = label(QRect(frame.x(), frame.y(), 62, frame.height()), w);
+    QLabel* l = label(QRect(frame.x(), frame.y(), 68, frame.height()), w);
     l->setText(text);
     auto* e = new QLineEdit(w);
-    e->setGeometry(frame.x() + 64, frame.y(), frame.width() - 64, frame.height());
+    e->setGeometry(frame.x() + 70, frame.y(), frame.width() - 70, frame.height());
     e->installEventFilter(w);
     QObject::connect(e, &QLineEdit::returnPressed, w, [w, code] { w->PostMessage(code); });
     return e;
