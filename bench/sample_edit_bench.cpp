@@ -6,7 +6,8 @@
 #include <cstring>
 
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
+#include "midi/reset_tables.h"
 #include "edit/sample_edit.h"
 #include "edit/strip.h"
 

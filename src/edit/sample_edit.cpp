@@ -6,7 +6,7 @@
 #include "core/convert.h"
 #include "core/hooks.h"
 #include "core/notify.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "edit/sample_ops.h"
 #include "edit/view_ops.h"
 #include "engine/voices.h"

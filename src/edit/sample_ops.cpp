@@ -10,7 +10,7 @@
 #include <limits>
 #include <new>
 
-#include "core/tables.h"
+#include "core/sound.h"
 
 namespace {
 

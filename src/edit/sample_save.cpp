@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/tables.h"
+#include "core/sound.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/tables.h"
+#include "core/sound.h"
 #include "edit/edit_state.h"
 
 void compute_strip(const p_s* sound, float first, float step, ColumnImage& out) {

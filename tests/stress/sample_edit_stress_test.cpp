@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/notify.h"
+#include "core/sound.h"
+#include "engine/channels.h"
 #include "edit/sample_edit.h"
 #include "engine/render.h"
 #include "engine/voices.h"

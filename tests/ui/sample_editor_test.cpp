@@ -7,7 +7,8 @@
 #include <QEvent>
 #include <QMouseEvent>
 
-#include "core/tables.h"
+#include "core/notify.h"
+#include "core/sound.h"
 #include "edit/sample_edit.h"
 #include "support/uikit.h"
 #include "ui/controls/my_button.h"

@@ -13,7 +13,7 @@
 
 #include "core/notify.h"
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "edit/sample_ops.h"
 #include "edit/sample_save.h"
 #include "edit/strip.h"

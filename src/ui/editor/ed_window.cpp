@@ -10,7 +10,8 @@
 
 #include "core/convert.h"
 #include "core/hooks.h"
-#include "core/tables.h"
+#include "core/notify.h"
+#include "core/sound.h"
 #include "edit/sample_save.h"
 #include "edit/strip.h"
 #include "edit/view_ops.h"
