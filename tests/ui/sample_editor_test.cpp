@@ -122,6 +122,11 @@ TEST_F(SampleEditorTest, ZoomMenuAndScrollBarKeepTheViewInsideTheSound) {
     ed->scroll_bar()->setValue(100);
     EXPECT_EQ(ed->model().state().view_start, 100);
     EXPECT_EQ(ed->model().state().view_end, 2148);
+    popup_answer = 0;  // "View All"
+    uikit::mouse(ed->zoom_field(), QEvent::MouseButtonPress, {5, 5});
+    EXPECT_EQ(ed->model().state().view_start, 0);
+    EXPECT_EQ(ed->model().state().view_end, 4096);
+    EXPECT_EQ(ed->scroll_bar()->maximum(), 0);
 }
 
 TEST_F(SampleEditorTest, StripsShowFullScaleAsAFullColumnAndSilenceAsOneLine) {
@@ -141,6 +146,14 @@ TEST_F(SampleEditorTest, StripsShowFullScaleAsAFullColumnAndSilenceAsOneLine) {
     popup_answer = 3;  // "Set Locator All"
     uikit::mouse(ed->zoom_field(), QEvent::MouseButtonPress, {5, 5});
     EXPECT_EQ(ed->zoom()->composed().pixelColor(13, 42), QColor(220, 0, 0));
+
+    // A sound streamed from disk has no waveform to show, only "D2D File".
+    t_sound[no_s].load()->type = kTypeStreamed;
+    editor_minit();
+    for (StripView* s : {ed->overview(), ed->zoom()}) {
+        EXPECT_FALSE(inked(s, 3, 0));
+        EXPECT_FALSE(inked(s, 400, 32));
+    }
 }
 
 TEST_F(SampleEditorTest, FunctionsMenuEditsUndoesAndSaves) {

@@ -18,6 +18,7 @@
 #include "ui/alert.h"
 #include "ui/controls/my_button.h"
 #include "ui/controls/my_string_view.h"
+#include "ui/editor/picture_button.h"
 #include "ui/editor/strip_view.h"
 #include "ui/graphics.h"
 #include "ui/registry.h"
@@ -67,30 +68,6 @@ constexpr std::uint32_t kFunctionCodes[] = {
     fourcc("T006"), fourcc("T007"), fourcc("undo"), fourcc("redo"), fourcc("svas")};
 
 }  // namespace
-
-PictureButton::PictureButton(QRect frame, int on, int off, std::uint32_t code, QObject* target,
-                             QWidget* parent)
-    : QAbstractButton(parent), on_(on), off_(off) {
-    setGeometry(frame);
-    setFocusPolicy(Qt::NoFocus);
-    connect(this, &QAbstractButton::clicked, this, [this, code, target] {
-        SetValue(1);
-        post_message(target, code);
-    });
-}
-
-void PictureButton::SetValue(int v) {
-    value_ = v ? 1 : 0;
-    update();
-}
-
-void PictureButton::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    const bool lit = value_ || isDown();
-    p.drawImage(
-        0, 0,
-        picture_or(lit ? on_ : off_, 24, 24, lit ? QColor(230, 60, 40) : QColor(120, 90, 60)));
-}
 
 EdWindow::EdWindow(QRect frame, int sound, const QString& title)
     : MyBWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |

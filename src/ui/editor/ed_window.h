@@ -4,7 +4,6 @@
 // At most one exists, reached through `edwin`.
 #pragma once
 
-#include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -15,23 +14,9 @@
 #include "ui/message.h"
 
 class MyBButton;
+class PictureButton;
 class MyBStringView;
 class StripView;
-
-// A two-state button drawn with two 24 x 24 pictures.
-class PictureButton : public QAbstractButton {
-  public:
-    PictureButton(QRect frame, int on, int off, std::uint32_t code, QObject* target,
-                  QWidget* parent);
-    void SetValue(int v);
-    int Value() const { return value_; }
-
-  protected:
-    void paintEvent(QPaintEvent*) override;
-
-  private:
-    int on_, off_, value_ = 0;
-};
 
 class EdWindow : public MyBWindow {
   public:
