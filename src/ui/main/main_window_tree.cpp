@@ -54,7 +54,8 @@ void MyWindow::selection_changed() {
     myupdate();
     aff_ADSR();
     if (valwin) post_message(valwin, fourcc("Graf"));
-    if (QWidget* f = focusWidget()) f->clearFocus();
+    // The name field gives up typing; the tree keeps the arrow keys.
+    if (name_->hasFocus()) tree_->setFocus();
 }
 
 void MyWindow::name_committed() {
@@ -72,7 +73,7 @@ void MyWindow::name_committed() {
     } else {
         set_inst_name(tree_->indexOfTopLevelItem(item), text.toUtf8().constData());
     }
-    if (QWidget* f = focusWidget()) f->clearFocus();
+    tree_->setFocus();
 }
 
 void MyWindow::add_multi() {
@@ -120,7 +121,7 @@ void MyWindow::del_sound() {
         if (whole)
             delete tree_->takeTopLevelItem(k);
         else if (QTreeWidgetItem* top = tree_->topLevelItem(k))
-            delete top->takeChild(s - first);
+            delete top->takeChild(s - inst_first(k));  // the deleted sound's own row
         tree_->clearSelection();
     }
     if (nb_sound > 0) {
