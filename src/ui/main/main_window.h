@@ -4,6 +4,7 @@
 // every command reaches it as a four-character code in MessageReceived.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -155,6 +156,7 @@ class MyWindow : public MyBWindow {
     int job_slot_ = 0;
     QStringList pending_;
     QTimer job_timer_;
+    QElapsedTimer job_clock_;
     QWidget* progress_ = nullptr;
     QLabel* progress_label_ = nullptr;
     QProgressBar* progress_bar_ = nullptr;

@@ -2,11 +2,13 @@
 // the window stays usable and shows how far it got with a "Cancel" button;
 // the result goes into the tables in one step on this thread at the end. A
 // cancelled or failed load changes nothing.
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
+#include <cstdio>
 
 #include "core/tables.h"
 #include "io/loadi.h"
@@ -20,13 +22,15 @@ namespace {
 
 // How often the window looks at a running load.
 constexpr int kProgressMs = 50;
+// Loads at least this large say on standard output how long they took.
+constexpr std::uint64_t kReportBytes = 16u << 20;
 
 LoadJob::Opener g_opener;
 // Files at least this large load in the background; smaller ones at once.
 qint64 g_background_from = 4 << 20;
 
 QString megabytes(std::uint64_t bytes) {
-    return QString::number(double(bytes) / (1 << 20), 'f', 1);
+    return QString::number(double(bytes) / 1e6, 'f', 1);
 }
 
 }  // namespace
@@ -68,6 +72,7 @@ void MyWindow::start_load(const QString& path) {
     const bool instrument = is_instrument_name(info.fileName());
     job_slot_ = no_s;
     job_ = std::make_unique<LoadJob>(path.toStdString(), info.fileName().toStdString(), instrument);
+    job_clock_.start();
     job_->start(g_opener);
     if (info.size() < g_background_from) {
         // Small files are done before anyone could see a progress display.
@@ -111,11 +116,20 @@ void MyWindow::poll_load() {
         // The file was chosen for the sound selected then; the tree could
         // not change while it loaded.
         no_s = std::int16_t(job_slot_);
-        if (job->publish(job_slot_)) add_recent_file(QString::fromStdString(job->path()));
+        QElapsedTimer publishing;
+        publishing.start();
+        const bool loaded = job->publish(job_slot_);
+        if (loaded) add_recent_file(QString::fromStdString(job->path()));
         PostMessage(fourcc("RauQ"));
         myupdate();
         aff_ADSR();
         keyboard_->update();
+        if (loaded && job->total_bytes() >= kReportBytes)
+            std::printf("Loaded %s: %.1f MB in %lld ms, %lld ms of it putting it in place\n",
+                        job->leaf().c_str(), double(job->total_bytes()) / 1e6,
+                        static_cast<long long>(job_clock_.elapsed()),
+                        static_cast<long long>(publishing.elapsed()));
+        std::fflush(stdout);
     }
     if (!pending_.isEmpty()) open_files({});
 }

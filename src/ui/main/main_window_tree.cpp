@@ -154,16 +154,27 @@ void MyWindow::actu_list() {
 }
 
 void MyWindow::rebuild_tree() {
+    // Rows are made away from the tree and handed over in one insertion: a
+    // bank of thousands of sounds then costs one layout, not one per row.
+    QList<QTreeWidgetItem*> insts;
+    insts.reserve(nb_inst);
+    for (int k = 0; k < nb_inst; ++k) {
+        auto* inst = new QTreeWidgetItem(QStringList(inst_label(k)));
+        const int first = inst_first(k), n = inst_count(k);
+        QList<QTreeWidgetItem*> sounds;
+        sounds.reserve(n);
+        for (int s = first; s < first + n; ++s)
+            sounds << new QTreeWidgetItem(QStringList(sound_label(s)));
+        inst->addChildren(sounds);
+        insts << inst;
+    }
     {
         const QSignalBlocker quiet(tree_);
+        tree_->setUpdatesEnabled(false);
         tree_->clear();
-        for (int k = 0; k < nb_inst; ++k) {
-            auto* inst = new QTreeWidgetItem(tree_, QStringList(inst_label(k)));
-            const int first = inst_first(k), n = inst_count(k);
-            for (int s = first; s < first + n; ++s)
-                new QTreeWidgetItem(inst, QStringList(sound_label(s)));
-            inst->setExpanded(true);
-        }
+        tree_->insertTopLevelItems(0, insts);
+        tree_->expandAll();
+        tree_->setUpdatesEnabled(true);
     }
     select_sound(no_s);
     myupdate();
