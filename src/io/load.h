@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "core/tables.h"
+#include "core/sound.h"
 
 enum class LoadResult {
     loaded,      // the selected slot holds the new sound

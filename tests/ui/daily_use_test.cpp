@@ -14,7 +14,8 @@
 #include <cmath>
 
 #include "core/instruments.h"
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/voice_table.h"
 #include "engine/voices.h"
 #include "io/input_bytes.h"
 #include "io/instrument_file.h"

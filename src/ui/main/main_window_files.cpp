@@ -13,7 +13,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 
-#include "core/tables.h"
+#include "core/sound.h"
 #include "io/instrument_file.h"
 #include "platform/paths.h"
 #include "ui/alert.h"

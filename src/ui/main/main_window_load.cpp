@@ -10,7 +10,7 @@
 #include <QThread>
 #include <cstdio>
 
-#include "core/tables.h"
+#include "core/sound.h"
 #include "io/loadi.h"
 #include "ui/alert.h"
 #include "ui/main/keyboard.h"
