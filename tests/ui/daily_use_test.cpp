@@ -241,8 +241,8 @@ TEST_F(DailyUse, FilesHandedOverAtStartUpOpenOneAfterTheOther) {
     select_row(1);
     const QString wav = dir.filePath("first.wav");
     uikit::write_wav(wav.toStdString(), tone(2000));
-    MyWindow::set_loader({}, 1 << 20);  // the bank loads in the background
-    win->open_files({wav, bank});
+    MyWindow::set_loader({}, 1 << 20);                       // the bank loads in the background
+    win->open_files({wav, dir.filePath("gone.wav"), bank});  // a missing file is passed over
     for (int i = 0; i < 1000 && recent_files().size() < 2; ++i) uikit::pump(5);
     EXPECT_EQ(recent_files(), QStringList({bank, wav}));
     EXPECT_GT(int(nb_inst), 100);

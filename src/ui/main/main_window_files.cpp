@@ -86,9 +86,9 @@ void MyWindow::RefsReceived(const Message& m) {
     if (refs.isEmpty()) return;
     // Only the first file of a message is opened.
     const QFileInfo info(refs.first());
-    if (!info.exists() || !info.isFile()) return;
-    if (refused_while_loading()) return;
-    start_load(info.absoluteFilePath());
+    if (info.isFile() && !refused_while_loading()) start_load(info.absoluteFilePath());
+    // A file of the command line that went away does not hold up the others.
+    if (!job_ && !pending_.isEmpty()) open_files({});
 }
 
 void MyWindow::open_files(const QStringList& paths) {
