@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "core/tables.h"
+#include "engine/render.h"
 #include "platform/silent_output.h"
 
 SoundPlayer::SoundPlayer(const char* name, RenderProc proc, void* cookie,

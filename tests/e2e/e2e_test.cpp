@@ -21,8 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/tables.h"
+#include "core/sound.h"
 #include "engine/render.h"
+#include "engine/tone_tables.h"
 #include "midi/midi_port.h"
 #include "platform/midi_endpoint.h"
 #include "platform/sound_player.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/instruments.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "io/loadi.h"
 #include "support/testkit.h"
 

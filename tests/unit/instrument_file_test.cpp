@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/instruments.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "io/input_bytes.h"
 #include "io/loadi.h"
 #include "support/file_builders.h"

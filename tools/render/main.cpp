@@ -14,11 +14,12 @@
 
 #include "core/hooks.h"
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "io/load.h"
 #include "io/loadi.h"
 #include "io/smf.h"
-#include "midi/song_player.h"
+#include "midi/reset_tables.h"
+#include "song_player.h"
 
 namespace {
 

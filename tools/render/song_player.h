@@ -25,10 +25,6 @@ struct SongRenderStats {
 // Receives each rendered piece: interleaved stereo floats. Returns false to stop.
 using FrameSink = std::function<bool(const float* interleaved, std::size_t frames)>;
 
-// Tool thread (it stands in for the MIDI and audio threads). Sends a channel
-// voice message to the hooks of `port`.
-void dispatch_midi(MyBMidiPort& port, std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
-
 // Tool thread. Renders `song` into `sink`. Returns false when the sink stopped it.
 bool render_song(const SmfSong& song, const SongRenderOptions& options, const FrameSink& sink,
                  SongRenderStats& stats);
