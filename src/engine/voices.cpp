@@ -40,6 +40,8 @@ void notify_key(std::uint32_t channel, std::uint32_t key, bool on) {
 
 }  // namespace
 
+std::atomic<bool> d2d_rewind_due{false};
+
 void addnote(std::uint32_t channel, std::uint32_t key, std::uint32_t index, std::uint32_t velocity,
              bool is_inst, std::uint32_t end, std::uint32_t start) {
     reclaim::ReadSection section;
@@ -92,7 +94,10 @@ void delnote(std::uint32_t channel, std::uint32_t key, std::uint32_t /*instrumen
                                                   std::memory_order_acq_rel)) {
                 return;
             }
-            if (s && s->type == kTypeStreamed) s->d2d_state = kRewind;  // the reader rewinds it
+            if (s && s->type == kTypeStreamed) {
+                s->d2d_state = kRewind;  // the reader rewinds it
+                d2d_rewind_due.store(true, std::memory_order_release);
+            }
             notify_key(channel, key, false);
             return;
         }

@@ -2,6 +2,7 @@
 // sound a note plays.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 struct p_s;
@@ -24,6 +25,10 @@ void addnote(std::uint32_t channel, std::uint32_t key, std::uint32_t index, std:
 // `key`. `instrument` is not used.
 void delnote(std::uint32_t channel, std::uint32_t key, std::uint32_t instrument,
              std::uint32_t velocity, int voice);
+
+// Any thread. Set after a streamed sound was marked for rewinding, so that
+// the streaming reader looks through the sounds only when one waits for it.
+extern std::atomic<bool> d2d_rewind_due;
 
 // Any thread. Voices currently active (for tests, the renderer and meters).
 int active_voices();

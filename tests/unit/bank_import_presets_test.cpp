@@ -21,10 +21,10 @@ using files::SfSample;
 
 namespace {
 
-class BankPresets : public testkit::AlertingTest {
+class BankPresets : public testkit::EngineTest {
   protected:
     void SetUp() override {
-        AlertingTest::SetUp();
+        EngineTest::SetUp();
         clear_inst_names();
     }
     static int import(const files::Bytes& b) {
@@ -143,7 +143,7 @@ TEST_F(BankPresets, PresetsNamingMillionsOfZonesAreRefused) {
                         std::vector<std::vector<files::SfGen>>(2100, {instrument(0)})};
     EXPECT_EQ(import(files::sf_bank(samples_, {wide}, {many})), 0);
     ASSERT_EQ(alerts().size(), 1u);
-    EXPECT_NE(alerts()[0].find("millions of zones"), std::string::npos) << alerts()[0];
+    EXPECT_NE(alerts()[0].text.find("millions of zones"), std::string::npos) << alerts()[0].text;
     testkit::expect_unchanged(before);
 }
 
@@ -155,9 +155,9 @@ TEST_F(BankPresets, ABankNeedingMoreInstrumentsThanTheTablesHoldIsRefused) {
                                         {"Standard", 0, 128, {{instrument(2)}}}};
     EXPECT_EQ(import(files::sf_bank(samples_, insts_, presets)), 0);
     ASSERT_EQ(alerts().size(), 1u);
-    EXPECT_NE(alerts()[0].find("more instruments than the program can hold (4109 of 4096)"),
+    EXPECT_NE(alerts()[0].text.find("more instruments than the program can hold (4109 of 4096)"),
               std::string::npos)
-        << alerts()[0];
+        << alerts()[0].text;
     testkit::expect_unchanged(before);
 }
 

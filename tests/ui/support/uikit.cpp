@@ -1,10 +1,11 @@
 #include "support/uikit.h"
 
-#include <sndfile.h>
-
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMouseEvent>
+#include <QSettings>
+#include <QStandardPaths>
+#include <limits>
 
 #include "core/reclaim.h"
 #include "ui/alert.h"
@@ -35,31 +36,23 @@ void mouse(QWidget* w, int type, QPoint at, bool button_held) {
 }
 
 unsigned pixel(QWidget* w, int x, int y) {
-    const QImage img = w->grab().toImage();
-    return img.pixel(x, y) & 0xFFFFFF;
-}
-
-void write_wav(const std::string& path, const std::vector<short>& samples) {
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
-    sf_write_short(f, samples.data(), sf_count_t(samples.size()));
-    sf_close(f);
+    return w->grab().toImage().pixel(x, y) & 0xFFFFFF;
 }
 
 void MainWindowTest::SetUp() {
     EngineTest::SetUp();
-    set_alert_function([this](const QString& text, const QStringList&, int) {
-        alerts << text;
+    set_alert_function([this](const QString& text, const QStringList& buttons, int) {
+        alerts().push_back({text.toStdString(), buttons.join("|").toStdString()});
         return alert_answer;
     });
     set_popup_function([this](const QStringList& items, QPoint) {
         popups.push_back(items);
         return popup_answer;
     });
+    // Settings go to a test folder, start empty, and files load at once.
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "plexora", "plexora").clear();
+    MyWindow::set_loader({}, std::numeric_limits<qint64>::max());
     win = std::make_unique<MyWindow>(MainWindowOptions{false, false});
     win->show();
     pump();
