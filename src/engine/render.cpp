@@ -15,6 +15,7 @@
 #include "engine/channels.h"
 #include "engine/envelope.h"
 #include "engine/mix.h"
+#include "engine/output_level.h"
 #include "engine/tone_tables.h"
 #include "engine/voice_table.h"
 #include "engine/voices.h"
@@ -29,9 +30,8 @@ namespace {
 // sample at velocity 128 to 1.0 (2^7 * 2^7 = 16384, 2^15 * 2^7 = 4194304)...
 constexpr float kGain8 = 1.0f / 16384.0f;
 constexpr float kGain16 = 1.0f / 4194304.0f;
-// ...and the mix is divided by 4 before the clip, so four such voices
-// together reach full scale.
-constexpr float kMixHeadroom = 4.0f;
+// ...and the mix is divided by 4 before the clip (finish_output), so four
+// such voices together reach full scale.
 
 constexpr float kSemitone = 1.059463094f;
 // Pitch is kept inside ten octaves either way of unity; anything beyond (an
@@ -264,10 +264,5 @@ void BufferProc(void* /*cookie*/, void* buffer, std::size_t size, const raw_audi
             }
         }
     }
-    for (std::size_t i = 0; i < floats; ++i) {
-        float x = out[i] / kMixHeadroom;
-        if (x > 1.0f) x = 1.0f;
-        if (x < -1.0f) x = -1.0f;
-        out[i] = x;
-    }
+    finish_output(out, floats);
 }

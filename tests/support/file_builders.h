@@ -105,8 +105,20 @@ inline SfGen pan(int p) {
     return {17, static_cast<std::uint16_t>(p)};
 }
 
+inline SfGen instrument(int i) {
+    return {41, static_cast<std::uint16_t>(i)};
+}
+
 struct SfInst {
     std::string name;
+    std::vector<std::vector<SfGen>> zones;
+};
+
+// A preset: its zones name instruments by index (files::instrument).
+struct SfPreset {
+    std::string name;
+    int number = 0;
+    int bank = 0;
     std::vector<std::vector<SfGen>> zones;
 };
 
@@ -116,7 +128,8 @@ struct SfChunks {
     std::uint16_t major = 2;
 };
 
-inline SfChunks sf_chunks(const std::vector<SfSample>& samples, const std::vector<SfInst>& insts) {
+inline SfChunks sf_chunks(const std::vector<SfSample>& samples, const std::vector<SfInst>& insts,
+                          const std::vector<SfPreset>& presets = {}) {
     SfChunks k;
     Bytes &smpl = k.c["smpl"], &shdr = k.c["shdr"];
     for (const SfSample& s : samples) {
@@ -147,10 +160,33 @@ inline SfChunks sf_chunks(const std::vector<SfSample>& samples, const std::vecto
     le(ibag, gens, 4);
     le(igen, 0, 4);
     k.c["imod"] = Bytes(10, 0);
-    k.c["phdr"] = Bytes(38 * 2, 0);
-    k.c["pbag"] = Bytes(8, 0);
     k.c["pmod"] = Bytes(10, 0);
-    k.c["pgen"] = Bytes(4, 0);
+    // Presets: without any, one empty preset record and the terminal one.
+    Bytes &phdr = k.c["phdr"], &pbag = k.c["pbag"], &pgen = k.c["pgen"];
+    if (presets.empty()) {
+        phdr = Bytes(38 * 2, 0);
+        pbag = Bytes(8, 0);
+        pgen = Bytes(4, 0);
+        return k;
+    }
+    bags = gens = 0;
+    const auto header = [&](const std::string& name, int number, int bank) {
+        text(phdr, name, 20);
+        le(phdr, static_cast<std::uint32_t>(number | bank << 16), 4);
+        le(phdr, bags, 2);
+        phdr.resize(phdr.size() + 12, 0);  // library, genre, morphology
+    };
+    for (const SfPreset& p : presets) {
+        header(p.name, p.number, p.bank);
+        for (const auto& z : p.zones) {
+            le(pbag, gens, 4);
+            ++bags;
+            for (const SfGen& g : z) le(pgen, g.first | g.second << 16, 4), ++gens;
+        }
+    }
+    header("EOP", 0, 0);
+    le(pbag, gens, 4);
+    le(pgen, 0, 4);
     return k;
 }
 
@@ -184,8 +220,9 @@ inline Bytes assemble(const SfChunks& k) {
     return chunk("RIFF", body);
 }
 
-inline Bytes sf_bank(const std::vector<SfSample>& samples, const std::vector<SfInst>& insts) {
-    return assemble(sf_chunks(samples, insts));
+inline Bytes sf_bank(const std::vector<SfSample>& samples, const std::vector<SfInst>& insts,
+                     const std::vector<SfPreset>& presets = {}) {
+    return assemble(sf_chunks(samples, insts, presets));
 }
 
 // ---- Instrument files ----

@@ -52,6 +52,7 @@ TEST(RenderTool, BadInputEndsWithAClearMessageAndStatusOne) {
         {"", "usage"},
         {"--bank " + kBank + " " + song, "missing arguments"},
         {"--rate 12 --bank " + kBank + " " + song + " " + out, "--rate"},
+        {"--gain 41 --bank " + kBank + " " + song + " " + out, "--gain"},
         {"--bank /nonexistent.sf2 " + song + " " + out, "cannot open /nonexistent.sf2"},
         {"--bank " + fake + " " + song + " " + out, fake},
         {"--bank " + kBank + " /nonexistent.mid " + out, "cannot open /nonexistent.mid"},
@@ -142,4 +143,64 @@ TEST(RenderTool, SampleAndPlaySelectedPlayTheChosenMaterial) {
                     880.0, 2.0)
             << mode;
     }
+}
+
+TEST(RenderTool, GainScalesTheMixBeforeTheClipAndTheSummarySaysWhatClippedAndWhoPlayed) {
+    // A piano chord on channel 1; a kick on channel 10, whose program change
+    // the drum kit's lock ignores.
+    files::TempDir dir;
+    const std::string song = dir.file("gain.mid");
+    files::SmfTrack t;
+    t.event(0, {0xC9, 40}).event(0, {0x99, 36, 127});
+    for (int key : {48, 52, 55, 60, 64, 67})
+        t.event(0, {0x90, static_cast<std::uint8_t>(key), 127});
+    t.event(96, {0x80, 60, 0}).end();
+    files::write_bytes(song, files::smf_file(0, 96, {t}));
+
+    const auto render = [&](const std::string& gain, std::vector<float>& wav) {
+        const std::string out = dir.file("gain" + gain + ".wav");
+        const auto [status, output] = run_render((gain.empty() ? "" : "--gain " + gain + " ") +
+                                                 "--bank " + kBank + " " + song + " " + out);
+        EXPECT_EQ(status, 0) << output;
+        EXPECT_NE(output.find("channels 1 Piano 1, 10 Standard\n"), std::string::npos) << output;
+        SF_INFO info;
+        wav = read_wav(out, info);
+        return output;
+    };
+    std::vector<float> plain, loud, safe;
+    const std::string plain_line = render("", plain);
+    EXPECT_NE(plain_line.find("clipped 0 samples (--gain up to "), std::string::npos) << plain_line;
+    const std::string loud_line = render("24", loud);
+
+    // Every sample is 24 dB up, or clipped; the summary counts the clipped ones.
+    ASSERT_EQ(loud.size(), plain.size());
+    const float factor = std::pow(10.0f, 24.0f / 20.0f);
+    std::size_t clipped = 0;
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+        const float want = plain[i] * factor;
+        if (std::fabs(want) > 1.0001f) {
+            ASSERT_EQ(std::fabs(loud[i]), 1.0f) << i;
+            ++clipped;
+        } else if (std::fabs(want) < 0.9999f) {
+            ASSERT_NEAR(loud[i], want, 1e-5f) << i;
+        }
+    }
+    ASSERT_GT(clipped, 1000u);
+    unsigned long long reported = 0;
+    double avoid = 0;
+    const auto at = loud_line.find("clipped ");
+    ASSERT_NE(at, std::string::npos) << loud_line;
+    ASSERT_EQ(std::sscanf(loud_line.c_str() + at, "clipped %llu samples (--gain %lf avoids it)",
+                          &reported, &avoid),
+              2)
+        << loud_line;
+    EXPECT_NEAR(static_cast<double>(reported), static_cast<double>(clipped), clipped * 0.001);
+
+    // The gain it names does avoid it.
+    char gain[32];
+    std::snprintf(gain, sizeof gain, "%.1f", avoid);
+    EXPECT_LT(avoid, 24.0);
+    const std::string safe_line = render(gain, safe);
+    EXPECT_NE(safe_line.find("clipped 0 samples"), std::string::npos) << safe_line;
+    EXPECT_GT(testkit::peak(safe), 0.95f);
 }
