@@ -2,8 +2,11 @@
 // its defaults at each run.
 #include "app/my_application.h"
 #include "core/tables.h"
+#include "platform/environment.h"
 
 int main(int argc, char** argv) {
+    // Before the application object: the windowing system starts threads.
+    environment::prepare();
     MyApplication app(argc, argv);
     for (auto& m : mute) m = false;
     limitd2d = 1000000;

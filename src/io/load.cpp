@@ -24,21 +24,25 @@ void complete(p_s& rec, const char* path, const char* display_name) {
     if (rec.name[0] == 0) std::snprintf(rec.name, sizeof rec.name, "%s", display_name);
 }
 
-LoadResult read_into_slot(int slot, const char* path, const char* display_name) {
+LoadResult read_into_slot(int slot, const char* path, const char* display_name, std::string& why) {
     const FileKind kind = file_kind(path, file_type_of(path));
     FileInput file(path);
-    if (!file.ok()) return LoadResult::unopenable;
+    if (!file.ok()) {
+        why = file.why();
+        return LoadResult::unopenable;
+    }
 
     std::unique_ptr<p_s> rec;
-    if (kind == kKindAvr) {
-        std::string why;
+    if (file.size() == 0) {
+        why = "is empty";
+    } else if (kind == kKindAvr) {
         rec = read_avr(file, &why);
         if (!rec) std::printf("cannot read AVR file -- %s\n", why.c_str());
     } else {
-        rec = decode_media(path);
+        rec = decode_media(path, &why);
     }
     if (!rec) {
-        error(kNotAudio);
+        error(kNotAudio, why.c_str());
         return LoadResult::refused;
     }
     complete(*rec, path, display_name ? display_name : "");
@@ -48,15 +52,20 @@ LoadResult read_into_slot(int slot, const char* path, const char* display_name) 
 
 }  // namespace
 
-void error(const char* text) {
-    alert(text, "...");
+void error(const char* text, const char* details) {
+    alert_with_details(text, "...", details);
 }
 
-LoadResult load(int, const char* path, const char* display_name) {
+LoadResult load(int, const char* path, const char* display_name, std::string* why) {
     const int slot = no_s;
-    if (!path || slot < 0 || slot >= kMaxSounds) return LoadResult::unopenable;
+    std::string reason;
+    if (!path || slot < 0 || slot >= kMaxSounds) {
+        if (why) *why = path ? "no sound slot is selected" : "has no name";
+        return LoadResult::unopenable;
+    }
     loadin = true;
-    const LoadResult result = read_into_slot(slot, path, display_name);
+    const LoadResult result = read_into_slot(slot, path, display_name, reason);
+    if (why) *why = reason;
     loadin = false;
     reclaim::reclaim();
     // The tree, the overview, the length display and the sample editor follow

@@ -1,6 +1,8 @@
 // Loading one sample file into the selected sound slot.
 #pragma once
 
+#include <string>
+
 enum class LoadResult {
     loaded,      // the selected slot holds the new sound
     unopenable,  // the file could not be opened; nothing was shown
@@ -10,9 +12,11 @@ enum class LoadResult {
 // GUI thread. Reads the sample file at `path` (AVR by ourselves, everything
 // else through the decoder) into slot `no_s`, replacing and retiring its
 // record. `display_name` (the leaf name) names the sound when the file gives
-// no name. On failure the slot is left exactly as it was. The integer is not
-// used.
-LoadResult load(int, const char* path, const char* display_name);
+// no name. On failure the slot is left exactly as it was, and `why` (when
+// given) receives the reason, also for a file that could not be opened. The
+// integer is not used.
+LoadResult load(int, const char* path, const char* display_name, std::string* why = nullptr);
 
-// GUI thread. The load-failure alert: `text` with the single button "...".
-void error(const char* text);
+// GUI thread. The load-failure alert: `text` with the single button "...",
+// and the reason the loader found (if any) in its details.
+void error(const char* text, const char* details = nullptr);

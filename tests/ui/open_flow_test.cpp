@@ -66,7 +66,11 @@ TEST_F(MainWindowTest, AFileThatFailsLeavesTreeAndSelectionAlone) {
     f.write("this is text, not sound\n");
     f.close();
     post(refs({path}));
-    EXPECT_EQ(alerts.size(), 1);
+    ASSERT_EQ(alerts.size(), 1);
+    // The alert keeps its text; the decoder's reason is in its details.
+    EXPECT_EQ(alerts[0], "Not an audio file or format not supported");
+    EXPECT_TRUE(alert_details[0].contains("Format not recognised"))
+        << alert_details[0].toStdString();
     EXPECT_EQ(rows(), before);
     EXPECT_EQ(int(no_s), 0);
     EXPECT_EQ(t_sound[0]->data, nullptr);

@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/environment.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -37,6 +39,7 @@ void count_buffers(void* cookie, void* buffer, std::size_t size, const raw_audio
 // Takes every sound service away from this process: no JACK server under
 // this name, no PulseAudio server, and an ALSA configuration without devices.
 void without_sound_services() {
+    environment::prepare();
     static std::string empty_conf;
     char path[] = "/tmp/plexora-alsa-XXXXXX";
     const int fd = mkstemp(path);

@@ -52,10 +52,12 @@ void write_wav(const std::string& path, const std::vector<short>& samples) {
 
 void MainWindowTest::SetUp() {
     EngineTest::SetUp();
-    set_alert_function([this](const QString& text, const QStringList&, int) {
-        alerts << text;
-        return alert_answer;
-    });
+    set_alert_function(
+        [this](const QString& text, const QStringList&, int, const QString& details) {
+            alerts << text;
+            alert_details << details;
+            return alert_answer;
+        });
     set_popup_function([this](const QStringList& items, QPoint) {
         popups.push_back(items);
         return popup_answer;

@@ -45,6 +45,7 @@ class MainWindowTest : public testkit::EngineTest {
 
     std::unique_ptr<MyWindow> win;
     QStringList alerts;               // texts of the alerts shown
+    QStringList alert_details;        // and their details ("" when none)
     int alert_answer = 0;             // index of the button the "user" presses
     std::vector<QStringList> popups;  // items of the pop-up menus shown
     int popup_answer = -1;
