@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(song.end_seconds >= last);
 
     SongRenderOptions options;
-    options.rate = 8000.0f;
-    options.buffer_frames = 4096;
+    options.rate = 200.0f;  // few frames: the bound, not the sound, is checked
+    options.buffer_frames = 64;
     options.max_seconds = 2.0;
     options.max_tail_seconds = 0.5;
     std::uint64_t frames = 0;
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         stats);
     check(done == fits);
     check(frames == stats.frames);
-    check(frames <= static_cast<std::uint64_t>((2.0 + 0.5) * 8000) + 1);
+    check(frames <= static_cast<std::uint64_t>((2.0 + 0.5) * 200) + 1);
     if (!fits) check(frames == 0);
     return 0;
 }

@@ -18,6 +18,8 @@ struct alignas(64) Slot {
 };
 
 Slot g_slots[kReaderSlots];
+// Slots [0, g_used) have ever been claimed; writers scan only those.
+std::atomic<int> g_used{0};
 std::atomic<const void*> g_pins[kPins];
 std::atomic<std::uint64_t> g_shortages{0};
 std::atomic<std::uint64_t> g_epoch{1};
@@ -36,12 +38,20 @@ void meet() noexcept {
 thread_local Slot* t_slot = nullptr;
 thread_local int t_depth = 0;
 
-// Null when every slot is owned by another thread.
+// Null when every slot is owned by another thread. The lowest free slot is
+// taken, so the slots in use stay few and together.
 Slot* try_claim_slot() noexcept {
-    for (Slot& s : g_slots) {
+    for (int i = 0; i < kReaderSlots; ++i) {
+        Slot& s = g_slots[i];
         bool expected = false;
         if (!s.owned.load(std::memory_order_relaxed) &&
             s.owned.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) {
+            // Before the slot's first announcement. A writer that still reads
+            // the old count met the reader's later `meet`, so the reader
+            // cannot find what that writer unpublished.
+            int used = g_used.load(std::memory_order_seq_cst);
+            while (used < i + 1 && !g_used.compare_exchange_weak(used, i + 1)) {
+            }
             return &s;
         }
     }
@@ -83,8 +93,9 @@ std::atomic<std::size_t> g_pending{0};
 std::uint64_t oldest_reader() noexcept {
     meet();
     std::uint64_t oldest = UINT64_MAX;
-    for (Slot& s : g_slots) {
-        const std::uint64_t e = s.epoch.load(std::memory_order_acquire);
+    const int used = g_used.load(std::memory_order_seq_cst);
+    for (int i = 0; i < used; ++i) {
+        const std::uint64_t e = g_slots[i].epoch.load(std::memory_order_acquire);
         if (e != kIdle && e < oldest) oldest = e;
     }
     return oldest;

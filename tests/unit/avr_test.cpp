@@ -166,27 +166,46 @@ TEST_F(AvrLoad, RefusedFilesLeaveTheSlotAsItWas) {
 
     files::Avr bad_bits = good;
     bad_bits.bits = 12;
+    files::Avr no_rate = good;  // would play nothing
+    no_rate.rate = 0;
     std::vector<unsigned char> short_file = good.bytes();
     short_file.resize(127);
+    ASSERT_TRUE(files::write_bytes(dir_.file("bad_bits.avr"), bad_bits.bytes()));
+    ASSERT_TRUE(files::write_bytes(dir_.file("no_rate.avr"), no_rate.bytes()));
+    ASSERT_TRUE(files::write_bytes(dir_.file("short.avr"), short_file));
+    ASSERT_TRUE(files::write_bytes(dir_.file("empty.avr"), {}));
 
-    EXPECT_EQ(load_avr(bad_bits), LoadResult::refused);
-    EXPECT_EQ(alerts_.count(), 1);
-    EXPECT_EQ(alerts_.text(), "Not an audio file or format not supported");
-    EXPECT_EQ(alerts_.button(), "...");
-    EXPECT_EQ(t_sound[0].load(), before);
-
-    const std::string p = dir_.file("short.avr");
-    ASSERT_TRUE(files::write_bytes(p, short_file));
-    EXPECT_EQ(load(1, p.c_str(), "short.avr"), LoadResult::refused);
-    EXPECT_EQ(alerts_.count(), 2);
-    EXPECT_EQ(t_sound[0].load(), before);
-
-    // A file that cannot be opened says nothing.
-    const std::string missing = dir_.file("missing.avr");
-    EXPECT_EQ(load(1, missing.c_str(), "missing.avr"), LoadResult::unopenable);
-    EXPECT_EQ(alerts_.count(), 2);
-    EXPECT_EQ(t_sound[0].load(), before);
-    EXPECT_FALSE(loadin);
+    // Each refusal keeps the alert's text and button and gives its reason in
+    // the details; a file that cannot be opened shows nothing but has a reason.
+    struct Case {
+        std::string path;
+        LoadResult result;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {dir_.file("bad_bits.avr"), LoadResult::refused, "resolution is neither 8 nor 16 bits"},
+        {dir_.file("no_rate.avr"), LoadResult::refused, "sample rate is 0"},
+        {dir_.file("short.avr"), LoadResult::refused, "shorter than its header"},
+        {dir_.file("empty.avr"), LoadResult::refused, "is empty"},
+        {dir_.file("missing.avr"), LoadResult::unopenable,
+         "cannot be opened: No such file or directory"},
+        {dir_.file(""), LoadResult::unopenable, "is a directory"},
+    };
+    int shown = 0;
+    for (const Case& c : cases) {
+        std::string why;
+        EXPECT_EQ(load(1, c.path.c_str(), "x.avr", &why), c.result) << c.path;
+        EXPECT_EQ(why, c.reason) << c.path;
+        if (c.result == LoadResult::refused) {
+            ++shown;
+            EXPECT_EQ(alerts_.text(), "Not an audio file or format not supported");
+            EXPECT_EQ(alerts_.button(), "...");
+            EXPECT_EQ(alerts_.details(), c.reason);
+        }
+        EXPECT_EQ(alerts_.count(), shown) << c.path;
+        EXPECT_EQ(t_sound[0].load(), before) << c.path;
+        EXPECT_FALSE(loadin);
+    }
 }
 
 TEST_F(AvrLoad, LoadGoesIntoTheSelectedSlotAndRetiresTheOldRecord) {

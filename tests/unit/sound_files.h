@@ -123,13 +123,27 @@ class AlertCatcher {
         count() = 0;
         text().clear();
         button().clear();
+        details().clear();
         ui_hooks().alert = [](const char* t, const char* b) {
             ++count();
             text() = t;
             button() = b;
+            details().clear();
+        };
+        ui_hooks().alert_details = [](const char* t, const char* b, const char* d) {
+            ui_hooks().alert(t, b);
+            details() = d;
         };
     }
-    ~AlertCatcher() { ui_hooks().alert = nullptr; }
+    ~AlertCatcher() {
+        ui_hooks().alert = nullptr;
+        ui_hooks().alert_details = nullptr;
+    }
+    // The details of the last alert ("" when it had none).
+    static std::string& details() {
+        static std::string s;
+        return s;
+    }
     static int& count() {
         static int n = 0;
         return n;
