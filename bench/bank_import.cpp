@@ -18,10 +18,11 @@
 
 #include "core/hooks.h"
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "io/bank_chunks.h"
 #include "io/input_bytes.h"
 #include "io/loadi.h"
+#include "midi/reset_tables.h"
 
 extern char** environ;
 

@@ -7,10 +7,11 @@
 #include <vector>
 
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "engine/render.h"
 #include "engine/voices.h"
 #include "io/loadi.h"
+#include "midi/reset_tables.h"
 
 namespace {
 

@@ -11,11 +11,13 @@
 #include <vector>
 
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/voice_table.h"
 #include "engine/voices.h"
 #include "io/d2d_reader.h"
 #include "io/load.h"
 #include "io/mediafile.h"
+#include "midi/reset_tables.h"
 
 namespace {
 

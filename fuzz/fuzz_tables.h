@@ -15,9 +15,11 @@
 #include "core/hooks.h"
 #include "core/instruments.h"
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "engine/render.h"
+#include "engine/voice_table.h"
 #include "engine/voices.h"
+#include "midi/reset_tables.h"
 
 namespace fuzzkit {
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "core/tables.h"
 #include "io/smf.h"
-#include "midi/song_player.h"
+#include "midi/reset_tables.h"
+#include "song_player.h"
 
 namespace {
 

@@ -4,11 +4,9 @@ if(NOT TARGET plexora_ui)
   return()
 endif()
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
-pkg_check_modules(SNDFILE_TESTS REQUIRED IMPORTED_TARGET sndfile)
 
 add_library(plexora_uikit STATIC ${CMAKE_CURRENT_SOURCE_DIR}/ui/support/uikit.cpp)
-target_link_libraries(plexora_uikit PUBLIC plexora_ui plexora_testkit GTest::gtest
-                      PkgConfig::SNDFILE_TESTS)
+target_link_libraries(plexora_uikit PUBLIC plexora_ui plexora_testkit GTest::gtest)
 target_include_directories(plexora_uikit PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/ui)
 
 file(GLOB ui_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.cpp)

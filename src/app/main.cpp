@@ -1,7 +1,8 @@
 // Plexora: a MIDI sampler. It takes no arguments; every setting starts from
 // its defaults at each run.
 #include "app/my_application.h"
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/channels.h"
 #include "platform/environment.h"
 
 int main(int argc, char** argv) {

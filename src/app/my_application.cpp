@@ -4,8 +4,9 @@
 #include <cstdio>
 
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "midi/midi_port.h"
+#include "midi/reset_tables.h"
 #include "platform/midi_endpoint.h"
 #include "platform/paths.h"
 #include "platform/pictures.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/tables.h"
+#include "core/sound.h"
 
 void int_to_str(char* out, long value, int width, char digit_base, int min_digits) {
     if (width < 0) width = 0;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
 
 namespace {
 

@@ -3,6 +3,9 @@
 #include <atomic>
 #include <cstddef>
 
+rt<bool> prince;
+rt<bool> prin;
+
 namespace {
 
 // Bounded multi-producer queue (sequence-numbered cells): producers claim a

@@ -9,12 +9,13 @@
 
 #include <cstdint>
 
-// Four-character command codes: 'abcd' with the first character in the most
-// significant byte.
-constexpr std::uint32_t fourcc(const char (&s)[5]) {
-    return (std::uint32_t(std::uint8_t(s[0])) << 24) | (std::uint32_t(std::uint8_t(s[1])) << 16) |
-           (std::uint32_t(std::uint8_t(s[2])) << 8) | std::uint32_t(std::uint8_t(s[3]));
-}
+#include "core/fourcc.h"
+#include "core/rt.h"
+
+// Set while the main window takes key-display notices.
+extern rt<bool> prince;
+// Set while the sample editor takes the end-of-preview notice.
+extern rt<bool> prin;
 
 struct KeyNotice {
     std::uint32_t what;  // 'ppia'

@@ -1,6 +1,7 @@
 #include "engine/envelope.h"
 
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/voice_table.h"
 
 float curve_value(int mode, std::uint32_t elapsed, std::uint32_t total, const p_s* sound) {
     if (mode < 0 || mode >= kCurves || mode == kCurveStartSound || !sound) return 0.0f;

@@ -11,12 +11,27 @@
 
 #include "core/notify.h"
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/channels.h"
 #include "engine/envelope.h"
 #include "engine/mix.h"
+#include "engine/tone_tables.h"
+#include "engine/voice_table.h"
 #include "engine/voices.h"
 
+rt<float*> audbuf;
+rt<std::uint32_t> sizbuf;
+
 namespace {
+
+// Gain scales: a voice's gain is its velocity (up to 127) times pan and volume
+// factors below 1, so these bring a full-scale 8-bit (2^7) or 16-bit (2^15)
+// sample at velocity 128 to 1.0 (2^7 * 2^7 = 16384, 2^15 * 2^7 = 4194304)...
+constexpr float kGain8 = 1.0f / 16384.0f;
+constexpr float kGain16 = 1.0f / 4194304.0f;
+// ...and the mix is divided by 4 before the clip, so four such voices
+// together reach full scale.
+constexpr float kMixHeadroom = 4.0f;
 
 constexpr float kSemitone = 1.059463094f;
 // Pitch is kept inside ten octaves either way of unity; anything beyond (an
@@ -153,7 +168,7 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
         if (step > kMaxStep) step = kMaxStep;
         g1 = g2 = 127.0f;
     }
-    const float scale = bits == 8 ? 1.0f / 16384.0f : 1.0f / 4194304.0f;
+    const float scale = bits == 8 ? kGain8 : kGain16;
     g1 *= scale;
     g2 *= scale;
 
@@ -244,13 +259,13 @@ void BufferProc(void* /*cookie*/, void* buffer, std::size_t size, const raw_audi
         // holds) this buffer stays silent rather than waiting.
         reclaim::ReadSection section(reclaim::no_wait);
         for (int v = 0; section.entered() && v < kVoices; ++v) {
-            if (nlist[v].active.load(std::memory_order_acquire) == 1) {
+            if (nlist[v].playing()) {
                 render_voice(v, out, frames, channels, rate);
             }
         }
     }
     for (std::size_t i = 0; i < floats; ++i) {
-        float x = out[i] / 4.0f;
+        float x = out[i] / kMixHeadroom;
         if (x > 1.0f) x = 1.0f;
         if (x < -1.0f) x = -1.0f;
         out[i] = x;

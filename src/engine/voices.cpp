@@ -2,7 +2,9 @@
 
 #include "core/notify.h"
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/stream.h"
+#include "engine/voice_table.h"
 
 p_s* sample_used(bool is_inst, std::uint32_t index, std::uint32_t key) {
     if (!is_inst) return index < kMaxSounds ? t_sound[index].load() : nullptr;
@@ -44,13 +46,15 @@ void addnote(std::uint32_t channel, std::uint32_t key, std::uint32_t index, std:
     if (s && s->type == kTypeStreamed) {
         // A streamed sound has one ring, so it plays in one voice at a time.
         for (NOTE_LIST& v : nlist) {
-            if (v.active.load(std::memory_order_acquire) == 1 && voice_sound(v) == s) return;
+            if (v.playing() && voice_sound(v) == s) return;
         }
     }
     for (NOTE_LIST& v : nlist) {
-        std::uint8_t expected = 0;
-        if (v.active.load(std::memory_order_relaxed) != 0) continue;
-        if (!v.active.compare_exchange_strong(expected, 2, std::memory_order_acquire)) continue;
+        std::uint8_t expected = kVoiceFree;
+        if (v.active.load(std::memory_order_relaxed) != kVoiceFree) continue;
+        if (!v.active.compare_exchange_strong(expected, kVoiceFilling, std::memory_order_acquire)) {
+            continue;
+        }
         v.channel = channel;
         v.index = index;
         v.is_inst = is_inst;
@@ -63,7 +67,7 @@ void addnote(std::uint32_t channel, std::uint32_t key, std::uint32_t index, std:
         v.end = end;
         v.frac = 0.0f;
         v.stop = false;
-        v.active.store(1, std::memory_order_release);
+        v.active.store(kVoicePlaying, std::memory_order_release);
         notify_key(channel, key, true);
         return;
     }
@@ -77,14 +81,17 @@ void delnote(std::uint32_t channel, std::uint32_t key, std::uint32_t /*instrumen
     const int last = voice >= 0 ? voice : kVoices - 1;
     for (int i = first; i <= last; ++i) {
         NOTE_LIST& v = nlist[i];
-        if (v.active.load(std::memory_order_acquire) != 1) continue;
+        if (!v.playing()) continue;
         const std::uint64_t word = v.release_word.load(std::memory_order_acquire);
         if (v.channel != channel || v.key != key) continue;
         if (voice >= 0) {
             p_s* s = voice_sound(v);
-            std::uint8_t expected = 1;
-            if (!v.active.compare_exchange_strong(expected, 0, std::memory_order_acq_rel)) return;
-            if (s && s->type == kTypeStreamed) s->d2d_state = 3;  // the reader rewinds it
+            std::uint8_t expected = kVoicePlaying;
+            if (!v.active.compare_exchange_strong(expected, kVoiceFree,
+                                                  std::memory_order_acq_rel)) {
+                return;
+            }
+            if (s && s->type == kTypeStreamed) s->d2d_state = kRewind;  // the reader rewinds it
             notify_key(channel, key, false);
             return;
         }
@@ -103,6 +110,6 @@ void delnote(std::uint32_t channel, std::uint32_t key, std::uint32_t /*instrumen
 
 int active_voices() {
     int n = 0;
-    for (const NOTE_LIST& v : nlist) n += v.active.load(std::memory_order_relaxed) == 1;
+    for (const NOTE_LIST& v : nlist) n += v.active.load(std::memory_order_relaxed) == kVoicePlaying;
     return n;
 }

@@ -3,14 +3,12 @@
 #include <cstring>
 #include <new>
 
+#include "core/bytes.h"
+
 namespace {
 
-std::uint32_t be16(const unsigned char* p) {
-    return std::uint32_t{p[0]} << 8 | p[1];
-}
-std::uint32_t be24(const unsigned char* p) {
-    return std::uint32_t{p[0]} << 16 | std::uint32_t{p[1]} << 8 | p[2];
-}
+using bytes::be16;
+using bytes::be24;
 
 std::unique_ptr<p_s> refuse(std::string* why, const char* reason) {
     if (why) *why = reason;

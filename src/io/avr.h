@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "core/tables.h"
+#include "core/sound.h"
 #include "io/input_bytes.h"
 
 constexpr std::uint32_t kAvrHeaderBytes = 128;

@@ -2,14 +2,12 @@
 
 #include <cstring>
 
+#include "core/bytes.h"
 #include "io/input_bytes.h"
 
 namespace {
 
-std::uint32_t le32(const unsigned char* p) {
-    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-           std::uint32_t{p[3]} << 24;
-}
+using bytes::le32;
 
 bool is(const unsigned char* id, const char* four) {
     return std::memcmp(id, four, 4) == 0;
@@ -62,7 +60,7 @@ BankChunks find_bank_chunks(InputBytes& in) {
                 if (is(type, "INFO") && is(sub, "ifil") && n >= 4) {
                     unsigned char v[2];
                     if (!in.read_at(at, v, 2)) return false;
-                    c.version_major = static_cast<std::uint16_t>(v[0] | v[1] << 8);
+                    c.version_major = bytes::le16(v);
                 } else if (is(type, "sdta") && is(sub, "smpl")) {
                     keep_first(c.smpl, at, n);
                 } else if (is(type, "pdta")) {

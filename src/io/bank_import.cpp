@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "core/bytes.h"
 #include "core/hooks.h"
 #include "core/instruments.h"
 #include "core/notify.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "io/bank_chunks.h"
 #include "io/input_bytes.h"
 
@@ -21,13 +22,8 @@ namespace {
 constexpr int kSfNameChars = 20;
 constexpr std::uint16_t kCompressedSample = 0x10;
 
-std::uint16_t le16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-std::uint32_t le32(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-           std::uint32_t{p[3]} << 24;
-}
+using bytes::le16;
+using bytes::le32;
 
 // One record list of the bank, read whole.
 struct RecordList {

@@ -9,17 +9,10 @@
 #include <stop_token>
 #include <thread>
 
-#include "io/media_stream.h"
+#include "engine/stream.h"
 
-// Streaming reader thread (or a test standing in for it). One pass over the
-// sound table and the voices: rewinds every stream whose voice has ended,
-// then refills the half of each playing stream's ring that playback is not
-// in. It reads the tables inside short read sections and decodes with the
-// record pinned outside them, so a slow disk never delays other frees.
-// `scratch` grows to the largest buffer met. True when it did any work.
-bool d2d_pass(DecodeScratch& scratch);
-
-// Owns the thread that runs D2DREADLOAD.
+// Owns the thread that runs D2DREADLOAD: `d2d_pass` in a loop, waiting
+// 50 ms between passes that found nothing to do.
 class D2DReader {
   public:
     D2DReader() = default;

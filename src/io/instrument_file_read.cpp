@@ -5,12 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "core/bytes.h"
 #include "core/hooks.h"
 #include "core/instruments.h"
 #include "core/notify.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "io/input_bytes.h"
 #include "io/instrument_file.h"
+#include "io/scratch.h"
 
 namespace {
 
@@ -136,7 +138,7 @@ p_s* build_sound(InputBytes& in, const Block& b) {
         le &= ~1u;
         auto* d = reinterpret_cast<std::uint8_t*>(r->data);
         for (std::uint32_t i = 0; i + 1 < b.size; i += 2) {
-            const auto v = static_cast<std::int16_t>((d[i] << 8) | d[i + 1]);
+            const auto v = static_cast<std::int16_t>(bytes::be16(d + i));
             std::memcpy(d + i, &v, 2);
         }
     }

@@ -11,21 +11,20 @@
 #include <string>
 #include <vector>
 
+#include "core/bytes.h"
 #include "core/instruments.h"
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "io/instrument_file.h"
 
 namespace {
 
 void put16(unsigned char* p, std::uint32_t v) {
-    p[0] = static_cast<unsigned char>(v >> 8);
-    p[1] = static_cast<unsigned char>(v);
+    bytes::put_be(p, v, 2);
 }
 
 void put32(unsigned char* p, std::uint32_t v) {
-    put16(p, v >> 16);
-    put16(p + 2, v);
+    bytes::put_be(p, v, 4);
 }
 
 // Writes everything or reports failure.

@@ -7,7 +7,7 @@
 #include "core/hooks.h"
 #include "core/notify.h"
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "io/avr.h"
 #include "io/file_kind.h"
 #include "io/input_bytes.h"

@@ -9,32 +9,28 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
+
+#include "engine/stream.h"
 
 struct sf_private_tag;
 
-// Room for the decoder's output before it is converted.
-struct DecodeScratch {
-    std::vector<float> samples;
-};
-
-class MediaStream {
+class MediaStream final : public StreamSource {
   public:
     // GUI thread. Null, with the decoder's reason in `why`, when `path`
     // cannot be decoded.
     static std::unique_ptr<MediaStream> open(const char* path, std::string* why);
-    ~MediaStream();
+    ~MediaStream() override;
     MediaStream(const MediaStream&) = delete;
     MediaStream& operator=(const MediaStream&) = delete;
 
     // Any thread.
     unsigned bits() const { return bits_; }
     bool stereo() const { return stereo_; }
-    unsigned frame_bytes() const { return (bits_ / 8) * (stereo_ ? 2u : 1u); }
+    unsigned frame_bytes() const override { return (bits_ / 8) * (stereo_ ? 2u : 1u); }
     std::uint32_t rate() const { return rate_; }
     std::int64_t frames() const { return frames_; }
     // Scratch samples needed to decode `frames` frames in one call.
-    std::size_t scratch_samples(std::int64_t frames) const {
+    std::size_t scratch_samples(std::int64_t frames) const override {
         return static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels_);
     }
 
@@ -42,16 +38,9 @@ class MediaStream {
     // reader). Decodes up to `frames` frames into `dst` (frame_bytes() each),
     // never more than `scratch` holds at a time. Returns the frames decoded;
     // fewer than asked at the end of the file or on a read error.
-    std::int64_t read(std::int8_t* dst, std::int64_t frames, DecodeScratch& scratch);
+    std::int64_t read(std::int8_t* dst, std::int64_t frames, DecodeScratch& scratch) override;
     // Same thread. Positions the decoder at `frame`; false when it cannot.
-    bool seek(std::int64_t frame);
-
-    // Streaming reader only. Frame of the file each part of the ring starts
-    // with (resident start, first half, second half; -1 while a half holds
-    // nothing of the current pass through the file), and the frame at which
-    // the file was found to end (-1 before).
-    std::int64_t ring_starts[3] = {0, -1, -1};
-    std::int64_t end_frame = -1;
+    bool seek(std::int64_t frame) override;
 
   private:
     MediaStream() = default;

@@ -47,7 +47,7 @@ std::unique_ptr<p_s> build(std::unique_ptr<MediaStream> m) {
     const std::int64_t pos = read_start(*m, *rec, want);
     rec->rd_frames = pos;
     rec->rd_frames2 = pos;
-    rec->d2d_state = 1;
+    rec->d2d_state = kFirstHalfDue;
     if (!streamed) {
         rec->size = static_cast<std::uint32_t>(static_cast<std::uint64_t>(pos) * bpf);
         rec->loop_start = 0;
@@ -57,8 +57,7 @@ std::unique_ptr<p_s> build(std::unique_ptr<MediaStream> m) {
     rec->loop = 1;
     rec->loop_start = kHalfChunks * chunk;
     rec->loop_end = kRingChunks * chunk;
-    rec->mtrack = m.get();
-    rec->mfile = std::shared_ptr<MediaStream>(std::move(m));
+    rec->mfile = std::shared_ptr<StreamSource>(std::move(m));
     return rec;
 }
 
@@ -81,15 +80,4 @@ std::unique_ptr<p_s> decode_media(const char* path, std::string* why) {
         if (why) *why = "not enough memory";
         return nullptr;
     }
-}
-
-bool mediafile(const char* path) {
-    const int slot = no_s;
-    if (slot < 0 || slot >= kMaxSounds) return false;
-    std::unique_ptr<p_s> rec = decode_media(path);
-    if (!rec) return false;
-    std::snprintf(rec->path, sizeof rec->path, "%s", path);
-    finish_loaded_sound(rec.get());
-    replace_sound(slot, rec.release());
-    return true;
 }

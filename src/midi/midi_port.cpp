@@ -2,8 +2,17 @@
 
 #include <climits>
 
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/channels.h"
+#include "engine/voice_table.h"
 #include "engine/voices.h"
+
+rt<std::uint32_t> midimess_to_func[16];
+
+void reset_bindings() {
+    for (auto& m : midimess_to_func) m = 0;
+    for (std::uint32_t i = 0; i < 4; ++i) midimess_to_func[i] = i;
+}
 
 namespace {
 
@@ -122,7 +131,7 @@ void MyBMidiPort::ControlChange(std::uint8_t channel, std::uint8_t controller, s
         case 123: {
             const std::uint32_t inst = selected_instrument();
             for (NOTE_LIST& v : nlist) {
-                if (v.active.load(std::memory_order_acquire) == 1 && v.channel == channel) {
+                if (v.playing() && v.channel == channel) {
                     delnote(channel, v.key, inst, 127, -1);
                 }
             }

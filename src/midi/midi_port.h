@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "core/rt.h"
+
 // Parameter-source codes held in `midimess_to_func`.
 enum MidiSource : std::uint32_t {
     kSrcPitchBend = 0,
@@ -13,6 +15,13 @@ enum MidiSource : std::uint32_t {
     kSrcVelocity = 4,    // note-on velocity
     kSrcModulation = 5,  // controller 1
 };
+
+// The source bound to each channel parameter slot (pitch bend, main volume,
+// pan, coarse tune, modulation, ...): written by the channel window, read by
+// the MIDI hooks. A lower slot wins when two share a source.
+extern rt<std::uint32_t> midimess_to_func[16];
+// GUI thread, with no other thread running. Slots 0..3 bound to sources 0..3.
+void reset_bindings();
 
 // Flags of a value word passed to midi_func.
 constexpr std::uint32_t kMidiIncrement = 0x20000;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/midi_bytes.h"
+#include "midi/midi_bytes.h"
 
 class MyBMidiPort;
 class RtMidiIn;

@@ -8,6 +8,8 @@
 #include <memory>
 #include <new>
 
+#include "core/bytes.h"
+
 namespace pictures {
 
 const Slot kSlots[kCount] = {
@@ -20,12 +22,10 @@ const Slot kSlots[kCount] = {
 
 namespace {
 
-unsigned le16(const std::uint8_t* p) {
-    return p[0] | (p[1] << 8);
-}
+using bytes::le16;
 
-void put_le(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+void put_le(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v, int count) {
+    bytes::put_le(out.data() + at, v, count);
 }
 
 // A bitmap file and info header for a picture whose pixels follow at `offset`.

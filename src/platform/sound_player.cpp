@@ -1,6 +1,6 @@
 #include "platform/sound_player.h"
 
-#include "core/tables.h"
+#include "engine/render.h"
 #include "platform/silent_output.h"
 
 SoundPlayer::SoundPlayer(const char* name, RenderProc proc, void* cookie,

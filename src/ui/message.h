@@ -10,7 +10,7 @@
 #include <QWidget>
 #include <cstdint>
 
-#include "core/notify.h"  // fourcc
+#include "core/fourcc.h"
 
 struct Message {
     std::uint32_t what = 0;

@@ -8,9 +8,10 @@
 #include <cstdio>
 #include <thread>
 
-#include "core/tables.h"
+#include "core/sound.h"
 #include "e2e/jack_kit.h"
 #include "engine/render.h"
+#include "engine/tone_tables.h"
 #include "midi/midi_port.h"
 #include "platform/midi_endpoint.h"
 #include "platform/sound_player.h"

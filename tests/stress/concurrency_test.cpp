@@ -12,8 +12,9 @@
 
 #include "core/notify.h"
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "engine/render.h"
+#include "engine/voice_table.h"
 #include "engine/voices.h"
 #include "midi/midi_port.h"
 #include "support/testkit.h"

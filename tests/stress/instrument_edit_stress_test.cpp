@@ -10,7 +10,7 @@
 #include "core/hooks.h"
 #include "core/instruments.h"
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "engine/render.h"
 #include "engine/voices.h"
 #include "io/bank_import.h"

@@ -5,8 +5,9 @@
 #include <vector>
 
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "engine/render.h"
+#include "engine/voice_table.h"
 #include "engine/voices.h"
 #include "support/testkit.h"
 

@@ -8,7 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/channels.h"
+#include "engine/tone_tables.h"
+#include "engine/voice_table.h"
+#include "midi/reset_tables.h"
 
 namespace testkit {
 

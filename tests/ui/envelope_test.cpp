@@ -2,7 +2,7 @@
 // selector and the "On" box, driven through the real main window.
 #include <QEvent>
 
-#include "core/tables.h"
+#include "core/sound.h"
 #include "support/uikit.h"
 #include "ui/controls/my_button.h"
 #include "ui/controls/my_check.h"

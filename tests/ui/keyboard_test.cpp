@@ -4,7 +4,8 @@
 #include <QEvent>
 #include <cstring>
 
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/voice_table.h"
 #include "engine/voices.h"
 #include "support/uikit.h"
 #include "ui/controls/my_check.h"

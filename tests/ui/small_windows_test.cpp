@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QPointer>
 
-#include "core/tables.h"
+#include "midi/midi_port.h"
 #include "support/uikit.h"
 #include "ui/alert.h"
 #include "ui/controls/my_button.h"

@@ -4,7 +4,7 @@
 
 #include "core/notify.h"
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "io/file_kind.h"
 #include "io/load.h"
 #include "support/testkit.h"

@@ -7,7 +7,7 @@
 #include "core/hooks.h"
 #include "core/instruments.h"
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "engine/voices.h"
 #include "io/input_bytes.h"
 #include "support/file_builders.h"

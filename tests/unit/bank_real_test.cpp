@@ -11,7 +11,7 @@
 
 #include "core/hooks.h"
 #include "core/instruments.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "io/loadi.h"
 #include "support/testkit.h"
 

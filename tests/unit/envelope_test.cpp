@@ -1,6 +1,7 @@
 #include "engine/envelope.h"
 
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/voice_table.h"
 #include "support/testkit.h"
 
 using testkit::EngineTest;

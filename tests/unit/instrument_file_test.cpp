@@ -14,7 +14,7 @@
 
 #include "core/hooks.h"
 #include "core/instruments.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "io/input_bytes.h"
 #include "io/loadi.h"
 #include "support/file_builders.h"

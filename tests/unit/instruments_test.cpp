@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "support/testkit.h"
 
 namespace {

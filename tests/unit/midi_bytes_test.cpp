@@ -1,4 +1,4 @@
-#include "platform/midi_bytes.h"
+#include "midi/midi_bytes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,8 @@
 #include <climits>
 
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/channels.h"
+#include "engine/voice_table.h"
 #include "engine/voices.h"
 #include "midi/midi_port.h"
 #include "support/testkit.h"

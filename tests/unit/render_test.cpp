@@ -7,7 +7,10 @@
 
 #include "core/notify.h"
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/channels.h"
+#include "engine/tone_tables.h"
+#include "engine/voice_table.h"
 #include "engine/voices.h"
 #include "support/testkit.h"
 

@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "engine/voices.h"
-#include "midi/song_player.h"
+#include "render/song_player.h"
 #include "support/smf_writer.h"
 #include "support/testkit.h"
 

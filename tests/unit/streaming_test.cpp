@@ -3,8 +3,11 @@
 #include <cstring>
 #include <thread>
 
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/channels.h"
 #include "engine/render.h"
+#include "engine/tone_tables.h"
+#include "engine/voice_table.h"
 #include "engine/voices.h"
 #include "io/d2d_reader.h"
 #include "io/load.h"

@@ -1,8 +1,12 @@
-#include "core/tables.h"
-
 #include <cmath>
 #include <cstring>
 
+#include "core/sound.h"
+#include "engine/channels.h"
+#include "engine/tone_tables.h"
+#include "engine/voice_table.h"
+#include "io/scratch.h"
+#include "midi/midi_port.h"
 #include "support/testkit.h"
 
 using testkit::EngineTest;

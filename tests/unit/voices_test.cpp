@@ -3,7 +3,8 @@
 #include <vector>
 
 #include "core/notify.h"
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/voice_table.h"
 #include "support/testkit.h"
 
 using testkit::EngineTest;

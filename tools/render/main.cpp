@@ -16,13 +16,14 @@
 
 #include "core/hooks.h"
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "interrupt.h"
 #include "io/load.h"
 #include "io/loadi.h"
 #include "io/smf.h"
-#include "midi/song_player.h"
+#include "midi/reset_tables.h"
 #include "safe_output.h"
+#include "song_player.h"
 
 namespace {
 

@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "core/hooks.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "engine/voices.h"
+#include "midi/reset_tables.h"
 #include "platform/pictures.h"
 #include "ui/graphics.h"
 #include "ui/main/main_window.h"

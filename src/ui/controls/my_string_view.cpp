@@ -3,7 +3,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "core/tables.h"
+#include "core/sound.h"
+#include "midi/midi_port.h"
 #include "ui/alert.h"
 #include "ui/controls/textured.h"
 #include "ui/registry.h"

@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <algorithm>
 
-#include "core/tables.h"
+#include "core/sound.h"
 #include "ui/alert.h"
 #include "ui/graphics.h"
 #include "ui/registry.h"

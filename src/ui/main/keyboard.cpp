@@ -4,7 +4,8 @@
 #include <QPainter>
 #include <cmath>
 
-#include "core/tables.h"
+#include "core/sound.h"
+#include "engine/voice_table.h"
 #include "engine/voices.h"
 #include "ui/graphics.h"
 
@@ -102,7 +103,7 @@ KeyboardView::KeyboardView(QRect frame, QWidget* parent) : QWidget(parent) {
 void KeyboardView::redraw_held() {
     canvas_ = keyboard_picture();
     for (const NOTE_LIST& v : nlist) {
-        if (v.active.load(std::memory_order_acquire) != 1 || v.release() >= 256) continue;
+        if (!v.playing() || v.release() >= 256) continue;
         const QColor c = channel_colour(int(v.channel) & 15);
         affonenote(std::uint16_t(v.key), c, c, canvas_, 0);
     }

@@ -8,7 +8,7 @@
 #include "core/instruments.h"
 #include "core/notify.h"
 #include "core/reclaim.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "engine/render.h"
 #include "io/d2d_reader.h"
 #include "platform/sound_player.h"

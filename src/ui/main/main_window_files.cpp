@@ -7,7 +7,7 @@
 #include <QMimeData>
 #include <QUrl>
 
-#include "core/tables.h"
+#include "core/sound.h"
 #include "io/instrument_file.h"
 #include "io/load.h"
 #include "io/loadi.h"

@@ -2,7 +2,7 @@
 // and the bubble a lamp shows when clicked.
 #include <QCursor>
 
-#include "core/tables.h"
+#include "engine/voice_table.h"
 #include "engine/voices.h"
 #include "ui/controls/my_check.h"
 #include "ui/main/keyboard.h"
@@ -13,7 +13,7 @@ int MyWindow::reactu_noteon() {
     std::array<bool, 16> on{};
     int count = 0;
     for (const NOTE_LIST& v : nlist) {
-        if (v.active.load(std::memory_order_acquire) != 1) continue;
+        if (!v.playing()) continue;
         ++count;  // released voices still sounding count too
         on[v.channel & 15] = true;
     }
@@ -28,7 +28,7 @@ int MyWindow::reactu_noteon() {
 void MyWindow::all_notes_off() {
     for (int i = 0; i < kVoices; ++i) {
         NOTE_LIST& v = nlist[i];
-        if (v.active.load(std::memory_order_acquire) != 1) continue;
+        if (!v.playing()) continue;
         keyboard_->affnote(int(v.channel), std::uint16_t(v.key), false, 0);
         // Cut at once, without a release; a streamed sound rewinds.
         delnote(v.channel, v.key, 0, 0, i);

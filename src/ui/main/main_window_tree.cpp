@@ -6,7 +6,7 @@
 
 #include "core/convert.h"
 #include "core/instruments.h"
-#include "core/tables.h"
+#include "core/sound.h"
 #include "ui/alert.h"
 #include "ui/main/main_window.h"
 #include "ui/main/sound_tree.h"

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/tables.h"
+#include "core/sound.h"
 #include "ui/graphics.h"
 
 void build_overview(const p_s* sound, std::uint32_t length, std::uint32_t start, bool loading,

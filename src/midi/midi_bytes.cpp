@@ -1,4 +1,4 @@
-#include "platform/midi_bytes.h"
+#include "midi/midi_bytes.h"
 
 #include "midi/midi_port.h"
 
@@ -43,29 +43,30 @@ void MidiByteParser::feed(const std::uint8_t* bytes, std::size_t count, MyBMidiP
         if (in_sysex_ || status_ == 0) continue;
         data_[have_++] = b;
         if (have_ == data_length(status_)) {
-            dispatch(port);
+            dispatch_channel_message(port, status_, data_[0], data_[1]);
             have_ = 0;  // the status stays for running status
         }
     }
 }
 
-void MidiByteParser::dispatch(MyBMidiPort& port) {
-    const std::uint8_t channel = status_ & 0x0F;
-    switch (status_ & 0xF0) {
+void dispatch_channel_message(MyBMidiPort& port, std::uint8_t status, std::uint8_t data1,
+                              std::uint8_t data2) {
+    const std::uint8_t channel = status & 0x0F;
+    switch (status & 0xF0) {
         case 0x80:
-            port.NoteOff(channel, data_[0], data_[1]);
+            port.NoteOff(channel, data1, data2);
             break;
         case 0x90:
-            port.NoteOn(channel, data_[0], data_[1]);
+            port.NoteOn(channel, data1, data2);
             break;
         case 0xB0:
-            port.ControlChange(channel, data_[0], data_[1]);
+            port.ControlChange(channel, data1, data2);
             break;
         case 0xC0:
-            port.ProgramChange(channel, data_[0]);
+            port.ProgramChange(channel, data1);
             break;
         case 0xE0:
-            port.PitchBend(channel, data_[0], data_[1]);
+            port.PitchBend(channel, data1, data2);
             break;
         default:  // polyphonic and channel pressure
             break;

@@ -1,4 +1,4 @@
-#include "midi/song_player.h"
+#include "song_player.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,30 +6,8 @@
 
 #include "engine/render.h"
 #include "engine/voices.h"
+#include "midi/midi_bytes.h"
 #include "midi/midi_port.h"
-
-void dispatch_midi(MyBMidiPort& port, std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
-    const std::uint8_t ch = status & 0x0F;
-    switch (status & 0xF0) {
-        case 0x80:
-            port.NoteOff(ch, data1, data2);
-            break;
-        case 0x90:
-            port.NoteOn(ch, data1, data2);
-            break;
-        case 0xB0:
-            port.ControlChange(ch, data1, data2);
-            break;
-        case 0xC0:
-            port.ProgramChange(ch, data1);
-            break;
-        case 0xE0:
-            port.PitchBend(ch, data1, data2);
-            break;
-        default:
-            break;  // pressure messages have no effect
-    }
-}
 
 namespace {
 
@@ -97,7 +75,7 @@ bool render_song(const SmfSong& song, const SongRenderOptions& options, const Fr
                static_cast<std::uint64_t>(std::llround(song.events[i].seconds * rate)) <= frame;
              ++i) {
             const SmfEvent& e = song.events[i];
-            dispatch_midi(port, e.status, e.data1, e.data2);
+            dispatch_channel_message(port, e.status, e.data1, e.data2);
         }
         r.count_voices();
     }

@@ -1,9 +1,8 @@
-#include "core/tables.h"
+#include "core/sound.h"
 
-#include <cmath>
+#include <algorithm>
 #include <cstring>
 
-#include "core/instruments.h"
 #include "core/reclaim.h"
 
 published<p_s*> t_sound[kMaxSounds];
@@ -11,47 +10,12 @@ rt<std::uint16_t> nb_sound;
 rt<std::uint16_t> t_inst[kMaxInsts];
 rt<std::uint16_t> nb_inst;
 rt<std::uint16_t> t_invert[kMaxSounds];
-NOTE_LIST nlist[kVoices];
-
-rt<std::int32_t> ch_inst[kChannels];
-rt<bool> ch_instf[kChannels];
-rt<std::int32_t> ch_pitch[kChannels];
-rt<std::int32_t> ch_main[kChannels];
-rt<std::int32_t> ch_pan[kChannels];
-rt<std::int32_t> ch_ctune[kChannels];
-rt<std::int32_t> ch_pitchsens[kChannels];
-rt<std::int32_t> ch_register[kChannels];
-rt<std::int32_t> ch_lpf[kChannels];
-rt<bool> mute[kChannels];
-
-float inote[128];
-float tab_pan[128];
 
 rt<std::int16_t> no_s;
 rt<bool> fmodei{true};
 rt<bool> Finst;
 rt<bool> loadin;
-rt<std::uint32_t> midimess_to_func[16];
-rt<float*> audbuf;
-rt<std::uint32_t> sizbuf;
 rt<std::int32_t> limitd2d{1000000};
-rt<bool> prince;
-rt<bool> prin;
-unsigned char buffer[1024];
-
-void fill_inote() {
-    float f = 1.0f;
-    for (int k = 0; k < 128; ++k) {
-        inote[k] = f;
-        f = static_cast<float>(static_cast<double>(f) * 1.059463094);
-    }
-}
-
-void fill_tab_pan() {
-    for (int k = 0; k < 128; ++k) {
-        tab_pan[k] = static_cast<float>(std::sin(k * (M_PI / 2.0) / 128.0));
-    }
-}
 
 namespace {
 
@@ -143,55 +107,17 @@ void clear_sound(int index) {
     replace_sound(index, nullptr);
 }
 
-std::uint32_t returnbuffer(int width, int offset) {
-    if (offset < 0 || width <= 0 || offset + width > static_cast<int>(sizeof buffer)) return 0;
-    const unsigned char* b = buffer + offset;
-    switch (width) {
-        case 1:
-            return b[0];
-        case 2:
-            return b[0] * 256u + b[1];
-        case 4:
-            return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) |
-                   (std::uint32_t{b[2]} << 8) | b[3];
-        default:
-            return 0;
-    }
-}
-
-void reset_tables() {
+void reset_sound_tables() {
     Finst = false;
     fmodei = true;
     loadin = false;
     no_s = 0;
     limitd2d = 1000000;
-    for (auto& m : midimess_to_func) m = 0;
-    for (std::uint32_t i = 0; i < 4; ++i) midimess_to_func[i] = i;
-    fill_tab_pan();
-    fill_inote();
-    for (int c = 0; c < kChannels; ++c) {
-        ch_inst[c] = 0;
-        ch_instf[c] = false;
-        ch_pitch[c] = 8192;
-        ch_main[c] = 127;
-        ch_pan[c] = 64;
-        ch_ctune[c] = 64;
-        ch_pitchsens[c] = 200;
-        ch_register[c] = 0;
-        ch_lpf[c] = 0;
-        mute[c] = false;
-    }
-    for (NOTE_LIST& v : nlist) {
-        v.active.store(0, std::memory_order_release);
-        v.index = 0;
-        v.is_inst = false;
-    }
     for (int i = 0; i < kMaxSounds; ++i) {
         if (t_sound[i].load()) clear_sound(i);
         t_invert[i] = 0;
     }
     for (auto& e : t_inst) e = 0;
-    clear_inst_names();
     p_s* none = new_sound();
     std::strcpy(none->name, "None Sample");
     none->nb_next = 0;
@@ -199,6 +125,4 @@ void reset_tables() {
     nb_sound = 1;
     nb_inst = 1;
     t_inst[0] = 0;
-    audbuf = nullptr;
-    sizbuf = 0;
 }

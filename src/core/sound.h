@@ -1,6 +1,5 @@
-// The process-wide tables every part of the program shares: sounds,
-// instruments, voices, the sixteen MIDI channels, the precomputed pitch and
-// pan tables, and a few shared scalars.
+// The sound record and the process-wide sound and instrument tables, with
+// the selection state the windows share.
 //
 // Sharing rules (see also reclaim.h):
 // - A sound record is found through `t_sound`; a record that is replaced or
@@ -19,10 +18,10 @@
 
 #include "core/rt.h"
 
+class StreamSource;
+
 constexpr int kMaxSounds = 4096;
 constexpr int kMaxInsts = 4096;
-constexpr int kVoices = 128;
-constexpr int kChannels = 16;
 constexpr int kCurves = 5;
 constexpr int kPoints = 5;
 // Zero bytes kept after every sample data block, so that interpolation may
@@ -80,10 +79,11 @@ struct p_s {
     rt<std::int64_t> nframes;
     rt<std::int64_t> rd_frames;
     rt<std::int64_t> rd_frames2;
-    std::shared_ptr<void> mfile;  // the open media file; closed when the record is freed
-    void* mtrack = nullptr;       // the audio track inside `mfile`
-    rt<std::uint16_t> d2d_state;
-    rt<std::uint16_t> type;  // SoundType
+    // The open decoder the streaming reader refills the ring from, with the
+    // reader's own bookkeeping; closed when the last record sharing it is freed.
+    std::shared_ptr<StreamSource> mfile;
+    rt<std::uint16_t> d2d_state;  // StreamState
+    rt<std::uint16_t> type;       // SoundType
     char path[128] = {};
     char ipath[128] = {};
 
@@ -92,76 +92,20 @@ struct p_s {
     p_s& operator=(const p_s&) = delete;
 };
 
-// One playing note.
-struct NOTE_LIST {
-    // 0 free, 1 playing, 2 being filled by the thread that claimed it.
-    std::atomic<std::uint8_t> active{0};
-    rt<std::uint32_t> channel;
-    rt<std::uint32_t> key;
-    rt<std::uint32_t> index;
-    rt<bool> is_inst;
-    rt<std::uint32_t> velocity;
-    // Low 32 bits: `release` (0 while held, 256 + note-off velocity once
-    // released). High 32 bits: a claim serial that changes each time the voice
-    // is claimed, so a release can never land on a voice reused meanwhile.
-    std::atomic<std::uint64_t> release_word{0};
-    rt<std::uint32_t> pos;
-    rt<std::uint32_t> rel_pos;
-    rt<float> frac;
-    rt<std::uint32_t> end;
-    rt<bool> stop;
-
-    // Any thread.
-    std::uint32_t release() const noexcept {
-        return static_cast<std::uint32_t>(release_word.load(std::memory_order_acquire));
-    }
-};
-
-// Sounds, instruments and voices.
+// Sounds and instruments.
 extern published<p_s*> t_sound[kMaxSounds];
 extern rt<std::uint16_t> nb_sound;
 extern rt<std::uint16_t> t_inst[kMaxInsts];
 extern rt<std::uint16_t> nb_inst;
 extern rt<std::uint16_t> t_invert[kMaxSounds];
-extern NOTE_LIST nlist[kVoices];
 
-// MIDI channel state.
-extern rt<std::int32_t> ch_inst[kChannels];
-extern rt<bool> ch_instf[kChannels];
-extern rt<std::int32_t> ch_pitch[kChannels];
-extern rt<std::int32_t> ch_main[kChannels];
-extern rt<std::int32_t> ch_pan[kChannels];
-extern rt<std::int32_t> ch_ctune[kChannels];
-extern rt<std::int32_t> ch_pitchsens[kChannels];
-extern rt<std::int32_t> ch_register[kChannels];
-extern rt<std::int32_t> ch_lpf[kChannels];
-extern rt<bool> mute[kChannels];
-
-// Precomputed at start-up, read-only afterwards.
-extern float inote[128];
-extern float tab_pan[128];
-
-// Shared scalars.
-extern rt<std::int16_t> no_s;
+// The selection and modes the windows share.
+extern rt<std::int16_t> no_s;  // the selected sound
 extern rt<bool> fmodei;
 extern rt<bool> Finst;
 extern rt<bool> loadin;
-extern rt<std::uint32_t> midimess_to_func[16];
-extern rt<float*> audbuf;
-extern rt<std::uint32_t> sizbuf;
+// Decoded sizes in bytes from which a file is streamed rather than loaded.
 extern rt<std::int32_t> limitd2d;
-// Set while the main window takes key-display notices.
-extern rt<bool> prince;
-// Set while the sample editor takes the end-of-preview notice.
-extern rt<bool> prin;
-// Scratch buffer into which the file readers load headers and records.
-extern unsigned char buffer[1024];
-
-// GUI thread, before other threads run. Fills `inote` (each key 1.059463094
-// times the previous, rounded to float at every step).
-void fill_inote();
-// GUI thread, before other threads run. Fills `tab_pan` with sin(k * pi/2 / 128).
-void fill_tab_pan();
 
 // GUI thread. Resets the record in `t_sound[index]` (which must exist and must
 // not yet be visible to other threads) to the defaults.
@@ -187,11 +131,6 @@ void replace_sound(int index, p_s* rec);
 // GUI thread. Empties slot `index` and retires its record.
 void clear_sound(int index);
 
-// Any thread. Unsigned big-endian integer of width 1, 2 or 4 from `buffer`
-// at `offset`; 0 for any other width or an offset outside the buffer.
-std::uint32_t returnbuffer(int width, int offset);
-
-// GUI thread, with no other thread running. The start-up state of every
-// table: channel defaults, bindings, precomputed tables, free voices, one
-// instrument owning the empty sound 0 "None Sample".
-void reset_tables();
+// GUI thread, with no other thread running. Empties every slot but sound 0,
+// "None Sample", owned by the one instrument, and resets the selection.
+void reset_sound_tables();

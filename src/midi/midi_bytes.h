@@ -10,6 +10,12 @@
 
 class MyBMidiPort;
 
+// MIDI thread (or any thread playing notes in its place). Sends one channel
+// voice message to the hooks of `port`; `data2` is ignored by messages that
+// have one data byte, and pressure messages have no effect.
+void dispatch_channel_message(MyBMidiPort& port, std::uint8_t status, std::uint8_t data1,
+                              std::uint8_t data2);
+
 class MidiByteParser {
   public:
     // MIDI thread. Feeds bytes; complete channel messages reach `port`.
@@ -18,8 +24,6 @@ class MidiByteParser {
     void reset();
 
   private:
-    void dispatch(MyBMidiPort& port);
-
     std::uint8_t status_ = 0;  // running status, 0 when none
     std::uint8_t data_[2] = {};
     int have_ = 0;  // data bytes collected for the current message

@@ -26,10 +26,6 @@ struct SongRenderStats {
 // Receives each rendered piece: interleaved stereo floats. Returns false to stop.
 using FrameSink = std::function<bool(const float* interleaved, std::size_t frames)>;
 
-// Tool thread (it stands in for the MIDI and audio threads). Sends a channel
-// voice message to the hooks of `port`.
-void dispatch_midi(MyBMidiPort& port, std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
-
 // Any thread. True when `song` is short enough to render under `options`:
 // its end lies within `max_seconds`. A render then makes at most
 // (max_seconds + max_tail_seconds) × rate frames.
