@@ -17,6 +17,7 @@
 #include "ui/controls/my_button.h"
 #include "ui/controls/my_check.h"
 #include "ui/controls/my_string_view.h"
+#include "ui/editor/ed_window.h"
 #include "ui/graphics.h"
 #include "ui/main/envelope_editor.h"
 #include "ui/main/keyboard.h"
@@ -24,6 +25,8 @@
 #include "ui/main/sound_tree.h"
 #include "ui/registry.h"
 #include "ui/windows/about_window.h"
+#include "ui/windows/param_registry.h"
+#include "ui/windows/val_window.h"
 
 namespace {
 
@@ -256,26 +259,35 @@ void MyWindow::MessageReceived(const Message& m) {
         case fourcc("asam"):
             add_multi();
             PostMessage(fourcc("RauQ"));
+            editor_minit();
             break;
         case fourcc("alsa"):
             add_multi();
             PostMessage(fourcc("RauQ"));
+            editor_minit();
             open_panel_->show();
             break;
         case fourcc("ains"):
             add_inst();
+            editor_minit();
             break;
         case fourcc("alin"):
             // Its twin for samples: add the instrument, then choose what fills it.
             add_inst();
+            editor_minit();
             open_panel_->show();
             break;
         case fourcc("dsam"):
         case fourcc("dins"):
             del_sound();
+            editor_minit();
             break;
         case fourcc("edsa"):
-            if (!current || !current->data) show_alert("Load a sample to edit it...", {"..."}, 0);
+            appel_edsam(no_s);
+            break;
+        case fourcc("pain"):
+        case fourcc("pasa"):
+            appel_sam(code == fourcc("pain"));
             break;
         case fourcc("wmed"):
             show_documentation();
@@ -288,7 +300,7 @@ void MyWindow::MessageReceived(const Message& m) {
             break;
         case fourcc("aopt"):
             // The release curve's options belong to the note-off time window.
-            if (no_courbe == kCurveVelocityOff && valwin) valwin->activateWindow();
+            if (no_courbe == kCurveVelocityOff) appel_val();
             break;
         case fourcc("aoff"):
             all_notes_off();
@@ -307,8 +319,7 @@ void MyWindow::MessageReceived(const Message& m) {
             if (current) myupdate();
             break;
         case fourcc("RauQ"):
-            for (const auto& w : samwin)
-                if (w) post_message(w, fourcc("rafr"));
+            rafr_all();
             break;
         default:
             break;  // codes this window does not know are dropped

@@ -8,9 +8,11 @@
 #include "core/instruments.h"
 #include "core/sound.h"
 #include "ui/alert.h"
+#include "ui/editor/ed_window.h"
 #include "ui/main/main_window.h"
 #include "ui/main/sound_tree.h"
 #include "ui/registry.h"
+#include "ui/windows/param_registry.h"
 
 namespace {
 
@@ -85,6 +87,7 @@ void MyWindow::add_multi() {
     QTreeWidgetItem* inst = tree_->topLevelItem(t_invert[s]);
     if (!inst) return rebuild_tree();
     new QTreeWidgetItem(inst, QStringList("None sample"));
+    param_windows_follow(s, 1, nb_inst, 0);
     select_sound(s);
 }
 
@@ -112,8 +115,6 @@ void MyWindow::del_sound() {
     const int first = whole ? inst_first(k) : s;
     const int count = whole ? inst_count(k) : 1;
 
-    for (const auto& w : samwin)
-        if (w && w->key() >= first && w->key() < first + count) w->close();
     {
         const QSignalBlocker quiet(tree_);
         if (::del_sound(s, whole) == 0) return;
@@ -123,6 +124,7 @@ void MyWindow::del_sound() {
             delete top->takeChild(s - first);
         tree_->clearSelection();
     }
+    param_windows_follow(first, -count, whole ? k : kMaxInsts, whole ? -1 : 0);
     if (nb_sound > 0) {
         select_sound(nb_sound - 1);
     } else {
@@ -144,6 +146,7 @@ void MyWindow::sound_changed(int s) {
         myupdate();
         aff_ADSR();
     }
+    editor_minit(s);
 }
 
 void MyWindow::actu_list() {
