@@ -7,7 +7,7 @@
 #include "io/input_bytes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzzkit::fresh_structure();
+    fuzzkit::Session session;
     MemoryInput in(data, size);
     const int zones = import_bank(in);
     fuzzkit::check(zones >= 0 && zones <= nb_sound);

@@ -7,7 +7,7 @@
 #include "io/instrument_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzzkit::fresh_structure();
+    fuzzkit::Session session;
     MemoryInput in(data, size);
     const int read = read_instrument_file(in, "/fuzz/kit.it");
     fuzzkit::check(read >= 0 && read <= nb_sound);

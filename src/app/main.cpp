@@ -3,8 +3,11 @@
 #include "app/my_application.h"
 #include "core/sound.h"
 #include "engine/channels.h"
+#include "platform/environment.h"
 
 int main(int argc, char** argv) {
+    // Before the application object: the windowing system starts threads.
+    environment::prepare();
     MyApplication app(argc, argv);
     for (auto& m : mute) m = false;
     limitd2d = 1000000;

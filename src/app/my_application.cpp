@@ -92,10 +92,11 @@ void MyApplication::load_pictures() {
         show_alert("Graf.bin not present !!!", {"Ok"}, 0);
         return;
     }
+    // One line saying why, whether nothing or only part of it could be used.
+    if (!loaded.pictures.message.empty())
+        std::printf("graf.bin: %s\n", loaded.pictures.message.c_str());
     if (loaded.status != pictures::LoadStatus::kOk) return;
     const auto& images = loaded.pictures.images;
     for (std::size_t i = 0; i < images.size() && i < std::size_t(kPicCount); ++i)
         set_picture(int(i), images[i].width, images[i].height, images[i].rgb.data());
-    if (!loaded.pictures.message.empty())
-        std::printf("graf.bin: %s\n", loaded.pictures.message.c_str());
 }

@@ -15,6 +15,18 @@ void alert(const char* text, const char* button) {
     }
 }
 
+void alert_with_details(const char* text, const char* button, const char* details) {
+    if (!details || !*details) {
+        alert(text, button);
+    } else if (ui_hooks().alert_details) {
+        ui_hooks().alert_details(text, button, details);
+    } else if (ui_hooks().alert) {
+        ui_hooks().alert(text, button);
+    } else {
+        std::fprintf(stderr, "alert: %s (%s) [%s]\n", text, details, button);
+    }
+}
+
 void notify_sound_changed(int index) {
     if (ui_hooks().sound_changed) ui_hooks().sound_changed(index);
 }

@@ -1,9 +1,8 @@
 #include "core/reclaim.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -11,7 +10,6 @@
 namespace reclaim {
 namespace {
 
-constexpr int kSlots = 512;
 constexpr std::uint64_t kIdle = 0;
 
 struct alignas(64) Slot {
@@ -19,7 +17,11 @@ struct alignas(64) Slot {
     std::atomic<std::uint64_t> epoch{kIdle};  // epoch announced while reading
 };
 
-Slot g_slots[kSlots];
+Slot g_slots[kReaderSlots];
+// Slots [0, g_used) have ever been claimed; writers scan only those.
+std::atomic<int> g_used{0};
+std::atomic<const void*> g_pins[kPins];
+std::atomic<std::uint64_t> g_shortages{0};
 std::atomic<std::uint64_t> g_epoch{1};
 // Readers and writers meet on this counter instead of on standalone fences:
 // read-modify-writes of one variable are totally ordered, so either a reader
@@ -36,17 +38,45 @@ void meet() noexcept {
 thread_local Slot* t_slot = nullptr;
 thread_local int t_depth = 0;
 
-Slot* claim_slot() noexcept {
-    for (Slot& s : g_slots) {
+// Null when every slot is owned by another thread. The lowest free slot is
+// taken, so the slots in use stay few and together.
+Slot* try_claim_slot() noexcept {
+    for (int i = 0; i < kReaderSlots; ++i) {
+        Slot& s = g_slots[i];
         bool expected = false;
         if (!s.owned.load(std::memory_order_relaxed) &&
             s.owned.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) {
+            // Before the slot's first announcement. A writer that still reads
+            // the old count met the reader's later `meet`, so the reader
+            // cannot find what that writer unpublished.
+            int used = g_used.load(std::memory_order_seq_cst);
+            while (used < i + 1 && !g_used.compare_exchange_weak(used, i + 1)) {
+            }
             return &s;
         }
     }
-    // More live reader threads than slots is a programming error.
-    std::fputs("reclaim: no free reader slot\n", stderr);
-    std::abort();
+    return nullptr;
+}
+
+// A non-real-time thread waits for another thread to give its slot back.
+Slot* claim_slot_waiting() noexcept {
+    Slot* s = try_claim_slot();
+    if (s) return s;
+    g_shortages.fetch_add(1, std::memory_order_relaxed);
+    for (int tries = 0; !(s = try_claim_slot()); ++tries) {
+        if (tries < 64) {
+            std::this_thread::yield();
+        } else {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    }
+    return s;
+}
+
+bool pinned(const void* object) noexcept {
+    for (const auto& p : g_pins)
+        if (p.load(std::memory_order_seq_cst) == object) return true;
+    return false;
 }
 
 struct Retired {
@@ -63,8 +93,9 @@ std::atomic<std::size_t> g_pending{0};
 std::uint64_t oldest_reader() noexcept {
     meet();
     std::uint64_t oldest = UINT64_MAX;
-    for (Slot& s : g_slots) {
-        const std::uint64_t e = s.epoch.load(std::memory_order_acquire);
+    const int used = g_used.load(std::memory_order_seq_cst);
+    for (int i = 0; i < used; ++i) {
+        const std::uint64_t e = g_slots[i].epoch.load(std::memory_order_acquire);
         if (e != kIdle && e < oldest) oldest = e;
     }
     return oldest;
@@ -72,16 +103,61 @@ std::uint64_t oldest_reader() noexcept {
 
 }  // namespace
 
-ReadSection::ReadSection() noexcept {
-    if (t_depth++ > 0) return;
-    if (!t_slot) t_slot = claim_slot();
+namespace {
+
+void announce() noexcept {
     t_slot->epoch.store(g_epoch.load(std::memory_order_seq_cst), std::memory_order_seq_cst);
     meet();
 }
 
+}  // namespace
+
+ReadSection::ReadSection() noexcept {
+    if (t_depth++ > 0) return;
+    if (!t_slot) t_slot = claim_slot_waiting();
+    announce();
+}
+
+ReadSection::ReadSection(NoWait) noexcept {
+    if (t_depth > 0) {
+        ++t_depth;
+        return;
+    }
+    if (!t_slot) t_slot = try_claim_slot();
+    if (!t_slot) {
+        g_shortages.fetch_add(1, std::memory_order_relaxed);
+        entered_ = false;
+        return;
+    }
+    ++t_depth;
+    announce();
+}
+
 ReadSection::~ReadSection() {
-    if (--t_depth > 0) return;
+    if (!entered_ || --t_depth > 0) return;
     t_slot->epoch.store(kIdle, std::memory_order_release);
+}
+
+bool Pin::hold(const void* object) noexcept {
+    release();
+    for (int i = 0; i < kPins; ++i) {
+        const void* expected = nullptr;
+        if (g_pins[i].compare_exchange_strong(expected, object, std::memory_order_seq_cst)) {
+            index_ = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+void Pin::release() noexcept {
+    if (index_ < 0) return;
+    g_pins[index_].store(nullptr, std::memory_order_seq_cst);
+    index_ = -1;
+}
+
+std::uint64_t slot_shortages() noexcept {
+    return g_shortages.load(std::memory_order_relaxed);
 }
 
 void retire(void* object, Deleter deleter) {
@@ -107,8 +183,10 @@ std::size_t reclaim() {
         if (g_retired.empty()) return 0;
         const std::uint64_t oldest = oldest_reader();
         std::size_t keep = 0;
+        // A pin is set inside the section that found the object, so a
+        // reader seen gone from its section has its pin visible here.
         for (Retired& r : g_retired) {
-            if (r.epoch < oldest) {
+            if (r.epoch < oldest && !pinned(r.object)) {
                 ready.push_back(r);
             } else {
                 g_retired[keep++] = r;

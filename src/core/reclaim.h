@@ -6,25 +6,75 @@
 // record out of its table, then hands it to `retire`; `reclaim` frees every
 // retired object that was unpublished before the oldest epoch still announced.
 //
-// Readers never wait, lock or allocate: entering and leaving a section is two
+// Readers never lock or allocate: entering and leaving a section is two
 // atomic stores, and a thread's slot is claimed from a fixed pool with one
-// compare-and-swap the first time it reads. Writers may block (only in
-// `reclaim_all`, used at shutdown and in tests).
+// compare-and-swap the first time it reads. When every slot is taken, a
+// real-time reader gives up its section (and must not touch shared records),
+// any other reader waits for a slot; nothing ever aborts. Writers may block
+// (only in `reclaim_all`, used at shutdown and in tests).
+//
+// A reader that must keep one record alive while it does slow work (the
+// streaming reader's disk reads) pins it inside its section and then leaves
+// the section: a pinned record is not freed until it is unpinned, and the
+// section no longer holds back every other free.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace reclaim {
 
-// Any thread. Marks the calling thread as reading shared records until the
-// section ends. Sections nest.
+// Reader slots: live threads that can be inside a section at once.
+constexpr int kReaderSlots = 512;
+// Records that can be pinned at once.
+constexpr int kPins = 8;
+
+struct NoWait {};
+inline constexpr NoWait no_wait{};
+
+// Marks the calling thread as reading shared records until the section ends.
+// Sections nest.
 class ReadSection {
   public:
+    // Any non-real-time thread. When every reader slot is taken, waits until
+    // one is given back.
     ReadSection() noexcept;
+    // Audio thread. Never waits: when no reader slot is free the section is
+    // not entered, `entered()` is false and the caller must leave shared
+    // records alone (the render callback plays silence for that buffer).
+    explicit ReadSection(NoWait) noexcept;
     ~ReadSection();
     ReadSection(const ReadSection&) = delete;
     ReadSection& operator=(const ReadSection&) = delete;
+
+    bool entered() const noexcept { return entered_; }
+
+  private:
+    bool entered_ = true;
 };
+
+// Keeps one retired object from being freed while its holder works outside
+// any section. Pin it inside a ReadSection in which the object was found.
+class Pin {
+  public:
+    Pin() noexcept = default;
+    ~Pin() { release(); }
+    Pin(const Pin&) = delete;
+    Pin& operator=(const Pin&) = delete;
+
+    // Any non-real-time thread, inside a ReadSection. False when every pin is
+    // taken (the caller then keeps to its section or tries again later).
+    bool hold(const void* object) noexcept;
+    // Any thread. The object may be freed from now on.
+    void release() noexcept;
+
+  private:
+    int index_ = -1;
+};
+
+// Any thread. Sections that found every reader slot taken: those that waited
+// and those that were given up.
+std::uint64_t slot_shortages() noexcept;
 
 using Deleter = void (*)(void*);
 

@@ -257,8 +257,10 @@ void BufferProc(void* /*cookie*/, void* buffer, std::size_t size, const raw_audi
 
     DenormalGuard denormals;
     {
-        reclaim::ReadSection section;
-        for (int v = 0; v < kVoices; ++v) {
+        // With every reader slot taken (more reading threads than the pool
+        // holds) this buffer stays silent rather than waiting.
+        reclaim::ReadSection section(reclaim::no_wait);
+        for (int v = 0; section.entered() && v < kVoices; ++v) {
             if (nlist[v].playing()) {
                 render_voice(v, out, frames, channels, rate);
             }

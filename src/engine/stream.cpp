@@ -148,33 +148,33 @@ bool at_end(const Ring& r, std::int64_t p) {
     return start >= 0 && start + (p - part * r.half) >= r.end_frame();
 }
 
-bool serve_voice(NOTE_LIST& v, DecodeScratch& scratch) {
-    Ring r{};
-    if (!ring_of(sample_used(v.is_inst, v.index, v.key), &r)) return false;
-    if (!ensure_scratch(scratch, r)) return false;
+// What one voice needs from the reader, judged inside a read section.
+enum class Refill { kNone, kFirstHalf, kSecondHalf };
+
+Refill refill_due(NOTE_LIST& v, const Ring& r) {
     // Acquire: the render callback has finished reading wherever it was
     // before it published this position.
     const std::int64_t p = v.pos.raw().load(std::memory_order_acquire);
     if (at_end(r, p)) v.stop = true;
-    bool work = false;
     const bool in_first = p >= r.half && p < 2 * r.half;
-    if (!in_first && r.s->d2d_state == kFirstHalfDue) {
-        fill_half(r, 1, scratch);
-        advance_state(*r.s, kFirstHalfDue, kSecondHalfDue);
-        work = true;
-    }
-    if (in_first && r.s->d2d_state == kSecondHalfDue) {
-        fill_half(r, 2, scratch);
-        advance_state(*r.s, kSecondHalfDue, kFirstHalfDue);
-        work = true;
-    }
-    return work;
+    if (!in_first && r.s->d2d_state == kFirstHalfDue) return Refill::kFirstHalf;
+    if (in_first && r.s->d2d_state == kSecondHalfDue) return Refill::kSecondHalf;
+    return Refill::kNone;
+}
+
+// Finds the streamed record that `find` names inside a read section and pins
+// it, so that the decoding that follows runs outside the section and a slow
+// disk never holds back the freeing of other records. False when there is
+// nothing to do (or no pin is free: the next pass tries again).
+template <typename Find>
+bool pin_ring(Find find, Ring& r, reclaim::Pin& pin) {
+    reclaim::ReadSection section;
+    return find(r) && pin.hold(r.s);
 }
 
 }  // namespace
 
 bool d2d_pass(DecodeScratch& scratch) {
-    reclaim::ReadSection section;
     bool work = false;
     // Only a voice that ended on a streamed sound asks for a rewind: without
     // one, an idle pass costs the same whatever the tables hold.
@@ -182,14 +182,34 @@ bool d2d_pass(DecodeScratch& scratch) {
     const int sounds = rewinds ? std::min<int>(nb_sound, kMaxSounds) : 0;
     for (int i = 0; i < sounds; ++i) {
         Ring r{};
-        if (!ring_of(t_sound[i].load(), &r) || r.s->d2d_state != kRewind) continue;
-        if (!ensure_scratch(scratch, r)) continue;
+        reclaim::Pin pin;
+        const bool due = pin_ring(
+            [i](Ring& ring) {
+                return ring_of(t_sound[i].load(), &ring) && ring.s->d2d_state == kRewind;
+            },
+            r, pin);
+        if (!due || !ensure_scratch(scratch, r)) continue;
         rewind(r, scratch);
         work = true;
     }
     for (NOTE_LIST& v : nlist) {
-        if (!v.playing()) continue;
-        work |= serve_voice(v, scratch);
+        Ring r{};
+        reclaim::Pin pin;
+        Refill due = Refill::kNone;
+        const bool found = pin_ring(
+            [&](Ring& ring) {
+                if (!v.playing() || !ring_of(sample_used(v.is_inst, v.index, v.key), &ring))
+                    return false;
+                due = refill_due(v, ring);
+                return due != Refill::kNone;
+            },
+            r, pin);
+        if (!found || !ensure_scratch(scratch, r)) continue;
+        const bool first = due == Refill::kFirstHalf;
+        fill_half(r, first ? 1 : 2, scratch);
+        advance_state(*r.s, first ? kFirstHalfDue : kSecondHalfDue,
+                      first ? kSecondHalfDue : kFirstHalfDue);
+        work = true;
     }
     return work;
 }

@@ -56,5 +56,7 @@ class StreamSource {
 // Streaming reader thread (or a test standing in for it). One pass over the
 // sound table and the voices: rewinds every stream whose voice has ended,
 // then refills the half of each playing stream's ring that playback is not
-// in. `scratch` grows to the largest buffer met. True when it did any work.
+// in. It reads the tables inside short read sections and decodes with the
+// record pinned outside them, so a slow disk never delays other frees.
+// `scratch` grows to the largest buffer met. True when it did any work.
 bool d2d_pass(DecodeScratch& scratch);

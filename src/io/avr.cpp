@@ -38,6 +38,7 @@ std::unique_ptr<p_s> read_avr(InputBytes& src, std::string* why) {
     }
     const AvrHeader a = parse_avr_header(h);
     if (a.bits != 8 && a.bits != 16) return refuse(why, "resolution is neither 8 nor 16 bits");
+    if (a.rate == 0) return refuse(why, "sample rate is 0");
     const bool stereo = a.channels > 1;
     const int sh = frame_shift(a.bits, stereo);
 

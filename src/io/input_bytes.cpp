@@ -14,11 +14,18 @@ bool MemoryInput::read_at(std::uint64_t offset, void* dst, std::size_t n) {
 }
 
 FileInput::FileInput(const char* path) {
-    if (!path) return;
+    if (!path) {
+        why_ = "has no name";
+        return;
+    }
     fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return;
+    if (fd_ < 0) {
+        why_ = std::string("cannot be opened: ") + std::strerror(errno);
+        return;
+    }
     struct stat st {};
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        why_ = S_ISDIR(st.st_mode) ? "is a directory" : "is not a regular file";
         ::close(fd_);
         fd_ = -1;
         return;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 class InputBytes {
   public:
@@ -45,10 +46,14 @@ class FileInput final : public InputBytes {
     FileInput& operator=(const FileInput&) = delete;
 
     bool ok() const { return fd_ >= 0; }
+    // Why the file could not be opened ("is a directory", the system's
+    // reason); empty when it was.
+    const std::string& why() const { return why_; }
     std::uint64_t size() const override { return size_; }
     bool read_at(std::uint64_t offset, void* dst, std::size_t n) override;
 
   private:
     int fd_ = -1;
     std::uint64_t size_ = 0;
+    std::string why_;
 };

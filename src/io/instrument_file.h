@@ -8,6 +8,9 @@
 
 class InputBytes;
 
+// The first bytes of every instrument file.
+constexpr char kInstMagic[8] = {'P', 'L', 'E', 'X', 'O', 'R', 'I', 'T'};
+
 // Sizes of the file's parts.
 constexpr int kInstHeaderBytes = 18;
 constexpr int kInstBlockBytes = 352;

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr char kMagic[8] = {'P', 'L', 'E', 'X', 'O', 'R', 'I', 'T'};
-
 // One sound block as the file describes it.
 struct Block {
     std::uint64_t data_offset = 0;
@@ -181,8 +179,8 @@ void refuse(const std::string& text) {
 }  // namespace
 
 int read_instrument_file(InputBytes& in, const char* path) {
-    char magic[sizeof kMagic];
-    if (!in.read_at(0, magic, sizeof magic) || std::memcmp(magic, kMagic, sizeof magic) != 0)
+    char magic[sizeof kInstMagic];
+    if (!in.read_at(0, magic, sizeof magic) || std::memcmp(magic, kInstMagic, sizeof magic) != 0)
         return 0;
     unsigned char head[kInstHeaderBytes];
     if (!in.read_at(0, head, sizeof head)) {

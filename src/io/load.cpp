@@ -32,15 +32,17 @@ PreparedSound prepare_sound(const char* path, const char* display_name) {
     const FileKind kind = file_kind(path, file_type_of(path));
     FileInput file(path);
     if (!file.ok()) {
+        out.why = file.why();
         out.result = LoadResult::unopenable;
         return out;
     }
-    if (kind == kKindAvr) {
-        std::string why;
-        out.rec = read_avr(file, &why);
-        if (!out.rec) std::printf("cannot read AVR file -- %s\n", why.c_str());
+    if (file.size() == 0) {
+        out.why = "is empty";
+    } else if (kind == kKindAvr) {
+        out.rec = read_avr(file, &out.why);
+        if (!out.rec) std::printf("cannot read AVR file -- %s\n", out.why.c_str());
     } else {
-        out.rec = decode_media(path);
+        out.rec = decode_media(path, &out.why);
     }
     if (!out.rec) {
         out.result = LoadResult::refused;
@@ -52,7 +54,7 @@ PreparedSound prepare_sound(const char* path, const char* display_name) {
 }
 
 LoadResult place_sound(int slot, PreparedSound prepared) {
-    if (prepared.result == LoadResult::refused) error(kNotAudio);
+    if (prepared.result == LoadResult::refused) error(kNotAudio, prepared.why.c_str());
     if (prepared.rec && slot >= 0 && slot < kMaxSounds) replace_sound(slot, prepared.rec.release());
     reclaim::reclaim();
     // The tree, the overview, the length display and the sample editor follow
@@ -62,15 +64,19 @@ LoadResult place_sound(int slot, PreparedSound prepared) {
     return prepared.result;
 }
 
-void error(const char* text) {
-    alert(text, "...");
+void error(const char* text, const char* details) {
+    alert_with_details(text, "...", details);
 }
 
-LoadResult load(int, const char* path, const char* display_name) {
+LoadResult load(int, const char* path, const char* display_name, std::string* why) {
     const int slot = no_s;
-    if (!path || slot < 0 || slot >= kMaxSounds) return LoadResult::unopenable;
+    if (!path || slot < 0 || slot >= kMaxSounds) {
+        if (why) *why = path ? "no sound slot is selected" : "has no name";
+        return LoadResult::unopenable;
+    }
     loadin = true;
     PreparedSound prepared = prepare_sound(path, display_name);
+    if (why) *why = prepared.why;
     loadin = false;
     return place_sound(slot, std::move(prepared));
 }

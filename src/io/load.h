@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "core/sound.h"
 
@@ -15,6 +16,7 @@ enum class LoadResult {
 struct PreparedSound {
     LoadResult result = LoadResult::unopenable;
     std::unique_ptr<p_s> rec;  // set when `result` is loaded
+    std::string why;           // the reason when it is not
 };
 
 // Any thread (the loader thread in the background). Reads and decodes the
@@ -30,9 +32,11 @@ LoadResult place_sound(int slot, PreparedSound prepared);
 // GUI thread. Reads the sample file at `path` (AVR by ourselves, everything
 // else through the decoder) into slot `no_s`, replacing and retiring its
 // record. `display_name` (the leaf name) names the sound when the file gives
-// no name. On failure the slot is left exactly as it was. The integer is not
-// used.
-LoadResult load(int, const char* path, const char* display_name);
+// no name. On failure the slot is left exactly as it was, and `why` (when
+// given) receives the reason, also for a file that could not be opened. The
+// integer is not used.
+LoadResult load(int, const char* path, const char* display_name, std::string* why = nullptr);
 
-// GUI thread. The load-failure alert: `text` with the single button "...".
-void error(const char* text);
+// GUI thread. The load-failure alert: `text` with the single button "...",
+// and the reason the loader found (if any) in its details.
+void error(const char* text, const char* details = nullptr);

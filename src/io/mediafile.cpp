@@ -63,17 +63,21 @@ std::unique_ptr<p_s> build(std::unique_ptr<MediaStream> m) {
 
 }  // namespace
 
-std::unique_ptr<p_s> decode_media(const char* path) {
-    std::string why;
-    std::unique_ptr<MediaStream> m = MediaStream::open(path, &why);
+std::unique_ptr<p_s> decode_media(const char* path, std::string* why) {
+    std::string reason;
+    std::unique_ptr<MediaStream> m = MediaStream::open(path, &reason);
     if (!m) {
-        std::printf("cannot contruct BMediaFile object -- %s\n", why.c_str());
+        std::printf("cannot contruct BMediaFile object -- %s\n", reason.c_str());
+        if (why) *why = reason;
         return nullptr;
     }
     try {
-        return build(std::move(m));
+        std::unique_ptr<p_s> rec = build(std::move(m));
+        if (!rec && why) *why = "too large to hold in memory";
+        return rec;
     } catch (const std::bad_alloc&) {
         std::printf("erreur malloc\n");
+        if (why) *why = "not enough memory";
         return nullptr;
     }
 }

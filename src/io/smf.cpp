@@ -1,7 +1,9 @@
 #include "io/smf.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -211,7 +213,7 @@ bool read_smf(const std::uint8_t* data, std::size_t size, SmfSong& out, std::str
 bool read_smf_file(const char* path, SmfSong& out, std::string& error) {
     std::FILE* f = std::fopen(path, "rb");
     if (!f) {
-        error = std::string("cannot open ") + path;
+        error = std::string(path) + ": cannot be opened: " + std::strerror(errno);
         return false;
     }
     std::vector<std::uint8_t> bytes;
@@ -225,10 +227,14 @@ bool read_smf_file(const char* path, SmfSong& out, std::string& error) {
             return false;
         }
     }
-    const bool read_error = std::ferror(f);
+    const int read_error = std::ferror(f) ? errno : 0;
     std::fclose(f);
     if (read_error) {
-        error = std::string("cannot read ") + path;
+        error = std::string(path) + ": cannot be read: " + std::strerror(read_error);
+        return false;
+    }
+    if (bytes.empty()) {
+        error = std::string(path) + ": is empty";
         return false;
     }
     if (!read_smf(bytes.data(), bytes.size(), out, error)) {

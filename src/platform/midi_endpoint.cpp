@@ -3,7 +3,6 @@
 #include <rtmidi/RtMidi.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "core/reclaim.h"
 #include "midi/midi_port.h"
@@ -57,8 +56,6 @@ std::uint32_t midi_source_id(const std::string& port_name) {
 }
 
 MidiEndpoint::MidiEndpoint(MyBMidiPort& port, std::vector<MidiBackend> order) : port_(port) {
-    // A JACK server is used only when one is already running.
-    setenv("JACK_NO_START_SERVER", "1", 1);
     for (MidiBackend b : order) {
         const RtMidi::Api api = api_of(b);
         std::vector<RtMidi::Api> apis;

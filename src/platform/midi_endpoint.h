@@ -31,8 +31,9 @@ std::uint32_t midi_source_id(const std::string& port_name);
 
 class MidiEndpoint {
   public:
-    // GUI thread. Registers the endpoint with the first MIDI service of
-    // `order` that answers; `port` receives the messages.
+    // GUI thread, after environment::prepare(). Registers the endpoint with
+    // the first MIDI service of `order` that answers; `port` receives the
+    // messages.
     explicit MidiEndpoint(MyBMidiPort& port, std::vector<MidiBackend> order = {
                                                  MidiBackend::kAlsaSeq, MidiBackend::kJack});
     // GUI thread. Disconnects and releases the endpoint.

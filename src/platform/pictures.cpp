@@ -1,7 +1,12 @@
 #include "platform/pictures.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <new>
 
 #include "core/bytes.h"
 
@@ -58,8 +63,8 @@ Decoded decode(const std::uint8_t* data, std::size_t size) {
     for (int n = 0; n < kCount; ++n) {
         const std::size_t left = size - at;
         if (left < kBitsAt + 1) {
-            out.message = "graf.bin: " + name_of(n) + " is missing: the file ends after " +
-                          std::to_string(at) + " bytes";
+            out.message =
+                name_of(n) + " is missing: the file ends after " + std::to_string(at) + " bytes";
             break;
         }
         const std::uint8_t* p = data + at;
@@ -68,15 +73,15 @@ Decoded decode(const std::uint8_t* data, std::size_t size) {
         img.height = static_cast<int>(le16(p + kHeightAt));
         const bool true_colour = p[kBitsAt] == 24;
         if (img.width == 0 || img.height == 0) {
-            out.message = "graf.bin: " + name_of(n) + " has no pixels (" +
-                          std::to_string(img.width) + " x " + std::to_string(img.height) + ")";
+            out.message = name_of(n) + " has no pixels (" + std::to_string(img.width) + " x " +
+                          std::to_string(img.height) + ")";
             break;
         }
         const std::size_t pixels = std::size_t(img.width) * std::size_t(img.height);
         const std::size_t start = true_colour ? kHeaderBytes : kHeaderBytes + kPaletteBytes;
         const std::size_t bytes = true_colour ? pixels * 3 : pixels;
         if (left < start || left - start < bytes) {
-            out.message = "graf.bin: " + name_of(n) + " of " + std::to_string(img.width) + " x " +
+            out.message = name_of(n) + " of " + std::to_string(img.width) + " x " +
                           std::to_string(img.height) + " needs " + std::to_string(start + bytes) +
                           " bytes, only " + std::to_string(left) + " are left";
             break;
@@ -132,14 +137,34 @@ Loaded load(const std::string& path) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!f) return result;
     result.status = LoadStatus::kUnreadable;
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t chunk[65536];
-    for (;;) {
-        const std::size_t got = std::fread(chunk, 1, sizeof chunk, f.get());
-        bytes.insert(bytes.end(), chunk, chunk + got);
-        if (got < sizeof chunk) break;
+    const std::string too_large =
+        "larger than " + std::to_string(kMaxFileBytes >> 20) + " MB: not a picture file";
+    struct stat st {};
+    if (::fstat(::fileno(f.get()), &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes) {
+        result.pictures.message = too_large;
+        return result;
     }
-    if (std::ferror(f.get())) return result;
+    std::vector<std::uint8_t> bytes;
+    try {
+        std::uint8_t chunk[65536];
+        for (;;) {
+            const std::size_t got = std::fread(chunk, 1, sizeof chunk, f.get());
+            if (bytes.size() + got > kMaxFileBytes) {
+                result.pictures.message = too_large;
+                return result;
+            }
+            bytes.insert(bytes.end(), chunk, chunk + got);
+            if (got < sizeof chunk) break;
+        }
+    } catch (const std::bad_alloc&) {
+        result.pictures.message = "not enough memory to read it";
+        return result;
+    }
+    if (std::ferror(f.get())) {
+        result.pictures.message = std::string("cannot be read: ") + std::strerror(errno);
+        return result;
+    }
     result.status = LoadStatus::kOk;
     result.pictures = decode(bytes.data(), bytes.size());
     return result;

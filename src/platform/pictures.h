@@ -60,8 +60,11 @@ struct Image {
 
 struct Decoded {
     std::vector<Image> images;  // in file order; fewer than kCount when the data ran out
-    std::string message;        // empty when every picture was read
+    std::string message;        // why not every picture was read; empty when all were
 };
+
+// Picture files larger than this are refused unread.
+constexpr std::size_t kMaxFileBytes = std::size_t{64} << 20;
 
 // Any thread. Decodes the pictures held in `size` bytes at `data`. Every
 // width, height and offset is checked against the bytes present: a picture
@@ -81,7 +84,9 @@ struct Loaded {
     Decoded pictures;
 };
 
-// GUI thread. Reads and decodes the picture file at `path`.
+// GUI thread. Reads and decodes the picture file at `path`. A file that
+// cannot be read whole (an error, or more than kMaxFileBytes) is
+// kUnreadable, with the reason in `pictures.message`.
 Loaded load(const std::string& path);
 
 }  // namespace pictures

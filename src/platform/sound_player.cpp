@@ -1,15 +1,11 @@
 #include "platform/sound_player.h"
 
-#include <cstdlib>
-
 #include "engine/render.h"
 #include "platform/silent_output.h"
 
 SoundPlayer::SoundPlayer(const char* name, RenderProc proc, void* cookie,
                          SoundPlayerOptions options)
     : name_(name ? name : ""), gate_(proc, cookie) {
-    // A JACK server is used only when one is already running.
-    setenv("JACK_NO_START_SERVER", "1", 1);
     RtAudioOutput::Request request;
     request.buffer_frames = options.buffer_frames;
     request.client_name = options.client_name;

@@ -24,8 +24,9 @@ struct SoundPlayerOptions {
 
 class SoundPlayer {
   public:
-    // GUI thread. Opens the first output that works; `proc` is called with
-    // `cookie` for every buffer once the player is started.
+    // GUI thread, after environment::prepare(). Opens the first output that
+    // works; `proc` is called with `cookie` for every buffer once the player
+    // is started.
     SoundPlayer(const char* name, RenderProc proc, void* cookie = nullptr,
                 SoundPlayerOptions options = {});
     // GUI thread. Stops the player and closes its output.

@@ -7,8 +7,10 @@
 
 namespace {
 
-int message_box(const QString& text, const QStringList& buttons, int escape) {
+int message_box(const QString& text, const QStringList& buttons, int escape,
+                const QString& details) {
     QMessageBox box(QMessageBox::Critical, "title", text);
+    if (!details.isEmpty()) box.setDetailedText(details);
     std::vector<QPushButton*> made;
     for (const QString& b : buttons)
         made.push_back(box.addButton(shown_as_is(b), QMessageBox::AcceptRole));
@@ -51,8 +53,9 @@ PopupFunction& popup_function() {
 
 }  // namespace
 
-int show_alert(const QString& text, const QStringList& buttons, int escape) {
-    return alert_function()(text, buttons, escape);
+int show_alert(const QString& text, const QStringList& buttons, int escape,
+               const QString& details) {
+    return alert_function()(text, buttons, escape, details);
 }
 
 int run_popup(const QStringList& items, QPoint where) {

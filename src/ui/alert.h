@@ -8,9 +8,10 @@
 #include <functional>
 
 // Shows a stop alert titled "title" with `buttons` (left to right) and
-// returns the index of the one chosen; Escape answers `escape`.
-using AlertFunction =
-    std::function<int(const QString& text, const QStringList& buttons, int escape)>;
+// returns the index of the one chosen; Escape answers `escape`. `details`,
+// when not empty, is shown on request below the text.
+using AlertFunction = std::function<int(const QString& text, const QStringList& buttons, int escape,
+                                        const QString& details)>;
 // Runs a pop-up menu of `items` at the screen point `where`; returns the
 // index chosen, or -1 when the menu was dismissed.
 using PopupFunction = std::function<int(const QStringList& items, QPoint where)>;
@@ -20,7 +21,8 @@ using PopupFunction = std::function<int(const QStringList& items, QPoint where)>
 QString shown_as_is(const QString& text);
 
 // GUI thread.
-int show_alert(const QString& text, const QStringList& buttons, int escape = 0);
+int show_alert(const QString& text, const QStringList& buttons, int escape = 0,
+               const QString& details = {});
 int run_popup(const QStringList& items, QPoint where);
 // GUI thread. Replace the functions; an empty function restores the dialogs.
 // Each returns the function it replaced.

@@ -13,12 +13,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -344,11 +344,13 @@ TEST(Program, ShowsItsAudioClientAndQuitsCleanlyOnCtrlQ) {
     EXPECT_TRUE(wait_for(20, has_plexora_ports)) << "no Plexora ports; see " << log;
     if (with_bank) {
         const std::string conf = home + "/.config/plexora/plexora.conf";
-        EXPECT_TRUE(wait_for(20, [&] {
-            std::ifstream f(conf);
-            const std::string text((std::istreambuf_iterator<char>(f)), {});
-            return text.find("TimGM6mb.sf2") != std::string::npos;
-        })) << "the bank on the command line was not loaded; see " << log;
+        EXPECT_TRUE(wait_for(20,
+                             [&] {
+                                 std::ifstream f(conf);
+                                 const std::string text((std::istreambuf_iterator<char>(f)), {});
+                                 return text.find("TimGM6mb.sf2") != std::string::npos;
+                             }))
+            << "the bank on the command line was not loaded; see " << log;
     }
 
     // Ctrl+Q in the main window once it is shown, as a user would type it.

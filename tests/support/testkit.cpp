@@ -138,7 +138,10 @@ void EngineTest::SetUp() {
     alerts().clear();
     posts().clear();
     ui_hooks().alert = [](const char* text, const char* button) {
-        alerts().push_back({text, button});
+        alerts().push_back({text, button, ""});
+    };
+    ui_hooks().alert_details = [](const char* text, const char* button, const char* details) {
+        alerts().push_back({text, button, details ? details : ""});
     };
     ui_hooks().post = [](std::uint32_t code) { posts().push_back(code); };
 }

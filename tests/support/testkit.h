@@ -50,7 +50,7 @@ float peak(const std::vector<float>& v, std::size_t from = 0, std::size_t to = S
 bool all_finite(const std::vector<float>& v);
 
 struct Alert {
-    std::string text, button;
+    std::string text, button, details;  // details: "" when the alert has none
 };
 
 // Fresh tables before and after each test; every alert raised is kept in

@@ -1,10 +1,20 @@
 // Runs plexora-render as a user would and measures what it writes.
+#include <dirent.h>
+#include <signal.h>
 #include <sndfile.h>
+#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "io/smf.h"
@@ -16,15 +26,78 @@ namespace {
 const std::string kBank = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 const char* const kSong = "/usr/share/games/openttd/baseset/openmsx/5432gone_redfarn.mid";
 
-// Exit status and everything the tool printed.
-std::pair<int, std::string> run_render(const std::string& args) {
-    std::string output;
-    FILE* p = popen((std::string(PLEXORA_RENDER_BIN) + " " + args + " 2>&1").c_str(), "r");
-    if (!p) return {-1, ""};
+struct ToolRun {
+    int status = -1;
+    std::string output;  // standard output and error together
+};
+
+// Runs the tool through the shell after `setup` (shell commands ending in "exec ").
+ToolRun run_render_limited(const std::string& setup, const std::string& args) {
+    const std::string cmd = setup + std::string(PLEXORA_RENDER_BIN) + " " + args + " 2>&1";
+    ToolRun r;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return r;
     char buf[512];
-    while (std::fgets(buf, sizeof buf, p)) output += buf;
+    while (std::fgets(buf, sizeof buf, p)) r.output += buf;
     const int w = pclose(p);
-    return {WIFEXITED(w) ? WEXITSTATUS(w) : -1, output};
+    r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
+    return r;
+}
+
+ToolRun run_render(const std::string& args) {
+    return run_render_limited("", args);
+}
+
+std::string temp_path(const std::string& leaf) {
+    return ::testing::TempDir() + "plexora_render_" + leaf;
+}
+
+void write_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::uint8_t> read_bytes(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// Temporary files the tool left beside `out`.
+int leftovers(const std::string& out) {
+    const auto slash = out.find_last_of('/');
+    const std::string prefix = "." + out.substr(slash + 1) + ".partial-";
+    int n = 0;
+    if (DIR* d = opendir(out.substr(0, slash).c_str())) {
+        while (const dirent* e = readdir(d)) n += std::string(e->d_name).rfind(prefix, 0) == 0;
+        closedir(d);
+    }
+    return n;
+}
+
+// A one-second 440 Hz mono sample at 44.1 kHz.
+void write_sample(const std::string& path) {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    const auto sine = testkit::sine16(440.0, 44100, 44100);
+    sf_writef_short(f, sine.data(), static_cast<sf_count_t>(sine.size()));
+    sf_close(f);
+}
+
+// A song that holds one note for `seconds` (division 1 at 120 bpm: 2 ticks a second).
+void write_long_song(const std::string& path, std::uint32_t seconds) {
+    files::SmfTrack t;
+    t.event(0, {0x90, 60, 100}).event(seconds * 2, {0x80, 60, 0}).end();
+    write_bytes(path, files::smf_file(0, 1, {t}));
 }
 
 std::vector<float> read_wav(const std::string& path, SF_INFO& info) {
@@ -40,30 +113,160 @@ std::vector<float> read_wav(const std::string& path, SF_INFO& info) {
 }  // namespace
 
 TEST(RenderTool, BadInputEndsWithAClearMessageAndStatusOne) {
-    files::TempDir dir;
-    const std::string song = dir.file("ok.mid"), junk = dir.file("junk.mid"),
-                      fake = dir.file("fake.sf2"), out = dir.file("out.wav");
+    const std::string song = temp_path("ok.mid");
     files::SmfTrack t;
     t.event(0, {0x90, 60, 100}).event(96, {0x80, 60, 0}).end();
-    files::write_bytes(song, files::smf_file(0, 96, {t}));
-    files::write_bytes(junk, {'n', 'o', 't', ' ', 'm', 'i', 'd', 'i'});
-    files::write_bytes(fake, {'R', 'I', 'F', 'F', 4, 0, 0, 0, 's', 'f', 'b', 'k'});
-    const std::pair<std::string, std::string> cases[] = {
+    write_bytes(song, files::smf_file(0, 96, {t}));
+    const std::string junk = temp_path("junk.mid");
+    write_bytes(junk, {'n', 'o', 't', ' ', 'm', 'i', 'd', 'i'});
+    const std::string fake_bank = temp_path("fake.sf2");
+    write_bytes(fake_bank, {'R', 'I', 'F', 'F', 4, 0, 0, 0, 's', 'f', 'b', 'k'});
+    const std::string wave_bank = temp_path("wave.sf2");
+    write_bytes(wave_bank, {'W', 'A', 'V', 'E', 4, 0, 0, 0});
+    const std::string empty_bank = temp_path("empty.sf2");
+    const std::string empty_it = temp_path("empty.it");
+    write_bytes(empty_bank, {});
+    write_bytes(empty_it, {});
+    const std::string text_it = temp_path("text.it");
+    write_bytes(text_it, {'t', 'e', 'x', 't', ' ', 'o', 'n', 'l', 'y'});
+    const std::string folder = ::testing::TempDir();
+    const std::string sample = temp_path("bad_sine.wav");
+    write_sample(sample);
+    const std::string silent_song = temp_path("silent.mid");
+    files::SmfTrack empty_track;
+    empty_track.end(96);
+    write_bytes(silent_song, files::smf_file(0, 96, {empty_track}));
+    // 29 bytes: division 1, one delta of 0x0FFFFFFF ticks, End of Track.
+    const std::string endless = temp_path("endless.mid");
+    write_bytes(endless, {'M', 'T', 'h', 'd', 0, 0, 0, 6,    0,    0,    0,    1,    0,    1, 'M',
+                          'T', 'r', 'k', 0,   0, 0, 7, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0x2F, 0});
+    const std::string out = temp_path("out.wav");
+    const std::string with_sample = "--sample " + sample + " ";
+
+    struct Case {
+        std::string args;
+        std::string message;
+    };
+    const Case cases[] = {
         {"", "usage"},
         {"--bank " + kBank + " " + song, "missing arguments"},
         {"--rate 12 --bank " + kBank + " " + song + " " + out, "--rate"},
         {"--gain 41 --bank " + kBank + " " + song + " " + out, "--gain"},
-        {"--bank /nonexistent.sf2 " + song + " " + out, "cannot open /nonexistent.sf2"},
-        {"--bank " + fake + " " + song + " " + out, fake},
-        {"--bank " + kBank + " /nonexistent.mid " + out, "cannot open /nonexistent.mid"},
+        {"--max-seconds 0 " + with_sample + song + " " + out, "--max-seconds"},
+        {"--bank /nonexistent.sf2 " + song + " " + out,
+         "/nonexistent.sf2: cannot be opened: No such file or directory"},
+        {"--bank " + fake_bank + " " + song + " " + out, fake_bank},
+        {"--bank " + folder + " " + song + " " + out, folder + ": is a directory"},
+        {"--sample " + folder + " " + song + " " + out, folder + ": is a directory"},
+        {"--bank " + empty_bank + " " + song + " " + out, empty_bank + ": is empty"},
+        {"--instrument " + empty_it + " " + song + " " + out, empty_it + ": is empty"},
+        {"--bank " + wave_bank + " " + song + " " + out, wave_bank + ": is not a SoundFont 2 bank"},
+        {"--instrument " + text_it + " " + song + " " + out,
+         text_it + ": is not an instrument file"},
+        {"--sample " + song + " " + song + " " + out,
+         song + ": Not an audio file or format not supported (Format not recognised."},
+        {with_sample + silent_song + " " + out, silent_song + ": no readable event"},
+        // Refused before anything is written, with the song's length.
+        {with_sample + endless + " " + out,
+         endless + " lasts 134217727.5 s (37282 h 42 min), longer than the limit of 21600.0 s"},
+        {"--bank " + kBank + " /nonexistent.mid " + out,
+         "/nonexistent.mid: cannot be opened: No such file or directory"},
+        {with_sample + folder + " " + out, folder + ": cannot be read: Is a directory"},
         {"--bank " + kBank + " " + junk + " " + out, "not a Standard MIDI File"},
-        {"--bank " + kBank + " " + song + " /nonexistent/dir/out.wav", "cannot write"},
+        {with_sample + song + " /nonexistent/dir/out.wav",
+         "cannot write /nonexistent/dir/out.wav: No such file or directory"},
+        {with_sample + song + " " + folder, folder + " is a directory"},
     };
-    for (const auto& [args, message] : cases) {
-        const auto [status, output] = run_render(args);
-        EXPECT_EQ(status, 1) << args << "\n" << output;
-        EXPECT_NE(output.find(message), std::string::npos) << args << "\n" << output;
+    for (const Case& c : cases) {
+        std::remove(out.c_str());
+        const ToolRun r = run_render(c.args);
+        EXPECT_EQ(r.status, 1) << c.args << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << c.args << "\n" << r.output;
+        EXPECT_FALSE(exists(out)) << c.args;
+        EXPECT_EQ(leftovers(out), 0) << c.args;
     }
+}
+
+TEST(RenderTool, SongsUpToTheLimitRenderAndLongerOnesAreRefused) {
+    const std::string sample = temp_path("limit_sine.wav");
+    write_sample(sample);
+    const std::string song = temp_path("forty.mid");
+    write_long_song(song, 40);
+    const std::string out = temp_path("forty.wav");
+    const std::string args = "--rate 8000 --sample " + sample + " " + song + " " + out;
+
+    std::remove(out.c_str());
+    ToolRun r = run_render("--max-seconds 39.5 " + args);
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("lasts 40.0 s"), std::string::npos) << r.output;
+    EXPECT_FALSE(exists(out));
+
+    r = run_render("--max-seconds 40 " + args);
+    ASSERT_EQ(r.status, 0) << r.output;
+    SF_INFO info;
+    read_wav(out, info);
+    EXPECT_GE(info.frames, 40 * 8000);
+    EXPECT_EQ(leftovers(out), 0);
+}
+
+TEST(RenderTool, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {
+    const std::string sample = temp_path("kept_sine.wav");
+    write_sample(sample);
+    const std::string song = temp_path("kept.mid");
+    write_long_song(song, 1);
+    const std::string linked = temp_path("kept_link.wav");
+    std::remove(linked.c_str());
+    ASSERT_EQ(::link(sample.c_str(), linked.c_str()), 0);
+    const std::string folder = ::testing::TempDir();
+    const auto song_bytes = read_bytes(song);
+    const auto sample_bytes = read_bytes(sample);
+
+    for (const std::string& out : {song, folder + "./" + song.substr(folder.size()), linked}) {
+        const ToolRun r = run_render("--sample " + sample + " " + song + " " + out);
+        EXPECT_EQ(r.status, 1) << out << "\n" << r.output;
+        EXPECT_NE(r.output.find("is the same file as the input"), std::string::npos) << r.output;
+        EXPECT_EQ(read_bytes(song), song_bytes) << out;
+        EXPECT_EQ(read_bytes(sample), sample_bytes) << out;
+        EXPECT_EQ(leftovers(out), 0) << out;
+    }
+}
+
+TEST(RenderTool, AFailedOrInterruptedRenderLeavesThePreviousOutputAlone) {
+    const std::string sample = temp_path("stop_sine.wav");
+    write_sample(sample);
+    const std::string song = temp_path("stop.mid");
+    write_long_song(song, 1800);
+    const std::string out = temp_path("stop.wav");
+    const std::vector<std::uint8_t> previous = {'p', 'r', 'e', 'v', 'i', 'o', 'u', 's'};
+
+    // A write error (the file size limit here) keeps libsndfile's reason.
+    write_bytes(out, previous);
+    const ToolRun full =
+        run_render_limited("trap '' XFSZ; ulimit -f 200; exec ",
+                           "--rate 8000 --sample " + sample + " " + song + " " + out);
+    EXPECT_EQ(full.status, 1) << full.output;
+    EXPECT_NE(full.output.find("writing " + out + " failed: "), std::string::npos) << full.output;
+    EXPECT_NE(full.output.find("File too large"), std::string::npos) << full.output;
+    EXPECT_EQ(read_bytes(out), previous);
+    EXPECT_EQ(leftovers(out), 0);
+
+    // Interrupted once the render is under way: one buffer per frame keeps it busy.
+    const std::string bin = PLEXORA_RENDER_BIN;
+    const char* argv[] = {bin.c_str(), "--rate",       "8000",       "--buffer",  "1",
+                          "--sample",  sample.c_str(), song.c_str(), out.c_str(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, bin.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ),
+              0);
+    while (leftovers(out) == 0 && waitpid(pid, nullptr, WNOHANG) == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(leftovers(out), 1) << "the render ended before it could be interrupted";
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+    EXPECT_EQ(read_bytes(out), previous);
+    EXPECT_EQ(leftovers(out), 0);
 }
 
 TEST(RenderTool, RendersARealSongWithARealBank) {

@@ -63,7 +63,11 @@ TEST_F(MainWindowTest, AFileThatFailsLeavesTreeAndSelectionAlone) {
     f.write("this is text, not sound\n");
     f.close();
     post(refs({path}));
-    EXPECT_EQ(alerts().size(), 1u);
+    ASSERT_EQ(alerts().size(), 1u);
+    // The alert keeps its text; the decoder's reason is in its details.
+    EXPECT_EQ(alerts()[0].text, "Not an audio file or format not supported");
+    EXPECT_NE(alerts()[0].details.find("Format not recognised"), std::string::npos)
+        << alerts()[0].details;
     EXPECT_EQ(rows(), before);
     EXPECT_EQ(int(no_s), 0);
     EXPECT_EQ(t_sound[0]->data, nullptr);

@@ -50,7 +50,8 @@ bool inked(StripView* v, int column, int row) {
 
 TEST_F(SampleEditorTest, AnEmptySlotIsRefusedAndAnOpenEditorComesToTheFront) {
     post("edsa");
-    EXPECT_EQ(alerts, QStringList{"Load a sample to edit it..."});
+    ASSERT_EQ(alerts().size(), 1u);
+    EXPECT_EQ(alerts()[0].text, "Load a sample to edit it...");
     EXPECT_TRUE(edwin.isNull());
     EXPECT_FALSE(prin);
 
@@ -198,5 +199,5 @@ TEST_F(SampleEditorTest, FunctionsMenuEditsUndoesAndSaves) {
     sf_readf_short(f, first, 2);
     EXPECT_EQ(first[0], 1000);
     sf_close(f);
-    EXPECT_TRUE(alerts.isEmpty());
+    EXPECT_TRUE(alerts().empty());
 }

@@ -132,18 +132,46 @@ TEST_F(AvrLoad, RefusedFilesLeaveTheSlotAsItWas) {
     const p_s* before = t_sound[0];
     files::Avr bad_bits = good;
     bad_bits.bits = 12;
-    EXPECT_EQ(load_avr(bad_bits), LoadResult::refused);
+    files::Avr no_rate = good;  // would play nothing
+    no_rate.rate = 0;
     files::Bytes short_file = good.bytes();
     short_file.resize(127);
+    ASSERT_TRUE(files::write_bytes(dir_.file("bad_bits.avr"), bad_bits.bytes()));
+    ASSERT_TRUE(files::write_bytes(dir_.file("no_rate.avr"), no_rate.bytes()));
     ASSERT_TRUE(files::write_bytes(dir_.file("short.avr"), short_file));
-    EXPECT_EQ(load(1, dir_.file("short.avr").c_str(), "short.avr"), LoadResult::refused);
-    // A file that cannot be opened says nothing.
-    EXPECT_EQ(load(1, dir_.file("missing.avr").c_str(), "missing.avr"), LoadResult::unopenable);
-    ASSERT_EQ(alerts().size(), 2u);
-    EXPECT_EQ(alerts()[0].text, "Not an audio file or format not supported");
-    EXPECT_EQ(alerts()[0].button, "...");
-    EXPECT_EQ(t_sound[0].load(), before);
-    EXPECT_FALSE(loadin);
+    ASSERT_TRUE(files::write_bytes(dir_.file("empty.avr"), {}));
+
+    // Each refusal keeps the alert's text and button and gives its reason in
+    // the details; a file that cannot be opened shows nothing but has a reason.
+    struct Case {
+        std::string path;
+        LoadResult result;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {dir_.file("bad_bits.avr"), LoadResult::refused, "resolution is neither 8 nor 16 bits"},
+        {dir_.file("no_rate.avr"), LoadResult::refused, "sample rate is 0"},
+        {dir_.file("short.avr"), LoadResult::refused, "shorter than its header"},
+        {dir_.file("empty.avr"), LoadResult::refused, "is empty"},
+        {dir_.file("missing.avr"), LoadResult::unopenable,
+         "cannot be opened: No such file or directory"},
+        {dir_.file(""), LoadResult::unopenable, "is a directory"},
+    };
+    int shown = 0;
+    for (const Case& c : cases) {
+        std::string why;
+        EXPECT_EQ(load(1, c.path.c_str(), "x.avr", &why), c.result) << c.path;
+        EXPECT_EQ(why, c.reason) << c.path;
+        if (c.result == LoadResult::refused) {
+            ++shown;
+            EXPECT_EQ(alerts().back().text, "Not an audio file or format not supported");
+            EXPECT_EQ(alerts().back().button, "...");
+            EXPECT_EQ(alerts().back().details, c.reason);
+        }
+        EXPECT_EQ(int(alerts().size()), shown) << c.path;
+        EXPECT_EQ(t_sound[0].load(), before) << c.path;
+        EXPECT_FALSE(loadin);
+    }
     // Every header shorter than 128 bytes is refused by the reader itself.
     const files::Bytes bytes = good.bytes();
     for (std::size_t n = 0; n < 128; ++n) {

@@ -1,8 +1,12 @@
 #include "platform/pictures.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace {
@@ -175,6 +179,41 @@ TEST(Pictures, WriterOutputReadsBackUnchanged) {
     EXPECT_EQ(d.images[0].rgb, a.rgb);
     EXPECT_EQ(d.images[1].rgb,
               (Bytes{0, 0, 0, 10, 20, 30, 0, 0, 0, 10, 20, 30, 10, 20, 30, 0, 0, 0}));
+}
+
+TEST(Pictures, FilesThatCannotBeReadWholeSayWhyOnce) {
+    const std::string dir = ::testing::TempDir() + "plexora_pictures_dir";
+    ::mkdir(dir.c_str(), 0700);
+    const std::string huge = ::testing::TempDir() + "plexora_pictures_huge.bin";
+    {
+        const int fd = ::open(huge.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, off_t(pictures::kMaxFileBytes) + 1), 0);  // sparse
+        ::close(fd);
+    }
+    struct Case {
+        std::string path;
+        pictures::LoadStatus status;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"/nonexistent/graf.bin", pictures::LoadStatus::kMissing, ""},
+        {dir, pictures::LoadStatus::kUnreadable, "cannot be read: Is a directory"},
+        {huge, pictures::LoadStatus::kUnreadable, "larger than 64 MB"},
+    };
+    for (const Case& c : cases) {
+        const pictures::Loaded l = pictures::load(c.path);
+        EXPECT_EQ(l.status, c.status) << c.path;
+        EXPECT_TRUE(l.pictures.images.empty()) << c.path;
+        EXPECT_NE(l.pictures.message.find(c.reason), std::string::npos) << l.pictures.message;
+        EXPECT_EQ(l.pictures.message.find("graf.bin"), std::string::npos) << l.pictures.message;
+    }
+    ::unlink(huge.c_str());
+    ::rmdir(dir.c_str());
+
+    // A cut file's message names the picture, not the file: the caller does.
+    const pictures::Decoded d = pictures::decode(nullptr, 0);
+    EXPECT_EQ(d.message.rfind("picture 1", 0), 0u) << d.message;
 }
 
 }  // namespace

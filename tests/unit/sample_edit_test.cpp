@@ -17,7 +17,7 @@
 #include "engine/voices.h"
 #include "support/testkit.h"
 
-using testkit::AlertingTest;
+using testkit::EngineTest;
 
 namespace {
 
@@ -52,7 +52,7 @@ std::vector<std::int16_t> words_of(const p_s* s) {
     return w;
 }
 
-class SampleEditTest : public AlertingTest {
+class SampleEditTest : public EngineTest {
   protected:
     SampleEdit& open(p_s* rec) {
         replace_sound(kSlot, rec);
@@ -200,7 +200,7 @@ TEST_F(SampleEditTest, NothingHappensWithoutABlockOrOnAStreamedSound) {
     select(0, 10);
     EXPECT_FALSE(ed->apply(kFadeIn));
     ASSERT_EQ(alerts().size(), 1u);
-    EXPECT_EQ(alerts()[0], kStreamedRefusal);
+    EXPECT_EQ(alerts()[0].text, kStreamedRefusal);
     ed->set_loop_end("30");  // the loop still works
     EXPECT_EQ(std::uint32_t(rec()->loop_end), 60u);
     EXPECT_TRUE(ed->undo());

@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/environment.h"
+
 namespace {
 
 struct Counter {
@@ -29,6 +31,7 @@ void count_buffers(void* cookie, void* buffer, std::size_t size, const raw_audio
 }
 
 TEST(SoundPlayer, WithoutSoundServicesFallsBackToTheSilentOutputAfterTryingEach) {
+    environment::prepare();
     // No JACK server under this name, no PulseAudio server, and an ALSA
     // configuration without devices.
     char conf[] = "/tmp/plexora-alsa-XXXXXX";

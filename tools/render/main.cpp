@@ -2,13 +2,14 @@
 // instruments and engine into a 32-bit float WAV file, without a sound card.
 //
 //   plexora-render [--rate HZ] [--buffer FRAMES] [--play-selected] [--gain DB]
+//                  [--max-seconds S]
 //                  (--bank FILE.sf2 | --instrument FILE.it | --sample FILE) SONG.mid OUT.wav
 //
 // --gain scales the mix before its final clip (default 0 dB: the program's own
 // level). The summary line says how many samples clipped, the gain that would
 // have avoided it, and the instrument each channel that played ended on.
-#include <sndfile.h>
-
+// OUT.wav appears only whole, never replaces an input, and a song longer than
+// the limit (6 hours unless told) is refused before anything is written.
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/hooks.h"
 #include "core/instruments.h"
@@ -23,16 +25,19 @@
 #include "core/sound.h"
 #include "engine/channels.h"
 #include "engine/output_level.h"
+#include "interrupt.h"
 #include "io/load.h"
 #include "io/loadi.h"
 #include "io/smf.h"
 #include "midi/reset_tables.h"
+#include "safe_output.h"
 #include "song_player.h"
 
 namespace {
 
 const char* const kUsage =
     "usage: plexora-render [--rate HZ] [--buffer FRAMES] [--play-selected] [--gain DB]\n"
+    "                      [--max-seconds S]\n"
     "                      (--bank FILE.sf2 | --instrument FILE.it | --sample FILE) SONG.mid "
     "OUT.wav\n";
 
@@ -41,6 +46,7 @@ struct Args {
     long buffer = 512;
     bool play_selected = false;
     double gain_db = 0.0;
+    double max_seconds = 6 * 3600.0;
     std::string material_kind;  // "bank", "instrument" or "sample"
     std::string material;
     std::string song;
@@ -124,6 +130,13 @@ bool parse_args(int argc, char** argv, Args& a, std::string& error) {
                 error = "--gain takes decibels from -60 to 40";
                 return false;
             }
+        } else if (arg == "--max-seconds" && has_value) {
+            char* end = nullptr;
+            a.max_seconds = std::strtod(argv[++i], &end);
+            if (!end || *end || !(a.max_seconds > 0) || a.max_seconds > 1e7) {
+                error = "--max-seconds takes a length in seconds, above 0 and at most 10000000";
+                return false;
+            }
         } else if (arg == "--play-selected") {
             a.play_selected = true;
         } else if ((arg == "--bank" || arg == "--instrument" || arg == "--sample") && has_value) {
@@ -163,30 +176,35 @@ std::string leaf_of(const std::string& path) {
 }
 
 // Loads the material into the tables through the program's own loaders.
+// A refusal names the file and the reason the loader found.
 bool load_material(const Args& a, std::string& error) {
-    std::FILE* probe = std::fopen(a.material.c_str(), "rb");
-    if (!probe) {
-        error = "cannot open " + a.material;
-        return false;
-    }
-    std::fclose(probe);
     const std::string leaf = leaf_of(a.material);
     no_s = 0;
+    std::string why;
     if (a.material_kind == "sample") {
-        load(0, a.material.c_str(), leaf.c_str());
+        load(0, a.material.c_str(), leaf.c_str(), &why);
     } else {
-        loadi(0, a.material.c_str(), leaf.c_str());
+        loadi(0, a.material.c_str(), leaf.c_str(), &why);
     }
     bool playable = false;
     for (int i = 0; i < nb_sound; ++i) {
         const p_s* s = t_sound[i];
         if (s && s->data) playable = true;
     }
-    if (!g_alert.empty() || !playable) {
-        error = a.material + ": " + (g_alert.empty() ? "nothing playable in it" : g_alert);
-        return false;
-    }
-    return true;
+    if (g_alert.empty() && why.empty() && playable) return true;
+    error = a.material + ": ";
+    if (!g_alert.empty()) error += g_alert + (why.empty() ? "" : " (" + why + ")");
+    if (g_alert.empty()) error += why.empty() ? "nothing playable in it" : why;
+    return false;
+}
+
+// "134217727.5 s (37282 h 42 min)" for a length in seconds.
+std::string length_text(double seconds) {
+    char text[96];
+    const auto whole = static_cast<unsigned long long>(seconds);
+    std::snprintf(text, sizeof text, "%.1f s (%llu h %llu min)", seconds, whole / 3600,
+                  whole / 60 % 60);
+    return text;
 }
 
 }  // namespace
@@ -209,6 +227,28 @@ int main(int argc, char** argv) {
         }
     } free_tables;
     ui_hooks().alert = record_alert;
+    interrupt::catch_signals();
+    // Checked before anything is read, so that no input can be overwritten.
+    if (!output_is_safe(args.out, {args.material, args.song}, error)) return fail(error);
+    // The song first: a song that cannot be rendered is refused at once.
+    SmfSong song;
+    if (!read_smf_file(args.song.c_str(), song, error)) return fail(error);
+    if (song.damaged) {
+        std::fprintf(stderr, "plexora-render: %s is damaged; playing what could be read\n",
+                     args.song.c_str());
+    }
+
+    SongRenderOptions options;
+    options.rate = static_cast<float>(args.rate);
+    options.buffer_frames = static_cast<std::size_t>(args.buffer);
+    options.max_seconds = args.max_seconds;
+    if (!song_fits(song, options)) {
+        return fail(args.song + " lasts " + length_text(song.end_seconds) +
+                    ", longer than the limit of " + length_text(args.max_seconds) +
+                    "; --max-seconds raises it");
+    }
+    if (song.events.empty()) return fail(args.song + ": no readable event; nothing to play");
+
     // Offline there is no streaming reader: every sound is held in memory.
     limitd2d = INT32_MAX;
     if (!load_material(args, error)) return fail(error);
@@ -217,38 +257,28 @@ int main(int argc, char** argv) {
     set_output_gain(static_cast<float>(std::pow(10.0, args.gain_db / 20.0)));
     reset_clip_counts();
 
-    SmfSong song;
-    if (!read_smf_file(args.song.c_str(), song, error)) return fail(error);
-    if (song.damaged) {
-        std::fprintf(stderr, "plexora-render: %s is damaged; playing what could be read\n",
-                     args.song.c_str());
-    }
-
-    SF_INFO info{};
-    info.samplerate = static_cast<int>(args.rate);
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* out = sf_open(args.out.c_str(), SFM_WRITE, &info);
-    if (!out) return fail("cannot write " + args.out + ": " + sf_strerror(nullptr));
-
-    SongRenderOptions options;
-    options.rate = static_cast<float>(args.rate);
-    options.buffer_frames = static_cast<std::size_t>(args.buffer);
+    SafeOutput out;
+    if (!out.open(args.out, static_cast<int>(args.rate), error)) return fail(error);
     SongRenderStats stats;
-    bool write_ok = true;
     const auto start = std::chrono::steady_clock::now();
     const bool done = render_song(
         song, options,
         [&](const float* frames, std::size_t n) {
-            write_ok = sf_writef_float(out, frames, static_cast<sf_count_t>(n)) ==
-                       static_cast<sf_count_t>(n);
-            return write_ok;
+            return interrupt::received() == 0 && out.write(frames, n);
         },
         stats);
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const bool closed = sf_close(out) == 0;
-    if (!done || !write_ok || !closed) return fail("writing " + args.out + " failed");
+    if (const int sig = interrupt::received()) {
+        out.discard();
+        fail("interrupted; " + args.out + " was left as it was");
+        return 128 + sig;
+    }
+    if (!done) {
+        out.discard();
+        return fail("writing " + args.out + " failed: " + out.write_error());
+    }
+    if (!out.commit(error)) return fail(error);
 
     const double seconds = static_cast<double>(stats.frames) / static_cast<double>(args.rate);
     std::printf(

@@ -55,9 +55,15 @@ class SongRenderer {
 
 }  // namespace
 
+bool song_fits(const SmfSong& song, const SongRenderOptions& options) {
+    return std::isfinite(song.end_seconds) && song.end_seconds >= 0 &&
+           song.end_seconds <= options.max_seconds;
+}
+
 bool render_song(const SmfSong& song, const SongRenderOptions& options, const FrameSink& sink,
                  SongRenderStats& stats) {
     stats = SongRenderStats{};
+    if (!song_fits(song, options) || !(options.rate > 0.0f)) return false;
     SongRenderer r(options, sink, stats);
     MyBMidiPort port;
     const double rate = options.rate;

@@ -223,6 +223,9 @@ void MyWindow::build_menus() {
 void MyWindow::install_hooks() {
     UiHooks& h = ui_hooks();
     h.alert = [](const char* text, const char* button) { show_alert(text, {button}, 0); };
+    h.alert_details = [](const char* text, const char* button, const char* details) {
+        show_alert(text, {button}, 0, QString::fromLocal8Bit(details));
+    };
     h.sound_changed = [](int s) {
         if (awin) awin->sound_changed(s);
     };

@@ -41,16 +41,19 @@ unsigned pixel(QWidget* w, int x, int y) {
 
 void MainWindowTest::SetUp() {
     EngineTest::SetUp();
-    set_alert_function([this](const QString& text, const QStringList& buttons, int) {
-        alerts().push_back({text.toStdString(), buttons.join("|").toStdString()});
-        return alert_answer;
-    });
+    set_alert_function(
+        [this](const QString& text, const QStringList& buttons, int, const QString& details) {
+            alerts().push_back(
+                {text.toStdString(), buttons.join("|").toStdString(), details.toStdString()});
+            return alert_answer;
+        });
     set_popup_function([this](const QStringList& items, QPoint) {
         popups.push_back(items);
         return popup_answer;
     });
-    // Settings go to a test folder, start empty, and files load at once.
-    QStandardPaths::setTestModeEnabled(true);
+    // Settings go to this test's own folder (tests run side by side), start
+    // empty, and files load at once.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
     QSettings(QSettings::NativeFormat, QSettings::UserScope, "plexora", "plexora").clear();
     MyWindow::set_loader({}, std::numeric_limits<qint64>::max());
     win = std::make_unique<MyWindow>(MainWindowOptions{false, false});

@@ -1,0 +1,48 @@
+// The WAV file the renderer writes. It may never be one of the inputs, and
+// it appears at its path only whole: the frames go to a temporary file in the
+// same folder, which is renamed into place when the render has succeeded. A
+// failed or interrupted render leaves whatever was at the path untouched and
+// no temporary file behind.
+#pragma once
+
+#include <sndfile.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// Tool thread. Refuses `out` when it names the same file as one of `inputs`
+// (same device and inode, so links and other spellings are caught), or a
+// directory. False with the reason in `error`.
+bool output_is_safe(const std::string& out, const std::vector<std::string>& inputs,
+                    std::string& error);
+
+class SafeOutput {
+  public:
+    SafeOutput() = default;
+    ~SafeOutput();  // removes the temporary file unless committed
+    SafeOutput(const SafeOutput&) = delete;
+    SafeOutput& operator=(const SafeOutput&) = delete;
+
+    // Tool thread. Creates the temporary file beside `path` for a stereo
+    // 32-bit float WAV at `rate`. False with the reason in `error`.
+    bool open(const std::string& path, int rate, std::string& error);
+    // Tool thread. Appends interleaved stereo frames. False on a write error,
+    // whose reason `commit` then reports.
+    bool write(const float* interleaved, std::size_t frames);
+    // Tool thread. Finishes the file and renames it into place. False with
+    // libsndfile's or the system's reason in `error`.
+    bool commit(std::string& error);
+    // Tool thread. Drops the temporary file.
+    void discard();
+
+    // libsndfile's reason for the first failed write; empty when none failed.
+    const std::string& write_error() const { return write_error_; }
+
+  private:
+    std::string path_;
+    std::string temp_;
+    int fd_ = -1;
+    SNDFILE* sf_ = nullptr;
+    std::string write_error_;
+};
