@@ -59,8 +59,10 @@ class DenormalGuard {
     unsigned saved_ = 0;
 };
 
-void end_voice(int v) {
-    delnote(nlist[v].channel, nlist[v].key, 0, 0, v);
+// Ends the voice the callback is in; always true, for `return end_voice(v);`.
+bool end_voice(int v) {
+    end_voice_inside(v);
+    return true;
 }
 
 int clamp_key(std::int64_t k) {
@@ -75,13 +77,14 @@ std::int64_t trunc_to_int(float x) {
     return static_cast<std::int64_t>(x);
 }
 
-void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, float out_rate) {
+// Renders one voice the callback has entered. True when it ended the voice
+// (which also left it).
+bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, float out_rate) {
     NOTE_LIST& n = nlist[v];
     const std::uint32_t key = n.key;
     const p_s* s = sample_used(n.is_inst, n.index, key);
     if (!s || !s->data) {
-        end_voice(v);
-        return;
+        return end_voice(v);
     }
 
     // Geometry. Frame size comes from bits and stereo, whatever `shift` says.
@@ -91,8 +94,7 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
     if (bits != 8 && bits != 16) sh = std::clamp<int>(s->shift, 0, 2);
     const std::uint64_t cap_frames = std::uint64_t{s->capacity} >> sh;
     if (cap_frames < 2) {
-        end_voice(v);
-        return;
+        return end_voice(v);
     }
     const SoundView sv{s->data, cap_frames - 2, bits, stereo, sh};
     // A streamed sound's ring is refilled by the streaming reader, which
@@ -114,8 +116,7 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
     const float base_step =
         (static_cast<float>(s->rate) * inote[clamp_key(key)]) / (out_rate * inote[base]);
     if (!(base_step > 0.0f) || !std::isfinite(base_step)) {
-        end_voice(v);  // a sound without a rate cannot play
-        return;
+        return end_voice(v);  // a sound without a rate cannot play
     }
 
     const std::uint32_t ch = n.channel & (kChannels - 1);
@@ -145,8 +146,7 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
             const float e4 = compute_adsr(kCurveVelocityOff, v, s->rel_time, s);
             if (e4 == -1.0f) {
                 n.velocity = 0;
-                end_voice(v);
-                return;
+                return end_voice(v);
             }
             vel = static_cast<std::int16_t>(trunc_to_int(static_cast<float>(vel) * e4));
         }
@@ -162,8 +162,7 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
         g2 = static_cast<float>(vel) * tab_pan[127 - pan] * main * e0;
     } else {
         if (released) {
-            end_voice(v);  // a preview stops the moment it is told to
-            return;
+            return end_voice(v);  // a preview stops the moment it is told to
         }
         if (step > kMaxStep) step = kMaxStep;
         g1 = g2 = 127.0f;
@@ -193,8 +192,7 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
         if (static_cast<std::int64_t>(pos) + advance >= static_cast<std::int64_t>(endf)) {
             count = until_end();
             if (count <= 0 && !looping) {
-                end_voice(v);
-                return;
+                return end_voice(v);
             }
             if (count == 0 && looping) {
                 pos = loop_startf;
@@ -231,12 +229,13 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
     n.pos.raw().store(static_cast<std::uint32_t>(pos), std::memory_order_release);
     if (release_curve) n.rel_pos = rel_pos;
 
-    if (stalled) return;
-    if ((pos >= endf && !looping) || n.stop) {
-        n.stop = false;
+    if (stalled) return false;
+    if ((pos >= endf && !looping) || voice_stop_asked(v)) {
         end_voice(v);
         if (end != 0 && prin) post_preview_ended();
+        return true;
     }
+    return false;
 }
 
 }  // namespace
@@ -257,9 +256,8 @@ void BufferProc(void* /*cookie*/, void* buffer, std::size_t size, const raw_audi
     {
         reclaim::ReadSection section;
         for (int v = 0; v < kVoices; ++v) {
-            if (nlist[v].playing()) {
-                render_voice(v, out, frames, channels, rate);
-            }
+            if (!enter_voice(v)) continue;
+            if (!render_voice(v, out, frames, channels, rate)) leave_voice(v);
         }
     }
     for (std::size_t i = 0; i < floats; ++i) {
