@@ -33,7 +33,7 @@ constexpr float kGain16 = 1.0f / 4194304.0f;
 // together reach full scale.
 constexpr float kMixHeadroom = 4.0f;
 
-constexpr float kSemitone = 1.059463094f;
+constexpr double kSemitone = 1.059463094;
 // Pitch is kept inside ten octaves either way of unity; anything beyond (an
 // absurd bend range, a broken curve) is clamped rather than overflowing.
 constexpr float kMinStep = 1.0f / 1024.0f;
@@ -129,15 +129,16 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
     float g1;
     float g2;
     if (end == 0) {
-        float b = std::pow(kSemitone, ((static_cast<float>(ch_pitch[ch]) - 8192.0f) / 8192.0f) *
-                                          (static_cast<float>(ch_pitchsens[ch]) / 100.0f));
+        // The bend and tuning factors in double precision, rounded to float once.
+        double b = std::pow(kSemitone, ((static_cast<double>(ch_pitch[ch]) - 8192.0) / 8192.0) *
+                                           (static_cast<double>(ch_pitchsens[ch]) / 100.0));
         if (flags & (1u << kCurveCoarseTune)) {
             const float e3 = compute_adsr(kCurveCoarseTune, v, length, s);
-            if (e3 != 64.0f) b *= std::pow(kSemitone, (e3 - 64.0f) / 64.0f);
+            if (e3 != 64.0f) b *= std::pow(kSemitone, (static_cast<double>(e3) - 64.0) / 64.0);
         } else if (const std::int32_t tune = ch_ctune[ch]; tune != 64) {
-            b *= std::pow(kSemitone, (static_cast<float>(tune) - 64.0f) / 64.0f);
+            b *= std::pow(kSemitone, (static_cast<double>(tune) - 64.0) / 64.0);
         }
-        step = base_step * b;
+        step = base_step * static_cast<float>(b);
         if (!(step >= kMinStep)) step = kMinStep;  // also catches NaN
         if (step > kMaxStep) step = kMaxStep;
 
