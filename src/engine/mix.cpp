@@ -21,10 +21,14 @@ void mix_plain(const SoundView& sv, std::uint64_t pos, float& frac, float step, 
         for (int j = 0; j < n; ++j, f += step) {
             plain_frame<Sample, Stereo, true>(src, pos, last, f, out + j, g1, g2);
         }
+    } else if (stride == 2) {
+        for (int j = 0; j < n; ++j, f += step) {
+            plain_frame<Sample, Stereo, false>(src, pos, last, f, out + 2 * j, g1, g2);
+        }
     } else {
         for (int j = 0; j < n; ++j, f += step) {
-            plain_frame<Sample, Stereo, false>(src, pos, last, f, out + std::size_t{stride} * j, g1,
-                                               g2);
+            plain_frame<Sample, Stereo, false>(src, pos, last, f, out + std::size_t{stride} * j,
+                                               g1, g2);
         }
     }
     frac = f;

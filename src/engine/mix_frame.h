@@ -39,6 +39,12 @@ inline void plain_frame(const Sample* src, std::uint64_t pos, std::uint64_t last
     }
 }
 
+inline float from_bits(std::uint32_t b) {
+    float x;
+    std::memcpy(&x, &b, sizeof x);
+    return x;
+}
+
 // A stretch of frames over which the running position f, f + step,
 // (f + step) + step, ... equals f + k * `rstep` exactly for k = 0..`frames`.
 struct Run {
@@ -56,9 +62,10 @@ inline Run binade_run(float f, float step) {
     if (!(f >= 1.0f) || !(step > 0.0f)) return r;
     std::uint32_t bits;
     std::memcpy(&bits, &f, sizeof bits);
-    const int e = static_cast<int>((bits >> 23) & 0xFF) - 127;
-    const float u = std::ldexp(1.0f, e - 23);
-    const float hi = std::ldexp(1.0f, e + 1);
+    const std::uint32_t ex = (bits >> 23) & 0xFF;  // biased exponent, at least 127 here
+    if (ex >= 253) return r;
+    const float u = from_bits((ex - 23) << 23);
+    const float hi = from_bits((ex + 1) << 23);
     const float next = f + step;
     if (!(next < hi)) return r;
     r.rstep = next - f;                                       // exact: both lie in the binade
