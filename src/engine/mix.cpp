@@ -27,8 +27,8 @@ void mix_plain(const SoundView& sv, std::uint64_t pos, float& frac, float step, 
         }
     } else {
         for (int j = 0; j < n; ++j, f += step) {
-            plain_frame<Sample, Stereo, false>(src, pos, last, f, out + std::size_t{stride} * j,
-                                               g1, g2);
+            plain_frame<Sample, Stereo, false>(src, pos, last, f, out + std::size_t{stride} * j, g1,
+                                               g2);
         }
     }
     frac = f;

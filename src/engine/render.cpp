@@ -15,12 +15,14 @@
 #include "engine/channels.h"
 #include "engine/envelope.h"
 #include "engine/mix.h"
+#include "engine/stream.h"
 #include "engine/tone_tables.h"
 #include "engine/voice_table.h"
 #include "engine/voices.h"
 
 rt<float*> audbuf;
 rt<std::uint32_t> sizbuf;
+std::atomic<std::uint64_t> stream_underruns{0};
 
 namespace {
 
@@ -77,6 +79,30 @@ std::int64_t trunc_to_int(float x) {
     return static_cast<std::int64_t>(x);
 }
 
+// The frame a streamed voice at ring frame `pos` must not reach yet: the
+// start of a refill half the streaming reader has not refilled for this lap
+// (`state` says which half it fills next), or the start of the one after
+// when the next is ready. Past the end of the ring playback wraps to the
+// first half, checked again after the wrap. UINT64_MAX: no limit.
+std::uint64_t stream_wait_frame(std::uint64_t pos, std::uint64_t half, std::uint64_t endf,
+                                std::uint16_t state) {
+    if (half == 0) return UINT64_MAX;
+    if (pos < half) return state == kSecondHalfDue ? 2 * half : half;
+    if (pos < 2 * half) return state == kFirstHalfDue ? endf : 2 * half;
+    return state == kSecondHalfDue ? UINT64_MAX : endf;
+}
+
+// Output frames whose positions, frac + step + step ..., stay below `room`
+// and whose end position does too; at most `most`.
+std::int64_t frames_below(float room, float frac, float step, std::int64_t most) {
+    std::int64_t c = 0;
+    for (float g = frac; c < most; ++c) {
+        g += step;
+        if (!(g < room)) break;
+    }
+    return c;
+}
+
 // Renders one voice the callback has entered. True when it ended the voice
 // (which also left it).
 bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, float out_rate) {
@@ -99,7 +125,8 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
     const SoundView sv{s->data, cap_frames - 2, bits, stereo, sh};
     // A streamed sound's ring is refilled by the streaming reader, which
     // publishes each refill with a release store of its position.
-    if (s->type == kTypeStreamed) (void)s->rd_frames.raw().load(std::memory_order_acquire);
+    const bool streamed = s->type == kTypeStreamed;
+    if (streamed) (void)s->rd_frames.raw().load(std::memory_order_acquire);
     const std::uint64_t max_end = cap_frames - 1;
 
     const std::uint32_t end = n.end;
@@ -203,12 +230,30 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
                 }
             }
         }
-        if (count <= 0) {
+        // A streamed voice never plays a half the reader has not refilled:
+        // it stops short of it, silent for the rest of the buffer, and goes
+        // on from the same place once the half is ready.
+        bool wait = false;
+        if (streamed && count > 0) {
+            const std::uint16_t state = s->d2d_state.raw().load(std::memory_order_acquire);
+            const std::uint64_t at = stream_wait_frame(pos, loop_startf, endf, state);
+            if (at <= endf &&
+                pos + static_cast<std::uint64_t>(std::max<std::int64_t>(advance, 0)) + 2 >= at) {
+                const std::int64_t fit = frames_below(static_cast<float>(at - pos), frac, step,
+                                                      std::min(count, remaining));
+                if (fit < std::min(count, remaining)) {
+                    count = fit;
+                    wait = true;
+                    stream_underruns.fetch_add(1, std::memory_order_relaxed);
+                }
+            }
+        }
+        if (count <= 0 && !wait) {
             stalled = true;
             break;
         }
         count = std::min(count, remaining);
-        mix(sv, pos, frac, step, static_cast<int>(count), o, stride, g1, g2);
+        if (count > 0) mix(sv, pos, frac, step, static_cast<int>(count), o, stride, g1, g2);
         const std::int64_t whole = trunc_to_int(frac);
         frac -= static_cast<float>(whole);
         pos = std::min<std::uint64_t>(
@@ -219,6 +264,7 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
             rel_pos = static_cast<std::uint32_t>(std::min<std::uint64_t>(
                 std::uint64_t{rel_pos} + static_cast<std::uint64_t>(advance), UINT32_MAX));
         }
+        if (wait) break;
         if (remaining != 0 && looping && loop_start_b < loop_end_b) {
             pos = loop_startf;
             continue;
