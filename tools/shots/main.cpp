@@ -12,6 +12,7 @@
 #include "core/sound.h"
 #include "engine/voices.h"
 #include "midi/reset_tables.h"
+#include "param_shots.h"
 #include "platform/pictures.h"
 #include "ui/graphics.h"
 #include "ui/main/main_window.h"
@@ -20,7 +21,8 @@
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: shots graf.bin main|splash|about|bubble\n");
+        std::fprintf(stderr,
+                     "usage: shots graf.bin main|splash|about|bubble|sample|instrument|noteoff\n");
         return 2;
     }
     QApplication app(argc, argv);
@@ -38,6 +40,8 @@ int main(int argc, char** argv) {
         w->show();
         // Skip to the credits in full view.
         for (int i = 0; i < 150 + 120; ++i) w->credits()->Pulse();
+    } else if (show_param_window(what)) {
+        // one of the parameter windows, over sounds of its own
     } else {
         auto* w = new MyWindow(MainWindowOptions{false, false});
         w->move(10, 40);
