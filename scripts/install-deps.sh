@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   sox xvfb xauth imagemagick x11-utils openbox xdotool
   alsa-utils timgm6mb-soundfont fluid-soundfont-gm fluidsynth openttd-openmsx time
+  python3-numpy
 )
 
 SUDO=""

@@ -95,6 +95,11 @@ void retire(void* object, Deleter deleter) {
     g_pending.fetch_add(1, std::memory_order_relaxed);
 }
 
+void reserve(std::size_t count) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_retired.reserve(g_retired.size() + count);
+}
+
 std::size_t reclaim() {
     std::vector<Retired> ready;
     {

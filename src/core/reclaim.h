@@ -37,6 +37,11 @@ void retire_object(T* object) {
     if (object) retire(object, [](void* p) { delete static_cast<T*>(p); });
 }
 
+// GUI (or any non-real-time) thread. Makes room for `count` more retired
+// objects: that many `retire` calls that follow do not allocate (unless other
+// threads retire meanwhile). May throw std::bad_alloc.
+void reserve(std::size_t count);
+
 // GUI thread. Frees what no reader can see any more; never blocks.
 // Returns the number of objects freed.
 std::size_t reclaim();

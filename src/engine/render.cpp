@@ -15,6 +15,7 @@
 #include "engine/channels.h"
 #include "engine/envelope.h"
 #include "engine/mix.h"
+#include "engine/output_level.h"
 #include "engine/stream.h"
 #include "engine/tone_tables.h"
 #include "engine/voice_table.h"
@@ -31,9 +32,8 @@ namespace {
 // sample at velocity 128 to 1.0 (2^7 * 2^7 = 16384, 2^15 * 2^7 = 4194304)...
 constexpr float kGain8 = 1.0f / 16384.0f;
 constexpr float kGain16 = 1.0f / 4194304.0f;
-// ...and the mix is divided by 4 before the clip, so four such voices
-// together reach full scale.
-constexpr float kMixHeadroom = 4.0f;
+// ...and the mix is divided by 4 before the clip (finish_output), so four
+// such voices together reach full scale.
 
 constexpr double kSemitone = 1.059463094;
 // Pitch is kept inside ten octaves either way of unity; anything beyond (an
@@ -331,10 +331,5 @@ void BufferProc(void* /*cookie*/, void* buffer, std::size_t size, const raw_audi
             if (!render_voice(v, out, frames, channels, rate)) leave_voice(v);
         }
     }
-    for (std::size_t i = 0; i < floats; ++i) {
-        float x = out[i] / kMixHeadroom;
-        if (x > 1.0f) x = 1.0f;
-        if (x < -1.0f) x = -1.0f;
-        out[i] = x;
-    }
+    finish_output(out, floats);
 }

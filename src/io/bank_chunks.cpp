@@ -68,6 +68,9 @@ BankChunks find_bank_chunks(InputBytes& in) {
                     if (is(sub, "ibag")) keep_first(c.ibag, at, n);
                     if (is(sub, "igen")) keep_first(c.igen, at, n);
                     if (is(sub, "shdr")) keep_first(c.shdr, at, n);
+                    if (is(sub, "phdr")) keep_first(c.phdr, at, n);
+                    if (is(sub, "pbag")) keep_first(c.pbag, at, n);
+                    if (is(sub, "pgen")) keep_first(c.pgen, at, n);
                 }
                 return true;
             };

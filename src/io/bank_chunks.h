@@ -22,6 +22,9 @@ struct BankChunks {
     ChunkSpan ibag;                   // instrument zones
     ChunkSpan igen;                   // instrument generators
     ChunkSpan shdr;                   // sample headers
+    ChunkSpan phdr;                   // preset headers (optional)
+    ChunkSpan pbag;                   // preset zones (optional)
+    ChunkSpan pgen;                   // preset generators (optional)
 };
 
 // GUI thread. Walks the chunk tree of the bank; every chunk must lie inside

@@ -1,6 +1,7 @@
 // Importing a SoundFont 2 bank: every zone of a bank instrument that names a
 // sample becomes one sound; only the sample, the root key and the key range
-// of a zone are used.
+// of a zone are used, and of the presets only which instruments they name and
+// their key ranges.
 #pragma once
 
 #include <cstddef>
@@ -25,11 +26,15 @@ constexpr int kGenRootKey = 58;
 const std::uint8_t* find_igen(const std::uint8_t* gens, std::size_t count, std::size_t first,
                               std::size_t last, int oper);
 
-// GUI thread. Imports a bank: its instruments, in bank order, replace the
-// instrument that holds the selected sound and those after it, and are added
-// as new instruments when those run out; each keeps the bank instrument's
-// name and ends up with exactly its sounds. All sounds share one copy of the
-// bank's sample data. A file that does not begin with "RIFF" changes nothing
-// silently; a bank that cannot be used is refused with an alert and changes
-// nothing. Returns the number of sounds imported.
-int import_bank(InputBytes& in);
+// GUI thread. Imports a bank. A bank with melodic presets fills 128
+// instruments by program number and its drum kits after them, and channel 10
+// is set to the standard kit with its program lock on; any other bank's
+// instruments keep their file order (see bank_import_plan.h). The instruments
+// replace the one that holds the selected sound and those after it, and are
+// added as new instruments when those run out; each ends up with exactly its
+// sounds. All sounds share one copy of the bank's sample data. A file that
+// does not begin with "RIFF" changes nothing silently; a bank that cannot be
+// used, does not fit the tables or does not fit in memory is refused with an
+// alert (naming `name` when memory runs out) and changes nothing. Returns
+// the number of sounds imported.
+int import_bank(InputBytes& in, const char* name = nullptr);

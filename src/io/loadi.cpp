@@ -18,7 +18,7 @@ void loadi(int, const char* path, const char* /*leaf*/) {
     FileInput in(path);
     if (!in.ok()) return;  // an unopenable file changes nothing
     if (is_bank_path(path)) {
-        import_bank(in);
+        import_bank(in, path);
     } else {
         read_instrument_file(in, path);
     }

@@ -1,11 +1,17 @@
-// Builders for the files the loader tests read: SoundFont 2 banks and
-// instrument files, assembled byte by byte so that tests can also break them.
+// Builders for the files the loader tests read: SoundFont 2 banks, instrument
+// files, AVR and MIDI files assembled byte by byte so that tests can also break
+// them, and sound files written through the decoding library.
 #pragma once
 
+#include <sndfile.h>
+#include <stdlib.h>
+
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
+#include <filesystem>
 #include <map>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -13,22 +19,61 @@ namespace files {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline void le16(Bytes& b, std::uint32_t v) {
-    b.push_back(static_cast<std::uint8_t>(v));
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
+// A fresh folder, removed with everything in it at the end of the test.
+class TempDir {
+  public:
+    TempDir() {
+        char tmpl[] = "/tmp/plexora-test-XXXXXX";
+        path_ = mkdtemp(tmpl) ? tmpl : "/tmp";
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    std::string file(const std::string& leaf) const { return path_ + "/" + leaf; }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// Writes interleaved samples in `format` (SF_FORMAT_...): ints at full 32-bit
+// scale, shorts, or floats.
+template <typename Sample>
+bool write_sound(const std::string& path, int format, int channels, int rate,
+                 const std::vector<Sample>& v) {
+    SF_INFO info{0, rate, channels, format, 0, 0};
+    SNDFILE* sf = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!sf) return false;
+    const auto count = static_cast<sf_count_t>(v.size());
+    sf_count_t n;
+    if constexpr (std::is_same_v<Sample, int>) n = sf_write_int(sf, v.data(), count);
+    if constexpr (std::is_same_v<Sample, std::int16_t>) n = sf_write_short(sf, v.data(), count);
+    if constexpr (std::is_same_v<Sample, float>) n = sf_write_float(sf, v.data(), count);
+    return sf_close(sf) == 0 && n == count;
 }
-inline void le32(Bytes& b, std::uint32_t v) {
-    le16(b, v & 0xFFFF);
-    le16(b, v >> 16);
+
+inline bool write_bytes(const std::string& path, const Bytes& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
 }
-inline void be16(Bytes& b, std::uint32_t v) {
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
-    b.push_back(static_cast<std::uint8_t>(v));
+
+// Distinct, mostly non-zero 16-bit values, so a sample out of place shows.
+inline std::int16_t pattern16(std::int64_t i, int channel) {
+    return static_cast<std::int16_t>(
+        static_cast<std::uint32_t>(i * 2654435761u + channel * 40503u) >> 16);
 }
-inline void be32(Bytes& b, std::uint32_t v) {
-    be16(b, v >> 16);
-    be16(b, v & 0xFFFF);
+
+// Appends `v` as `n` bytes, little-endian or big-endian.
+inline void le(Bytes& b, std::uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
+inline void be(Bytes& b, std::uint32_t v, int n) {
+    for (int i = n - 1; i >= 0; --i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+// Appends `s` padded with zeros (or cut) to `width` bytes.
 inline void text(Bytes& b, const std::string& s, std::size_t width) {
     for (std::size_t i = 0; i < width; ++i)
         b.push_back(i < s.size() ? static_cast<std::uint8_t>(s[i]) : 0);
@@ -60,8 +105,20 @@ inline SfGen pan(int p) {
     return {17, static_cast<std::uint16_t>(p)};
 }
 
+inline SfGen instrument(int i) {
+    return {41, static_cast<std::uint16_t>(i)};
+}
+
 struct SfInst {
     std::string name;
+    std::vector<std::vector<SfGen>> zones;
+};
+
+// A preset: its zones name instruments by index (files::instrument).
+struct SfPreset {
+    std::string name;
+    int number = 0;
+    int bank = 0;
     std::vector<std::vector<SfGen>> zones;
 };
 
@@ -71,101 +128,101 @@ struct SfChunks {
     std::uint16_t major = 2;
 };
 
-constexpr std::uint32_t kSfGap = 46;  // zero points after every sample
-
-inline SfChunks sf_chunks(const std::vector<SfSample>& samples, const std::vector<SfInst>& insts) {
+inline SfChunks sf_chunks(const std::vector<SfSample>& samples, const std::vector<SfInst>& insts,
+                          const std::vector<SfPreset>& presets = {}) {
     SfChunks k;
-    Bytes& smpl = k.c["smpl"];
-    Bytes& shdr = k.c["shdr"];
+    Bytes &smpl = k.c["smpl"], &shdr = k.c["shdr"];
     for (const SfSample& s : samples) {
-        const std::uint32_t start = static_cast<std::uint32_t>(smpl.size() / 2);
-        for (std::int16_t p : s.points) le16(smpl, static_cast<std::uint16_t>(p));
-        for (std::uint32_t i = 0; i < kSfGap; ++i) le16(smpl, 0);
+        const auto start = static_cast<std::uint32_t>(smpl.size() / 2);
+        for (std::int16_t p : s.points) le(smpl, static_cast<std::uint16_t>(p), 2);
+        smpl.resize(smpl.size() + 2 * 46);  // 46 zero points after every sample
         text(shdr, s.name, 20);
-        le32(shdr, start);
-        le32(shdr, start + static_cast<std::uint32_t>(s.points.size()));
-        le32(shdr, start + s.loop_start);
-        le32(shdr, start + s.loop_end);
-        le32(shdr, s.rate);
-        shdr.push_back(s.pitch);
-        shdr.push_back(0);  // pitch correction
-        le16(shdr, 0);      // link
-        le16(shdr, s.type);
+        for (std::uint32_t v : {start, start + static_cast<std::uint32_t>(s.points.size()),
+                                start + s.loop_start, start + s.loop_end, s.rate})
+            le(shdr, v, 4);
+        le(shdr, s.pitch, 4);  // pitch, correction 0, link 0
+        le(shdr, s.type, 2);
     }
     text(shdr, "EOS", 46);
-    Bytes& inst = k.c["inst"];
-    Bytes& ibag = k.c["ibag"];
-    Bytes& igen = k.c["igen"];
-    std::uint32_t bags = 0;
-    std::uint32_t gens = 0;
+    Bytes &inst = k.c["inst"], &ibag = k.c["ibag"], &igen = k.c["igen"];
+    std::uint32_t bags = 0, gens = 0;
     for (const SfInst& in : insts) {
         text(inst, in.name, 20);
-        le16(inst, bags);
+        le(inst, bags, 2);
         for (const auto& z : in.zones) {
-            le16(ibag, gens);
-            le16(ibag, 0);
+            le(ibag, gens, 4);  // generator index, modulator index 0
             ++bags;
-            for (const SfGen& g : z) {
-                le16(igen, g.first);
-                le16(igen, g.second);
-                ++gens;
-            }
+            for (const SfGen& g : z) le(igen, g.first | g.second << 16, 4), ++gens;
         }
     }
     text(inst, "EOI", 20);
-    le16(inst, bags);
-    le16(ibag, gens);
-    le16(ibag, 0);
-    le32(igen, 0);
+    le(inst, bags, 2);
+    le(ibag, gens, 4);
+    le(igen, 0, 4);
     k.c["imod"] = Bytes(10, 0);
-    k.c["phdr"] = Bytes(38 * 2, 0);
-    k.c["pbag"] = Bytes(8, 0);
     k.c["pmod"] = Bytes(10, 0);
-    k.c["pgen"] = Bytes(4, 0);
+    // Presets: without any, one empty preset record and the terminal one.
+    Bytes &phdr = k.c["phdr"], &pbag = k.c["pbag"], &pgen = k.c["pgen"];
+    if (presets.empty()) {
+        phdr = Bytes(38 * 2, 0);
+        pbag = Bytes(8, 0);
+        pgen = Bytes(4, 0);
+        return k;
+    }
+    bags = gens = 0;
+    const auto header = [&](const std::string& name, int number, int bank) {
+        text(phdr, name, 20);
+        le(phdr, static_cast<std::uint32_t>(number | bank << 16), 4);
+        le(phdr, bags, 2);
+        phdr.resize(phdr.size() + 12, 0);  // library, genre, morphology
+    };
+    for (const SfPreset& p : presets) {
+        header(p.name, p.number, p.bank);
+        for (const auto& z : p.zones) {
+            le(pbag, gens, 4);
+            ++bags;
+            for (const SfGen& g : z) le(pgen, g.first | g.second << 16, 4), ++gens;
+        }
+    }
+    header("EOP", 0, 0);
+    le(pbag, gens, 4);
+    le(pgen, 0, 4);
     return k;
 }
 
-inline void chunk(Bytes& out, const char* id, const Bytes& body) {
-    out.insert(out.end(), id, id + 4);
-    le32(out, static_cast<std::uint32_t>(body.size()));
+// A RIFF chunk: id, little-endian size, body, padded to an even length.
+inline Bytes chunk(const std::string& id, const Bytes& body) {
+    Bytes out(id.begin(), id.end());
+    le(out, static_cast<std::uint32_t>(body.size()), 4);
     out.insert(out.end(), body.begin(), body.end());
     if (body.size() & 1) out.push_back(0);
-}
-
-inline Bytes list(const char* type, const Bytes& inner) {
-    Bytes b(type, type + 4);
-    b.insert(b.end(), inner.begin(), inner.end());
-    return b;
-}
-
-inline Bytes assemble(const SfChunks& k) {
-    const auto get = [&](const char* n) {
-        const auto it = k.c.find(n);
-        return it == k.c.end() ? Bytes{} : it->second;
-    };
-    Bytes info;
-    Bytes ifil;
-    le16(ifil, k.major);
-    le16(ifil, 1);
-    chunk(info, "ifil", ifil);
-    chunk(info, "INAM", Bytes{'t', 'e', 's', 't', 0, 0});
-    Bytes sdta;
-    if (k.c.count("smpl")) chunk(sdta, "smpl", get("smpl"));
-    Bytes pdta;
-    for (const char* n : {"phdr", "pbag", "pmod", "pgen", "inst", "ibag", "imod", "igen", "shdr"}) {
-        if (k.c.count(n)) chunk(pdta, n, get(n));
-    }
-    Bytes body{'s', 'f', 'b', 'k'};
-    chunk(body, "LIST", list("INFO", info));
-    chunk(body, "LIST", list("sdta", sdta));
-    chunk(body, "LIST", list("pdta", pdta));
-    Bytes out;
-    chunk(out, "RIFF", body);
     return out;
 }
 
-inline Bytes sf_bank(const std::vector<SfSample>& samples, const std::vector<SfInst>& insts) {
-    return assemble(sf_chunks(samples, insts));
+inline Bytes assemble(const SfChunks& k) {
+    Bytes info{'I', 'N', 'F', 'O'}, sdta{'s', 'd', 't', 'a'}, pdta{'p', 'd', 't', 'a'};
+    Bytes ifil;
+    le(ifil, k.major | 1u << 16, 4);
+    for (const Bytes& c : {chunk("ifil", ifil), chunk("INAM", Bytes{'t', 'e', 's', 't', 0, 0})})
+        info.insert(info.end(), c.begin(), c.end());
+    for (const char* n :
+         {"smpl", "phdr", "pbag", "pmod", "pgen", "inst", "ibag", "imod", "igen", "shdr"}) {
+        if (!k.c.count(n)) continue;
+        Bytes& to = std::string(n) == "smpl" ? sdta : pdta;
+        const Bytes c = chunk(n, k.c.at(n));
+        to.insert(to.end(), c.begin(), c.end());
+    }
+    Bytes body{'s', 'f', 'b', 'k'};
+    for (const Bytes* list : {&info, &sdta, &pdta}) {
+        const Bytes c = chunk("LIST", *list);
+        body.insert(body.end(), c.begin(), c.end());
+    }
+    return chunk("RIFF", body);
+}
+
+inline Bytes sf_bank(const std::vector<SfSample>& samples, const std::vector<SfInst>& insts,
+                     const std::vector<SfPreset>& presets = {}) {
+    return assemble(sf_chunks(samples, insts, presets));
 }
 
 // ---- Instrument files ----
@@ -186,45 +243,29 @@ struct ItSound {
     std::int64_t size = -1;  // -1: the data's length
 };
 
-inline Bytes it_header(std::uint16_t data_flag = 1) {
-    Bytes b{'P', 'L', 'E', 'X', 'O', 'R', 'I', 'T', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    std::memcpy(b.data() + 12, &data_flag, 2);
-    return b;
-}
-
-inline void it_block(Bytes& b, const ItSound& s, std::uint16_t count) {
-    const std::size_t at = b.size();
-    be32(b, s.rate);
-    be32(b, 0);
-    be32(b, static_cast<std::uint32_t>(s.size >= 0 ? s.size
-                                                   : static_cast<std::int64_t>(s.data.size())));
-    be32(b, s.loop_start);
-    be32(b, s.loop_end);
-    be16(b, s.loop);
-    be16(b, static_cast<std::uint16_t>(s.base));
-    be32(b, s.file_offset);
-    text(b, s.name.substr(0, 15), 16);
-    be16(b, count);
-    be16(b, s.bits);
-    be16(b, s.stereo);
-    const int shift = s.shift >= 0 ? s.shift : (s.bits == 16 ? 1 : 0) + (s.stereo ? 1 : 0);
-    be16(b, static_cast<std::uint16_t>(shift));
-    be16(b, static_cast<std::uint16_t>(s.key_lo));
-    be16(b, static_cast<std::uint16_t>(s.key_hi));
-    be16(b, static_cast<std::uint16_t>(s.vel_lo));
-    be16(b, static_cast<std::uint16_t>(s.vel_hi));
-    b.resize(at + 352, 0);
-    b.insert(b.end(), s.data.begin(), s.data.end());
-}
-
-// A whole file; the first block's count is the number of blocks after it
-// unless `count` says otherwise.
+// A whole file: the header with its data flag, then one block per sound. The
+// first block's count is the number of blocks after it unless `count` says otherwise.
 inline Bytes it_file(const std::vector<ItSound>& sounds, int count = -1, std::uint16_t flag = 1) {
-    Bytes b = it_header(flag);
+    Bytes b{'P', 'L', 'E', 'X', 'O', 'R', 'I', 'T', 0, 0, 0, 0};
+    le(b, flag, 2);  // stored in the host's order
+    b.resize(18, 0);
     for (std::size_t i = 0; i < sounds.size(); ++i) {
-        const auto c =
-            static_cast<std::uint16_t>(i == 0 ? (count >= 0 ? count : int(sounds.size()) - 1) : 0);
-        it_block(b, sounds[i], c);
+        const ItSound& s = sounds[i];
+        const std::size_t at = b.size();
+        const auto size = static_cast<std::uint32_t>(
+            s.size >= 0 ? s.size : static_cast<std::int64_t>(s.data.size()));
+        for (std::uint32_t v : {s.rate, 0u, size, s.loop_start, s.loop_end}) be(b, v, 4);
+        be(b, s.loop, 2);
+        be(b, static_cast<std::uint16_t>(s.base), 2);
+        be(b, s.file_offset, 4);
+        text(b, s.name.substr(0, 15), 16);
+        const int n = i > 0 ? 0 : count >= 0 ? count : static_cast<int>(sounds.size()) - 1;
+        const int shift = s.shift >= 0 ? s.shift : (s.bits == 16) + (s.stereo != 0);
+        for (int v : {n, int(s.bits), int(s.stereo), shift, int(s.key_lo), int(s.key_hi),
+                      int(s.vel_lo), int(s.vel_hi)})
+            be(b, static_cast<std::uint16_t>(v), 2);
+        b.resize(at + 352, 0);
+        b.insert(b.end(), s.data.begin(), s.data.end());
     }
     return b;
 }
@@ -232,8 +273,77 @@ inline Bytes it_file(const std::vector<ItSound>& sounds, int count = -1, std::ui
 // 16-bit points stored big-endian.
 inline Bytes be_points(const std::vector<std::int16_t>& p) {
     Bytes b;
-    for (std::int16_t v : p) be16(b, static_cast<std::uint16_t>(v));
+    for (std::int16_t v : p) be(b, static_cast<std::uint16_t>(v), 2);
     return b;
+}
+
+// ---- AVR: a 128-byte header, then the data as stored ----
+
+struct Avr {
+    std::string name = "kick";
+    std::uint8_t channels = 0;  // byte 13
+    std::uint8_t bits = 8;      // byte 15
+    std::uint16_t loop = 0;
+    std::uint8_t note = 60;
+    std::uint16_t rate = 22050;
+    std::uint32_t loop_begin = 0;
+    std::uint32_t loop_end = 0;
+    Bytes data;
+
+    Bytes bytes() const {
+        Bytes b{'2', 'B', 'I', 'T'};
+        text(b, name, 8);
+        b.insert(b.end(), {std::uint8_t(channels ? 0xFF : 0), channels, 0, bits, 0, 0});
+        be(b, loop, 2);
+        b.insert(b.end(), {0, note, 0xFF, 0});
+        be(b, rate, 2);
+        b.resize(30, 0);
+        be(b, loop_begin, 4);
+        be(b, loop_end, 4);
+        b.resize(128, 0);
+        b.insert(b.end(), data.begin(), data.end());
+        return b;
+    }
+};
+
+// ---- Standard MIDI Files ----
+
+class SmfTrack {
+  public:
+    // Appends an event `delta` ticks after the previous one (a variable-length delta).
+    SmfTrack& event(std::uint32_t delta, const Bytes& bytes) {
+        int n = 0;
+        while (n < 4 && delta >> (7 * (n + 1))) ++n;
+        for (; n > 0; --n) bytes_.push_back(static_cast<std::uint8_t>(0x80 | (delta >> (7 * n))));
+        bytes_.push_back(delta & 0x7F);
+        bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+        return *this;
+    }
+    SmfTrack& tempo(std::uint32_t delta, std::uint32_t usec_per_quarter) {
+        Bytes e{0xFF, 0x51, 0x03};
+        be(e, usec_per_quarter, 3);
+        return event(delta, e);
+    }
+    SmfTrack& end(std::uint32_t delta = 0) { return event(delta, {0xFF, 0x2F, 0x00}); }
+    const Bytes& bytes() const { return bytes_; }
+
+  private:
+    Bytes bytes_;
+};
+
+// A whole file: header with `format` and `division`, then the tracks.
+inline Bytes smf_file(int format, std::uint16_t division, const std::vector<SmfTrack>& tracks) {
+    Bytes out{'M', 'T', 'h', 'd'};
+    be(out, 6, 4);
+    be(out, static_cast<std::uint32_t>(format) << 16 | static_cast<std::uint32_t>(tracks.size()),
+       4);
+    be(out, division, 2);
+    for (const SmfTrack& t : tracks) {
+        out.insert(out.end(), {'M', 'T', 'r', 'k'});
+        be(out, static_cast<std::uint32_t>(t.bytes().size()), 4);
+        out.insert(out.end(), t.bytes().begin(), t.bytes().end());
+    }
+    return out;
 }
 
 }  // namespace files

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "core/hooks.h"
@@ -15,39 +16,27 @@ void fresh_tables() {
     reclaim::reclaim_all();
 }
 
-p_s* make_sound16(const std::vector<std::int16_t>& samples, std::uint32_t rate, int base,
-                  bool stereo) {
-    p_s* s = new_sound_with_data(static_cast<std::uint32_t>(samples.size() * 2));
-    std::memcpy(s->data, samples.data(), samples.size() * 2);
+namespace {
+p_s* make_sound(const void* bytes, std::size_t size, std::uint32_t rate, int base, int bits,
+                bool stereo) {
+    p_s* s = new_sound_with_data(static_cast<std::uint32_t>(size));
+    std::memcpy(s->data, bytes, size);
     s->rate = rate;
-    s->bits = 16;
+    s->bits = static_cast<std::uint16_t>(bits);
     s->stereo = stereo ? 1 : 0;
     s->base = static_cast<std::int16_t>(base);
-    std::strcpy(s->name, "test16");
+    std::strcpy(s->name, "test");
     finish_loaded_sound(s);
     return s;
 }
+}  // namespace
 
-p_s* make_sound8(const std::vector<std::int8_t>& samples, std::uint32_t rate, int base,
-                 bool stereo) {
-    p_s* s = new_sound_with_data(static_cast<std::uint32_t>(samples.size()));
-    std::memcpy(s->data, samples.data(), samples.size());
-    s->rate = rate;
-    s->bits = 8;
-    s->stereo = stereo ? 1 : 0;
-    s->base = static_cast<std::int16_t>(base);
-    std::strcpy(s->name, "test8");
-    finish_loaded_sound(s);
-    return s;
+p_s* make_sound16(const std::vector<std::int16_t>& v, std::uint32_t rate, int base, bool stereo) {
+    return make_sound(v.data(), v.size() * 2, rate, base, 16, stereo);
 }
 
-std::vector<std::int16_t> sine16(double hz, std::uint32_t rate, std::uint32_t frames, double amp) {
-    std::vector<std::int16_t> v(frames);
-    for (std::uint32_t i = 0; i < frames; ++i) {
-        v[i] = static_cast<std::int16_t>(
-            std::lround(amp * 32767.0 * std::sin(2 * M_PI * hz * i / rate)));
-    }
-    return v;
+p_s* make_sound8(const std::vector<std::int8_t>& v, std::uint32_t rate, int base, bool stereo) {
+    return make_sound(v.data(), v.size(), rate, base, 8, stereo);
 }
 
 void set_loop_frames(p_s* s, std::uint32_t start, std::uint32_t end) {
@@ -57,50 +46,70 @@ void set_loop_frames(p_s* s, std::uint32_t start, std::uint32_t end) {
     s->loop = 1;
 }
 
-std::vector<float> render(std::size_t frames, float rate, std::size_t buffer_frames) {
-    std::vector<float> out(frames * 2);
+p_s* looped_sound(const std::vector<std::int16_t>& v, std::uint32_t rate, int base, int slot) {
+    p_s* s = make_sound16(v, rate, base);
+    set_loop_frames(s, 0, static_cast<std::uint32_t>(v.size()));
+    replace_sound(slot, s);
+    return s;
+}
+
+std::string describe(const p_s* s) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "%d-bit %s shift %d, %u Hz, base %d, keys %d-%d, size %u, loop %s %u-%u",
+                  int(s->bits), s->stereo ? "stereo" : "mono", int(s->shift), unsigned(s->rate),
+                  int(s->base), int(s->key_lo), int(s->key_hi), unsigned(s->size),
+                  s->loop ? "on" : "off", unsigned(s->loop_start), unsigned(s->loop_end));
+    return text;
+}
+
+std::vector<std::int16_t> sine16(double hz, std::uint32_t rate, std::uint32_t frames, double amp) {
+    std::vector<std::int16_t> v(frames);
+    for (std::uint32_t i = 0; i < frames; ++i)
+        v[i] = static_cast<std::int16_t>(
+            std::lround(amp * 32767.0 * std::sin(2 * M_PI * hz * i / rate)));
+    return v;
+}
+
+std::vector<float> render(std::size_t frames, float rate, std::size_t buffer_frames,
+                          std::uint32_t channels) {
+    std::vector<float> out(frames * channels, 9.0f);  // shows what is left unwritten
     raw_audio_format fmt;
     fmt.frame_rate = rate;
-    fmt.channel_count = 2;
-    std::vector<float> buf(buffer_frames * 2);
+    fmt.channel_count = channels;
     for (std::size_t done = 0; done < frames; done += buffer_frames) {
-        const std::size_t n = std::min(buffer_frames, frames - done);
-        BufferProc(nullptr, buf.data(), n * 2 * sizeof(float), fmt);
-        std::copy(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n * 2),
-                  out.begin() + static_cast<std::ptrdiff_t>(done * 2));
+        const std::size_t n = std::min(buffer_frames, frames - done) * channels;
+        BufferProc(nullptr, out.data() + done * channels, n * sizeof(float), fmt);
     }
     return out;
 }
 
-std::vector<float> channel(const std::vector<float>& stereo, int ch) {
-    std::vector<float> v(stereo.size() / 2);
-    for (std::size_t i = 0; i < v.size(); ++i) v[i] = stereo[2 * i + static_cast<std::size_t>(ch)];
-    return v;
+std::vector<float> channel(const std::vector<float>& v, int ch, int channels) {
+    std::vector<float> out(v.size() / static_cast<std::size_t>(channels));
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = v[i * channels + static_cast<std::size_t>(ch)];
+    return out;
 }
 
 double zero_crossing_hz(const std::vector<float>& mono, double rate) {
     // Interpolated rising crossings; frequency from the first to the last.
-    double first = -1;
-    double last = -1;
+    double first = -1, last = -1;
     int count = 0;
     for (std::size_t i = 1; i < mono.size(); ++i) {
         if (mono[i - 1] < 0 && mono[i] >= 0) {
-            const double t = static_cast<double>(i - 1) + mono[i - 1] / (mono[i - 1] - mono[i]);
-            if (first < 0) first = t;
-            last = t;
+            last = static_cast<double>(i - 1) + mono[i - 1] / (mono[i - 1] - mono[i]);
+            if (first < 0) first = last;
             ++count;
         }
     }
-    if (count < 2) return 0;
-    return (count - 1) * rate / (last - first);
+    return count < 2 ? 0 : (count - 1) * rate / (last - first);
 }
 
 double rms(const std::vector<float>& v, std::size_t from, std::size_t to) {
     to = std::min(to, v.size());
-    if (from >= to) return 0;
     double acc = 0;
     for (std::size_t i = from; i < to; ++i) acc += double(v[i]) * v[i];
-    return std::sqrt(acc / static_cast<double>(to - from));
+    return from >= to ? 0 : std::sqrt(acc / static_cast<double>(to - from));
 }
 
 float peak(const std::vector<float>& v, std::size_t from, std::size_t to) {
@@ -110,20 +119,33 @@ float peak(const std::vector<float>& v, std::size_t from, std::size_t to) {
     return p;
 }
 
-std::vector<std::string>& AlertingTest::alerts() {
-    static std::vector<std::string> kept;
+bool all_finite(const std::vector<float>& v) {
+    return std::all_of(v.begin(), v.end(), [](float x) { return std::isfinite(x); });
+}
+
+std::vector<Alert>& EngineTest::alerts() {
+    static std::vector<Alert> kept;
     return kept;
 }
 
-void AlertingTest::SetUp() {
-    EngineTest::SetUp();
-    alerts().clear();
-    ui_hooks().alert = [](const char* text, const char*) { alerts().emplace_back(text); };
+std::vector<std::uint32_t>& EngineTest::posts() {
+    static std::vector<std::uint32_t> kept;
+    return kept;
 }
 
-void AlertingTest::TearDown() {
-    ui_hooks().alert = nullptr;
-    EngineTest::TearDown();
+void EngineTest::SetUp() {
+    fresh_tables();
+    alerts().clear();
+    posts().clear();
+    ui_hooks().alert = [](const char* text, const char* button) {
+        alerts().push_back({text, button});
+    };
+    ui_hooks().post = [](std::uint32_t code) { posts().push_back(code); };
+}
+
+void EngineTest::TearDown() {
+    ui_hooks() = UiHooks{};
+    fresh_tables();
 }
 
 }  // namespace testkit

@@ -19,42 +19,48 @@ namespace testkit {
 // Resets every table to its start-up state and frees what was retired.
 void fresh_tables();
 
-// A new 16-bit mono or stereo sound from interleaved samples (not published).
+// A new 16-bit or 8-bit sound from interleaved samples (not published).
 p_s* make_sound16(const std::vector<std::int16_t>& samples, std::uint32_t rate, int base,
                   bool stereo = false);
-// A new 8-bit sound from interleaved signed samples (not published).
 p_s* make_sound8(const std::vector<std::int8_t>& samples, std::uint32_t rate, int base,
                  bool stereo = false);
+// Sets a sound's loop in frames and turns looping on.
+void set_loop_frames(p_s* s, std::uint32_t start, std::uint32_t end);
+// Publishes in `slot` a 16-bit mono sound that loops over all its frames.
+p_s* looped_sound(const std::vector<std::int16_t>& samples, std::uint32_t rate = 44100,
+                  int base = 60, int slot = 0);
+// A sound's playing fields in one line, for example
+// "16-bit mono shift 1, 22050 Hz, base 60, keys 0-59, size 400, loop on 20-380".
+std::string describe(const p_s* s);
 // `frames` frames of a sine of `hz` at `rate`, amplitude `amp` (of 32767).
 std::vector<std::int16_t> sine16(double hz, std::uint32_t rate, std::uint32_t frames,
                                  double amp = 0.8);
-// Sets a sound's loop in frames and turns looping on.
-void set_loop_frames(p_s* s, std::uint32_t start, std::uint32_t end);
 
-// Renders `frames` stereo frames at `rate` through BufferProc in buffers of
-// `buffer_frames` frames; returns the interleaved result.
+// Renders `frames` frames at `rate` through BufferProc in buffers of
+// `buffer_frames` frames for a device of `channels`; returns the interleaved result.
 std::vector<float> render(std::size_t frames, float rate = 44100.0f,
-                          std::size_t buffer_frames = 512);
+                          std::size_t buffer_frames = 512, std::uint32_t channels = 2);
 
-// One channel (0 left, 1 right) of an interleaved stereo signal.
-std::vector<float> channel(const std::vector<float>& stereo, int ch);
+// One channel of an interleaved signal of `channels` channels.
+std::vector<float> channel(const std::vector<float>& v, int ch, int channels = 2);
 // Frequency from the rising zero crossings of a signal.
 double zero_crossing_hz(const std::vector<float>& mono, double rate);
 double rms(const std::vector<float>& v, std::size_t from = 0, std::size_t to = SIZE_MAX);
 float peak(const std::vector<float>& v, std::size_t from = 0, std::size_t to = SIZE_MAX);
+bool all_finite(const std::vector<float>& v);
 
-class EngineTest : public ::testing::Test {
-  protected:
-    void SetUp() override { fresh_tables(); }
-    void TearDown() override { fresh_tables(); }
+struct Alert {
+    std::string text, button;
 };
 
-// Fresh tables, and every alert raised is kept in `alerts()` instead of shown.
-class AlertingTest : public EngineTest {
+// Fresh tables before and after each test; every alert raised is kept in
+// `alerts()` instead of shown, and every code posted to the main window in `posts()`.
+class EngineTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
-    static std::vector<std::string>& alerts();
+    static std::vector<Alert>& alerts();
+    static std::vector<std::uint32_t>& posts();
 };
 
 }  // namespace testkit

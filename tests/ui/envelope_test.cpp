@@ -26,6 +26,10 @@ class EnvelopeTest : public uikit::MainWindowTest {
     }
     int time(int point, int curve) const { return sound->env[point][curve] >> 8; }
     int level(int point, int curve) const { return sound->env[point][curve] & 0xFF; }
+    // "time/level" of a point.
+    std::string at(int point, int curve) const {
+        return std::to_string(time(point, curve)) + "/" + std::to_string(level(point, curve));
+    }
     void choose_curve(int k) {
         popup_answer = k;
         mouse(win->curve_selector(), QEvent::MouseButtonPress, {5, 5});
@@ -34,13 +38,10 @@ class EnvelopeTest : public uikit::MainWindowTest {
 };
 
 TEST(EnvelopeMapping, MouseToTimeAndLevelIsClamped) {
-    EXPECT_EQ(env_level_at(12), 128);
-    EXPECT_EQ(env_level_at(0), 128);
-    EXPECT_EQ(env_level_at(172), 0);
-    EXPECT_EQ(env_level_at(190), 0);
-    EXPECT_EQ(env_time_at(10), 0);
-    EXPECT_EQ(env_time_at(3), 0);
-    EXPECT_EQ(env_time_at(281), 255);
+    for (auto [y, level] : {std::pair{12, 128}, {0, 128}, {172, 0}, {190, 0}})
+        EXPECT_EQ(env_level_at(y), level) << y;
+    for (auto [x, time] : {std::pair{10, 0}, {3, 0}, {281, 255}})
+        EXPECT_EQ(env_time_at(x), time) << x;
     EXPECT_EQ(env_x(255), 280);
     const int xs[5] = {10, 78, 146, 214, 280};
     EXPECT_EQ(env_pick(xs, 9), 0xFFFF);
@@ -51,19 +52,15 @@ TEST(EnvelopeMapping, MouseToTimeAndLevelIsClamped) {
 
 TEST_F(EnvelopeTest, EndPointsKeepTheirTimes) {
     drag(12, 200, 12);  // point 0, dragged right and to the top
-    EXPECT_EQ(time(0, 0), 0);
-    EXPECT_EQ(level(0, 0), 128);
+    EXPECT_EQ(at(0, 0), "0/128");
     drag(278, 150, 172);  // point 4, dragged left and to the bottom
-    EXPECT_EQ(time(4, 0), 255);
-    EXPECT_EQ(level(4, 0), 0);
+    EXPECT_EQ(at(4, 0), "255/0");
 }
 
 TEST_F(EnvelopeTest, VelocityCurveLinksPoints2And3OtherCurvesDoNot) {
     drag(env_x(128), env_x(96), env_y(40));
-    EXPECT_EQ(time(2, 0), 96);
-    EXPECT_EQ(level(2, 0), 40);
-    EXPECT_EQ(level(3, 0), 40);
-    EXPECT_EQ(time(3, 0), 192);
+    EXPECT_EQ(at(2, 0), "96/40");
+    EXPECT_EQ(at(3, 0), "192/40");
     drag(env_x(192), env_x(200), env_y(100));
     EXPECT_EQ(level(2, 0), 100);
 
@@ -119,8 +116,7 @@ TEST_F(EnvelopeTest, InverseTwiceRestoresThePanCurve) {
     popup_answer = 4;  // "Inverse"
     mouse(win->options_button(), QEvent::MouseButtonPress, {5, 5});
     EXPECT_EQ(level(0, 2), 0);
-    EXPECT_EQ(level(1, 2), 32);
-    EXPECT_EQ(time(1, 2), 64);
+    EXPECT_EQ(at(1, 2), "64/32");
     mouse(win->options_button(), QEvent::MouseButtonPress, {5, 5});
     for (int p = 0; p < 5; ++p) EXPECT_EQ(sound->env[p][2], before[p]);
 }

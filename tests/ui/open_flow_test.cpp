@@ -7,10 +7,10 @@
 #include <QFile>
 #include <QMimeData>
 #include <QUrl>
-#include <cmath>
 
 #include "core/instruments.h"
 #include "io/instrument_file.h"
+#include "support/file_builders.h"
 #include "support/uikit.h"
 #include "ui/main/overview.h"
 #include "ui/main/sound_tree.h"
@@ -19,10 +19,12 @@ using uikit::MainWindowTest;
 
 namespace {
 
-std::vector<short> tone(int frames) {
-    std::vector<short> v(frames);
-    for (int i = 0; i < frames; ++i) v[i] = short(12000 * std::sin(i * 0.05));
-    return v;
+// A 16-bit mono WAV of `frames` frames of a tone, named `leaf` in the test's folder.
+QString tone(const QTemporaryDir& dir, const char* leaf, int frames) {
+    const QString path = dir.filePath(leaf);
+    files::write_sound(path.toStdString(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100,
+                       testkit::sine16(350, 44100, static_cast<std::uint32_t>(frames), 0.4));
+    return path;
 }
 
 Message refs(const QStringList& paths) {
@@ -31,14 +33,11 @@ Message refs(const QStringList& paths) {
 
 }  // namespace
 
-TEST(OpenFlow, NamesEndingInItOrSf2GoToTheInstrumentLoader) {
+TEST(OpenFlow, InstrumentNamesAndFilters) {
     for (const char* name : {"kit.it", "KIT.IT", "kit.SF2", "a.b.sf2"})
         EXPECT_TRUE(is_instrument_name(name)) << name;
     for (const char* name : {"kit.sf2.wav", ".it", "kit.its", "kit"})
         EXPECT_FALSE(is_instrument_name(name)) << name;
-}
-
-TEST(OpenFlow, FiltersOfferSamplesInstrumentsAndBanks) {
     const QString all = open_filters().first();
     for (const char* e : {"*.wav", "*.aiff", "*.avr", "*.flac", "*.ogg", "*.it", "*.sf2"})
         EXPECT_TRUE(all.contains(e)) << e;
@@ -46,14 +45,12 @@ TEST(OpenFlow, FiltersOfferSamplesInstrumentsAndBanks) {
 
 TEST_F(MainWindowTest, OpeningAWavFillsTheSelectedSlotAndRelabelsItsRow) {
     select_row(1);
-    const QString path = dir.filePath("tone.wav");
-    uikit::write_wav(path.toStdString(), tone(4000));
-    post(refs({path, dir.filePath("ignored.wav")}));
+    post(refs({tone(dir, "tone.wav", 4000), dir.filePath("ignored.wav")}));
     ASSERT_NE(t_sound[0]->data, nullptr);
     EXPECT_EQ(int(t_sound[0]->size), 8000);
     EXPECT_EQ(rows()[1], QString("  ") + t_sound[0]->name);
     EXPECT_EQ(win->overview()->length(), 4000u);
-    EXPECT_TRUE(alerts.isEmpty());
+    EXPECT_TRUE(alerts().empty());
 }
 
 TEST_F(MainWindowTest, AFileThatFailsLeavesTreeAndSelectionAlone) {
@@ -66,19 +63,17 @@ TEST_F(MainWindowTest, AFileThatFailsLeavesTreeAndSelectionAlone) {
     f.write("this is text, not sound\n");
     f.close();
     post(refs({path}));
-    EXPECT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts().size(), 1u);
     EXPECT_EQ(rows(), before);
     EXPECT_EQ(int(no_s), 0);
     EXPECT_EQ(t_sound[0]->data, nullptr);
     post(refs({dir.filePath("missing.wav")}));  // cannot be found: ignored quietly
-    EXPECT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts().size(), 1u);
 }
 
 TEST_F(MainWindowTest, ALargeFileIsStreamedAndTheOverviewSaysSo) {
     select_row(1);
-    const QString path = dir.filePath("long.wav");
-    uikit::write_wav(path.toStdString(), tone(600000));  // 1.2 MB of data
-    post(refs({path}));
+    post(refs({tone(dir, "long.wav", 600000)}));  // 1.2 MB of data
     ASSERT_NE(t_sound[0]->data, nullptr);
     EXPECT_EQ(int(t_sound[0]->type), int(kTypeStreamed));
     EXPECT_TRUE(win->overview()->streamed());
@@ -94,8 +89,7 @@ TEST_F(MainWindowTest, ALargeFileIsStreamedAndTheOverviewSaysSo) {
 
 TEST_F(MainWindowTest, AnInstrumentFileFillsTheSelectedInstrument) {
     select_row(1);
-    const QString wav = dir.filePath("tone.wav");
-    uikit::write_wav(wav.toStdString(), tone(3000));
+    const QString wav = tone(dir, "tone.wav", 3000);
     post(refs({wav}));
     post("asam");
     post(refs({wav}));  // the instrument now holds two sounds
@@ -123,15 +117,13 @@ TEST_F(MainWindowTest, ABankBecomesInstrumentsInTheTree) {
     for (int k = 0; k < win->tree()->topLevelItemCount(); ++k)
         sample_rows += win->tree()->topLevelItem(k)->childCount();
     EXPECT_EQ(sample_rows, int(nb_sound));
-    EXPECT_TRUE(alerts.isEmpty());
+    EXPECT_TRUE(alerts().empty());
 }
 
 TEST_F(MainWindowTest, ADroppedFileIsOpenedLikeAChosenOne) {
     select_row(1);
-    const QString path = dir.filePath("drop.wav");
-    uikit::write_wav(path.toStdString(), tone(2000));
     QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(path)});
+    mime.setUrls({QUrl::fromLocalFile(tone(dir, "drop.wav", 2000))});
     const QPointF at(300, 300);
     QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(win.get(), &enter);

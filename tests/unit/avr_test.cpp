@@ -1,5 +1,6 @@
 #include "io/avr.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "core/notify.h"
@@ -7,15 +8,12 @@
 #include "core/sound.h"
 #include "io/file_kind.h"
 #include "io/load.h"
+#include "support/file_builders.h"
 #include "support/testkit.h"
-#include "unit/sound_files.h"
-
-using testkit::EngineTest;
 
 TEST(FileKind, ExtensionsAndRecordedTypeChooseTheReader) {
-    struct Case {
-        const char* path;
-        const char* type;
+    const struct {
+        const char *path, *type;
         FileKind kind;
     } cases[] = {
         {"/s/drum.avr", "", kKindAvr},
@@ -29,33 +27,22 @@ TEST(FileKind, ExtensionsAndRecordedTypeChooseTheReader) {
         {"/s/x.AIFF", "", kKindAiff},
         {"/s/x.flac", "", kKindUnknown},
         {"/s/drum", "", kKindUnknown},
-        {"/s/kit.v2/drum", "", kKindUnknown},  // a dot in a folder is no extension
+        {"/s/kit.v2/drum", "", kKindUnknown},  // a dot in a folder
         {"/s/drum.avr.wav", "", kKindWav},     // only the last dot counts
         {"/s/noext", "audio/x-aiff", kKindAiff},
         {"/s/noext", "AUDIO/X-AIFF", kKindAiff},
         {"/s/drum.avr", "audio/x-aiff", kKindAiff},
         {"/s/drum.wav", "audio/x-wav", kKindWav},
     };
-    for (const Case& c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(file_kind(c.path, c.type), c.kind) << c.path << " " << c.type;
 }
 
-class AvrLoad : public EngineTest {
+namespace {
+
+class AvrLoad : public testkit::EngineTest {
   protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        ui_hooks().post = [](std::uint32_t code) { last_post() = code; };
-        last_post() = 0;
-    }
-    void TearDown() override {
-        ui_hooks().post = nullptr;
-        EngineTest::TearDown();
-    }
-    static std::uint32_t& last_post() {
-        static std::uint32_t code = 0;
-        return code;
-    }
-    // Writes `avr` as `leaf` and loads it into slot 0.
+    // Writes `avr` as `leaf` and loads it into the selected slot.
     LoadResult load_avr(const files::Avr& avr, const std::string& leaf = "drum.avr") {
         path_ = dir_.file(leaf);
         EXPECT_TRUE(files::write_bytes(path_, avr.bytes()));
@@ -63,8 +50,9 @@ class AvrLoad : public EngineTest {
     }
     files::TempDir dir_;
     std::string path_;
-    files::AlertCatcher alerts_;
 };
+
+}  // namespace
 
 TEST_F(AvrLoad, EachWidthAndChannelCountLoadsValueByValue) {
     for (int bits : {8, 16}) {
@@ -75,49 +63,37 @@ TEST_F(AvrLoad, EachWidthAndChannelCountLoadsValueByValue) {
             avr.channels = stereo ? 0xFF : 0;
             avr.rate = 44100;
             avr.note = 72;
-            const int frames = 1000;
-            const int samples = frames * (stereo ? 2 : 1);
+            const int samples = 1000 * (stereo ? 2 : 1);
             for (int i = 0; i < samples; ++i) {
-                const std::int16_t v = files::pattern16(i, 0);
-                if (bits == 8) {
-                    avr.data.push_back(static_cast<unsigned char>(v >> 8));
-                } else {
-                    avr.data.push_back(
-                        static_cast<unsigned char>(static_cast<std::uint16_t>(v) >> 8));
-                    avr.data.push_back(static_cast<unsigned char>(v & 0xFF));
-                }
+                const auto v = static_cast<std::uint16_t>(files::pattern16(i, 0));
+                avr.data.push_back(static_cast<std::uint8_t>(v >> 8));
+                if (bits == 16) avr.data.push_back(static_cast<std::uint8_t>(v));
             }
+            posts().clear();
             ASSERT_EQ(load_avr(avr), LoadResult::loaded);
             const p_s* s = t_sound[0];
-            ASSERT_NE(s, nullptr);
-            EXPECT_EQ(s->bits, bits);
-            EXPECT_EQ(s->stereo, stereo);
-            EXPECT_EQ(s->shift, (bits == 16 ? 1 : 0) + stereo);
-            EXPECT_EQ(s->rate, 44100u);
+            char want[120];
+            std::snprintf(
+                want, sizeof want,
+                "%d-bit %s shift %d, 44100 Hz, base 72, keys 0-127, size %zu, loop off 0-%zu", bits,
+                stereo ? "stereo" : "mono", bits / 16 + stereo, avr.data.size(), avr.data.size());
+            EXPECT_EQ(testkit::describe(s), want);
             EXPECT_EQ(s->rel_time, 22050u);
-            EXPECT_EQ(s->base, 72);
             EXPECT_EQ(s->pan, 128);
             EXPECT_EQ(s->file_offset, 128u);
             EXPECT_EQ(s->type, kTypeMemory);
             EXPECT_STREQ(s->name, "kick");
             EXPECT_STREQ(s->path, path_.c_str());
-            ASSERT_EQ(s->size, avr.data.size());
-            EXPECT_EQ(s->loop_end, s->size);
-            EXPECT_EQ(s->size >> s->shift, static_cast<std::uint32_t>(frames));
             for (int i = 0; i < samples; ++i) {
-                const std::int16_t v = files::pattern16(i, 0);
-                if (bits == 8) {
-                    ASSERT_EQ(s->data[i], static_cast<std::int8_t>(v >> 8)) << i;
-                } else {
-                    std::int16_t got;
-                    std::memcpy(&got, s->data + 2 * i, 2);
-                    ASSERT_EQ(got, v) << i;
-                }
+                std::int16_t got = s->data[i];
+                if (bits == 16) std::memcpy(&got, s->data + 2 * i, 2);
+                ASSERT_EQ(got, bits == 16 ? files::pattern16(i, 0) : files::pattern16(i, 0) >> 8)
+                    << i;
             }
-            EXPECT_EQ(last_post(), fourcc("RauQ"));
+            EXPECT_EQ(posts(), std::vector<std::uint32_t>{fourcc("RauQ")});
         }
     }
-    EXPECT_EQ(alerts_.count(), 0);
+    EXPECT_TRUE(alerts().empty());
 }
 
 TEST_F(AvrLoad, HeaderFieldsAreRepairedOrDefaulted) {
@@ -132,30 +108,21 @@ TEST_F(AvrLoad, HeaderFieldsAreRepairedOrDefaulted) {
     const std::string leaf = "a_leaf_name_that_is_much_longer_than_thirty_one.AVR";
     ASSERT_EQ(load_avr(avr, leaf), LoadResult::loaded);
     const p_s* s = t_sound[0];
-    EXPECT_EQ(s->base, 48);
     EXPECT_EQ(std::string(s->name), leaf.substr(0, 31));
-    EXPECT_EQ(s->size, 1000u);
-    EXPECT_EQ(s->loop, 1);
-    EXPECT_EQ(s->loop_start, 256u);
-    EXPECT_EQ(s->loop_end, 1000u);
-
-    // A loop beginning beyond the data loops the whole sound.
-    avr.loop_begin = 0x123456;
-    ASSERT_EQ(load_avr(avr), LoadResult::loaded);
-    EXPECT_EQ(t_sound[0].load()->loop_start, 0u);
-    EXPECT_EQ(t_sound[0].load()->loop_end, 1000u);
-
-    // A 16-bit stereo loop begins on a whole frame.
-    avr.channels = 1;  // still mono
-    avr.loop_begin = 6;
-    ASSERT_EQ(load_avr(avr), LoadResult::loaded);
-    EXPECT_EQ(t_sound[0].load()->stereo, 0);
-    EXPECT_EQ(t_sound[0].load()->loop_start, 6u);
-    avr.channels = 2;
-    ASSERT_EQ(load_avr(avr), LoadResult::loaded);
-    EXPECT_EQ(t_sound[0].load()->stereo, 1);
-    EXPECT_EQ(t_sound[0].load()->loop_start, 4u);
-    EXPECT_EQ(alerts_.count(), 0);
+    EXPECT_EQ(testkit::describe(s),
+              "16-bit mono shift 1, 22050 Hz, base 48, keys 0-127, size 1000, loop on 256-1000");
+    // (channels byte, loop begin) -> stereo, loop start: a loop beginning beyond
+    // the data loops the whole sound; a 16-bit stereo loop begins on a whole frame.
+    const int cases[][4] = {{0, 0x123456, 0, 0}, {1, 6, 0, 6}, {2, 6, 1, 4}};
+    for (const auto& c : cases) {
+        avr.channels = static_cast<std::uint8_t>(c[0]);
+        avr.loop_begin = static_cast<std::uint32_t>(c[1]);
+        ASSERT_EQ(load_avr(avr), LoadResult::loaded);
+        EXPECT_EQ(t_sound[0].load()->stereo, c[2]);
+        EXPECT_EQ(t_sound[0].load()->loop_start, static_cast<std::uint32_t>(c[3]));
+        EXPECT_EQ(t_sound[0].load()->loop_end, 1000u);
+    }
+    EXPECT_TRUE(alerts().empty());
 }
 
 TEST_F(AvrLoad, RefusedFilesLeaveTheSlotAsItWas) {
@@ -163,30 +130,32 @@ TEST_F(AvrLoad, RefusedFilesLeaveTheSlotAsItWas) {
     good.data.assign(64, 3);
     ASSERT_EQ(load_avr(good), LoadResult::loaded);
     const p_s* before = t_sound[0];
-
     files::Avr bad_bits = good;
     bad_bits.bits = 12;
-    std::vector<unsigned char> short_file = good.bytes();
-    short_file.resize(127);
-
     EXPECT_EQ(load_avr(bad_bits), LoadResult::refused);
-    EXPECT_EQ(alerts_.count(), 1);
-    EXPECT_EQ(alerts_.text(), "Not an audio file or format not supported");
-    EXPECT_EQ(alerts_.button(), "...");
-    EXPECT_EQ(t_sound[0].load(), before);
-
-    const std::string p = dir_.file("short.avr");
-    ASSERT_TRUE(files::write_bytes(p, short_file));
-    EXPECT_EQ(load(1, p.c_str(), "short.avr"), LoadResult::refused);
-    EXPECT_EQ(alerts_.count(), 2);
-    EXPECT_EQ(t_sound[0].load(), before);
-
+    files::Bytes short_file = good.bytes();
+    short_file.resize(127);
+    ASSERT_TRUE(files::write_bytes(dir_.file("short.avr"), short_file));
+    EXPECT_EQ(load(1, dir_.file("short.avr").c_str(), "short.avr"), LoadResult::refused);
     // A file that cannot be opened says nothing.
-    const std::string missing = dir_.file("missing.avr");
-    EXPECT_EQ(load(1, missing.c_str(), "missing.avr"), LoadResult::unopenable);
-    EXPECT_EQ(alerts_.count(), 2);
+    EXPECT_EQ(load(1, dir_.file("missing.avr").c_str(), "missing.avr"), LoadResult::unopenable);
+    ASSERT_EQ(alerts().size(), 2u);
+    EXPECT_EQ(alerts()[0].text, "Not an audio file or format not supported");
+    EXPECT_EQ(alerts()[0].button, "...");
     EXPECT_EQ(t_sound[0].load(), before);
     EXPECT_FALSE(loadin);
+    // Every header shorter than 128 bytes is refused by the reader itself.
+    const files::Bytes bytes = good.bytes();
+    for (std::size_t n = 0; n < 128; ++n) {
+        MemoryInput src(bytes.data(), n);
+        std::string why;
+        EXPECT_EQ(read_avr(src, &why), nullptr) << n;
+        EXPECT_EQ(why, "shorter than its header");
+    }
+    MemoryInput header_only(bytes.data(), 128);
+    const std::unique_ptr<p_s> empty = read_avr(header_only, nullptr);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->size + empty->loop_start, 0u);
 }
 
 TEST_F(AvrLoad, LoadGoesIntoTheSelectedSlotAndRetiresTheOldRecord) {
@@ -194,7 +163,6 @@ TEST_F(AvrLoad, LoadGoesIntoTheSelectedSlotAndRetiresTheOldRecord) {
     t_sound[1] = second;
     nb_sound = 2;
     no_s = 1;
-    reclaim::reclaim_all();
     files::Avr avr;
     avr.data.assign(10, 1);
     ASSERT_EQ(load_avr(avr), LoadResult::loaded);
@@ -203,21 +171,4 @@ TEST_F(AvrLoad, LoadGoesIntoTheSelectedSlotAndRetiresTheOldRecord) {
     EXPECT_STREQ(t_sound[0].load()->name, "None Sample");
     reclaim::reclaim_all();
     EXPECT_EQ(reclaim::pending(), 0u);
-}
-
-TEST(AvrReader, EveryTruncatedHeaderIsRefused) {
-    files::Avr avr;
-    avr.data.assign(16, 0);
-    const std::vector<unsigned char> bytes = avr.bytes();
-    for (std::size_t n = 0; n < 128; ++n) {
-        MemoryInput src(bytes.data(), n);
-        std::string why;
-        EXPECT_EQ(read_avr(src, &why), nullptr) << n;
-        EXPECT_EQ(why, "shorter than its header");
-    }
-    MemoryInput header_only(bytes.data(), 128);
-    std::unique_ptr<p_s> empty = read_avr(header_only, nullptr);
-    ASSERT_NE(empty, nullptr);
-    EXPECT_EQ(empty->size, 0u);
-    EXPECT_EQ(empty->loop_start, 0u);
 }

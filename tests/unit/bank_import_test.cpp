@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "core/hooks.h"
 #include "core/instruments.h"
 #include "core/reclaim.h"
 #include "core/sound.h"
@@ -13,19 +12,16 @@
 #include "support/file_builders.h"
 #include "support/testkit.h"
 
-using files::Bytes;
-using files::SfInst;
-using files::SfSample;
+using namespace files;
 
 namespace {
 
-class BankImport : public testkit::AlertingTest {
+class BankImport : public testkit::EngineTest {
   protected:
     static int import(const Bytes& b) {
         MemoryInput in(b.data(), b.size());
         return import_bank(in);
     }
-
     static SfSample sample(const char* name, std::size_t n, std::int16_t first = 1000) {
         SfSample s;
         s.name = name;
@@ -35,87 +31,47 @@ class BankImport : public testkit::AlertingTest {
         s.loop_end = static_cast<std::uint32_t>(n - 10);
         return s;
     }
-
-    struct Snapshot {
-        std::vector<p_s*> sounds;
-        int nb_sound, nb_inst;
-        std::vector<int> first;
-    };
-    static Snapshot snapshot() {
-        Snapshot s{{}, nb_sound, nb_inst, {}};
-        for (int i = 0; i < nb_sound; ++i) s.sounds.push_back(t_sound[i]);
-        for (int k = 0; k < nb_inst; ++k) s.first.push_back(t_inst[k]);
-        return s;
+    // The tables as they stand: sounds, and each instrument's first sound.
+    static std::vector<std::intptr_t> snapshot() {
+        std::vector<std::intptr_t> v{nb_sound, nb_inst};
+        for (int i = 0; i < nb_sound; ++i)
+            v.push_back(reinterpret_cast<std::intptr_t>(t_sound[i].load()));
+        for (int k = 0; k < nb_inst; ++k) v.push_back(t_inst[k]);
+        return v;
     }
-    static void expect_unchanged(const Snapshot& s) {
-        const Snapshot now = snapshot();
-        EXPECT_EQ(now.sounds, s.sounds);
-        EXPECT_EQ(now.nb_sound, s.nb_sound);
-        EXPECT_EQ(now.nb_inst, s.nb_inst);
-        EXPECT_EQ(now.first, s.first);
-    }
+    static const p_s* snd(int i) { return t_sound[i].load(); }
 };
 
-TEST_F(BankImport, ZonesBecomeSoundsWithTheirKeysRootAndLoop) {
+TEST_F(BankImport, ZonesBecomeSoundsWithTheirKeysRootAndLoopSharingOneCopy) {
     std::vector<SfSample> samples{sample("low", 200), sample("high", 300, -5)};
     samples[1].pitch = 255;  // no usable original pitch
-    const SfInst piano{
-        "Piano",
-        {{files::key_range(0, 59), files::sample_id(0)},
-         {files::key_range(60, 127), files::root_key(72), files::pan(100), files::sample_id(1)},
-         {files::sample_id(1)}}};
-    EXPECT_EQ(import(files::sf_bank(samples, {piano})), 3);
+    const SfInst piano{"Piano",
+                       {{key_range(0, 59), sample_id(0)},
+                        {key_range(60, 127), root_key(72), pan(100), sample_id(1)},
+                        {sample_id(1)}}};
+    EXPECT_EQ(import(sf_bank(samples, {piano})), 3);
     EXPECT_TRUE(alerts().empty());
     ASSERT_EQ(nb_inst, 1);
     ASSERT_EQ(nb_sound, 3);
     EXPECT_STREQ(inst_name(0), "Piano");
-
-    const p_s* a = t_sound[0];
-    EXPECT_STREQ(a->name, "low");
-    EXPECT_EQ(a->size, 400u);
-    EXPECT_EQ(a->loop, 1);
-    EXPECT_EQ(a->loop_start, 20u);
-    EXPECT_EQ(a->loop_end, 380u);
-    EXPECT_EQ(a->key_lo, 0);
-    EXPECT_EQ(a->key_hi, 59);
-    EXPECT_EQ(a->base, 60);
-    EXPECT_EQ(a->rate, 22050u);
-    EXPECT_EQ(a->bits, 16);
-    EXPECT_EQ(a->shift, 1);
-    const auto* pts = reinterpret_cast<const std::int16_t*>(a->data);
-    EXPECT_EQ(pts[0], 1000);
-    EXPECT_EQ(pts[199], 1199);
-    EXPECT_GE(a->capacity, a->size + kSpareBytes);
-
-    const p_s* b = t_sound[1];
-    EXPECT_EQ(b->base, 72);  // overridingRootKey wins
-    EXPECT_EQ(b->key_lo, 60);
-    EXPECT_EQ(b->key_hi, 127);
-    EXPECT_EQ(reinterpret_cast<const std::int16_t*>(b->data)[0], -5);
-    const p_s* c = t_sound[2];
-    EXPECT_EQ(c->base, 48);  // original pitch 255 and no root key
-    EXPECT_EQ(c->key_lo, 0);
-    EXPECT_EQ(c->key_hi, 127);
-    // Zones that use one sample share one copy of it.
-    EXPECT_EQ(b->data, c->data);
-    EXPECT_EQ(a->block.get(), c->block.get());
+    EXPECT_STREQ(snd(0)->name, "low");
+    EXPECT_EQ(testkit::describe(snd(0)),
+              "16-bit mono shift 1, 22050 Hz, base 60, keys 0-59, size 400, loop on 20-380");
+    // The root key wins; with neither a usable original pitch nor a root key, 48.
+    EXPECT_EQ(testkit::describe(snd(1)),
+              "16-bit mono shift 1, 22050 Hz, base 72, keys 60-127, size 600, loop on 20-580");
+    EXPECT_EQ(testkit::describe(snd(2)),
+              "16-bit mono shift 1, 22050 Hz, base 48, keys 0-127, size 600, loop on 20-580");
+    for (int i = 0; i < 3; ++i) EXPECT_GE(snd(i)->capacity, snd(i)->size + kSpareBytes);
+    EXPECT_EQ(reinterpret_cast<const std::int16_t*>(snd(0)->data)[0], 1000);
+    EXPECT_EQ(reinterpret_cast<const std::int16_t*>(snd(1)->data)[0], -5);
+    EXPECT_EQ(reinterpret_cast<const std::int16_t*>(snd(0)->data)[199], 1199);
+    EXPECT_EQ(snd(1)->data, snd(2)->data);  // zones that use one sample share one copy
+    EXPECT_EQ(snd(0)->block.get(), snd(2)->block.get());
     EXPECT_EQ(no_s, 0);
 }
 
-TEST_F(BankImport, AGlobalZoneIsSkippedAndNotInherited) {
-    const SfInst inst{"Strings",
-                      {{files::key_range(30, 40), files::root_key(50)},
-                       {files::sample_id(0)},
-                       {files::key_range(1, 2), files::sample_id(0)}}};
-    EXPECT_EQ(import(files::sf_bank({sample("s", 100)}, {inst})), 2);
-    ASSERT_EQ(nb_sound, 2);
-    EXPECT_EQ(t_sound[0].load()->key_lo, 0);
-    EXPECT_EQ(t_sound[0].load()->key_hi, 127);
-    EXPECT_EQ(t_sound[0].load()->base, 60);
-    EXPECT_EQ(t_sound[1].load()->key_hi, 2);
-}
-
-TEST_F(BankImport, LoopsAreClampedOrDroppedWhenTheyCannotPlay) {
+TEST_F(BankImport, AGlobalZoneIsSkippedAndLoopsThatCannotPlayAreClampedOrDropped) {
     std::vector<SfSample> s{sample("near-end", 100), sample("outside", 100),
                             sample("reversed", 100)};
     s[0].loop_start = 98;  // 196 bytes: within 4 bytes of the 200-byte end
@@ -124,17 +80,17 @@ TEST_F(BankImport, LoopsAreClampedOrDroppedWhenTheyCannotPlay) {
     s[1].loop_end = 5000;  // far past the sample
     s[2].loop_start = 60;
     s[2].loop_end = 20;
-    const SfInst inst{"x", {{files::sample_id(0)}, {files::sample_id(1)}, {files::sample_id(2)}}};
-    EXPECT_EQ(import(files::sf_bank(s, {inst})), 3);
-    const p_s* a = t_sound[0];
-    EXPECT_EQ(a->loop, 0);
-    EXPECT_EQ(a->loop_start, 196u);
-    EXPECT_EQ(a->loop_end, 4u);  // size - loop start
-    const p_s* b = t_sound[1];
-    EXPECT_EQ(b->loop, 1);
-    EXPECT_EQ(b->loop_start, 100u);
-    EXPECT_EQ(b->loop_end, 200u);
-    EXPECT_EQ(t_sound[2].load()->loop, 0);
+    const SfInst inst{"x",
+                      {{key_range(30, 40), root_key(50)},  // global: no sample, not inherited
+                       {sample_id(0)},
+                       {key_range(1, 2), sample_id(1)},
+                       {sample_id(2)}}};
+    EXPECT_EQ(import(sf_bank(s, {inst})), 3);
+    EXPECT_EQ(testkit::describe(snd(0)),
+              "16-bit mono shift 1, 22050 Hz, base 60, keys 0-127, size 200, loop off 196-4");
+    EXPECT_EQ(testkit::describe(snd(1)),
+              "16-bit mono shift 1, 22050 Hz, base 60, keys 1-2, size 200, loop on 100-200");
+    EXPECT_EQ(snd(2)->loop, 0);
 }
 
 TEST_F(BankImport, BankInstrumentsReplaceFromTheSelectedOneOnAndAddTheRest) {
@@ -143,117 +99,92 @@ TEST_F(BankImport, BankInstrumentsReplaceFromTheSelectedOneOnAndAddTheRest) {
     add_inst("one");
     add_inst("two");
     add_sounds(2, 2);
-    p_s* kept0 = t_sound[0];
-    p_s* kept1 = t_sound[1];
-    p_s* replaced = t_sound[2];
+    const auto before = snapshot();
     no_s = 2;
     const std::vector<SfSample> smp{sample("a", 50), sample("b", 60)};
-    const SfInst i0{"Bank0", {{files::sample_id(0)}}};
-    const SfInst i1{"Bank1",
-                    {{files::sample_id(0)},
-                     {files::sample_id(1)},
-                     {files::sample_id(1)},
-                     {files::sample_id(0)}}};
-    const SfInst i2{"Bank2", {{files::sample_id(1)}, {files::sample_id(0)}}};
-    const SfInst silent{"Silent", {{files::key_range(1, 2)}}};  // no zone with a sample
-    EXPECT_EQ(import(files::sf_bank(smp, {i0, i1, i2, silent})), 7);
-
+    const SfInst i0{"Bank0", {{sample_id(0)}}};
+    const SfInst i1{"Bank1", {{sample_id(0)}, {sample_id(1)}, {sample_id(1)}, {sample_id(0)}}};
+    const SfInst i2{"Bank2", {{sample_id(1)}, {sample_id(0)}}};
+    const SfInst silent{"Silent", {{key_range(1, 2)}}};  // no zone with a sample
+    EXPECT_EQ(import(sf_bank(smp, {i0, i1, i2, silent})), 7);
     ASSERT_EQ(nb_inst, 5);
-    EXPECT_EQ(t_sound[0].load(), kept0);  // the instrument before the selected one is untouched
-    EXPECT_EQ(t_sound[1].load(), kept1);
-    EXPECT_EQ(inst_count(1), 1);
-    EXPECT_EQ(inst_count(2), 4);
-    EXPECT_EQ(inst_count(3), 2);
-    EXPECT_EQ(inst_count(4), 1);
-    EXPECT_STREQ(inst_name(1), "Bank0");
-    EXPECT_STREQ(inst_name(2), "Bank1");
-    EXPECT_STREQ(inst_name(3), "Bank2");
-    EXPECT_STREQ(inst_name(4), "Silent");
-    EXPECT_EQ(t_sound[inst_first(4)].load()->data, nullptr);
-    EXPECT_STREQ(t_sound[inst_first(3)].load()->name, "b");
     EXPECT_EQ(nb_sound, 10);
+    EXPECT_EQ(snapshot()[2], before[2]);  // the instrument before the selected one is untouched
+    EXPECT_EQ(snapshot()[3], before[3]);
+    const char* names[] = {"Bank0", "Bank1", "Bank2", "Silent"};
+    const int counts[] = {1, 4, 2, 1};
+    for (int k = 1; k < 5; ++k) {
+        EXPECT_STREQ(inst_name(k), names[k - 1]);
+        EXPECT_EQ(inst_count(k), counts[k - 1]);
+    }
+    EXPECT_EQ(snd(inst_first(4))->data, nullptr);
+    EXPECT_STREQ(snd(inst_first(3))->name, "b");
     for (int s = 0; s < nb_sound; ++s) {
-        EXPECT_NE(t_sound[s].load(), replaced);
+        EXPECT_NE(snd(s), reinterpret_cast<const p_s*>(before[4]));  // the replaced sound is gone
         EXPECT_EQ(t_invert[s], quel_baseson(s));
     }
     EXPECT_EQ(no_s, 2);
-
     // Importing again over the now larger instrument 2 shrinks it to the bank's one zone.
     no_s = static_cast<std::int16_t>(inst_first(2));
-    EXPECT_EQ(import(files::sf_bank(smp, {i0})), 1);
+    EXPECT_EQ(import(sf_bank(smp, {i0})), 1);
     EXPECT_EQ(nb_inst, 5);
     EXPECT_EQ(inst_count(2), 1);
     EXPECT_EQ(nb_sound, 7);
 }
 
 TEST_F(BankImport, ImpossibleZonesAreSkipped) {
-    std::vector<SfSample> smp{sample("ok", 40), sample("empty", 40)};
-    files::SfChunks k = files::sf_chunks(smp, {{"x",
-                                                {{files::sample_id(0)},
-                                                 {files::sample_id(1)},
-                                                 {files::sample_id(9)},
-                                                 {files::sample_id(0)}}}});
-    // Sample 1: start equal to end.
-    std::memcpy(k.c["shdr"].data() + 46 + 24, k.c["shdr"].data() + 46 + 20, 4);
-    // The last zone's generators end past the generator list.
-    Bytes& ibag = k.c["ibag"];
-    ibag[4 * 4] = 0xFF;
-    EXPECT_EQ(import(files::assemble(k)), 1);
+    SfChunks k =
+        sf_chunks({sample("ok", 40), sample("empty", 40)},
+                  {{"x", {{sample_id(0)}, {sample_id(1)}, {sample_id(9)}, {sample_id(0)}}}});
+    std::memcpy(k.c["shdr"].data() + 46 + 24, k.c["shdr"].data() + 46 + 20, 4);  // start = end
+    k.c["ibag"][4 * 4] = 0xFF;  // the last zone's generators end past the list
+    EXPECT_EQ(import(assemble(k)), 1);
     EXPECT_EQ(nb_sound, 1);
-    EXPECT_STREQ(t_sound[0].load()->name, "ok");
+    EXPECT_STREQ(snd(0)->name, "ok");
 
     // A sample whose end lies past the sample chunk, and bags that go backwards.
     testkit::fresh_tables();
-    files::SfChunks e = files::sf_chunks(
-        {sample("far", 40)}, {{"y", {{files::sample_id(0)}}}, {"z", {{files::sample_id(0)}}}});
-    Bytes& shdr = e.c["shdr"];
-    shdr[24] = 0xFF;
-    shdr[25] = 0xFF;
-    EXPECT_EQ(import(files::assemble(e)), 0);
-    EXPECT_NE(alerts().back().find("no sound"), std::string::npos);
-    e = files::sf_chunks({sample("ok", 40)},
-                         {{"y", {{files::sample_id(0)}}}, {"z", {{files::sample_id(0)}}}});
-    e.c["inst"][20] = 2;  // the first instrument's zones end before they start
-    EXPECT_EQ(import(files::assemble(e)), 1);
+    const std::vector<SfInst> two{{"y", {{sample_id(0)}}}, {"z", {{sample_id(0)}}}};
+    k = sf_chunks({sample("far", 40)}, two);
+    k.c["shdr"][24] = k.c["shdr"][25] = 0xFF;
+    EXPECT_EQ(import(assemble(k)), 0);
+    EXPECT_NE(alerts().back().text.find("no sound"), std::string::npos);
+    k = sf_chunks({sample("ok", 40)}, two);
+    k.c["inst"][20] = 2;  // the first instrument's zones end before they start
+    EXPECT_EQ(import(assemble(k)), 1);
     EXPECT_EQ(nb_inst, 2);
 }
 
-TEST_F(BankImport, UnusableBanksAreRefusedAndChangeNothing) {
+TEST_F(BankImport, UnusableBanksAreRefusedWithTheirReasonAndChangeNothing) {
     add_inst("keep");
-    const Snapshot before = snapshot();
+    const auto before = snapshot();
     const std::vector<SfSample> smp{sample("a", 40)};
-    const std::vector<SfInst> insts{{"i", {{files::sample_id(0)}}}};
-
-    Bytes not_riff = files::sf_bank(smp, insts);
-    not_riff[0] = 'X';
-    EXPECT_EQ(import(not_riff), 0);
-    EXPECT_TRUE(alerts().empty());
-
-    Bytes cut = files::sf_bank(smp, insts);
-    cut.resize(cut.size() - 30);  // the sample headers run past the end
-    EXPECT_EQ(import(cut), 0);
-
-    files::SfChunks k = files::sf_chunks(smp, insts);
-    k.c["inst"].push_back(0);  // not a whole number of records
-    EXPECT_EQ(import(files::assemble(k)), 0);
-    EXPECT_NE(alerts().back().find("whole number"), std::string::npos);
-
-    k = files::sf_chunks(smp, insts);
-    k.c.erase("shdr");
-    EXPECT_EQ(import(files::assemble(k)), 0);
-
-    k = files::sf_chunks(smp, insts);
-    k.major = 3;
-    EXPECT_EQ(import(files::assemble(k)), 0);
-    EXPECT_NE(alerts().back().find("SoundFont 3"), std::string::npos);
-
-    std::vector<SfSample> ogg = smp;
-    ogg[0].type = 0x11;  // compressed, in a bank that claims version 2
-    EXPECT_EQ(import(files::sf_bank(ogg, insts)), 0);
-    EXPECT_NE(alerts().back().find("compressed"), std::string::npos);
-
-    EXPECT_EQ(alerts().size(), 5u);
-    expect_unchanged(before);
+    const std::vector<SfInst> insts{{"i", {{sample_id(0)}}}};
+    const struct {
+        void (*chunks)(SfChunks&);
+        void (*file)(Bytes&);
+        const char* reason;  // null: no alert
+    } cases[] = {
+        {nullptr, [](Bytes& b) { b[0] = 'X'; }, nullptr},
+        {nullptr, [](Bytes& b) { b.resize(b.size() - 30); },
+         ""},  // sample headers run past the end
+        {[](SfChunks& k) { k.c["inst"].push_back(0); }, nullptr, "whole number"},
+        {[](SfChunks& k) { k.c.erase("shdr"); }, nullptr, ""},
+        {[](SfChunks& k) { k.major = 3; }, nullptr, "SoundFont 3"},
+        {[](SfChunks& k) { k.c["shdr"][44] = 0x11; }, nullptr,
+         "compressed"},  // in a version 2 bank
+    };
+    for (const auto& c : cases) {
+        alerts().clear();
+        SfChunks k = sf_chunks(smp, insts);
+        if (c.chunks) c.chunks(k);
+        Bytes b = assemble(k);
+        if (c.file) c.file(b);
+        EXPECT_EQ(import(b), 0);
+        ASSERT_EQ(alerts().size(), c.reason ? 1u : 0u);
+        EXPECT_TRUE(!c.reason || alerts().back().text.find(c.reason) != std::string::npos);
+        EXPECT_EQ(snapshot(), before);
+    }
 }
 
 TEST_F(BankImport, ABankLargerThanTheTablesIsRefused) {
@@ -261,52 +192,35 @@ TEST_F(BankImport, ABankLargerThanTheTablesIsRefused) {
     add_inst("other");
     no_s =
         static_cast<std::int16_t>(nb_sound - 1);  // the bank would replace only the last instrument
-    const Snapshot before = snapshot();
-    std::vector<std::vector<files::SfGen>> zones(1200, {files::sample_id(0)});
-    EXPECT_EQ(import(files::sf_bank({sample("a", 40)}, {{"big", zones}})), 0);
+    const auto before = snapshot();
+    const Bytes big = sf_bank({sample("a", 40)},
+                              {{"big", std::vector<std::vector<SfGen>>(1200, {sample_id(0)})}});
+    EXPECT_EQ(import(big), 0);
     ASSERT_FALSE(alerts().empty());
-    EXPECT_NE(alerts().back().find("more sounds"), std::string::npos);
-    expect_unchanged(before);
-    // Over the large first instrument it fits.
-    no_s = 0;
-    EXPECT_EQ(import(files::sf_bank({sample("a", 40)}, {{"big", zones}})), 1200);
+    EXPECT_NE(alerts().back().text.find("more sounds"), std::string::npos);
+    EXPECT_EQ(snapshot(), before);
+    no_s = 0;  // over the large first instrument it fits
+    EXPECT_EQ(import(big), 1200);
     EXPECT_EQ(nb_sound, 1201);
 }
 
 TEST_F(BankImport, SharersStillPlayAfterTheFirstOwnerIsDeleted) {
-    const SfInst inst{"shared",
-                      {{files::key_range(0, 63), files::sample_id(0)},
-                       {files::key_range(64, 127), files::sample_id(0)}}};
-    SfSample s;
-    s.name = "sine";
-    s.points = testkit::sine16(441, 22050, 4000);
-    s.loop_start = 0;
-    s.loop_end = 4000;
-    s.rate = 22050;
-    s.pitch = 60;
-    ASSERT_EQ(import(files::sf_bank({s}, {inst})), 2);
-    const std::int8_t* data = t_sound[1].load()->data;
-    ASSERT_EQ(t_sound[0].load()->data, data);
-
+    SfSample s{"sine", testkit::sine16(441, 22050, 4000), 0, 4000, 22050, 60};
+    ASSERT_EQ(import(sf_bank(
+                  {s}, {{"shared",
+                         {{key_range(0, 63), sample_id(0)}, {key_range(64, 127), sample_id(0)}}}})),
+              2);
+    const std::int8_t* data = snd(1)->data;
+    ASSERT_EQ(snd(0)->data, data);
     del_sound(0, false);  // the sound that first received the sample
     reclaim::reclaim_all();
     ASSERT_EQ(nb_sound, 1);
-    ASSERT_EQ(t_sound[0].load()->data, data);
+    ASSERT_EQ(snd(0)->data, data);
     addnote(0, 60, 0, 127, true, 0, 0);
     const auto out = testkit::render(22050);
     EXPECT_GT(testkit::peak(out), 0.05f);
     EXPECT_NEAR(testkit::zero_crossing_hz(testkit::channel(out, 0), 44100), 441.0, 3.0);
     EXPECT_EQ(active_voices(), 1);  // the loop keeps it going
-}
-
-TEST(FindIgen, SearchesOnlyTheRangeAndTheLowByte) {
-    const std::uint8_t gens[] = {43, 0, 1, 2, 53, 1, 7, 0, 58, 0, 60, 0, 53, 0, 9, 0};
-    EXPECT_EQ(find_igen(gens, 4, 0, 4, 53), gens + 4);  // operator 0x0135: low byte 53
-    EXPECT_EQ(find_igen(gens, 4, 2, 4, 53), gens + 12);
-    EXPECT_EQ(find_igen(gens, 4, 0, 2, 58), nullptr);
-    EXPECT_EQ(find_igen(gens, 4, 3, 99, 53), gens + 12);  // the end is clamped to the list
-    EXPECT_EQ(find_igen(gens, 2, 2, 4, 53), nullptr);
-    EXPECT_EQ(find_igen(nullptr, 4, 0, 4, 53), nullptr);
 }
 
 }  // namespace

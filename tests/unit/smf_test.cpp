@@ -1,11 +1,13 @@
 #include "io/smf.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 
-#include "support/smf_writer.h"
-#include "support/testkit.h"
+#include "support/file_builders.h"
 
-using namespace testkit;
+using files::smf_file;
+using files::SmfTrack;
 
 namespace {
 
@@ -16,6 +18,7 @@ SmfSong parse_ok(const std::vector<std::uint8_t>& bytes) {
     return song;
 }
 
+// The reason a file is refused.
 std::string parse_error(const std::vector<std::uint8_t>& bytes) {
     SmfSong song;
     std::string error;

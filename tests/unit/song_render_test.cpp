@@ -3,10 +3,11 @@
 
 #include "engine/voices.h"
 #include "render/song_player.h"
-#include "support/smf_writer.h"
+#include "support/file_builders.h"
 #include "support/testkit.h"
 
 using namespace testkit;
+using files::SmfTrack;
 
 namespace {
 
@@ -18,21 +19,16 @@ class SongRenderTest : public EngineTest {
   protected:
     void SetUp() override {
         EngineTest::SetUp();
-        p_s* level = make_sound16(std::vector<std::int16_t>(4410, 12000), 44100, 60);
-        set_loop_frames(level, 0, 4410);
-        replace_sound(0, level);
-        p_s* sine = make_sound16(sine16(440.0, 44100, 44100), 44100, 69);
-        set_loop_frames(sine, 0, 44100);
-        replace_sound(1, sine);
-        nb_sound = 2;
-        nb_inst = 2;
-        t_inst[1] = 1;
-        t_invert[1] = 1;
+        looped_sound(std::vector<std::int16_t>(4410, 12000), 44100, 60, 0);
+        looped_sound(sine16(440.0, 44100, 44100), 44100, 69, 1);
+        nb_sound = nb_inst = 2;
+        t_inst[1] = t_invert[1] = 1;
         fmodei = false;  // channels play their programs
     }
-
-    std::vector<float> render(const std::vector<std::uint8_t>& file, SongRenderStats& stats,
-                              std::size_t buffer = 512) {
+    // The left output of the song in `tracks` (format 0 or 1 by their number).
+    std::vector<float> render(const std::vector<SmfTrack>& tracks, std::size_t buffer = 512,
+                              std::uint16_t division = 480) {
+        const files::Bytes file = files::smf_file(tracks.size() > 1, division, tracks);
         SmfSong song;
         std::string error;
         EXPECT_TRUE(read_smf(file.data(), file.size(), song, error)) << error;
@@ -47,15 +43,15 @@ class SongRenderTest : public EngineTest {
                 return true;
             },
             stats));
-        return out;
+        return channel(out, 0);
     }
+    SongRenderStats stats;
 };
 
-std::size_t first_sound_frame(const std::vector<float>& out, std::size_t from = 0) {
-    for (std::size_t f = from; f < out.size() / 2; ++f) {
-        if (out[2 * f] != 0.0f || out[2 * f + 1] != 0.0f) return f;
-    }
-    return SIZE_MAX;
+double hz(const std::vector<float>& v, std::size_t from, std::size_t to) {
+    return zero_crossing_hz({v.begin() + static_cast<std::ptrdiff_t>(from),
+                             v.begin() + static_cast<std::ptrdiff_t>(to)},
+                            kRate);
 }
 
 }  // namespace
@@ -64,12 +60,11 @@ TEST_F(SongRenderTest, NotesStartOnTheirExactFrameWhateverTheBufferSize) {
     // 480 ticks a quarter at 120 beats a minute: tick 287 is 0.298958... s.
     SmfTrack t;
     t.event(287, {0x90, 60, 100}).event(480, {0x80, 60, 0}).end();
-    const auto file = smf_file(0, 480, {t});
-    const auto expected = static_cast<std::size_t>(std::llround(287.0 / 960.0 * kRate));
     for (std::size_t buffer : {512u, 100u, 4096u}) {
-        SongRenderStats stats;
-        const auto out = render(file, stats, buffer);
-        EXPECT_EQ(first_sound_frame(out), expected) << "buffer " << buffer;
+        const auto left = render({t}, buffer);
+        std::size_t first = 0;
+        while (first < left.size() && left[first] == 0.0f) ++first;
+        EXPECT_EQ(first, static_cast<std::size_t>(std::llround(287.0 / 960.0 * kRate))) << buffer;
         EXPECT_EQ(stats.max_voices, 1);
     }
 }
@@ -80,22 +75,17 @@ TEST_F(SongRenderTest, PitchSilenceAndReleaseAreWhereTheSongPutsThem) {
         .event(480, {0x90, 81, 127})  // 0.5 s: A5, an octave above the sample
         .event(960, {0x80, 81, 64})   // 1.5 s: release (0.5 s long)
         .end();
-    SongRenderStats stats;
-    const auto out = render(smf_file(0, 480, {t}), stats);
-    const auto on = static_cast<std::size_t>(0.5 * kRate);
-    const auto off = static_cast<std::size_t>(1.5 * kRate);
-    const auto left = channel(out, 0);
+    const auto left = render({t});
+    const auto on = static_cast<std::size_t>(0.5 * kRate),
+               off = static_cast<std::size_t>(1.5 * kRate);
     EXPECT_EQ(peak(left, 0, on), 0.0f);
-    std::vector<float> held(left.begin() + on + 1000, left.begin() + off);
-    EXPECT_NEAR(zero_crossing_hz(held, kRate), 880.0, 880.0 * 0.002);
+    EXPECT_NEAR(hz(left, on + 1000, off), 880.0, 880.0 * 0.002);
     // The release fades: each twentieth of a second quieter than the one before.
     // It lasts half a second of the sample, which plays at twice its speed here.
-    double previous = rms(left, off - 2205, off);
-    for (int k = 0; k < 4; ++k) {
-        const double now = rms(left, off + k * 2205, off + (k + 1) * 2205);
-        EXPECT_LT(now, previous) << k;
-        previous = now;
-    }
+    for (int k = 0; k < 4; ++k)
+        EXPECT_LT(rms(left, off + k * 2205, off + (k + 1) * 2205),
+                  rms(left, off + (k - 1) * 2205, off + k * 2205))
+            << k;
     // The voice ends with its release: rendering stops soon after, not after 10 s.
     EXPECT_EQ(active_voices(), 0);
     EXPECT_NEAR(static_cast<double>(stats.frames), 1.75 * kRate, 1024);
@@ -104,25 +94,21 @@ TEST_F(SongRenderTest, PitchSilenceAndReleaseAreWhereTheSongPutsThem) {
 
 TEST_F(SongRenderTest, ProgramChangesSwitchInstrumentsAndLockedChannelsKeepTheirs) {
     SmfTrack t;
-    t.event(0, {0x90, 69, 100})  // instrument 0: steady level
+    t.event(0, {0x90, 69, 100})  // instrument 0: steady level, no zero crossings
         .event(240, {0x80, 69, 0})
         .event(0, {0xC0, 1})
         .event(240, {0x90, 69, 100})  // instrument 1: the sine
         .event(240, {0x80, 69, 0})
         .end();
-    SongRenderStats stats;
-    auto left = channel(render(smf_file(0, 480, {t}), stats), 0);
     const auto q = static_cast<std::size_t>(0.25 * kRate);
-    // A steady level has no zero crossings; the sine has 440 a second.
-    EXPECT_EQ(zero_crossing_hz({left.begin() + 100, left.begin() + q}, kRate), 0.0);
-    EXPECT_NEAR(zero_crossing_hz({left.begin() + 2 * q + 100, left.begin() + 3 * q}, kRate), 440.0,
-                2.0);
-
+    auto left = render({t});
+    EXPECT_EQ(hz(left, 100, q), 0.0);
+    EXPECT_NEAR(hz(left, 2 * q + 100, 3 * q), 440.0, 2.0);
     fresh_tables();
     SetUp();
     ch_instf[0] = true;  // the channel's program is locked
-    left = channel(render(smf_file(0, 480, {t}), stats), 0);
-    EXPECT_EQ(zero_crossing_hz({left.begin() + 2 * q + 100, left.begin() + 3 * q}, kRate), 0.0);
+    left = render({t});
+    EXPECT_EQ(hz(left, 2 * q + 100, 3 * q), 0.0);
 }
 
 TEST_F(SongRenderTest, ControllersAndBendsActAsLiveMidiDoes) {
@@ -133,32 +119,24 @@ TEST_F(SongRenderTest, ControllersAndBendsActAsLiveMidiDoes) {
         .event(0, {0x90, 69, 127})
         .event(480, {0x80, 69, 0})
         .end();
-    SongRenderStats stats;
-    const auto left = channel(render(smf_file(0, 480, {t}), stats), 0);
-    std::vector<float> held(left.begin() + 1000, left.begin() + 20000);
-    EXPECT_NEAR(zero_crossing_hz(held, kRate), 440.0 * std::pow(2.0, 2.0 * 8191 / 8192 / 12), 1.0);
-    // 0.8 full scale at velocity 127, volume 64/128, the left pan gain, and the final /4.
-    EXPECT_NEAR(peak(held), 0.8f * 127.0f / 128.0f * 64.0f / 128.0f * tab_pan[64] / 4.0f, 0.01f);
+    const auto left = render({t});
+    EXPECT_NEAR(hz(left, 1000, 20000), 440.0 * std::pow(2.0, 2.0 * 8191 / 8192 / 12), 1.0);
+    // 0.8 full scale at velocity 127, volume 64/128, the centre's left pan gain, and the final /4.
+    EXPECT_NEAR(peak(left, 1000, 20000), 0.8 * 127 / 128 * 64 / 128 * std::sin(M_PI / 4) / 4, 0.01);
     EXPECT_EQ(ch_main[0], 64);
 }
 
-TEST_F(SongRenderTest, TheTailStopsAfterTenSecondsWhenVoicesNeverEnd) {
+TEST_F(SongRenderTest, TheTailStopsAfterTenSecondsWhenVoicesNeverEndAndARefusingSinkStops) {
     t_sound[1]->flags = 0;  // no release curve: a released looping voice plays on
     SmfTrack t;
     t.event(0, {0xC0, 1}).event(0, {0x90, 69, 100}).event(96, {0x80, 69, 0}).end();
-    SongRenderStats stats;
-    SmfSong song;
-    std::string error;
-    const auto file = smf_file(0, 96, {t});
-    ASSERT_TRUE(read_smf(file.data(), file.size(), song, error));
-    SongRenderOptions options;
-    options.rate = kRate;
-    std::size_t pieces = 0;
-    ASSERT_TRUE(render_song(
-        song, options, [&](const float*, std::size_t) { return ++pieces > 0; }, stats));
+    render({t}, 512, 96);
     EXPECT_EQ(stats.frames, static_cast<std::uint64_t>(0.5 * kRate + 10 * kRate));
     EXPECT_EQ(active_voices(), 1);
-    // A sink that refuses more stops the render.
+    const files::Bytes file = files::smf_file(0, 96, {t});
+    SmfSong song;
+    std::string error;
+    ASSERT_TRUE(read_smf(file.data(), file.size(), song, error));
     EXPECT_FALSE(render_song(
-        song, options, [](const float*, std::size_t) { return false; }, stats));
+        song, SongRenderOptions{}, [](const float*, std::size_t) { return false; }, stats));
 }

@@ -1,20 +1,28 @@
 // plexora-render: plays a Standard MIDI File through the program's own
 // instruments and engine into a 32-bit float WAV file, without a sound card.
 //
-//   plexora-render [--rate HZ] [--buffer FRAMES] [--play-selected]
+//   plexora-render [--rate HZ] [--buffer FRAMES] [--play-selected] [--gain DB]
 //                  (--bank FILE.sf2 | --instrument FILE.it | --sample FILE) SONG.mid OUT.wav
+//
+// --gain scales the mix before its final clip (default 0 dB: the program's own
+// level). The summary line says how many samples clipped, the gain that would
+// have avoided it, and the instrument each channel that played ended on.
 #include <sndfile.h>
 
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "core/hooks.h"
+#include "core/instruments.h"
 #include "core/reclaim.h"
 #include "core/sound.h"
+#include "engine/channels.h"
+#include "engine/output_level.h"
 #include "io/load.h"
 #include "io/loadi.h"
 #include "io/smf.h"
@@ -24,7 +32,7 @@
 namespace {
 
 const char* const kUsage =
-    "usage: plexora-render [--rate HZ] [--buffer FRAMES] [--play-selected]\n"
+    "usage: plexora-render [--rate HZ] [--buffer FRAMES] [--play-selected] [--gain DB]\n"
     "                      (--bank FILE.sf2 | --instrument FILE.it | --sample FILE) SONG.mid "
     "OUT.wav\n";
 
@@ -32,6 +40,7 @@ struct Args {
     long rate = 44100;
     long buffer = 512;
     bool play_selected = false;
+    double gain_db = 0.0;
     std::string material_kind;  // "bank", "instrument" or "sample"
     std::string material;
     std::string song;
@@ -51,6 +60,49 @@ bool parse_number(const char* text, long lo, long hi, long& out) {
     return true;
 }
 
+bool parse_gain_db(const char* text, double& out) {
+    char* end = nullptr;
+    const double v = std::strtod(text, &end);
+    if (!end || *end || end == text || !(v >= -60.0 && v <= 40.0)) return false;
+    out = v;
+    return true;
+}
+
+// "clipped N samples (--gain G avoids it)": G is the most gain, to a tenth
+// of a decibel, under which the loudest sample would not have clipped.
+std::string clip_summary(double gain_db) {
+    const ClipCounts c = clip_counts();
+    std::string text = "clipped " + std::to_string(c.clipped) + " samples";
+    if (c.peak > 0.0f) {
+        const double safe = std::floor((gain_db - 20.0 * std::log10(c.peak)) * 10.0) / 10.0;
+        char hint[64];
+        std::snprintf(
+            hint, sizeof hint,
+            c.clipped ? " (--gain %.1f avoids it)" : " (--gain up to %.1f would not clip)", safe);
+        text += hint;
+    }
+    return text;
+}
+
+// "channels 1 Piano 1, 10 Standard": the instrument each channel that
+// played a note ended on.
+std::string channel_summary(const SmfSong& song) {
+    bool played[kChannels] = {};
+    for (const SmfEvent& e : song.events) {
+        if ((e.status & 0xF0) == 0x90 && e.data2 > 0) played[e.status & 0x0F] = true;
+    }
+    std::string text = "channels";
+    const char* sep = " ";
+    for (int c = 0; c < kChannels; ++c) {
+        if (!played[c]) continue;
+        const int k = fmodei ? quel_baseson(no_s) : int{ch_inst[c]};
+        const std::string name = *inst_name(k) ? inst_name(k) : "instrument " + std::to_string(k);
+        text += sep + std::to_string(c + 1) + " " + name;
+        sep = ", ";
+    }
+    return *sep == ' ' ? text + " none" : text;
+}
+
 bool parse_args(int argc, char** argv, Args& a, std::string& error) {
     std::string positional[2];
     int npos = 0;
@@ -65,6 +117,11 @@ bool parse_args(int argc, char** argv, Args& a, std::string& error) {
         } else if (arg == "--buffer" && has_value) {
             if (!parse_number(argv[++i], 1, 65536, a.buffer)) {
                 error = "--buffer takes a frame count from 1 to 65536";
+                return false;
+            }
+        } else if (arg == "--gain" && has_value) {
+            if (!parse_gain_db(argv[++i], a.gain_db)) {
+                error = "--gain takes decibels from -60 to 40";
                 return false;
             }
         } else if (arg == "--play-selected") {
@@ -157,6 +214,8 @@ int main(int argc, char** argv) {
     if (!load_material(args, error)) return fail(error);
     // Channels play their own programs unless asked to play the selection.
     fmodei = args.play_selected;
+    set_output_gain(static_cast<float>(std::pow(10.0, args.gain_db / 20.0)));
+    reset_clip_counts();
 
     SmfSong song;
     if (!read_smf_file(args.song.c_str(), song, error)) return fail(error);
@@ -194,9 +253,10 @@ int main(int argc, char** argv) {
     const double seconds = static_cast<double>(stats.frames) / static_cast<double>(args.rate);
     std::printf(
         "rendered %llu frames (%.3f s) in %.3f s wall, %.1fx realtime, peak %.4f, "
-        "max voices %d\n",
+        "max voices %d, %s, %s\n",
         static_cast<unsigned long long>(stats.frames), seconds, wall,
-        wall > 0 ? seconds / wall : 0.0, stats.peak, stats.max_voices);
+        wall > 0 ? seconds / wall : 0.0, stats.peak, stats.max_voices,
+        clip_summary(args.gain_db).c_str(), channel_summary(song).c_str());
 
     return 0;
 }

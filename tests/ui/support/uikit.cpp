@@ -1,7 +1,5 @@
 #include "support/uikit.h"
 
-#include <sndfile.h>
-
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMouseEvent>
@@ -38,25 +36,13 @@ void mouse(QWidget* w, int type, QPoint at, bool button_held) {
 }
 
 unsigned pixel(QWidget* w, int x, int y) {
-    const QImage img = w->grab().toImage();
-    return img.pixel(x, y) & 0xFFFFFF;
-}
-
-void write_wav(const std::string& path, const std::vector<short>& samples) {
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
-    sf_write_short(f, samples.data(), sf_count_t(samples.size()));
-    sf_close(f);
+    return w->grab().toImage().pixel(x, y) & 0xFFFFFF;
 }
 
 void MainWindowTest::SetUp() {
     EngineTest::SetUp();
-    set_alert_function([this](const QString& text, const QStringList&, int) {
-        alerts << text;
+    set_alert_function([this](const QString& text, const QStringList& buttons, int) {
+        alerts().push_back({text.toStdString(), buttons.join("|").toStdString()});
         return alert_answer;
     });
     set_popup_function([this](const QStringList& items, QPoint) {

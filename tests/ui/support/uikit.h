@@ -1,6 +1,5 @@
 // Helpers for the window tests: a main window without audio, alerts and
-// pop-up menus answered by the test, the event loop run on demand, and
-// sound files written for the occasion.
+// pop-up menus answered by the test, and the event loop run on demand.
 #pragma once
 
 #include <QPoint>
@@ -25,9 +24,6 @@ void mouse(QWidget* w, int type, QPoint at, bool button_held = false);
 // The colour of pixel (x, y) of a widget as it draws itself now.
 unsigned pixel(QWidget* w, int x, int y);
 
-// Writes a 16-bit mono WAV of `samples` at 44100 Hz.
-void write_wav(const std::string& path, const std::vector<short>& samples);
-
 class MainWindowTest : public testkit::EngineTest {
   protected:
     void SetUp() override;
@@ -44,8 +40,7 @@ class MainWindowTest : public testkit::EngineTest {
     int selected_row() const;
 
     std::unique_ptr<MyWindow> win;
-    QStringList alerts;               // texts of the alerts shown
-    int alert_answer = 0;             // index of the button the "user" presses
+    int alert_answer = 0;             // index of the button the "user" presses in an alert
     std::vector<QStringList> popups;  // items of the pop-up menus shown
     int popup_answer = -1;
     QTemporaryDir dir;

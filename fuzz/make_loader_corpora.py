@@ -59,8 +59,9 @@ def lst(kind, body):
     return chunk(b"LIST", kind + body)
 
 
-def bank(samples, insts, major=2):
-    """samples: (name, points, loop_start, loop_end, pitch, type); insts: (name, [zones of (op, amount)])"""
+def bank(samples, insts, major=2, presets=()):
+    """samples: (name, points, loop_start, loop_end, pitch, type); insts: (name, [zones of (op, amount)]);
+    presets: (name, number, bank, [zones of (op, amount)])"""
     smpl, shdr = b"", b""
     for name, pts, ls, le, pitch, kind in samples:
         start = len(smpl) // 2
@@ -82,14 +83,29 @@ def bank(samples, insts, major=2):
     ibag += struct.pack("<HH", gens, 0)
     igen += struct.pack("<HH", 0, 0)
     info = chunk(b"ifil", struct.pack("<HH", major, 1)) + chunk(b"INAM", b"seed\0\0")
-    pdta = (chunk(b"phdr", bytes(76)) + chunk(b"pbag", bytes(8)) + chunk(b"pmod", bytes(10)) +
-            chunk(b"pgen", bytes(4)) + chunk(b"inst", inst) + chunk(b"ibag", ibag) + chunk(b"imod", bytes(10)) +
+    phdr, pbag, pgen = bytes(76), bytes(8), bytes(4)
+    if presets:
+        phdr, pbag, pgen = b"", b"", b""
+        bags = gens = 0
+        for name, number, bank_number, zones in presets:
+            phdr += struct.pack("<20sHHH12x", name, number, bank_number, bags)
+            for z in zones:
+                pbag += struct.pack("<HH", gens, 0)
+                bags += 1
+                for op, amount in z:
+                    pgen += struct.pack("<HH", op, amount)
+                    gens += 1
+        phdr += struct.pack("<20sHHH12x", b"EOP", 0, 0, bags)
+        pbag += struct.pack("<HH", gens, 0)
+        pgen += struct.pack("<HH", 0, 0)
+    pdta = (chunk(b"phdr", phdr) + chunk(b"pbag", pbag) + chunk(b"pmod", bytes(10)) +
+            chunk(b"pgen", pgen) + chunk(b"inst", inst) + chunk(b"ibag", ibag) + chunk(b"imod", bytes(10)) +
             chunk(b"igen", igen) + chunk(b"shdr", shdr))
     body = b"sfbk" + lst(b"INFO", info) + lst(b"sdta", chunk(b"smpl", smpl)) + lst(b"pdta", pdta)
     return chunk(b"RIFF", body)
 
 
-KEYS, ROOT, SAMPLE = 43, 58, 53
+KEYS, ROOT, SAMPLE, INSTRUMENT = 43, 58, 53, 41
 two = [(b"low", sine, 10, 190, 60, 1), (b"high", sine[:120], 100, 118, 255, 1)]
 write("bank", "two_instruments.sf2", bank(two, [
     (b"Piano", [[(KEYS, 0 | 59 << 8), (SAMPLE, 0)], [(KEYS, 60 | 127 << 8), (ROOT, 72), (SAMPLE, 1)]]),
@@ -98,6 +114,15 @@ write("bank", "two_instruments.sf2", bank(two, [
 write("bank", "global_zone.sf2", bank(two, [
     (b"Strings", [[(KEYS, 30 | 40 << 8), (ROOT, 50)], [(SAMPLE, 1)], [(SAMPLE, 7)]]),
     (b"Empty", [[(KEYS, 1 | 2 << 8)]]),
+]))
+write("bank", "general_midi.sf2", bank(two, [
+    (b"Piano", [[(KEYS, 0 | 59 << 8), (SAMPLE, 0)], [(KEYS, 60 | 127 << 8), (SAMPLE, 1)]]),
+    (b"Kit", [[(KEYS, 36 | 36 << 8), (SAMPLE, 1)], [(KEYS, 38 | 38 << 8), (SAMPLE, 0)]]),
+], presets=[
+    (b"Organ", 16, 0, [[(INSTRUMENT, 0)]]),
+    (b"Piano", 0, 0, [[(KEYS, 40 | 80 << 8)], [(KEYS, 50 | 70 << 8), (INSTRUMENT, 0)], [(INSTRUMENT, 0)]]),
+    (b"Standard", 0, 128, [[(INSTRUMENT, 1)]]),
+    (b"Room", 8, 128, [[(INSTRUMENT, 1)], [(INSTRUMENT, 9)]]),
 ]))
 write("bank", "version3.sf2", bank(two, [(b"X", [[(SAMPLE, 0)]])], major=3))
 write("bank", "compressed.sf2", bank([(b"ogg", sine, 0, 0, 60, 0x11)], [(b"X", [[(SAMPLE, 0)]])]))

@@ -1,0 +1,49 @@
+// The record lists of a SoundFont 2 bank as the import reads them, and the
+// zones of its instruments that can be played.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "io/bank_chunks.h"
+
+class InputBytes;
+
+constexpr int kSfNameChars = 20;
+constexpr std::size_t kSfPresetBytes = 38;
+
+// One record list of the bank, read whole.
+struct RecordList {
+    std::vector<std::uint8_t> bytes;
+    std::size_t width = 1;
+    std::size_t count() const { return bytes.size() / width; }
+    const std::uint8_t* at(std::size_t i) const { return bytes.data() + i * width; }
+};
+
+struct BankLists {
+    RecordList inst, ibag, igen, shdr;
+    RecordList phdr, pbag, pgen;  // empty when the bank has no preset lists
+};
+
+// GUI thread. Reads the lists `chunks` names. False when one of them is not
+// a whole number of records or cannot be read. May throw std::bad_alloc.
+bool read_bank_lists(InputBytes& in, const BankChunks& chunks, BankLists& out);
+
+// A zone that plays a sample, with what it takes from its generators.
+struct BankZone {
+    std::uint32_t sample = 0;
+    int root = -1;    // overridingRootKey, -1 when absent
+    int key_lo = -1;  // keyRange, -1 when absent
+    int key_hi = -1;
+};
+
+// Any thread. The zones of bank instrument `i` (below inst.count() - 1) that
+// can be played, in file order: indices out of range or going backwards,
+// zones without a sample and samples outside the `sample_bytes` of the sample
+// chunk are left out; a first zone whose generators do not end with a sample
+// is the global zone and is left out too. May throw std::bad_alloc.
+std::vector<BankZone> playable_zones(const BankLists& l, std::size_t i, std::uint64_t sample_bytes);
+
+// Any thread. The zero-terminated name of at most 20 characters at `p`.
+void copy_sf_name(const std::uint8_t* p, char (&out)[kSfNameChars + 1]);

@@ -1,0 +1,368 @@
+// The program against real services: a private JACK server (dummy driver)
+// and, for the program itself, a private X server.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/sound.h"
+#include "engine/render.h"
+#include "engine/tone_tables.h"
+#include "midi/midi_port.h"
+#include "platform/midi_endpoint.h"
+#include "platform/sound_player.h"
+#include "support/testkit.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void sleep_s(double s) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(s));
+}
+
+// Waits up to `seconds` for `ready`.
+template <typename F>
+bool wait_for(double seconds, F ready) {
+    const auto until = Clock::now() + std::chrono::duration<double>(seconds);
+    while (!ready()) {
+        if (Clock::now() > until) return false;
+        sleep_s(0.05);
+    }
+    return true;
+}
+
+// Starts `args` under `timeout` (so that it ends even if this test dies),
+// output to `log`.
+class Child {
+  public:
+    Child(std::vector<std::string> args, const std::string& log, int seconds = 120) {
+        args.insert(args.begin(), {"timeout", std::to_string(seconds)});
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        if (posix_spawnp(&pid_, "timeout", &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child() {
+        if (pid_ <= 0 || exited(0.0)) return;
+        kill(pid_, SIGTERM);
+        if (!exited(5.0)) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
+    }
+    // Waits up to `seconds` for the child to end; its status is then `status`.
+    bool exited(double seconds) {
+        return wait_for(seconds, [&] { return waitpid(pid_, &status, WNOHANG) == pid_; });
+    }
+    pid_t pid_ = -1;
+    int status = -1;
+};
+
+// `jackd -d dummy` under a name of its own; every client of this process talks
+// to it only, and none may start another.
+struct JackServer {
+    JackServer() {
+        setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+        setenv("JACK_NO_START_SERVER", "1", 1);
+        child =
+            std::make_unique<Child>(std::vector<std::string>{"jackd", "-r", "-n", name, "-d",
+                                                             "dummy", "-r", "48000", "-p", "256"},
+                                    log);
+        running = wait_for(15, [] {
+            jack_client_t* c = jack_client_open("plexora-e2e-probe", JackNoStartServer, nullptr);
+            if (c) jack_client_close(c);
+            return c != nullptr;
+        });
+    }
+    const std::string name = "plexora-e2e-" + std::to_string(getpid());
+    const std::string log = "/tmp/" + name + ".log";
+    std::unique_ptr<Child> child;
+    bool running = false;
+};
+
+constexpr unsigned kRate = 48000, kPeriod = 256;
+
+// A client that plays the keyboard (one MIDI output sending a message at the
+// start of the next cycle) and listens (two audio inputs). Each cycle is
+// recorded at its frame time, so cycles the server dropped leave gaps marked
+// as not recorded instead of shifting the rest.
+class Kit {
+  public:
+    explicit Kit(std::size_t frames) : left(frames), right(frames), valid(frames) {
+        client = jack_client_open("plexora-e2e-kit", JackNoStartServer, nullptr);
+        if (!client) return;
+        midi_ = jack_port_register(client, "keys", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        for (int i = 0; i < 2; ++i)
+            in_[i] = jack_port_register(client, ("in_" + std::to_string(i)).c_str(),
+                                        JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        jack_set_process_callback(client, &Kit::process, this);
+        if (jack_activate(client) != 0) jack_client_close(client), client = nullptr;
+    }
+    ~Kit() {
+        if (client) jack_client_close(client);
+    }
+    std::string keys_port() const { return jack_port_name(midi_); }
+    // Sends a three-byte message; returns the frame time of its cycle.
+    std::uint32_t send(std::uint8_t status, std::uint8_t a, std::uint8_t b) {
+        sent_ = false;
+        pending_ = status | a << 8 | b << 16;
+        wait_for(5, [&] { return sent_.load(); });
+        return sent_at_;
+    }
+    // The recorded samples of `v` in [from, to), without the gaps.
+    std::vector<float> take(const std::vector<float>& v, std::size_t from, std::size_t to) const {
+        std::vector<float> r;
+        for (std::size_t i = from; i < to; ++i)
+            if (valid[i]) r.push_back(v[i]);
+        return r;
+    }
+    // First and last recorded non-zero sample in [from, to).
+    std::pair<std::size_t, std::size_t> sound_span(const std::vector<float>& v, std::size_t from,
+                                                   std::size_t to) const {
+        std::size_t first = to, last = from;
+        for (std::size_t i = from; i < to; ++i)
+            if (valid[i] && v[i] != 0.0f) first = std::min(first, i), last = i;
+        return {first, last};
+    }
+    // The longest stretch of unbroken recording inside [from, to).
+    std::vector<float> longest_run(const std::vector<float>& v, std::size_t from,
+                                   std::size_t to) const {
+        std::size_t best = from, len = 0, start = from;
+        for (std::size_t i = from; i <= to; ++i) {
+            if (i < to && valid[i]) continue;
+            if (i - start > len) best = start, len = i - start;
+            start = i + 1;
+        }
+        return {v.begin() + static_cast<std::ptrdiff_t>(best),
+                v.begin() + static_cast<std::ptrdiff_t>(best + len)};
+    }
+
+    jack_client_t* client = nullptr;
+    std::vector<float> left, right;
+    std::vector<std::uint8_t> valid;
+    std::atomic<bool> recording{false};
+    std::atomic<std::size_t> frames{0};
+    std::uint32_t first_frame = 0;
+
+  private:
+    static int process(jack_nframes_t n, void* self) {
+        auto* me = static_cast<Kit*>(self);
+        void* buf = jack_port_get_buffer(me->midi_, n);
+        jack_midi_clear_buffer(buf);
+        const jack_nframes_t now = jack_last_frame_time(me->client);
+        if (const std::uint32_t msg = me->pending_.exchange(0)) {
+            const jack_midi_data_t bytes[3] = {jack_midi_data_t(msg), jack_midi_data_t(msg >> 8),
+                                               jack_midi_data_t(msg >> 16)};
+            jack_midi_event_write(buf, 0, bytes, 3);
+            me->sent_at_ = now;
+            me->sent_ = true;
+        }
+        if (!me->recording) return 0;
+        if (me->frames == 0 && !me->valid[0]) me->first_frame = now;
+        const std::size_t at = now - me->first_frame;
+        if (at >= me->left.size()) return 0;
+        const std::size_t count = std::min<std::size_t>(n, me->left.size() - at);
+        std::memcpy(&me->left[at], jack_port_get_buffer(me->in_[0], n), count * sizeof(float));
+        std::memcpy(&me->right[at], jack_port_get_buffer(me->in_[1], n), count * sizeof(float));
+        std::memset(&me->valid[at], 1, count);
+        me->frames.store(at + count);
+        return 0;
+    }
+    jack_port_t* midi_ = nullptr;
+    jack_port_t* in_[2] = {};
+    std::atomic<std::uint32_t> pending_{0}, sent_at_{0};
+    std::atomic<bool> sent_{false};
+};
+
+int playback_links(jack_client_t* c) {
+    int links = 0;
+    const char** outs = jack_get_ports(c, "^Plexora:", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
+    for (int i = 0; outs && outs[i]; ++i) {
+        jack_port_t* p = jack_port_by_name(c, outs[i]);
+        links += jack_port_connected_to(p, "system:playback_1") +
+                 jack_port_connected_to(p, "system:playback_2");
+    }
+    jack_free(outs);
+    return links;
+}
+
+class JackPlay : public testkit::EngineTest {};
+
+TEST_F(JackPlay, MidiNoteThroughJackIsHeardOnBothOutputsAndFadesAfterRelease) {
+    JackServer server;
+    ASSERT_TRUE(server.running) << "jackd did not start; see " << server.log;
+    // A looping 440 Hz sine on base key 69 (440 Hz is exactly 100 frames) as the
+    // only sound of instrument 0, which notes play while "Play inst selected" is on.
+    constexpr std::uint32_t kSampleRate = 44000;
+    const std::uint32_t rel_time =
+        testkit::looped_sound(testkit::sine16(440.0, kSampleRate, kSampleRate), kSampleRate, 69)
+            ->rel_time;
+    ASSERT_TRUE(fmodei);
+    Kit kit(kRate * 5);
+    ASSERT_NE(kit.client, nullptr);
+
+    MyBMidiPort port;
+    MidiEndpoint midi(port, {MidiBackend::kJack});
+    ASSERT_TRUE(midi.available()) << midi.report();
+    ASSERT_EQ(midi.backend(), MidiBackend::kJack);
+    const std::vector<MidiSourceInfo> sources = midi.sources();
+    ASSERT_EQ(sources.size(), 1u);
+    EXPECT_EQ(sources[0].name, kit.keys_port());
+    EXPECT_EQ(sources[0].id, midi_source_id(kit.keys_port()));
+    ASSERT_TRUE(midi.connect_first());
+    EXPECT_EQ(midi.connected_id(), sources[0].id);
+
+    SoundPlayerOptions jack_only;
+    jack_only.order = {AudioBackend::kJack};
+    SoundPlayer player("wave_player", &BufferProc, nullptr, jack_only);
+    ASSERT_EQ(player.Backend(), AudioBackend::kJack) << player.Report();
+    EXPECT_FLOAT_EQ(player.FrameRate(), float(kRate));
+    ASSERT_TRUE(player.Start());
+    // The program's client and endpoint carry their names, and its outputs went
+    // to the server's playback ports by themselves (the graph follows shortly).
+    EXPECT_NE(jack_port_by_name(kit.client, "Plexora MIDI:Plexora node (in)"), nullptr);
+    EXPECT_TRUE(wait_for(1, [&] { return playback_links(kit.client) == 2; }));
+    const char** outs =
+        jack_get_ports(kit.client, "^Plexora:", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
+    ASSERT_TRUE(outs && outs[0] && outs[1]);
+    ASSERT_EQ(jack_connect(kit.client, outs[0],
+                           (std::string(jack_get_client_name(kit.client)) + ":in_0").c_str()),
+              0);
+    ASSERT_EQ(jack_connect(kit.client, outs[1],
+                           (std::string(jack_get_client_name(kit.client)) + ":in_1").c_str()),
+              0);
+    jack_free(outs);
+
+    sleep_s(0.3);  // let the graph settle after the connections
+    const std::uint64_t xruns_before = player.Xruns();
+    kit.recording = true;
+    sleep_s(0.5);
+    const std::uint32_t on_at = kit.send(0x90, 81, 127);
+    sleep_s(1.0);
+    const std::uint32_t off_at = kit.send(0x80, 81, 64);
+    sleep_s(1.2);
+    kit.recording = false;
+    player.Stop();
+    midi.disconnect();
+    EXPECT_GE(midi.messages(), 2u);
+
+    const std::size_t n = kit.frames, on = on_at - kit.first_frame, off = off_at - kit.first_frame;
+    ASSERT_GT(n, std::size_t(kRate * 2.5));
+    ASSERT_GT(on, std::size_t(kRate * 0.3));
+    ASSERT_LT(off + kRate, n);
+    // The release lasts `rel_time` source frames, played at the note's step.
+    const double step = double(kSampleRate) * inote[81] / (double(kRate) * inote[69]);
+    const auto release = static_cast<std::size_t>(rel_time / step);
+    for (const std::vector<float>* ch : {&kit.left, &kit.right}) {
+        SCOPED_TRACE(ch == &kit.left ? "left" : "right");
+        EXPECT_EQ(testkit::peak(kit.take(*ch, 0, on)), 0.0f);  // silence up to the note
+        const auto [onset, ignored] = kit.sound_span(*ch, on, off);
+        EXPECT_LE(onset - on, 4 * kPeriod);  // the note starts within a few cycles
+        // A steady 880 Hz tone while the key is held.
+        const std::vector<float> held = kit.longest_run(*ch, on + kRate / 10, off);
+        ASSERT_GT(held.size(), std::size_t(kRate / 4)) << "too many cycles lost";
+        EXPECT_NEAR(testkit::zero_crossing_hz(held, kRate), 880.0, 8.8);
+        EXPECT_GT(testkit::rms(held), 0.05);
+        // After the note-off the release fades the voice out, then it ends.
+        const std::size_t end = kit.sound_span(*ch, off, n).second;
+        EXPECT_GT(end, off + release / 2) << "the note was cut, not faded";
+        EXPECT_LE(end, off + release + 4 * kPeriod);
+        EXPECT_EQ(testkit::peak(kit.take(*ch, off + release + 4 * kPeriod, n)), 0.0f);
+        const double late =
+            testkit::rms(kit.take(*ch, off + release * 3 / 5, off + release * 4 / 5));
+        EXPECT_GT(testkit::rms(kit.take(*ch, off + 2 * kPeriod, off + 2 * kPeriod + release / 5)),
+                  2 * late);
+        EXPECT_GT(late, 0.0);
+    }
+    std::printf(
+        "e2e: JACK %u Hz, buffer %u frames, latency %lld us, player xruns while recording %llu\n",
+        unsigned(player.FrameRate()), player.BufferFrames(),
+        static_cast<long long>(player.Latency()),
+        static_cast<unsigned long long>(player.Xruns() - xruns_before));
+}
+
+bool has_plexora_ports() {
+    jack_client_t* c = jack_client_open("plexora-e2e-lsp", JackNoStartServer, nullptr);
+    if (!c) return false;
+    const char** ports = jack_get_ports(c, "^Plexora:", nullptr, 0);
+    const bool found = ports && ports[0];
+    jack_free(ports);
+    jack_client_close(c);
+    return found;
+}
+
+// The program as a user starts it: its audio client appears in the server's
+// port list, a bank named on its command line is loaded (and so remembered
+// among the recent files), and its Quit command (Ctrl+Q) ends it with status 0.
+TEST(Program, ShowsItsAudioClientAndQuitsCleanlyOnCtrlQ) {
+    const int number = 200 + getpid() % 500;
+    const std::string display = ":" + std::to_string(number);
+    Child x({"Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+            "/tmp/plexora-e2e-xvfb.log");
+    struct stat st;
+    ASSERT_TRUE(wait_for(
+        10, [&] { return stat(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), &st) == 0; }));
+    sleep_s(0.2);
+    JackServer jack;
+    ASSERT_TRUE(jack.running) << "see " << jack.log;
+    setenv("DISPLAY", display.c_str(), 1);
+    unsetenv("QT_QPA_PLATFORM");
+    const std::string log = "/tmp/plexora-e2e-program.log";
+    const std::string home = "/tmp/plexora-e2e-home-" + std::to_string(getpid());
+    setenv("HOME", home.c_str(), 1);
+    const std::string bank = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    const bool with_bank = access(bank.c_str(), R_OK) == 0;
+    Child program(with_bank ? std::vector<std::string>{PLEXORA_EXE, bank}
+                            : std::vector<std::string>{PLEXORA_EXE},
+                  log, 60);
+    ASSERT_GT(program.pid_, 0);
+    EXPECT_TRUE(wait_for(20, has_plexora_ports)) << "no Plexora ports; see " << log;
+    if (with_bank) {
+        const std::string conf = home + "/.config/plexora/plexora.conf";
+        EXPECT_TRUE(wait_for(20, [&] {
+            std::ifstream f(conf);
+            const std::string text((std::istreambuf_iterator<char>(f)), {});
+            return text.find("TimGM6mb.sf2") != std::string::npos;
+        })) << "the bank on the command line was not loaded; see " << log;
+    }
+
+    // Ctrl+Q in the main window once it is shown, as a user would type it.
+    sleep_s(0.3);
+    const std::string quit_keys =
+        "timeout 20 xdotool search --sync --name '^Plexora, the virtual Midi sampler 1.1$' "
+        "windowfocus --sync key ctrl+q";
+    EXPECT_EQ(std::system(quit_keys.c_str()), 0);
+    ASSERT_TRUE(program.exited(15)) << "still running after Ctrl+Q; see " << log;
+    // `timeout` passes on the program's own status.
+    ASSERT_TRUE(WIFEXITED(program.status));
+    EXPECT_EQ(WEXITSTATUS(program.status), 0) << "see " << log;
+    EXPECT_FALSE(has_plexora_ports());
+    std::filesystem::remove_all(home);
+}
+
+}  // namespace
