@@ -57,7 +57,7 @@ class Session {
     // Back to the starting structure, touching only what the input used.
     ~Session() {
         check_no_stray_sounds();
-        for (NOTE_LIST& v : nlist) v.active.store(0);
+        reset_voice_table();
         for (int s = 1; s < nb_sound; ++s) {
             clear_sound(s);
             t_invert[s] = 0;
@@ -100,7 +100,7 @@ inline void play_everything() {
     for (int s = 0; s < n; s += 16) {
         for (int i = s; i < s + 16 && i < n; ++i) addnote(0, 60 + (i % 40), i, 100, false, 0, 0);
         for (int b = 0; b < 2; ++b) BufferProc(nullptr, out, sizeof out, fmt);
-        for (NOTE_LIST& v : nlist) v.active.store(0);
+        reset_voice_table();
     }
 }
 

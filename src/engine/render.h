@@ -1,6 +1,7 @@
 // The render callback: the only code that makes sound.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -27,3 +28,7 @@ void BufferProc(void* cookie, void* buffer, std::size_t size, const raw_audio_fo
 // the oscilloscope; null before the first buffer and after the player stops.
 extern rt<float*> audbuf;
 extern rt<std::uint32_t> sizbuf;
+
+// Buffers in which a streamed voice reached a part of its ring the streaming
+// reader had not refilled yet, and waited in silence. Any thread reads it.
+extern std::atomic<std::uint64_t> stream_underruns;

@@ -148,14 +148,17 @@ bool at_end(const Ring& r, std::int64_t p) {
     return start >= 0 && start + (p - part * r.half) >= r.end_frame();
 }
 
-// What one voice needs from the reader, judged inside a read section.
+// What one voice needs from the reader, judged inside a read section. A
+// voice that has played past the end of the file is asked to stop (the
+// request names its claim, so a reused voice is never stopped by it).
 enum class Refill { kNone, kFirstHalf, kSecondHalf };
 
-Refill refill_due(NOTE_LIST& v, const Ring& r) {
+Refill refill_due(int voice, std::uint32_t serial, const Ring& r) {
+    const NOTE_LIST& v = nlist[voice];
     // Acquire: the render callback has finished reading wherever it was
     // before it published this position.
     const std::int64_t p = v.pos.raw().load(std::memory_order_acquire);
-    if (at_end(r, p)) v.stop = true;
+    if (at_end(r, p)) stop_voice_claim(voice, serial);
     const bool in_first = p >= r.half && p < 2 * r.half;
     if (!in_first && r.s->d2d_state == kFirstHalfDue) return Refill::kFirstHalf;
     if (in_first && r.s->d2d_state == kSecondHalfDue) return Refill::kSecondHalf;
@@ -192,15 +195,18 @@ bool d2d_pass(DecodeScratch& scratch) {
         rewind(r, scratch);
         work = true;
     }
-    for (NOTE_LIST& v : nlist) {
+    for (int i = 0; i < kVoices; ++i) {
+        const NOTE_LIST& v = nlist[i];
+        const std::uint64_t w = v.word();
+        if (NOTE_LIST::state_of(w) != kVoicePlaying) continue;
+        const std::uint32_t serial = NOTE_LIST::serial_of(w);
         Ring r{};
         reclaim::Pin pin;
         Refill due = Refill::kNone;
         const bool found = pin_ring(
             [&](Ring& ring) {
-                if (!v.playing() || !ring_of(sample_used(v.is_inst, v.index, v.key), &ring))
-                    return false;
-                due = refill_due(v, ring);
+                if (!ring_of(sample_used(v.is_inst, v.index, v.key), &ring)) return false;
+                due = refill_due(i, serial, ring);
                 return due != Refill::kNone;
             },
             r, pin);

@@ -353,7 +353,7 @@ TEST_F(ParamWindowsTest, AfterMapThreeKeysPlayThreeDifferentSoundsThroughTheRend
     const auto level_of = [](int key) {
         addnote(0, std::uint32_t(key), 0, 127, true, 0, 0);
         const auto out = testkit::render(1024);
-        for (NOTE_LIST& v : nlist) v.active.store(kVoiceFree);
+        reset_voice_table();
         return testkit::rms(testkit::channel(out, 0), 256);
     };
     const double before = level_of(20);

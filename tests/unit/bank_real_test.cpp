@@ -257,7 +257,7 @@ class RealBanks : public testkit::EngineTest {
         port.NoteOn(9, 36, 100);
         ASSERT_EQ(active_voices(), 2);
         for (const NOTE_LIST& v : nlist) {
-            if (v.active != 1) continue;
+            if (!v.playing()) continue;
             const p_s* s = sample_used(v.is_inst, v.index, v.key);
             const ExpectedPreset& p = v.channel == 9 ? drums[0] : melodic[0];
             EXPECT_STREQ(s->name, answering(p, static_cast<int>(v.key))->name.c_str());

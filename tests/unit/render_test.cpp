@@ -75,7 +75,7 @@ TEST_F(EngineTest, LoopWrapInsideABufferRendersBothBlocksFromTheRightFrames) {
     for (int j = 10; j < 512; ++j) ASSERT_NEAR(out[2 * j], (990 + j) * unit_gain(0), 1e-6) << j;
     EXPECT_EQ(v.pos, 1502u);
     EXPECT_EQ(v.frac, 0.0f);
-    EXPECT_EQ(v.active.load(), 1);
+    EXPECT_EQ(v.state(), kVoicePlaying);
     // Released, the same wrap advances the release by the estimate for the
     // whole buffer on each block.
     v.pos = 1990;
@@ -154,9 +154,9 @@ TEST_F(EngineTest, NonLoopingSoundEndsInTheBufferWhereItRunsOut) {
     replace_sound(0, make_sound16(level(8000, 700), 44100, 60));
     NOTE_LIST& v = play_sound();
     render(512);
-    EXPECT_EQ(v.active.load(), 1);
+    EXPECT_EQ(v.state(), kVoicePlaying);
     const auto out = render(512);
-    EXPECT_EQ(v.active.load(), 0);
+    EXPECT_EQ(v.state(), kVoiceFree);
     EXPECT_GT(out[2 * 150], 0.0f);
     EXPECT_EQ(peak(out, 2 * 189), 0.0f);
 }
@@ -168,8 +168,8 @@ TEST_F(EngineTest, ReleaseCurveFadesThenEndsTheVoiceAndWithoutItTheVoicePlaysOn)
     const float held = render(512)[0];
     delnote(0, 60, 0, 64, -1);
     std::vector<float> levels;
-    for (int b = 0; b < 12 && v.active.load(); ++b) levels.push_back(render(512)[0]);
-    EXPECT_EQ(v.active.load(), 0);
+    for (int b = 0; b < 12 && v.playing(); ++b) levels.push_back(render(512)[0]);
+    EXPECT_EQ(v.state(), kVoiceFree);
     EXPECT_EQ(v.velocity, 0u);
     ASSERT_GE(levels.size(), 8u);
     EXPECT_NEAR(levels[0], held, 1e-6);  // the first released buffer starts at full level
@@ -181,7 +181,7 @@ TEST_F(EngineTest, ReleaseCurveFadesThenEndsTheVoiceAndWithoutItTheVoicePlaysOn)
     play_sound();
     delnote(0, 60, 0, 64, -1);
     for (int b = 0; b < 50; ++b) render(512);
-    EXPECT_EQ(v.active.load(), 1);
+    EXPECT_EQ(v.state(), kVoicePlaying);
     EXPECT_EQ(v.rel_pos, 0u);
 }
 
@@ -196,21 +196,21 @@ TEST_F(EngineTest, PreviewPlaysToItsEndAndTellsTheEditor) {
     EXPECT_NEAR(out[1], 1000 * g, 1e-6);
     EXPECT_NEAR(out[2 * 199], 1199 * g, 1e-6);
     EXPECT_EQ(out[2 * 200], 0.0f);
-    EXPECT_EQ(v.active.load(), 0);
+    EXPECT_EQ(v.state(), kVoiceFree);
     EXPECT_TRUE(take_preview_ended());
     // Stopped by the editor: ends at once, without the notice.
     play_sound(60, 4000, 0);
     render(512);
     delnote(0, 60, 0, 100, -1);
     EXPECT_EQ(peak(render(512)), 0.0f);
-    EXPECT_EQ(v.active.load(), 0);
+    EXPECT_EQ(v.state(), kVoiceFree);
     EXPECT_FALSE(take_preview_ended());
     prin = false;
     // A preview whose end lies beyond the data stops at the data.
     replace_sound(0, make_sound16(ramp(100), 44100, 60));
     play_sound(60, 0xFFFFFFF0u, 0);
     render(2048);
-    EXPECT_EQ(v.active.load(), 0);
+    EXPECT_EQ(v.state(), kVoiceFree);
 }
 
 TEST_F(EngineTest, StereoSoundsKeepTheirOwnSides) {
@@ -232,13 +232,13 @@ TEST_F(EngineTest, StereoSoundsKeepTheirOwnSides) {
 
 TEST_F(EngineTest, UnplayableSoundsEndOnTheirFirstBuffer) {
     addnote(0, 60, 0, 127, true, 0, 0);  // instrument 0 owns only the empty "None Sample"
-    EXPECT_EQ(nlist[0].active.load(), 1);
+    EXPECT_EQ(nlist[0].state(), kVoicePlaying);
     EXPECT_EQ(peak(render(512)), 0.0f);
-    EXPECT_EQ(nlist[0].active.load(), 0);
+    EXPECT_EQ(nlist[0].state(), kVoiceFree);
     looped_sound(sine16(440, 44100, 4000), 0);  // no rate
     play_sound();
     EXPECT_EQ(peak(render(512)), 0.0f);
-    EXPECT_EQ(nlist[0].active.load(), 0);
+    EXPECT_EQ(nlist[0].state(), kVoiceFree);
 }
 
 // Fields that would index tables or data out of range are kept in bounds;
@@ -289,7 +289,7 @@ TEST_F(EngineTest, ASoundReplacedWhileItPlaysIsFreedOnlyAfterTheBuffer) {
     reclaim::reclaim_all();
     // The playing voice now finds the shorter sound and stays inside it.
     render(2048);
-    EXPECT_EQ(nlist[0].active.load(), 0);
+    EXPECT_EQ(nlist[0].state(), kVoiceFree);
 }
 
 TEST_F(EngineTest, MonoAndMultichannelDevicesGetTheMixOnTheirFirstChannels) {
