@@ -37,7 +37,10 @@ MyApplication::MyApplication(int& argc, char** argv) : QApplication(argc, argv) 
     }
 
     endpoint_ = std::make_unique<MidiEndpoint>(myport);
-    if (endpoint_->available()) endpoint_->connect_first();
+    if (endpoint_->available()) {
+        endpoint_->connect_first();
+        midi_roster = endpoint_.get();
+    }
 
     window_ = std::make_unique<MyWindow>();
     window_->show();
@@ -49,6 +52,7 @@ MyApplication::~MyApplication() {
     // once they are stopped every retired record can go, then the sounds.
     if (window_) window_->stop_audio();
     window_.reset();
+    midi_roster = nullptr;
     endpoint_.reset();
     reclaim::reclaim_all();
     for (int i = 0; i < kMaxSounds; ++i)

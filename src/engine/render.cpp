@@ -12,15 +12,14 @@
 #include "core/notify.h"
 #include "core/reclaim.h"
 #include "core/sound.h"
+#include "engine/channel_stage.h"
 #include "engine/channels.h"
 #include "engine/envelope.h"
 #include "engine/mix.h"
+#include "engine/scope.h"
 #include "engine/tone_tables.h"
 #include "engine/voice_table.h"
 #include "engine/voices.h"
-
-rt<float*> audbuf;
-rt<std::uint32_t> sizbuf;
 
 namespace {
 
@@ -136,7 +135,8 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
         } else if (const std::int32_t tune = ch_ctune[ch]; tune != 64) {
             b *= std::pow(kSemitone, (static_cast<float>(tune) - 64.0f) / 64.0f);
         }
-        step = base_step * b;
+        const StageVoice stage = stage_voice(ch);
+        step = base_step * b * stage.pitch;
         if (!(step >= kMinStep)) step = kMinStep;  // also catches NaN
         if (step > kMaxStep) step = kMaxStep;
 
@@ -160,6 +160,8 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
         const float main = static_cast<float>(ch_main[ch]) / 128.0f;
         g1 = static_cast<float>(vel) * tab_pan[pan] * main * e0;
         g2 = static_cast<float>(vel) * tab_pan[127 - pan] * main * e0;
+        g1 *= stage.gain;
+        g2 *= stage.gain;
     } else {
         if (released) {
             end_voice(v);  // a preview stops the moment it is told to
@@ -244,8 +246,6 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
 void BufferProc(void* /*cookie*/, void* buffer, std::size_t size, const raw_audio_format& format) {
     float* out = static_cast<float*>(buffer);
     const std::size_t floats = size / sizeof(float);
-    audbuf = out;
-    sizbuf = static_cast<std::uint32_t>(std::min<std::size_t>(floats, UINT32_MAX));
     if (format.format != kFormatFloat || !out) return;
     std::memset(out, 0, floats * sizeof(float));
     const std::uint32_t channels = format.channel_count;
@@ -256,11 +256,15 @@ void BufferProc(void* /*cookie*/, void* buffer, std::size_t size, const raw_audi
     DenormalGuard denormals;
     {
         reclaim::ReadSection section;
+        stage_begin(frames, channels, rate);
         for (int v = 0; v < kVoices; ++v) {
             if (nlist[v].playing()) {
-                render_voice(v, out, frames, channels, rate);
+                // Previews from the sample editor belong to no channel.
+                float* target = nlist[v].end ? out : stage_target(nlist[v].channel, out);
+                render_voice(v, target, frames, channels, rate);
             }
         }
+        stage_end(out);
     }
     for (std::size_t i = 0; i < floats; ++i) {
         float x = out[i] / kMixHeadroom;
@@ -268,4 +272,5 @@ void BufferProc(void* /*cookie*/, void* buffer, std::size_t size, const raw_audi
         if (x < -1.0f) x = -1.0f;
         out[i] = x;
     }
+    scope_write(out, floats, channels);
 }

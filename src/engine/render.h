@@ -22,8 +22,3 @@ struct raw_audio_format {
 // with the mix of every active voice. Never locks, allocates or waits.
 // Buffers in any other sample format are left untouched.
 void BufferProc(void* cookie, void* buffer, std::size_t size, const raw_audio_format& format);
-
-// The last buffer the render callback filled and its length in floats, for
-// the oscilloscope; null before the first buffer and after the player stops.
-extern rt<float*> audbuf;
-extern rt<std::uint32_t> sizbuf;

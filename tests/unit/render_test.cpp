@@ -46,8 +46,6 @@ TEST_F(EngineTest, NoVoiceGivesSilenceAndOtherFormatsAreLeftUntouched) {
     raw_audio_format fmt;
     BufferProc(nullptr, buf.data(), buf.size() * sizeof(float), fmt);
     for (float x : buf) ASSERT_EQ(x, 0.0f);
-    EXPECT_EQ(audbuf.load(), buf.data());
-    EXPECT_EQ(sizbuf, 1024u);
 
     std::fill(buf.begin(), buf.end(), 0.5f);
     fmt.format = 0x2;  // 16-bit integer samples

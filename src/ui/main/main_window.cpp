@@ -24,6 +24,8 @@
 #include "ui/main/sound_tree.h"
 #include "ui/registry.h"
 #include "ui/windows/about_window.h"
+#include "ui/windows/ch_window.h"
+#include "ui/windows/osc_window.h"
 
 namespace {
 
@@ -276,6 +278,12 @@ void MyWindow::MessageReceived(const Message& m) {
             break;
         case fourcc("wmed"):
             show_documentation();
+            break;
+        case fourcc("pach"):
+            appel_ch();
+            break;
+        case fourcc("sosc"):
+            appel_osc();
             break;
         case fourcc("aron"):
             if (p_s* s = t_sound[no_s & (kMaxSounds - 1)]) {
