@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <thread>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "core/hooks.h"
@@ -17,9 +17,9 @@
 #include "engine/voices.h"
 #include "midi/reset_tables.h"
 #include "platform/pictures.h"
+#include "render/song_player.h"
 #include "ui/graphics.h"
 #include "ui/main/main_window.h"
-#include "render/song_player.h"
 #include "ui/windows/about_window.h"
 #include "ui/windows/ch_window.h"
 #include "ui/windows/help_bubble.h"
@@ -62,11 +62,14 @@ void play_forever() {
     o.max_tail_seconds = 0.0;
     for (;;) {
         SongRenderStats stats;
-        render_song(song, o, [&o](const float*, std::size_t frames) {
-            std::this_thread::sleep_for(std::chrono::microseconds(
-                std::int64_t(1e6 * double(frames) / double(o.rate))));
-            return true;
-        }, stats);
+        render_song(
+            song, o,
+            [&o](const float*, std::size_t frames) {
+                std::this_thread::sleep_for(
+                    std::chrono::microseconds(std::int64_t(1e6 * double(frames) / double(o.rate))));
+                return true;
+            },
+            stats);
     }
 }
 
@@ -138,12 +141,12 @@ int main(int argc, char** argv) {
             finish_loaded_sound(t);
             replace_sound(0, t);
             notify_sound_changed(0);
-            ChWindow* ch = appel_ch();
-            ch->move(720, 40);
-            OscWindow* osc = appel_osc();
-            osc->move(720, 440);
             ch_lpf[0] = 40;
             mute[3] = true;
+            ChWindow* ch = appel_ch();
+            ch->move(20, 560);
+            OscWindow* osc = appel_osc();
+            osc->move(740, 40);
             std::thread(play_forever).detach();
         }
         if (!std::strcmp(what, "bubble")) {
