@@ -1,6 +1,7 @@
 // Cost of the render callback per voice and frame: 16-bit mono looping
 // sounds played at a step of about 1.3 into 512-frame buffers, with 1 to 128
-// voices and the envelope curves on or off.
+// voices on the sixteen channels, the envelope curves on or off, and every
+// channel's low-pass filter open (0) or closed to some degree.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -19,7 +20,7 @@ namespace {
 constexpr std::size_t kFrames = 512;
 constexpr float kRate = 48000.0f;
 
-void setup(int voices, bool curves) {
+void setup(int voices, bool curves, int lpf) {
     reset_tables();
     reclaim::reclaim_all();
     const std::uint32_t frames = 96000;
@@ -42,13 +43,16 @@ void setup(int voices, bool curves) {
         addnote(static_cast<std::uint32_t>(v % 16), 64 + (v % 3), 0, 100, false, 0,
                 static_cast<std::uint32_t>(v * 300));
     }
-    for (int c = 0; c < 16; ++c) ch_ctune[c] = 70;
+    for (int c = 0; c < 16; ++c) {
+        ch_ctune[c] = 70;
+        ch_lpf[c] = lpf;
+    }
 }
 
 void BM_BufferProc(benchmark::State& state) {
     const int voices = static_cast<int>(state.range(0));
     const bool curves = state.range(1) != 0;
-    setup(voices, curves);
+    setup(voices, curves, static_cast<int>(state.range(2)));
     std::vector<float> buf(kFrames * 2);
     raw_audio_format fmt;
     fmt.frame_rate = kRate;
@@ -69,8 +73,10 @@ void BM_BufferProc(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_BufferProc)
-    ->ArgsProduct({{1, 16, 64, 128}, {0, 1}})
-    ->ArgNames({"voices", "curves"})
+    ->ArgsProduct({{1, 16, 64, 128}, {0, 1}, {0}})
+    ->Args({128, 0, 64})
+    ->Args({128, 1, 64})
+    ->ArgNames({"voices", "curves", "lpf"})
     ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

@@ -27,3 +27,8 @@ if(TARGET plexora)
   gtest_discover_tests(e2e_program PROPERTIES LABELS e2e RUN_SERIAL TRUE TIMEOUT 180
                        DISCOVERY_TIMEOUT 120 TEST_PREFIX "e2e.")
 endif()
+
+# The mute test drives the real channel window (offscreen).
+if(TARGET plexora_ui AND TARGET e2e_jack_mute_test)
+  target_link_libraries(e2e_jack_mute_test PRIVATE plexora_ui)
+endif()
