@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "engine/channels.h"
 
 namespace {
@@ -106,6 +110,89 @@ void run_filter(Channel& c, float* buf, std::int64_t frames, std::uint32_t strid
     }
 }
 
+void add_into(float* out, const float* buf, std::size_t floats) {
+    std::size_t i = 0;
+#ifdef __SSE2__
+    for (; i + 4 <= floats; i += 4)
+        _mm_storeu_ps(out + i, _mm_add_ps(_mm_loadu_ps(out + i), _mm_loadu_ps(buf + i)));
+#endif
+    for (; i < floats; ++i) out[i] += buf[i];
+}
+
+#ifdef __SSE2__
+// Filters whose cutoff holds still, on channels heard all through, run side
+// by side: each vector holds the left and right of two channels, four
+// vectors are in flight so that their feedback delays overlap, and the
+// filtered frames go straight into the output.
+float spare[kStageFrames * 2];  // the partner of a channel left without one
+
+void run_steady_filters(Channel* const* list, float* const* bufs, int count, std::int64_t frames,
+                        float* out) {
+    for (int first = 0; first < count; first += 8) {
+        const int n = std::min(8, count - first);
+        Svf unused[2];
+        const float* src[8];
+        Svf* mem[8][2];
+        alignas(16) float a[3][4][4];
+        for (int i = 0; i < 8; ++i) {
+            const bool real = i < n;
+            src[i] = real ? bufs[first + i] : spare;
+            mem[i][0] = real ? &list[first + i]->side[0] : &unused[0];
+            mem[i][1] = real ? &list[first + i]->side[1] : &unused[1];
+            const Coefficients k(real ? list[first + i]->g_to : 0.0f);
+            for (int side = 0; side < 2; ++side) {
+                a[0][i / 2][(i % 2) * 2 + side] = k.a1;
+                a[1][i / 2][(i % 2) * 2 + side] = k.a2;
+                a[2][i / 2][(i % 2) * 2 + side] = k.a3;
+            }
+        }
+        __m128 ic1[4], ic2[4];
+        for (int v = 0; v < 4; ++v) {
+            const int p = 2 * v;
+            ic1[v] =
+                _mm_setr_ps(mem[p][0]->ic1, mem[p][1]->ic1, mem[p + 1][0]->ic1, mem[p + 1][1]->ic1);
+            ic2[v] =
+                _mm_setr_ps(mem[p][0]->ic2, mem[p][1]->ic2, mem[p + 1][0]->ic2, mem[p + 1][1]->ic2);
+        }
+        const __m128 two = _mm_set1_ps(2.0f);
+        const auto step = [&](int v, std::int64_t j) {
+            const __m128 x =
+                _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), (const __m64*)(src[2 * v] + 2 * j)),
+                             (const __m64*)(src[2 * v + 1] + 2 * j));
+            const __m128 a1 = _mm_load_ps(a[0][v]);
+            const __m128 a2 = _mm_load_ps(a[1][v]);
+            const __m128 a3 = _mm_load_ps(a[2][v]);
+            const __m128 v3 = _mm_sub_ps(x, ic2[v]);
+            const __m128 v1 = _mm_add_ps(_mm_mul_ps(a1, ic1[v]), _mm_mul_ps(a2, v3));
+            const __m128 v2 =
+                _mm_add_ps(ic2[v], _mm_add_ps(_mm_mul_ps(a2, ic1[v]), _mm_mul_ps(a3, v3)));
+            ic1[v] = _mm_sub_ps(_mm_mul_ps(two, v1), ic1[v]);
+            ic2[v] = _mm_sub_ps(_mm_mul_ps(two, v2), ic2[v]);
+            return v2;
+        };
+        for (std::int64_t j = 0; j < frames; ++j) {
+            const __m128 y =
+                _mm_add_ps(_mm_add_ps(step(0, j), step(1, j)), _mm_add_ps(step(2, j), step(3, j)));
+            // Lanes 0, 1 and 2, 3 are two channels' left and right: add both.
+            const __m128 both = _mm_add_ps(y, _mm_movehl_ps(y, y));
+            float* o = out + 2 * j;
+            _mm_storel_pi((__m64*)o,
+                          _mm_add_ps(_mm_loadl_pi(_mm_setzero_ps(), (const __m64*)o), both));
+        }
+        for (int v = 0; v < 4; ++v) {
+            alignas(16) float m1[4], m2[4];
+            _mm_store_ps(m1, ic1[v]);
+            _mm_store_ps(m2, ic2[v]);
+            for (int l = 0; l < 4; ++l) {
+                Svf* m = mem[2 * v + l / 2][l % 2];
+                m->ic1 = m1[l];
+                m->ic2 = m2[l];
+            }
+        }
+    }
+}
+#endif
+
 }  // namespace
 
 float lpf_cutoff(int value) {
@@ -169,13 +256,37 @@ StageVoice stage_voice(std::uint32_t ch) {
 void stage_end(float* out) {
     const std::int64_t frames = cur_frames;
     const std::uint32_t stride = cur_stride;
+    bool added[kChannels] = {};
+#ifdef __SSE2__
+    Channel* steady[kChannels];
+    float* steady_bufs[kChannels];
+    int n_steady = 0;
+#endif
     for (int ch = 0; ch < kChannels; ++ch) {
         Channel& c = chans[ch];
-        if (!c.own) continue;
-        float* buf = buffers[ch];
-        if (c.filter) {
-            run_filter(c, buf, frames, stride);
-            c.g = c.g_to;
+        if (!c.filter) continue;
+#ifdef __SSE2__
+        if (stride == 2 && !c.start && !c.finish && c.g == c.g_to && c.gain == c.gain_to) {
+            steady[n_steady] = &c;
+            steady_bufs[n_steady++] = buffers[ch];
+            added[ch] = true;
+            continue;
+        }
+#endif
+        run_filter(c, buffers[ch], frames, stride);
+        c.g = c.g_to;
+    }
+#ifdef __SSE2__
+    run_steady_filters(steady, steady_bufs, n_steady, frames, out);
+#endif
+    const std::size_t floats = static_cast<std::size_t>(frames) * stride;
+    for (int ch = 0; ch < kChannels; ++ch) {
+        Channel& c = chans[ch];
+        if (!c.own || added[ch]) continue;
+        const float* buf = buffers[ch];
+        if (c.gain == c.gain_to) {
+            add_into(out, buf, floats);  // heard all through
+            continue;
         }
         const float from = c.gain;
         const float d = (c.gain_to - from) / static_cast<float>(frames);
