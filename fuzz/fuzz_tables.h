@@ -48,7 +48,7 @@ inline void play_everything() {
     for (int s = 0; s < n; s += 16) {
         for (int i = s; i < s + 16 && i < n; ++i) addnote(0, 60 + (i % 40), i, 100, false, 0, 0);
         for (int b = 0; b < 3; ++b) BufferProc(nullptr, out, sizeof out, fmt);
-        for (NOTE_LIST& v : nlist) v.active.store(0);
+        reset_voice_table();
     }
     reclaim::reclaim_all();
 }

@@ -83,7 +83,10 @@ struct p_s {
     // reader's own bookkeeping; closed when the last record sharing it is freed.
     std::shared_ptr<StreamSource> mfile;
     rt<std::uint16_t> d2d_state;  // StreamState
-    rt<std::uint16_t> type;       // SoundType
+    // The claim of the one voice that may play the stream: (serial << 8) |
+    // (voice + 1), or 0. A claim that has ended no longer counts.
+    rt<std::uint64_t> stream_owner;
+    rt<std::uint16_t> type;  // SoundType
     char path[128] = {};
     char ipath[128] = {};
 

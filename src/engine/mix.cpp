@@ -1,125 +1,146 @@
 #include "engine/mix.h"
 
-#include <cstring>
-#include <type_traits>
+#include <atomic>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+#include "engine/mix_frame.h"
+#include "engine/mix_kernels.h"
 
 namespace {
 
-// Mixes `n` output frames of one source format. Interpolates mono sources
-// linearly; stereo sources take the nearest earlier frame of each side.
-// `Stride` is the output frame size when known at compile time (0: `stride`).
-template <typename Sample, bool Stereo, int Stride>
-void mix_block(const SoundView& sv, std::uint64_t pos, float& frac, float step, int n, float* out,
+using mixing::plain_frame;
+
+// The plain loop: one frame after the other, the position advanced by
+// adding the step each frame.
+template <typename Sample, bool Stereo>
+void mix_plain(const SoundView& sv, std::uint64_t pos, float& frac, float step, int n, float* out,
                std::uint32_t stride, float g1, float g2) {
     const Sample* src = reinterpret_cast<const Sample*>(sv.data);
     const std::uint64_t last = sv.last_index;
-    const std::size_t os = Stride ? Stride : stride;
     float f = frac;
-    for (int j = 0; j < n; ++j) {
-        const int t = static_cast<int>(f);
-        std::uint64_t i0 = pos + static_cast<std::uint64_t>(t);
-        i0 = i0 < last ? i0 : last;
-        float left;
-        float right;
-        if constexpr (Stereo) {
-            left = static_cast<float>(src[2 * i0]) * g1;
-            right = static_cast<float>(src[2 * i0 + 1]) * g2;
-        } else {
-            const float s0 = src[i0];
-            const float s1 = src[i0 + 1];
-            const float s = s0 + (s1 - s0) * (f - static_cast<float>(t));
-            left = s * g1;
-            right = s * g2;
+    if (stride == 1) {
+        for (int j = 0; j < n; ++j, f += step) {
+            plain_frame<Sample, Stereo, true>(src, pos, last, f, out + j, g1, g2);
         }
-        if (os == 1) {
-            out[j] += 0.5f * (left + right);  // a mono device hears both sides
-        } else {
-            out[j * os] += left;
-            out[j * os + 1] += right;
+    } else if (stride == 2) {
+        for (int j = 0; j < n; ++j, f += step) {
+            plain_frame<Sample, Stereo, false>(src, pos, last, f, out + 2 * j, g1, g2);
         }
-        f += step;
+    } else {
+        for (int j = 0; j < n; ++j, f += step) {
+            plain_frame<Sample, Stereo, false>(src, pos, last, f, out + std::size_t{stride} * j, g1,
+                                               g2);
+        }
     }
     frac = f;
 }
 
-#ifdef __SSE2__
-// The common case, 16-bit mono into a stereo device, four frames at a time.
-// The positions of the four frames come from one running position, the
-// samples are fetched in pairs (a frame and the next) and interpolated,
-// panned and added to the output together. Returns the frames it rendered;
-// the caller renders the rest (and everything, when positions would leave
-// the range this path handles).
-int mix_mono16_sse(const SoundView& sv, std::uint64_t pos, float& frac, float step, int n,
-                   float* out, float g1, float g2) {
-    if (pos > sv.last_index) return 0;
-    const std::uint64_t room = sv.last_index - pos;
-    if (room > (1u << 30) || frac + static_cast<float>(n) * step >= static_cast<float>(1 << 30)) {
-        return 0;
-    }
-    const auto lim = static_cast<std::uint32_t>(room);
-    const auto* src = reinterpret_cast<const std::int16_t*>(sv.data) + pos;
-    const __m128 offsets = _mm_mul_ps(_mm_set1_ps(step), _mm_set_ps(3.0f, 2.0f, 1.0f, 0.0f));
-    const __m128 vg1 = _mm_set1_ps(g1);
-    const __m128 vg2 = _mm_set1_ps(g2);
-    const float step4 = 4.0f * step;
+// A vector path into a stereo output: runs of frames whose positions are
+// exact multiples of a fixed step go through `kernel` `lanes` at a time;
+// everything else (positions below 1, the frame that crosses into the next
+// binade, rounding ties, the last frames of a run) takes the plain frame.
+template <typename Sample, bool Stereo>
+void mix_runs(mixing::Kernel kernel, int lanes, const SoundView& sv, std::uint64_t pos, float& frac,
+              float step, int n, float* out, float g1, float g2) {
+    const Sample* src = reinterpret_cast<const Sample*>(sv.data);
+    const std::uint64_t last = sv.last_index;
     float f = frac;
     int j = 0;
-    for (; j + 4 <= n; j += 4) {
-        const __m128 vf = _mm_add_ps(_mm_set1_ps(f), offsets);
-        const __m128i vt = _mm_cvttps_epi32(vf);
-        const __m128 within = _mm_sub_ps(vf, _mm_cvtepi32_ps(vt));
-        alignas(16) std::uint32_t idx[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(idx), vt);
-        std::int32_t pair[4];
-        for (int k = 0; k < 4; ++k) {
-            const std::uint32_t i = idx[k] < lim ? idx[k] : lim;
-            std::memcpy(&pair[k], src + i, sizeof pair[k]);  // this frame and the next
+    const bool vector_ok = pos <= last && last - pos < (1u << 30) &&
+                           f + static_cast<float>(n) * step < static_cast<float>(1 << 29);
+    mixing::KernelArgs a{};
+    if (vector_ok) {
+        a.src = sv.data + (pos << sv.shift);
+        a.lim = static_cast<std::uint32_t>(last - pos);
+        // A 4-byte load of an 8-bit mono frame reads two frames past it.
+        a.safe = (sizeof(Sample) == 1 && !Stereo) ? (a.lim >= 2 ? a.lim - 2 : 0) : UINT32_MAX;
+        a.g1 = g1;
+        a.g2 = g2;
+    }
+    while (j < n) {
+        if (vector_ok) {
+            const mixing::Run run = mixing::binade_run(f, step);
+            const long frames = run.frames < n - j ? run.frames : n - j;
+            const int groups = static_cast<int>(frames / lanes);
+            if (groups > 0) {
+                a.f = f;
+                a.rstep = run.rstep;
+                a.out = out + 2 * j;
+                const int done = kernel(a, groups);
+                j += done * lanes;
+                f += static_cast<float>(done * lanes) * run.rstep;  // exact inside the run
+                if (done == groups) {
+                    // The rest of the run frame by frame: the same sums.
+                    for (long k = groups * lanes; k < frames; ++k, ++j, f += step) {
+                        plain_frame<Sample, Stereo, false>(src, pos, last, f, out + 2 * j, g1, g2);
+                    }
+                    continue;
+                }
+            }
         }
-        const __m128i vp = _mm_set_epi32(pair[3], pair[2], pair[1], pair[0]);
-        const __m128 s0 = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_slli_epi32(vp, 16), 16));
-        const __m128 s1 = _mm_cvtepi32_ps(_mm_srai_epi32(vp, 16));
-        const __m128 sv4 = _mm_add_ps(s0, _mm_mul_ps(_mm_sub_ps(s1, s0), within));
-        const __m128 left = _mm_mul_ps(sv4, vg1);
-        const __m128 right = _mm_mul_ps(sv4, vg2);
-        float* o = out + 2 * j;
-        _mm_storeu_ps(o, _mm_add_ps(_mm_loadu_ps(o), _mm_unpacklo_ps(left, right)));
-        _mm_storeu_ps(o + 4, _mm_add_ps(_mm_loadu_ps(o + 4), _mm_unpackhi_ps(left, right)));
-        f += step4;
+        plain_frame<Sample, Stereo, false>(src, pos, last, f, out + 2 * j, g1, g2);
+        f += step;
+        ++j;
     }
     frac = f;
-    return j;
 }
+
+bool avx2_supported() {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
 #endif
+}
+
+MixPath best_path() {
+    if (mixing::kAvx2Kernels[0] && avx2_supported()) return MixPath::Avx2;
+    if (mixing::kSse2Kernels[0]) return MixPath::Sse2;
+    return MixPath::Plain;
+}
+
+std::atomic<MixPath> g_path{best_path()};
 
 template <typename Sample, bool Stereo>
 void mix_format(const SoundView& sv, std::uint64_t pos, float& frac, float step, int n, float* out,
                 std::uint32_t stride, float g1, float g2) {
-    if (stride == 2) {
-#ifdef __SSE2__
-        if constexpr (std::is_same_v<Sample, std::int16_t> && !Stereo) {
-            const int done = mix_mono16_sse(sv, pos, frac, step, n, out, g1, g2);
-            if (done > 0) {
-                // The last frames from where the four-at-a-time loop stopped.
-                const int t = static_cast<int>(frac);
-                float rest = frac - static_cast<float>(t);
-                mix_block<Sample, Stereo, 2>(sv, pos + static_cast<std::uint64_t>(t), rest, step,
-                                             n - done, out + 2 * done, stride, g1, g2);
-                frac = rest + static_cast<float>(t);
-                return;
-            }
+    const MixPath path = g_path.load(std::memory_order_relaxed);
+    if (stride == 2 && path != MixPath::Plain) {
+        const int format = (sizeof(Sample) == 2 ? 2 : 0) + (Stereo ? 1 : 0);
+        if (path == MixPath::Avx2) {
+            mix_runs<Sample, Stereo>(mixing::kAvx2Kernels[format], mixing::kAvx2Lanes, sv, pos,
+                                     frac, step, n, out, g1, g2);
+        } else {
+            mix_runs<Sample, Stereo>(mixing::kSse2Kernels[format], mixing::kSse2Lanes, sv, pos,
+                                     frac, step, n, out, g1, g2);
         }
-#endif
-        mix_block<Sample, Stereo, 2>(sv, pos, frac, step, n, out, stride, g1, g2);
-    } else {
-        mix_block<Sample, Stereo, 0>(sv, pos, frac, step, n, out, stride, g1, g2);
+        return;
     }
+    mix_plain<Sample, Stereo>(sv, pos, frac, step, n, out, stride, g1, g2);
 }
 
 }  // namespace
+
+bool mix_path_available(MixPath path) {
+    switch (path) {
+        case MixPath::Plain:
+            return true;
+        case MixPath::Sse2:
+            return mixing::kSse2Kernels[0] != nullptr;
+        case MixPath::Avx2:
+            return mixing::kAvx2Kernels[0] != nullptr && avx2_supported();
+    }
+    return false;
+}
+
+bool set_mix_path(MixPath path) {
+    if (!mix_path_available(path)) return false;
+    g_path.store(path, std::memory_order_relaxed);
+    return true;
+}
+
+MixPath mix_path() {
+    return g_path.load(std::memory_order_relaxed);
+}
 
 void mix(const SoundView& sv, std::uint64_t pos, float& frac, float step, int n, float* out,
          std::uint32_t stride, float g1, float g2) {
@@ -136,6 +157,6 @@ void mix(const SoundView& sv, std::uint64_t pos, float& frac, float step, int n,
             mix_format<std::int8_t, false>(sv, pos, frac, step, n, out, stride, g1, g2);
         }
     } else {
-        frac += step * static_cast<float>(n);  // unknown width: silent, but time goes on
+        for (int j = 0; j < n; ++j) frac += step;  // unknown width: silent, but time goes on
     }
 }

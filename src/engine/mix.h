@@ -1,5 +1,11 @@
 // Mixing one block of a voice into the output: resampling with linear
 // interpolation (mono sources), panning and adding to what is there.
+//
+// Every path gives output and final position bit-identical to the plain
+// frame-by-frame loop: the position is a 32-bit float advanced by adding the
+// step once per frame. The vector paths use that, within one binade, such a
+// sum advances by a fixed rounded step, so several frames' positions can be
+// computed at once without changing a bit.
 #pragma once
 
 #include <cstdint>
@@ -22,3 +28,15 @@ struct SoundView {
 // comes back advanced by the block. Reads never pass `sv.last_index + 1`.
 void mix(const SoundView& sv, std::uint64_t pos, float& frac, float step, int n, float* out,
          std::uint32_t stride, float g1, float g2);
+
+// The ways of mixing compiled in.
+enum class MixPath { Plain, Sse2, Avx2 };
+
+// Any thread. True when `path` is compiled in and this processor runs it.
+bool mix_path_available(MixPath path);
+// Tests and benchmarks, while nothing renders. Chooses the path `mix` takes
+// (by default the fastest available); false, and no change, when `path` is
+// not available.
+bool set_mix_path(MixPath path);
+// Any thread. The path `mix` takes.
+MixPath mix_path();

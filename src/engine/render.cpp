@@ -17,9 +17,12 @@
 #include "engine/envelope.h"
 #include "engine/mix.h"
 #include "engine/scope.h"
+#include "engine/stream.h"
 #include "engine/tone_tables.h"
 #include "engine/voice_table.h"
 #include "engine/voices.h"
+
+std::atomic<std::uint64_t> stream_underruns{0};
 
 namespace {
 
@@ -32,7 +35,7 @@ constexpr float kGain16 = 1.0f / 4194304.0f;
 // together reach full scale.
 constexpr float kMixHeadroom = 4.0f;
 
-constexpr float kSemitone = 1.059463094f;
+constexpr double kSemitone = 1.059463094;
 // Pitch is kept inside ten octaves either way of unity; anything beyond (an
 // absurd bend range, a broken curve) is clamped rather than overflowing.
 constexpr float kMinStep = 1.0f / 1024.0f;
@@ -58,8 +61,10 @@ class DenormalGuard {
     unsigned saved_ = 0;
 };
 
-void end_voice(int v) {
-    delnote(nlist[v].channel, nlist[v].key, 0, 0, v);
+// Ends the voice the callback is in; always true, for `return end_voice(v);`.
+bool end_voice(int v) {
+    end_voice_inside(v);
+    return true;
 }
 
 int clamp_key(std::int64_t k) {
@@ -74,13 +79,38 @@ std::int64_t trunc_to_int(float x) {
     return static_cast<std::int64_t>(x);
 }
 
-void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, float out_rate) {
+// The frame a streamed voice at ring frame `pos` must not reach yet: the
+// start of a refill half the streaming reader has not refilled for this lap
+// (`state` says which half it fills next), or the start of the one after
+// when the next is ready. Past the end of the ring playback wraps to the
+// first half, checked again after the wrap. UINT64_MAX: no limit.
+std::uint64_t stream_wait_frame(std::uint64_t pos, std::uint64_t half, std::uint64_t endf,
+                                std::uint16_t state) {
+    if (half == 0) return UINT64_MAX;
+    if (pos < half) return state == kSecondHalfDue ? 2 * half : half;
+    if (pos < 2 * half) return state == kFirstHalfDue ? endf : 2 * half;
+    return state == kSecondHalfDue ? UINT64_MAX : endf;
+}
+
+// Output frames whose positions, frac + step + step ..., stay below `room`
+// and whose end position does too; at most `most`.
+std::int64_t frames_below(float room, float frac, float step, std::int64_t most) {
+    std::int64_t c = 0;
+    for (float g = frac; c < most; ++c) {
+        g += step;
+        if (!(g < room)) break;
+    }
+    return c;
+}
+
+// Renders one voice the callback has entered. True when it ended the voice
+// (which also left it).
+bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, float out_rate) {
     NOTE_LIST& n = nlist[v];
     const std::uint32_t key = n.key;
     const p_s* s = sample_used(n.is_inst, n.index, key);
     if (!s || !s->data) {
-        end_voice(v);
-        return;
+        return end_voice(v);
     }
 
     // Geometry. Frame size comes from bits and stereo, whatever `shift` says.
@@ -90,13 +120,13 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
     if (bits != 8 && bits != 16) sh = std::clamp<int>(s->shift, 0, 2);
     const std::uint64_t cap_frames = std::uint64_t{s->capacity} >> sh;
     if (cap_frames < 2) {
-        end_voice(v);
-        return;
+        return end_voice(v);
     }
     const SoundView sv{s->data, cap_frames - 2, bits, stereo, sh};
     // A streamed sound's ring is refilled by the streaming reader, which
     // publishes each refill with a release store of its position.
-    if (s->type == kTypeStreamed) (void)s->rd_frames.raw().load(std::memory_order_acquire);
+    const bool streamed = s->type == kTypeStreamed;
+    if (streamed) (void)s->rd_frames.raw().load(std::memory_order_acquire);
     const std::uint64_t max_end = cap_frames - 1;
 
     const std::uint32_t end = n.end;
@@ -113,8 +143,7 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
     const float base_step =
         (static_cast<float>(s->rate) * inote[clamp_key(key)]) / (out_rate * inote[base]);
     if (!(base_step > 0.0f) || !std::isfinite(base_step)) {
-        end_voice(v);  // a sound without a rate cannot play
-        return;
+        return end_voice(v);  // a sound without a rate cannot play
     }
 
     const std::uint32_t ch = n.channel & (kChannels - 1);
@@ -127,16 +156,17 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
     float g1;
     float g2;
     if (end == 0) {
-        float b = std::pow(kSemitone, ((static_cast<float>(ch_pitch[ch]) - 8192.0f) / 8192.0f) *
-                                          (static_cast<float>(ch_pitchsens[ch]) / 100.0f));
+        // The bend and tuning factors in double precision, rounded to float once.
+        double b = std::pow(kSemitone, ((static_cast<double>(ch_pitch[ch]) - 8192.0) / 8192.0) *
+                                           (static_cast<double>(ch_pitchsens[ch]) / 100.0));
         if (flags & (1u << kCurveCoarseTune)) {
             const float e3 = compute_adsr(kCurveCoarseTune, v, length, s);
-            if (e3 != 64.0f) b *= std::pow(kSemitone, (e3 - 64.0f) / 64.0f);
+            if (e3 != 64.0f) b *= std::pow(kSemitone, (static_cast<double>(e3) - 64.0) / 64.0);
         } else if (const std::int32_t tune = ch_ctune[ch]; tune != 64) {
-            b *= std::pow(kSemitone, (static_cast<float>(tune) - 64.0f) / 64.0f);
+            b *= std::pow(kSemitone, (static_cast<double>(tune) - 64.0) / 64.0);
         }
         const StageVoice stage = stage_voice(ch);
-        step = base_step * b * stage.pitch;
+        step = base_step * static_cast<float>(b) * stage.pitch;
         if (!(step >= kMinStep)) step = kMinStep;  // also catches NaN
         if (step > kMaxStep) step = kMaxStep;
 
@@ -145,8 +175,7 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
             const float e4 = compute_adsr(kCurveVelocityOff, v, s->rel_time, s);
             if (e4 == -1.0f) {
                 n.velocity = 0;
-                end_voice(v);
-                return;
+                return end_voice(v);
             }
             vel = static_cast<std::int16_t>(trunc_to_int(static_cast<float>(vel) * e4));
         }
@@ -164,8 +193,7 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
         g2 *= stage.gain;
     } else {
         if (released) {
-            end_voice(v);  // a preview stops the moment it is told to
-            return;
+            return end_voice(v);  // a preview stops the moment it is told to
         }
         if (step > kMaxStep) step = kMaxStep;
         g1 = g2 = 127.0f;
@@ -195,8 +223,7 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
         if (static_cast<std::int64_t>(pos) + advance >= static_cast<std::int64_t>(endf)) {
             count = until_end();
             if (count <= 0 && !looping) {
-                end_voice(v);
-                return;
+                return end_voice(v);
             }
             if (count == 0 && looping) {
                 pos = loop_startf;
@@ -206,12 +233,30 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
                 }
             }
         }
-        if (count <= 0) {
+        // A streamed voice never plays a half the reader has not refilled:
+        // it stops short of it, silent for the rest of the buffer, and goes
+        // on from the same place once the half is ready.
+        bool wait = false;
+        if (streamed && count > 0) {
+            const std::uint16_t state = s->d2d_state.raw().load(std::memory_order_acquire);
+            const std::uint64_t at = stream_wait_frame(pos, loop_startf, endf, state);
+            if (at <= endf &&
+                pos + static_cast<std::uint64_t>(std::max<std::int64_t>(advance, 0)) + 2 >= at) {
+                const std::int64_t fit = frames_below(static_cast<float>(at - pos), frac, step,
+                                                      std::min(count, remaining));
+                if (fit < std::min(count, remaining)) {
+                    count = fit;
+                    wait = true;
+                    stream_underruns.fetch_add(1, std::memory_order_relaxed);
+                }
+            }
+        }
+        if (count <= 0 && !wait) {
             stalled = true;
             break;
         }
         count = std::min(count, remaining);
-        mix(sv, pos, frac, step, static_cast<int>(count), o, stride, g1, g2);
+        if (count > 0) mix(sv, pos, frac, step, static_cast<int>(count), o, stride, g1, g2);
         const std::int64_t whole = trunc_to_int(frac);
         frac -= static_cast<float>(whole);
         pos = std::min<std::uint64_t>(
@@ -222,6 +267,7 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
             rel_pos = static_cast<std::uint32_t>(std::min<std::uint64_t>(
                 std::uint64_t{rel_pos} + static_cast<std::uint64_t>(advance), UINT32_MAX));
         }
+        if (wait) break;
         if (remaining != 0 && looping && loop_start_b < loop_end_b) {
             pos = loop_startf;
             continue;
@@ -233,12 +279,13 @@ void render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
     n.pos.raw().store(static_cast<std::uint32_t>(pos), std::memory_order_release);
     if (release_curve) n.rel_pos = rel_pos;
 
-    if (stalled) return;
-    if ((pos >= endf && !looping) || n.stop) {
-        n.stop = false;
+    if (stalled) return false;
+    if ((pos >= endf && !looping) || voice_stop_asked(v)) {
         end_voice(v);
         if (end != 0 && prin) post_preview_ended();
+        return true;
     }
+    return false;
 }
 
 }  // namespace
@@ -258,11 +305,10 @@ void BufferProc(void* /*cookie*/, void* buffer, std::size_t size, const raw_audi
         reclaim::ReadSection section;
         stage_begin(frames, channels, rate);
         for (int v = 0; v < kVoices; ++v) {
-            if (nlist[v].playing()) {
-                // Previews from the sample editor belong to no channel.
-                float* target = nlist[v].end ? out : stage_target(nlist[v].channel, out);
-                render_voice(v, target, frames, channels, rate);
-            }
+            if (!enter_voice(v)) continue;
+            // Previews from the sample editor belong to no channel.
+            float* target = nlist[v].end ? out : stage_target(nlist[v].channel, out);
+            if (!render_voice(v, target, frames, channels, rate)) leave_voice(v);
         }
         stage_end(out);
     }

@@ -1,6 +1,7 @@
 // The render callback: the only code that makes sound.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -22,3 +23,7 @@ struct raw_audio_format {
 // with the mix of every active voice. Never locks, allocates or waits.
 // Buffers in any other sample format are left untouched.
 void BufferProc(void* cookie, void* buffer, std::size_t size, const raw_audio_format& format);
+
+// Buffers in which a streamed voice reached a part of its ring the streaming
+// reader had not refilled yet, and waited in silence. Any thread reads it.
+extern std::atomic<std::uint64_t> stream_underruns;

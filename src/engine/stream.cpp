@@ -148,14 +148,15 @@ bool at_end(const Ring& r, std::int64_t p) {
     return start >= 0 && start + (p - part * r.half) >= r.end_frame();
 }
 
-bool serve_voice(NOTE_LIST& v, DecodeScratch& scratch) {
+bool serve_voice(int voice, std::uint32_t serial, DecodeScratch& scratch) {
+    NOTE_LIST& v = nlist[voice];
     Ring r{};
     if (!ring_of(sample_used(v.is_inst, v.index, v.key), &r)) return false;
     if (!ensure_scratch(scratch, r)) return false;
     // Acquire: the render callback has finished reading wherever it was
     // before it published this position.
     const std::int64_t p = v.pos.raw().load(std::memory_order_acquire);
-    if (at_end(r, p)) v.stop = true;
+    if (at_end(r, p)) stop_voice_claim(voice, serial);
     bool work = false;
     const bool in_first = p >= r.half && p < 2 * r.half;
     if (!in_first && r.s->d2d_state == kFirstHalfDue) {
@@ -184,9 +185,10 @@ bool d2d_pass(DecodeScratch& scratch) {
         rewind(r, scratch);
         work = true;
     }
-    for (NOTE_LIST& v : nlist) {
-        if (!v.playing()) continue;
-        work |= serve_voice(v, scratch);
+    for (int i = 0; i < kVoices; ++i) {
+        const std::uint64_t w = nlist[i].word();
+        if (NOTE_LIST::state_of(w) != kVoicePlaying) continue;
+        work |= serve_voice(i, NOTE_LIST::serial_of(w), scratch);
     }
     return work;
 }

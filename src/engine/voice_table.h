@@ -1,10 +1,21 @@
 // The voice table: one record per playing note.
 //
-// Ownership: a voice is claimed with a compare-and-swap of `active` from
-// kVoiceFree to kVoiceFilling, filled by the claiming thread, then published
-// with a release store of kVoicePlaying; the render callback loads `active`
-// with acquire. A release names the claim it was made for through the claim
-// serial in `release_word`, so it never lands on a voice reused meanwhile.
+// Ownership. Everything that decides who owns a voice lives in one atomic
+// word, `ctl`: the claim serial (changed on every claim), the state (free,
+// being filled, playing), the release, and three request bits.
+// - Any thread may claim a free voice (a compare-and-swap from free to
+//   filling that also moves the serial on), fill it, and publish it with a
+//   release store of "playing".
+// - The render callback enters a playing voice by setting kVoiceInCallback
+//   and clears it when it leaves. A voice returns to the free pool only where
+//   no other thread can be inside it: the callback frees voices it is in; any
+//   other thread frees a voice only while kVoiceInCallback is clear, and
+//   otherwise sets kVoiceEndAsked for the callback to carry out as it leaves.
+// - Every request (release, end, stop) is a compare-and-swap on `ctl` that
+//   names the serial it was made for, so a stale request never lands on a
+//   voice reused meanwhile.
+// The other fields are written by the claiming thread while filling and by
+// the render callback while inside the voice; other threads only read them.
 #pragma once
 
 #include <atomic>
@@ -14,38 +25,53 @@
 
 constexpr int kVoices = 128;
 
-// Values of NOTE_LIST::active.
+// States of a voice (bits 16..17 of NOTE_LIST::ctl).
 enum VoiceState : std::uint8_t {
     kVoiceFree = 0,
     kVoicePlaying = 1,
     kVoiceFilling = 2  // claimed, being filled by the thread that claimed it
 };
 
+// Layout of NOTE_LIST::ctl.
+constexpr std::uint64_t kVoiceReleaseMask = 0xFFFF;  // 0 held, 256 + note-off velocity released
+constexpr int kVoiceStateShift = 16;
+constexpr std::uint64_t kVoiceStateMask = std::uint64_t{3} << kVoiceStateShift;
+constexpr std::uint64_t kVoiceInCallback = std::uint64_t{1} << 18;  // the render callback is inside
+constexpr std::uint64_t kVoiceEndAsked = std::uint64_t{1} << 19;    // end as the callback leaves
+constexpr std::uint64_t kVoiceStopAsked = std::uint64_t{1} << 20;   // end after the next buffer
+constexpr int kVoiceSerialShift = 32;
+
 // One playing note.
 struct NOTE_LIST {
-    std::atomic<std::uint8_t> active{kVoiceFree};  // VoiceState
+    std::atomic<std::uint64_t> ctl{0};
     rt<std::uint32_t> channel;
     rt<std::uint32_t> key;
     rt<std::uint32_t> index;
     rt<bool> is_inst;
     rt<std::uint32_t> velocity;
-    // Low 32 bits: `release` (0 while held, 256 + note-off velocity once
-    // released). High 32 bits: a claim serial that changes each time the voice
-    // is claimed, so a release can never land on a voice reused meanwhile.
-    std::atomic<std::uint64_t> release_word{0};
     rt<std::uint32_t> pos;
     rt<std::uint32_t> rel_pos;
     rt<float> frac;
     rt<std::uint32_t> end;
-    rt<bool> stop;
 
+    // Any thread. The whole control word.
+    std::uint64_t word() const noexcept { return ctl.load(std::memory_order_acquire); }
     // Any thread.
+    VoiceState state() const noexcept { return state_of(word()); }
+    // Any thread. `release`: 0 while held, 256 + note-off velocity once released.
     std::uint32_t release() const noexcept {
-        return static_cast<std::uint32_t>(release_word.load(std::memory_order_acquire));
+        return static_cast<std::uint32_t>(word() & kVoiceReleaseMask);
     }
     // Any thread.
-    bool playing() const noexcept {
-        return active.load(std::memory_order_acquire) == kVoicePlaying;
+    bool playing() const noexcept { return state() == kVoicePlaying; }
+    // Any thread. The claim serial.
+    std::uint32_t serial() const noexcept { return serial_of(word()); }
+
+    static VoiceState state_of(std::uint64_t w) noexcept {
+        return static_cast<VoiceState>((w & kVoiceStateMask) >> kVoiceStateShift);
+    }
+    static std::uint32_t serial_of(std::uint64_t w) noexcept {
+        return static_cast<std::uint32_t>(w >> kVoiceSerialShift);
     }
 };
 

@@ -19,11 +19,34 @@ p_s* sample_used(bool is_inst, std::uint32_t index, std::uint32_t key);
 void addnote(std::uint32_t channel, std::uint32_t key, std::uint32_t index, std::uint32_t velocity,
              bool is_inst, std::uint32_t end, std::uint32_t start);
 
-// Any thread (the render callback ends voices with it). `voice` 0..127 stops
-// that voice at once; -1 releases the first held voice of `channel` and
-// `key`. `instrument` is not used.
+// Any thread but the render callback. `voice` 0..127 stops that voice (when
+// it plays `channel` and `key`): at once, or as soon as the render callback
+// leaves it when it is rendering it right now; -1 releases the first held
+// voice of `channel` and `key`. `instrument` is not used.
 void delnote(std::uint32_t channel, std::uint32_t key, std::uint32_t instrument,
              std::uint32_t velocity, int voice);
+
+// Any thread but the render callback. Ends `voice` if it still holds the
+// claim `serial` (see NOTE_LIST::serial), like delnote with a voice number.
+// False when the claim has already ended.
+bool end_voice_claim(int voice, std::uint32_t serial);
+
+// Streaming reader thread. Asks the render callback to end `voice` after the
+// next buffer it renders, if the voice still holds the claim `serial`.
+void stop_voice_claim(int voice, std::uint32_t serial);
+
+// Audio thread. Enters a playing voice before rendering it; false when the
+// voice is not playing (or is to end), and the voice must then be left alone.
+bool enter_voice(int voice);
+// Audio thread, inside the voice. Leaves it; an end asked for meanwhile is
+// carried out here.
+void leave_voice(int voice);
+// Audio thread, inside the voice. Ends it (as delnote with its number would)
+// and leaves it.
+void end_voice_inside(int voice);
+// Audio thread, inside the voice. True when the streaming reader asked for
+// the voice to end after this buffer.
+bool voice_stop_asked(int voice);
 
 // Any thread. Voices currently active (for tests, the renderer and meters).
 int active_voices();

@@ -14,6 +14,7 @@
 #include "core/reclaim.h"
 #include "core/sound.h"
 #include "engine/render.h"
+#include "engine/tone_tables.h"
 #include "engine/voice_table.h"
 #include "engine/voices.h"
 #include "midi/midi_port.h"
@@ -170,7 +171,7 @@ TEST_F(EngineTest, RenderMidiAndSoundEditsRunTogetherSafely) {
 
 TEST_F(EngineTest, TwoThreadsStartingNotesNeverShareAVoice) {
     for (int round = 0; round < 200; ++round) {
-        for (NOTE_LIST& v : nlist) v.active.store(0);
+        reset_voice_table();
         std::atomic<int> go{0};
         auto starter = [&](std::uint32_t channel) {
             go.fetch_add(1);
@@ -185,10 +186,113 @@ TEST_F(EngineTest, TwoThreadsStartingNotesNeverShareAVoice) {
         b.join();
         std::set<std::pair<std::uint32_t, std::uint32_t>> notes;
         for (const NOTE_LIST& v : nlist) {
-            ASSERT_EQ(v.active.load(), 1);
+            ASSERT_EQ(v.state(), kVoicePlaying);
             notes.insert({v.channel, v.key});
         }
         // 128 voices hold 128 different notes: none was claimed twice.
         ASSERT_EQ(notes.size(), 128u) << "round " << round;
     }
+}
+
+// One thread renders, one floods notes through the MIDI hooks, one ends voices
+// by number and with "All Note-Off" at random moments. Between buffers the
+// rendering thread enters every voice and checks that it continues its own
+// note: a claim first seen has played at most one buffer from its start, and
+// every later buffer moves it on by exactly one buffer at its own key's step.
+TEST_F(EngineTest, EveryVoiceKeepsItsOwnNotesPositionWhileOthersEndIt) {
+    constexpr int kSounds = 4;
+    constexpr std::uint32_t kFrames = 200000;
+    constexpr std::size_t kBuffer = 256;
+    constexpr float kOutRate = 44100.0f;
+    // Instrument 0: sound k answers keys 60 + 2k and 61 + 2k, with a constant level.
+    for (int k = 0; k < kSounds; ++k) {
+        p_s* s = testkit::make_sound16(
+            std::vector<std::int16_t>(kFrames, std::int16_t(1000 * (k + 1))), 44100, 60);
+        s->key_lo = std::int16_t(60 + 2 * k);
+        s->key_hi = std::int16_t(61 + 2 * k);
+        s->flags = 0;
+        replace_sound(k, s);
+    }
+    nb_sound = kSounds;
+    nb_inst = 1;
+    t_inst[0] = 0;
+    const auto step_of = [](std::uint32_t key) {
+        return (44100.0f * inote[key]) / (kOutRate * inote[60]);
+    };
+
+    std::atomic<bool> stop{false};
+    std::atomic<long> checked{0};
+    std::atomic<long> faults{0};
+    std::thread audio([&] {
+        struct Seen {
+            std::uint32_t serial = 0;
+            double at = -1.0;  // pos + frac after the last buffer
+        };
+        Seen seen[kVoices];
+        std::vector<float> buf(kBuffer * 2);
+        raw_audio_format fmt;
+        fmt.frame_rate = kOutRate;
+        while (!stop.load()) {
+            BufferProc(nullptr, buf.data(), buf.size() * sizeof(float), fmt);
+            for (int i = 0; i < kVoices; ++i) {
+                if (!enter_voice(i)) continue;
+                NOTE_LIST& v = nlist[i];
+                const std::uint32_t serial = v.serial();
+                const std::uint32_t key = v.key;
+                const double at = double(v.pos) + double(v.frac);
+                const double buffer = double(step_of(key)) * kBuffer;
+                Seen& s = seen[i];
+                const bool first = s.serial != serial || s.at < 0.0;
+                // Rendered not at all or once since the note began at frame 0.
+                // A note stops short only at the end of its sound.
+                const bool at_end = !first && s.at + buffer >= kFrames - 1.0;
+                const bool ok = first    ? (at == 0.0 || std::fabs(at - buffer) < 0.01)
+                                : at_end ? (at >= s.at && at <= kFrames)
+                                         : std::fabs(at - s.at - buffer) < 0.01;
+                if (!ok) faults.fetch_add(1);
+                s = {serial, at};
+                checked.fetch_add(1);
+                leave_voice(i);
+            }
+        }
+        reclaim::release_thread_slot();
+    });
+    std::thread midi([&] {
+        std::mt19937 rng(5);
+        MyBMidiPort port;
+        while (!stop.load()) {
+            const auto ch = static_cast<std::uint8_t>(rng() % 16);
+            const auto key = static_cast<std::uint8_t>(60 + rng() % (2 * kSounds));
+            if (rng() % 3) {
+                port.NoteOn(ch, key, static_cast<std::uint8_t>(1 + rng() % 127));
+            } else {
+                port.NoteOff(ch, key, 64);
+            }
+        }
+        reclaim::release_thread_slot();
+    });
+    std::thread ender([&] {
+        std::mt19937 rng(6);
+        while (!stop.load()) {
+            if (rng() % 50 == 0) {
+                // "All Note-Off", as the main window does it.
+                for (int i = 0; i < kVoices; ++i) {
+                    const std::uint32_t serial = nlist[i].serial();
+                    if (nlist[i].playing()) end_voice_claim(i, serial);
+                }
+            } else {
+                const int i = static_cast<int>(rng() % kVoices);
+                delnote(nlist[i].channel, nlist[i].key, 0, 0, i);
+            }
+            if (rng() % 4 == 0) std::this_thread::yield();
+        }
+        reclaim::release_thread_slot();
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    stop = true;
+    audio.join();
+    midi.join();
+    ender.join();
+    EXPECT_GT(checked.load(), 1000);
+    EXPECT_EQ(faults.load(), 0);
 }

@@ -65,7 +65,7 @@ TEST_F(EngineTest, LoopWrapInsideABufferRendersBothBlocksFromTheRightFrames) {
     for (int j = 10; j < 512; ++j) ASSERT_NEAR(out[2 * j], (1000 + j - 10) * g, 1e-6) << j;
     EXPECT_EQ(v.pos, 1502u);
     EXPECT_EQ(v.frac, 0.0f);
-    EXPECT_EQ(v.active.load(), 1);
+    EXPECT_EQ(v.state(), kVoicePlaying);
 }
 
 TEST_F(EngineTest, ReleasedVoiceAdvancesTheReleaseByTheEstimatePerBlock) {
@@ -169,9 +169,9 @@ TEST_F(EngineTest, NonLoopingSoundEndsInTheBufferWhereItRunsOut) {
     replace_sound(0, make_sound16(data, 44100, 60));
     NOTE_LIST& v = play_sound(60);
     auto out = render(512);
-    EXPECT_EQ(v.active.load(), 1);
+    EXPECT_EQ(v.state(), kVoicePlaying);
     out = render(512);
-    EXPECT_EQ(v.active.load(), 0);  // ended in the second buffer
+    EXPECT_EQ(v.state(), kVoiceFree);  // ended in the second buffer
     // Frames before the end carry the sound, those after stay silent.
     EXPECT_GT(out[2 * 150], 0.0f);
     for (int j = 189; j < 512; ++j) ASSERT_EQ(out[2 * j], 0.0f) << j;
@@ -188,8 +188,8 @@ TEST_F(EngineTest, ReleaseCurveFadesThenEndsTheVoice) {
     const float held = render(512)[0];
     delnote(0, 60, 0, 64, -1);
     std::vector<float> levels;
-    for (int b = 0; b < 12 && v.active.load(); ++b) levels.push_back(render(512)[0]);
-    EXPECT_EQ(v.active.load(), 0);
+    for (int b = 0; b < 12 && v.playing(); ++b) levels.push_back(render(512)[0]);
+    EXPECT_EQ(v.state(), kVoiceFree);
     EXPECT_EQ(v.velocity, 0u);
     ASSERT_GE(levels.size(), 8u);
     EXPECT_NEAR(levels[0], held, 1e-6);  // the first released buffer starts at full level
@@ -207,7 +207,7 @@ TEST_F(EngineTest, ReleasedVoiceWithoutReleaseCurvePlaysOn) {
     NOTE_LIST& v = play_sound(60);
     delnote(0, 60, 0, 64, -1);
     for (int b = 0; b < 50; ++b) render(512);
-    EXPECT_EQ(v.active.load(), 1);
+    EXPECT_EQ(v.state(), kVoicePlaying);
     EXPECT_EQ(v.rel_pos, 0u);
 }
 
@@ -223,7 +223,7 @@ TEST_F(EngineTest, PreviewPlaysToItsEndAndTellsTheEditor) {
     EXPECT_NEAR(out[1], 1000 * g, 1e-6);
     EXPECT_NEAR(out[2 * 199], 1199 * g, 1e-6);
     EXPECT_EQ(out[2 * 200], 0.0f);
-    EXPECT_EQ(v.active.load(), 0);
+    EXPECT_EQ(v.state(), kVoiceFree);
     EXPECT_TRUE(take_preview_ended());
 
     // Stopped by the editor: ends at once, without the notice.
@@ -231,7 +231,7 @@ TEST_F(EngineTest, PreviewPlaysToItsEndAndTellsTheEditor) {
     render(512);
     delnote(0, 60, 0, 100, -1);
     EXPECT_EQ(peak(render(512)), 0.0f);
-    EXPECT_EQ(nlist[0].active.load(), 0);
+    EXPECT_EQ(nlist[0].state(), kVoiceFree);
     EXPECT_FALSE(take_preview_ended());
     prin = false;
 }
@@ -268,9 +268,9 @@ TEST_F(EngineTest, StereoSoundsKeepTheirOwnSides) {
 
 TEST_F(EngineTest, VoiceOnAnEmptySoundEndsOnItsFirstBuffer) {
     addnote(0, 60, 0, 127, true, 0, 0);  // instrument 0 owns only the empty "None Sample"
-    EXPECT_EQ(nlist[0].active.load(), 1);
+    EXPECT_EQ(nlist[0].state(), kVoicePlaying);
     EXPECT_EQ(peak(render(512)), 0.0f);
-    EXPECT_EQ(nlist[0].active.load(), 0);
+    EXPECT_EQ(nlist[0].state(), kVoiceFree);
 }
 
 // Fields that would index tables or data out of range are kept in bounds;
@@ -330,7 +330,7 @@ TEST_F(EngineTest, InconsistentGeometryNeverReadsOutsideTheData) {
     replace_sound(0, make_sound16(ramp(100), 44100, 60));
     play_sound(60, 127, 0xFFFFFFF0u, 0);
     for (int b = 0; b < 4; ++b) render(512);
-    EXPECT_EQ(nlist[0].active.load(), 0);
+    EXPECT_EQ(nlist[0].state(), kVoiceFree);
 }
 
 TEST_F(EngineTest, UnplayableRatesAndExtremePitchGiveSilenceOrAClampedPitch) {
@@ -340,7 +340,7 @@ TEST_F(EngineTest, UnplayableRatesAndExtremePitchGiveSilenceOrAClampedPitch) {
     replace_sound(0, s);
     play_sound(60);
     EXPECT_EQ(peak(render(512)), 0.0f);
-    EXPECT_EQ(nlist[0].active.load(), 0);
+    EXPECT_EQ(nlist[0].state(), kVoiceFree);
 
     // A bend range pushed to the limit by data increments: the pitch is clamped.
     fresh_tables();
@@ -355,7 +355,7 @@ TEST_F(EngineTest, UnplayableRatesAndExtremePitchGiveSilenceOrAClampedPitch) {
     ch_pitch[0] = 0;
     out = render(2048);
     for (float x : out) ASSERT_TRUE(std::isfinite(x));
-    EXPECT_EQ(nlist[0].active.load(), 1);
+    EXPECT_EQ(nlist[0].state(), kVoicePlaying);
 
     // A garbage fraction left in a voice is ignored.
     nlist[0].frac = std::numeric_limits<float>::quiet_NaN();
@@ -391,7 +391,7 @@ TEST_F(EngineTest, ASoundReplacedWhileItPlaysIsFreedOnlyAfterTheBuffer) {
     reclaim::reclaim_all();
     // The playing voice now finds the shorter sound and stays inside it.
     for (int b = 0; b < 4; ++b) render(512);
-    EXPECT_EQ(nlist[0].active.load(), 0);
+    EXPECT_EQ(nlist[0].state(), kVoiceFree);
 }
 
 TEST_F(EngineTest, MonoAndMultichannelDevicesGetTheMixOnTheirFirstChannels) {

@@ -180,12 +180,12 @@ TEST_F(EngineTest, EndOfFileStopsTheVoiceEvenWhenPassedUnseen) {
     EXPECT_EQ(frame_at(3 * kHalf - 1), 0);
 
     pass_at(3 * kHalf - 101);
-    EXPECT_FALSE(voice.stop);
+    EXPECT_FALSE(voice.word() & kVoiceStopAsked);
     pass_at(3 * kHalf - 100);
-    EXPECT_TRUE(voice.stop);
-    voice.stop = false;
+    EXPECT_TRUE(voice.word() & kVoiceStopAsked);
+    voice.ctl.fetch_and(~kVoiceStopAsked);
     pass_at(kHalf + 5);  // wrapped into the first half, now silence after the end
-    EXPECT_TRUE(voice.stop);
+    EXPECT_TRUE(voice.word() & kVoiceStopAsked);
 
     // Once the voice is gone the stream is rewound for the next note.
     delnote(0, 48, 0, 0, 0);
@@ -195,7 +195,7 @@ TEST_F(EngineTest, EndOfFileStopsTheVoiceEvenWhenPassedUnseen) {
     EXPECT_EQ(s->rd_frames, kHalf);
     addnote(0, 48, 0, 127, false, 0, 0);
     pass_at(3 * kHalf - 50);  // an old position: nothing of the new pass is there
-    EXPECT_FALSE(voice.stop);
+    EXPECT_FALSE(voice.word() & kVoiceStopAsked);
 }
 
 // Played slower than its own rate, a stream interpolates across the end of

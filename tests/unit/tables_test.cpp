@@ -21,7 +21,7 @@ TEST_F(EngineTest, StartUpStateHasOneInstrumentOwningTheEmptySound) {
     EXPECT_EQ(none->data, nullptr);
     EXPECT_EQ(t_sound[1].load(), nullptr);
     for (const NOTE_LIST& v : nlist) {
-        EXPECT_EQ(v.active.load(), 0);
+        EXPECT_EQ(v.state(), kVoiceFree);
         EXPECT_EQ(v.index, 0u);
         EXPECT_FALSE(v.is_inst);
     }

@@ -73,7 +73,7 @@ TEST_F(VoiceTest, ZoneLookupOfTheSecondInstrumentStopsAtItsEnd) {
 TEST_F(VoiceTest, AddnoteClaimsTheLowestFreeVoiceAndTellsTheKeyboard) {
     addnote(2, 60, 0, 100, true, 0, 0);
     addnote(3, 64, 0, 90, false, 500, 20);
-    ASSERT_EQ(nlist[0].active.load(), 1);
+    ASSERT_EQ(nlist[0].state(), kVoicePlaying);
     EXPECT_EQ(nlist[0].channel, 2u);
     EXPECT_EQ(nlist[0].key, 60u);
     EXPECT_TRUE(nlist[0].is_inst);
@@ -82,11 +82,12 @@ TEST_F(VoiceTest, AddnoteClaimsTheLowestFreeVoiceAndTellsTheKeyboard) {
     EXPECT_EQ(nlist[1].pos, 20u);
     EXPECT_EQ(nlist[1].end, 500u);
     EXPECT_FALSE(nlist[1].is_inst);
-    nlist[0].active = 0;  // free the lower voice: the next note takes it again
+    end_voice_claim(0, nlist[0].serial());  // free the lower voice: the next note takes it again
     addnote(4, 10, 0, 1, true, 0, 0);
     EXPECT_EQ(nlist[0].channel, 4u);
     const auto notices = drain_notices();
-    ASSERT_EQ(notices.size(), 3u);
+    ASSERT_EQ(notices.size(), 4u);  // on, on, off, on
+    EXPECT_FALSE(notices[2].ww);
     EXPECT_EQ(notices[0].what, fourcc("ppia"));
     EXPECT_EQ(notices[0].ch, 2);
     EXPECT_EQ(notices[0].no, 60);
@@ -123,9 +124,9 @@ TEST_F(VoiceTest, StoppingByNumberFreesTheVoiceOnlyWhenChannelAndKeyMatch) {
     addnote(3, 40, 0, 100, true, 0, 0);
     drain_notices();
     delnote(3, 41, 0, 0, 0);
-    EXPECT_EQ(nlist[0].active.load(), 1);
+    EXPECT_EQ(nlist[0].state(), kVoicePlaying);
     delnote(3, 40, 0, 0, 0);
-    EXPECT_EQ(nlist[0].active.load(), 0);
+    EXPECT_EQ(nlist[0].state(), kVoiceFree);
     const auto notices = drain_notices();
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_FALSE(notices[0].ww);

@@ -221,6 +221,14 @@ void MyWindow::collect_notices() {
         ticks_ = 0;
         reclaim::reclaim();
     }
+    // Streams that had to wait for the disk, unless the line says the output is silent.
+    const std::uint64_t underruns = stream_underruns.load(std::memory_order_relaxed);
+    if (underruns != underruns_shown_ && audio_line_ &&
+        !(player_ && player_->Backend() == AudioBackend::kSilent)) {
+        underruns_shown_ = underruns;
+        audio_line_->setText(QString("Stream underruns: %1").arg(underruns));
+        audio_line_->show();
+    }
 }
 
 void MyWindow::MessageReceived(const Message& m) {

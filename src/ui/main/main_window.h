@@ -119,6 +119,7 @@ class MyWindow : public MyBWindow {
     MyBOutlineListView* tree_ = nullptr;
     QLineEdit* name_ = nullptr;
     QLabel* audio_line_ = nullptr;
+    std::uint64_t underruns_shown_ = 0;  // stream underruns the audio line shows
     QPointer<QFileDialog> open_panel_;
     QPointer<QFileDialog> save_panel_;
     QTimer notices_;

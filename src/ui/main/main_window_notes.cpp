@@ -28,10 +28,12 @@ int MyWindow::reactu_noteon() {
 void MyWindow::all_notes_off() {
     for (int i = 0; i < kVoices; ++i) {
         NOTE_LIST& v = nlist[i];
+        const std::uint32_t serial = v.serial();
         if (!v.playing()) continue;
         keyboard_->affnote(int(v.channel), std::uint16_t(v.key), false, 0);
-        // Cut at once, without a release; a streamed sound rewinds.
-        delnote(v.channel, v.key, 0, 0, i);
+        // Cut at once (or as the render callback leaves it), without a
+        // release; a streamed sound rewinds. A voice reused meanwhile is spared.
+        end_voice_claim(i, serial);
     }
     reactu_noteon();
 }

@@ -1,0 +1,31 @@
+// The vector mixing kernels: each renders groups of frames whose positions
+// are f, f + rstep, f + 2 rstep, ... (exact, see mix_frame.h) into a stereo
+// output, with the same arithmetic as the plain loop.
+#pragma once
+
+#include <cstdint>
+
+namespace mixing {
+
+struct KernelArgs {
+    const std::int8_t* src;  // the sound's data at frame `pos`
+    std::uint32_t lim;       // last readable frame index, relative to `pos`
+    std::uint32_t safe;      // highest relative index a 4-byte load may start at
+    float f;                 // position of the first frame, past `pos`
+    float rstep;             // exact step between positions
+    float* out;              // first output frame (two floats per frame)
+    float g1;
+    float g2;
+};
+
+// Audio thread. Renders up to `groups` groups of kLanes frames; returns the
+// groups rendered (fewer when a group would load past `safe`).
+using Kernel = int (*)(const KernelArgs& a, int groups);
+
+// Kernels by format: index (bits == 16) * 2 + stereo. Null when not compiled in.
+extern const Kernel kSse2Kernels[4];
+constexpr int kSse2Lanes = 4;
+extern const Kernel kAvx2Kernels[4];
+constexpr int kAvx2Lanes = 8;
+
+}  // namespace mixing
