@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   jackd2 libjack-jackd2-dev
   clang libclang-rt-14-dev
-  sox xvfb xauth imagemagick x11-utils
+  sox xvfb xauth imagemagick x11-utils openbox xdotool
   alsa-utils timgm6mb-soundfont fluid-soundfont-gm fluidsynth openttd-openmsx time
 )
 

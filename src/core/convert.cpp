@@ -134,3 +134,21 @@ void const_str(int s, char* out) {
         std::strcpy(out, "None Sample");
     }
 }
+
+namespace {
+
+unsigned limit32(unsigned long long v) {
+    return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<unsigned>(v);
+}
+
+}  // namespace
+
+unsigned frames_to_ms(unsigned frames, unsigned rate) {
+    if (rate == 0) return 0;
+    return limit32(static_cast<unsigned long long>(frames) * 1000u / rate);
+}
+
+unsigned ms_to_frames(long ms, unsigned rate) {
+    if (ms <= 0) return 0;
+    return limit32(static_cast<unsigned long long>(ms) * rate / 1000u);
+}

@@ -21,3 +21,11 @@ void const_midit(int key, char* out);
 // Writes the tree label of sound `s` into `out` (at least 32 bytes): the
 // sound's name, or "None Sample" when the slot is empty.
 void const_str(int s, char* out);
+
+// Milliseconds of a release of `frames` source frames at `rate` Hz (rate > 0),
+// truncated, in unsigned 32-bit arithmetic; a product too large for 32 bits
+// is worked out in 64 bits and the result limited to 0xFFFFFFFF.
+unsigned frames_to_ms(unsigned frames, unsigned rate);
+// Source frames of `ms` milliseconds at `rate` Hz, truncated; 0 for a
+// negative time, limited to 0xFFFFFFFF like frames_to_ms.
+unsigned ms_to_frames(long ms, unsigned rate);

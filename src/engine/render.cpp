@@ -41,6 +41,25 @@ constexpr double kSemitone = 1.059463094;
 constexpr float kMinStep = 1.0f / 1024.0f;
 constexpr float kMaxStep = 1024.0f;
 
+// The render callback's last power of the semitone for each source of an
+// exponent, so that many voices on few channels compute each power once.
+// Audio thread only.
+struct SemitonePower {
+    double exponent = 0.0;
+    double value = 1.0;
+};
+SemitonePower bend_memo[kChannels];
+SemitonePower tune_memo[kChannels];
+SemitonePower tune_curve_memo[kVoices];
+
+double semitone_pow(SemitonePower& memo, double exponent) {
+    if (exponent != memo.exponent) {
+        memo.value = std::pow(kSemitone, exponent);
+        memo.exponent = exponent;
+    }
+    return memo.value;
+}
+
 // Flushes denormals to zero for the life of one buffer, then restores the
 // caller's floating-point state.
 class DenormalGuard {
@@ -157,13 +176,16 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
     float g2;
     if (end == 0) {
         // The bend and tuning factors in double precision, rounded to float once.
-        double b = std::pow(kSemitone, ((static_cast<double>(ch_pitch[ch]) - 8192.0) / 8192.0) *
-                                           (static_cast<double>(ch_pitchsens[ch]) / 100.0));
+        double b =
+            semitone_pow(bend_memo[ch], ((static_cast<double>(ch_pitch[ch]) - 8192.0) / 8192.0) *
+                                            (static_cast<double>(ch_pitchsens[ch]) / 100.0));
         if (flags & (1u << kCurveCoarseTune)) {
             const float e3 = compute_adsr(kCurveCoarseTune, v, length, s);
-            if (e3 != 64.0f) b *= std::pow(kSemitone, (static_cast<double>(e3) - 64.0) / 64.0);
+            if (e3 != 64.0f) {
+                b *= semitone_pow(tune_curve_memo[v], (static_cast<double>(e3) - 64.0) / 64.0);
+            }
         } else if (const std::int32_t tune = ch_ctune[ch]; tune != 64) {
-            b *= std::pow(kSemitone, (static_cast<double>(tune) - 64.0) / 64.0);
+            b *= semitone_pow(tune_memo[ch], (static_cast<double>(tune) - 64.0) / 64.0);
         }
         const StageVoice stage = stage_voice(ch);
         step = base_step * static_cast<float>(b) * stage.pitch;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/keymap.h"
 #include "core/notify.h"
 #include "core/reclaim.h"
 #include "core/sound.h"
@@ -23,7 +24,7 @@ p_s* sample_used(bool is_inst, std::uint32_t index, std::uint32_t key) {
     p_s* last = nullptr;
     for (int i = first; i < first + count; ++i) {
         last = t_sound[i].load();
-        if (last && last->key_lo <= k && k <= last->key_hi) return last;
+        if (last && zone_holds(*last, k)) return last;
     }
     return last;
 }

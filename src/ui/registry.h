@@ -10,13 +10,18 @@
 
 class MyWindow;
 
-// A sample or instrument parameter window: `key` is the sound (or the
-// instrument's first sound) it shows. It answers 'rafr' by refreshing.
+// A sample or instrument parameter window: `key` is the sound, or for an
+// instrument window the instrument, it shows. It answers 'rafr' by refreshing.
 class ParamWindow : public MyBWindow {
   public:
     using MyBWindow::MyBWindow;
     virtual int key() const = 0;
     virtual bool is_instrument() const = 0;
+    // GUI thread. The tables moved under the window: the sounds from `at` on
+    // moved by `by` places, the instruments from `inst_at` on by `inst_by`
+    // (a negative move deletes the places it moves over). False when the
+    // window's own sound or instrument was deleted.
+    virtual bool follow(int at, int by, int inst_at, int inst_by) = 0;
 };
 
 constexpr int kMaxParamWindows = 128;

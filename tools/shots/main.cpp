@@ -16,6 +16,7 @@
 #include "engine/channels.h"
 #include "engine/voices.h"
 #include "midi/reset_tables.h"
+#include "param_shots.h"
 #include "platform/pictures.h"
 #include "render/song_player.h"
 #include "ui/graphics.h"
@@ -77,7 +78,9 @@ void play_forever() {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: shots graf.bin main|splash|about|bubble|channels\n");
+        std::fprintf(stderr,
+                     "usage: shots graf.bin "
+                     "main|splash|about|bubble|sample|instrument|noteoff|channels\n");
         return 2;
     }
     QApplication app(argc, argv);
@@ -95,6 +98,8 @@ int main(int argc, char** argv) {
         w->show();
         // Skip to the credits in full view.
         for (int i = 0; i < 150 + 120; ++i) w->credits()->Pulse();
+    } else if (show_param_window(what)) {
+        // one of the parameter windows, over sounds of its own
     } else {
         auto* w = new MyWindow(MainWindowOptions{false, false});
         w->move(10, 40);

@@ -26,6 +26,8 @@
 #include "ui/windows/about_window.h"
 #include "ui/windows/ch_window.h"
 #include "ui/windows/osc_window.h"
+#include "ui/windows/param_registry.h"
+#include "ui/windows/val_window.h"
 
 namespace {
 
@@ -284,6 +286,10 @@ void MyWindow::MessageReceived(const Message& m) {
         case fourcc("edsa"):
             if (!current || !current->data) show_alert("Load a sample to edit it...", {"..."}, 0);
             break;
+        case fourcc("pain"):
+        case fourcc("pasa"):
+            appel_sam(code == fourcc("pain"));
+            break;
         case fourcc("wmed"):
             show_documentation();
             break;
@@ -301,7 +307,7 @@ void MyWindow::MessageReceived(const Message& m) {
             break;
         case fourcc("aopt"):
             // The release curve's options belong to the note-off time window.
-            if (no_courbe == kCurveVelocityOff && valwin) valwin->activateWindow();
+            if (no_courbe == kCurveVelocityOff) appel_val();
             break;
         case fourcc("aoff"):
             all_notes_off();
@@ -320,8 +326,7 @@ void MyWindow::MessageReceived(const Message& m) {
             if (current) myupdate();
             break;
         case fourcc("RauQ"):
-            for (const auto& w : samwin)
-                if (w) post_message(w, fourcc("rafr"));
+            rafr_all();
             break;
         default:
             break;  // codes this window does not know are dropped

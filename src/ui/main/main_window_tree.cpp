@@ -11,6 +11,7 @@
 #include "ui/main/main_window.h"
 #include "ui/main/sound_tree.h"
 #include "ui/registry.h"
+#include "ui/windows/param_registry.h"
 
 namespace {
 
@@ -85,6 +86,7 @@ void MyWindow::add_multi() {
     QTreeWidgetItem* inst = tree_->topLevelItem(t_invert[s]);
     if (!inst) return rebuild_tree();
     new QTreeWidgetItem(inst, QStringList("None sample"));
+    param_windows_follow(s, 1, nb_inst, 0);
     select_sound(s);
 }
 
@@ -112,8 +114,6 @@ void MyWindow::del_sound() {
     const int first = whole ? inst_first(k) : s;
     const int count = whole ? inst_count(k) : 1;
 
-    for (const auto& w : samwin)
-        if (w && w->key() >= first && w->key() < first + count) w->close();
     {
         const QSignalBlocker quiet(tree_);
         if (::del_sound(s, whole) == 0) return;
@@ -123,6 +123,7 @@ void MyWindow::del_sound() {
             delete top->takeChild(s - first);
         tree_->clearSelection();
     }
+    param_windows_follow(first, -count, whole ? k : kMaxInsts, whole ? -1 : 0);
     if (nb_sound > 0) {
         select_sound(nb_sound - 1);
     } else {

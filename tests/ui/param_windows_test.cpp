@@ -1,0 +1,369 @@
+// The sample parameter, instrument map and note-off time windows driven as a
+// user would: typing into fields, clicking keyboards and buttons, choosing
+// rows, deleting sounds under open windows.
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <cstring>
+
+#include "core/instruments.h"
+#include "core/sound.h"
+#include "engine/voice_table.h"
+#include "engine/voices.h"
+#include "support/uikit.h"
+#include "ui/controls/my_button.h"
+#include "ui/main/keyboard.h"
+#include "ui/windows/inst_window.h"
+#include "ui/windows/param_keyboard.h"
+#include "ui/windows/param_registry.h"
+#include "ui/windows/val_window.h"
+
+using uikit::pump;
+
+namespace {
+
+// A point on the lower half of `key` on a keyboard.
+QPoint key_point(int key) {
+    static const int offset[12] = {2, 8, 11, 17, 22, 29, 35, 38, 44, 47, 53, 58};
+    const int pc = key % 12;
+    const bool black = pc == 1 || pc == 3 || pc == 6 || pc == 8 || pc == 10;
+    return {10 + 63 * (key / 12) + offset[key % 12] + 1, black ? 20 : 50};
+}
+
+void click(ParamKeyboard* kb, int key, Qt::MouseButtons buttons) {
+    const QPointF at(key_point(key));
+    QMouseEvent move(QEvent::MouseMove, at, kb->mapToGlobal(at), Qt::NoButton, {}, {});
+    QApplication::sendEvent(kb, &move);
+    const Qt::MouseButton button = (buttons & Qt::LeftButton) ? Qt::LeftButton : Qt::RightButton;
+    QMouseEvent press(QEvent::MouseButtonPress, at, kb->mapToGlobal(at), button, buttons, {});
+    QApplication::sendEvent(kb, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, kb->mapToGlobal(at), button, {}, {});
+    QApplication::sendEvent(kb, &release);
+    pump();
+}
+
+// Types `text` into `field` and presses Enter.
+void type(QLineEdit* field, const QString& text) {
+    field->setText(text);
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(field, &enter);
+    pump();
+}
+
+std::pair<int, int> range(int s) {
+    return {t_sound[s]->key_lo, t_sound[s]->key_hi};
+}
+
+class ParamWindowsTest : public uikit::MainWindowTest {
+  protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        post("asam");
+        post("asam");  // instrument 0 owns sounds 0, 1 and 2
+    }
+    void TearDown() override {
+        for (const auto& w : samwin) delete w.data();
+        samwin.clear();
+        delete valwin.data();
+        autom = false;
+        MainWindowTest::TearDown();
+    }
+    // Opens the window of sound `s` from the Sample menu.
+    SamWindow* open_sample(int s) {
+        win->select_sound(s);
+        pump();
+        post("pasa");
+        return find(false, s);
+    }
+    // Opens the map window of the instrument of sound `s`.
+    InstWindow* open_inst(int s) {
+        win->select_sound(s);
+        pump();
+        post("pain");
+        return static_cast<InstWindow*>(find(true, quel_baseson(s)));
+    }
+    static SamWindow* find(bool instrument, int key) {
+        for (const auto& w : samwin)
+            if (w && w->is_instrument() == instrument && w->key() == key)
+                return static_cast<SamWindow*>(w.data());
+        return nullptr;
+    }
+};
+
+}  // namespace
+
+TEST_F(ParamWindowsTest, FieldsStoreWhatIsTypedAndShowItInTheirOwnForm) {
+    SamWindow* w = open_sample(1);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->windowTitle(), "Sample parameter");
+    EXPECT_EQ(w->size(), QSize(651, 259));
+    EXPECT_EQ(w->key_label()->text(), "----");
+    p_s* s = t_sound[1];
+    struct Case {
+        std::uint32_t code;
+        const char* typed;
+        int stored;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {fourcc("chfr"), "c#3", 61, "C# 3"},
+        {fourcc("chfr"), "C3", 60, "C  3"},
+        {fourcc("chfr"), "C -2", 0, "C -2"},
+        {fourcc("chfr"), "C-2", 48, "C  2"},
+        {fourcc("chfr"), "x", 48, "C  2"},
+        {fourcc("chfr"), "B -3", 0, "C -2"},  // limited to key 0
+        {fourcc("chto"), "G9", 127, "G  8"},
+        {fourcc("chba"), "a#4", 82, "A# 4"},
+        {fourcc("chfv"), "200", 127, "127"},
+        {fourcc("chfv"), "-5", 0, "000"},
+        {fourcc("chtv"), "64", 64, "064"},
+        {fourcc("chpa"), "300", 300, "300"},
+        {fourcc("chpa"), "1000", 1000, "000"},  // kept in 16 bits, shown in three digits
+    };
+    for (const Case& c : cases) {
+        type(w->field(c.code), c.typed);
+        int stored = 0;
+        switch (c.code) {
+            case fourcc("chfr"):
+                stored = s->key_lo;
+                break;
+            case fourcc("chto"):
+                stored = s->key_hi;
+                break;
+            case fourcc("chba"):
+                stored = s->base;
+                break;
+            case fourcc("chfv"):
+                stored = s->vel_lo;
+                break;
+            case fourcc("chtv"):
+                stored = s->vel_hi;
+                break;
+            case fourcc("chpa"):
+                stored = s->pan;
+                break;
+        }
+        EXPECT_EQ(stored, c.stored) << c.typed;
+        EXPECT_EQ(w->field(c.code)->text(), c.shown) << c.typed;
+    }
+    type(w->field(fourcc("chna")), QString(40, 'n'));
+    EXPECT_EQ(std::strlen(s->name), 31u);
+    type(w->field(fourcc("chna")), QString(30, 'n') + "é");  // not cut inside the é
+    EXPECT_EQ(std::strlen(s->name), 30u);
+    type(w->field(fourcc("chna")), "Flute");
+    EXPECT_STREQ(s->name, "Flute");  // nothing of the longer name is left
+    EXPECT_EQ(rows()[2], "  Flute");
+    EXPECT_EQ(win->name_field()->text(), "Flute");  // sound 1 is the selected row
+}
+
+TEST_F(ParamWindowsTest, KeyboardClicksSetRangeEndsOnlyOnTheirSide) {
+    SamWindow* w = open_sample(0);
+    auto* kb = w->keyboard();
+    click(kb, 30, Qt::LeftButton);
+    EXPECT_EQ(range(0), std::make_pair(30, 127));
+    click(kb, 50, Qt::RightButton);
+    EXPECT_EQ(range(0), std::make_pair(30, 50));
+    click(kb, 60, Qt::LeftButton);   // above the high end
+    click(kb, 20, Qt::RightButton);  // below the low end
+    EXPECT_EQ(range(0), std::make_pair(30, 50));
+    click(kb, 40, Qt::LeftButton | Qt::RightButton);  // both ends at once
+    EXPECT_EQ(range(0), std::make_pair(40, 40));
+    EXPECT_EQ(w->key_label()->text(), "E  1");
+    EXPECT_EQ(w->field(fourcc("chfr"))->text(), "E  1");
+    // The range is painted in the highlight pair, the keys outside it plain.
+    const QImage img = kb->composed();
+    const QPoint in = key_point(40), out = key_point(45);
+    EXPECT_EQ(QColor(img.pixel(in)), SamWindow::kHighWhite);
+    EXPECT_EQ(QColor(img.pixel(out)), QColor(Qt::white));
+}
+
+TEST_F(ParamWindowsTest, AChangeInOneSampleWindowRefreshesEveryOpenWindow) {
+    SamWindow* a = open_sample(1);
+    SamWindow* b = open_sample(2);
+    InstWindow* map = open_inst(0);
+    ASSERT_TRUE(a && b && map);
+    map->list()->setCurrentRow(1);
+    pump();
+    ASSERT_EQ(map->sound(), 1);
+    click(a->keyboard(), 36, Qt::LeftButton);
+    EXPECT_EQ(map->field(fourcc("chfr"))->text(), "C  1");
+    type(a->field(fourcc("chna")), "Cello");
+    EXPECT_EQ(map->list()->item(1)->text(), "Cello");
+    EXPECT_EQ(map->field(fourcc("chna"))->text(), "Cello");
+    // Typing into a range field refreshes only the window typed in.
+    b->field(fourcc("chfr"))->setText("stale");
+    type(a->field(fourcc("chto")), "C4");
+    EXPECT_EQ(b->field(fourcc("chfr"))->text(), "stale");
+}
+
+TEST_F(ParamWindowsTest, AutoMapMakesTheNeighboursMeetARangeSetByClicks) {
+    InstWindow* map = open_inst(0);
+    ASSERT_NE(map, nullptr);
+    EXPECT_EQ(map->windowTitle(), "Instrument parameter");
+    EXPECT_EQ(map->list()->count(), 3);
+    EXPECT_TRUE(map->map_button()->isEnabled());  // all three cover 0..127
+    map->map_button()->click();
+    pump();
+    EXPECT_EQ(range(0), std::make_pair(0, 41));
+    EXPECT_EQ(range(2), std::make_pair(84, 125));
+    EXPECT_FALSE(map->map_button()->isEnabled());
+
+    // A second instrument's window learns of the shared switch.
+    post("ains");
+    InstWindow* other = open_inst(3);
+    ASSERT_NE(other, nullptr);
+    map->auto_map_button()->click();
+    pump();
+    EXPECT_TRUE(autom);
+    EXPECT_EQ(map->auto_map_button()->Value(), 1);
+    EXPECT_EQ(other->auto_map_button()->Value(), 1);
+
+    map->list()->setCurrentRow(1);
+    pump();
+    click(map->keyboard(), 40, Qt::LeftButton);
+    click(map->keyboard(), 60, Qt::RightButton);
+    EXPECT_EQ(range(0), std::make_pair(0, 39));
+    EXPECT_EQ(range(1), std::make_pair(40, 60));
+    EXPECT_EQ(range(2), std::make_pair(61, 125));
+
+    map->auto_map_button()->click();
+    pump();
+    click(map->keyboard(), 50, Qt::RightButton);  // off: the neighbours stay
+    EXPECT_EQ(range(2), std::make_pair(61, 125));
+}
+
+TEST_F(ParamWindowsTest, ChoosingARowShowsThatSoundSolidAndTheOthersStippled) {
+    InstWindow* map = open_inst(0);
+    type(map->field(fourcc("chto")), "C 0");  // sound 0: keys 0..24
+    map->list()->setCurrentRow(2);
+    pump();
+    type(map->field(fourcc("chfr")), "C 5");  // sound 2: keys 84..127
+    EXPECT_EQ(map->sound(), 2);
+    EXPECT_EQ(map->field(fourcc("chfr"))->text(), "C  5");
+    EXPECT_TRUE(map->map_button()->isEnabled());  // sound 1 still covers everything
+    t_sound[1]->key_lo = 30;
+    t_sound[1]->key_hi = 40;
+    map->list()->setCurrentRow(1);
+    pump();
+    const QImage img = map->keyboard()->composed();
+    const auto lit = [&](int key) {
+        // Pixels of the key's lower half in the highlight colour.
+        int n = 0;
+        const QPoint p = key_point(key);
+        for (int y = 40; y < 55; ++y)
+            for (int x = p.x() - 1; x < p.x() + 4; ++x)
+                n += QColor(img.pixel(x, y)) == SamWindow::kHighWhite;
+        return n;
+    };
+    EXPECT_EQ(lit(36), 75);  // chosen: solid
+    EXPECT_GT(lit(12), 10);  // sound 0: stippled
+    EXPECT_LT(lit(12), 60);
+    EXPECT_GT(lit(96), 10);  // sound 2
+    EXPECT_EQ(lit(26), 0);   // nobody's
+    EXPECT_EQ(map->field(fourcc("chfr"))->text(), "F# 0");
+}
+
+TEST_F(ParamWindowsTest, OneWindowPerSoundAndOnePerInstrument) {
+    post("ains");  // instrument 1 owns sound 3
+    SamWindow* a = open_sample(1);
+    EXPECT_EQ(open_sample(1), a);
+    InstWindow* m = open_inst(3);  // instrument 1: not the window of sound 1
+    ASSERT_NE(m, nullptr);
+    EXPECT_NE(static_cast<SamWindow*>(m), a);
+    EXPECT_EQ(open_inst(3), m);
+    InstWindow* m0 = open_inst(2);
+    EXPECT_NE(m0, m);
+    EXPECT_EQ(nb_sam(), 3);
+}
+
+TEST_F(ParamWindowsTest, DeletingSoundsClosesTheirWindowsAndTheOthersFollowTheirs) {
+    post("ains");  // instrument 1 owns sound 3
+    SamWindow* gone = open_sample(1);
+    SamWindow* moved = open_sample(2);
+    InstWindow* later = open_inst(3);
+    std::strcpy(t_sound[2]->name, "Third");
+    QPointer<SamWindow> gone_p(gone), moved_p(moved);
+    QPointer<InstWindow> later_p(later);
+
+    win->select_sound(1);
+    pump();
+    post("dsam");
+    pump();
+    EXPECT_TRUE(gone_p.isNull());
+    ASSERT_FALSE(moved_p.isNull());
+    EXPECT_EQ(moved->key(), 1);
+    EXPECT_EQ(moved->field(fourcc("chna"))->text(), "Third");
+    EXPECT_EQ(later->key(), 1);
+    EXPECT_EQ(later->sound(), 2);
+
+    alert_answer = 1;  // "Yes"
+    select_row(0);
+    post("dins");  // instrument 0 goes with sounds 0 and 1
+    pump();
+    EXPECT_TRUE(moved_p.isNull());
+    ASSERT_FALSE(later_p.isNull());
+    EXPECT_EQ(later->key(), 0);
+    EXPECT_EQ(later->sound(), 0);
+    EXPECT_EQ(nb_sam(), 1);
+}
+
+TEST_F(ParamWindowsTest, NoteOffTimeFollowsTheSelectionAndStoresFrames) {
+    p_s* s0 = t_sound[0];
+    p_s* s1 = t_sound[1];
+    s0->rate = 44100;
+    s0->rel_time = 102400;
+    s1->rate = 22050;
+    s1->rel_time = 1102;
+    win->select_sound(0);
+    pump();
+    post("aopt");  // the envelope editor shows "Velocity": no window
+    EXPECT_TRUE(valwin.isNull());
+    no_courbe = kCurveVelocityOff;
+    post("aopt");
+    auto* v = static_cast<ValWindow*>(valwin.data());
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->windowTitle(), "Set Note off time");
+    EXPECT_EQ(v->time_field()->text(), "2321");
+    type(v->time_field(), "1000");
+    EXPECT_EQ(s0->rel_time, 44100u);
+    type(v->time_field(), "3");
+    EXPECT_EQ(s0->rel_time, 132u);
+    EXPECT_TRUE(v->isVisible());  // Enter commits without closing
+    post("aopt");
+    EXPECT_EQ(valwin.data(), v);
+
+    win->select_sound(1);
+    pump();
+    EXPECT_EQ(v->time_field()->text(), "049");
+    v->time_field()->setText("2000");
+    v->ok_button()->click();
+    pump();
+    EXPECT_EQ(s1->rel_time, 44100u);  // the sound selected now
+    EXPECT_EQ(s0->rel_time, 132u);
+    EXPECT_TRUE(valwin.isNull());
+    no_courbe = 0;
+}
+
+TEST_F(ParamWindowsTest, AfterMapThreeKeysPlayThreeDifferentSoundsThroughTheRenderer) {
+    // Three sounds of a constant level each, so the output level names the sound.
+    const std::int16_t levels[3] = {3000, 9000, 18000};
+    for (int i = 0; i < 3; ++i)
+        replace_sound(
+            i, testkit::make_sound16(std::vector<std::int16_t>(44100, levels[i]), 44100, 60));
+    const auto level_of = [](int key) {
+        addnote(0, std::uint32_t(key), 0, 127, true, 0, 0);
+        const auto out = testkit::render(1024);
+        reset_voice_table();
+        return testkit::rms(testkit::channel(out, 0), 256);
+    };
+    const double before = level_of(20);
+    EXPECT_NEAR(level_of(100), before, before * 0.01);  // every sound covers every key
+
+    InstWindow* map = open_inst(0);
+    map->map_button()->click();
+    pump();
+    const double low = level_of(20), mid = level_of(60), high = level_of(100);
+    EXPECT_NEAR(low, before, before * 0.01);
+    EXPECT_NEAR(mid / low, 3.0, 0.05);
+    EXPECT_NEAR(high / low, 6.0, 0.1);
+}

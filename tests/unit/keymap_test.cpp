@@ -1,0 +1,181 @@
+#include "core/keymap.h"
+
+#include <utility>
+#include <vector>
+
+#include "core/convert.h"
+#include "core/instruments.h"
+#include "support/testkit.h"
+
+namespace {
+
+using Range = std::pair<int, int>;
+constexpr Range kEmpty{-1, -1};  // a slot without a record
+
+// Instrument 0 with one slot per range; kEmpty leaves the slot empty.
+void instrument(const std::vector<Range>& ranges) {
+    testkit::fresh_tables();
+    add_sounds(0, int(ranges.size()) - 1);
+    for (int i = 0; i < int(ranges.size()); ++i) {
+        if (ranges[i] == kEmpty) {
+            clear_sound(i);
+            continue;
+        }
+        t_sound[i]->key_lo = std::int16_t(ranges[i].first);
+        t_sound[i]->key_hi = std::int16_t(ranges[i].second);
+    }
+}
+
+std::vector<Range> ranges(int count) {
+    std::vector<Range> out;
+    for (int i = 0; i < count; ++i) {
+        const p_s* s = t_sound[i];
+        out.push_back(s ? Range{s->key_lo, s->key_hi} : kEmpty);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(KeyMap, EvenSplitGivesEachSlotAnEqualShareFromKeyZero) {
+    struct Case {
+        int slots;
+        std::vector<int> empty;
+        std::vector<Range> want;
+    };
+    const Case cases[] = {
+        {1, {}, {{0, 127}}},
+        {3, {}, {{0, 41}, {42, 83}, {84, 125}}},  // 126 and 127 stay unassigned
+        {5, {}, {{0, 24}, {25, 49}, {50, 74}, {75, 99}, {100, 124}}},
+        {3, {1}, {{0, 41}, kEmpty, {84, 125}}},  // an empty slot keeps its share
+    };
+    for (const Case& c : cases) {
+        std::vector<Range> start(std::size_t(c.slots), Range{0, 127});
+        for (int e : c.empty) start[std::size_t(e)] = kEmpty;
+        instrument(start);
+        even_split(0, c.slots);
+        EXPECT_EQ(ranges(c.slots), c.want) << c.slots << " slots";
+    }
+    testkit::fresh_tables();
+}
+
+TEST(KeyMap, OverlapCountsOnlyAnEndOfTheEarlierRangeInsideTheLater) {
+    struct Case {
+        std::vector<Range> slots;
+        bool overlap;
+    };
+    const Case cases[] = {
+        {{{0, 63}, {32, 95}}, true},
+        {{{0, 127}, {10, 20}}, false},  // the later lies inside the earlier
+        {{{10, 20}, {0, 127}}, true},
+        {{{0, 63}, {63, 80}}, true},  // one shared key is enough
+        {{{0, 41}, {42, 83}, {84, 125}}, false},
+        {{{0, 41}, {42, 83}, {80, 125}}, true},  // the second and third
+        {{{0, 63}, kEmpty, {100, 127}}, false},
+        {{{0, 127}}, false},
+    };
+    for (const Case& c : cases) {
+        instrument(c.slots);
+        EXPECT_EQ(domap(0, int(c.slots.size())), c.overlap) << ::testing::PrintToString(c.slots);
+    }
+    testkit::fresh_tables();
+}
+
+TEST(KeyMap, AutoMapMovesTheNearestNeighbourEndsToMeetTheChosenRange) {
+    struct Case {
+        const char* what;
+        std::vector<Range> before;
+        int chosen;
+        std::vector<Range> after;
+    };
+    const Case cases[] = {
+        {"both neighbours", {{0, 41}, {40, 60}, {84, 125}}, 1, {{0, 39}, {40, 60}, {61, 125}}},
+        {"low end 1 spares the sound below",
+         {{0, 41}, {1, 60}, {84, 125}},
+         1,
+         {{0, 41}, {1, 60}, {61, 125}}},
+        {"low end 0 too", {{0, 41}, {0, 60}, {84, 125}}, 1, {{0, 41}, {0, 60}, {61, 125}}},
+        {"low end 2 moves it", {{0, 41}, {2, 60}, {84, 125}}, 1, {{0, 1}, {2, 60}, {61, 125}}},
+        {"high end 126 spares the sound above",
+         {{0, 41}, {40, 126}, {84, 127}},
+         1,
+         {{0, 39}, {40, 126}, {84, 127}}},
+        {"high end 125 moves it",
+         {{0, 41}, {40, 125}, {84, 127}},
+         1,
+         {{0, 39}, {40, 125}, {126, 127}}},
+        {"equal high ends below: the later slot",
+         {{0, 50}, {0, 50}, {40, 60}},
+         2,
+         {{0, 50}, {0, 39}, {40, 60}}},
+        {"equal low ends above: the later slot",
+         {{10, 20}, {30, 127}, {30, 127}},
+         0,
+         {{10, 20}, {30, 127}, {21, 127}}},
+        {"a sound shortened below is no longer above",
+         {{0, 127}, {40, 60}},
+         1,
+         {{0, 39}, {40, 60}}},
+        {"empty slots take no part", {kEmpty, {40, 60}, {0, 127}}, 1, {kEmpty, {40, 60}, {0, 39}}},
+        {"one sound", {{40, 60}}, 0, {{40, 60}}},
+        {"empty chosen slot", {{0, 127}, kEmpty}, 1, {{0, 127}, kEmpty}},
+    };
+    for (const Case& c : cases) {
+        instrument(c.before);
+        auto_map(0, int(c.before.size()), c.chosen);
+        EXPECT_EQ(ranges(int(c.before.size())), c.after) << c.what;
+    }
+    testkit::fresh_tables();
+}
+
+TEST(KeyMap, MapPaintsTheChosenRangeSolidOtherRangesStippledAndTheRestPlain) {
+    instrument({{0, 20}, {40, 60}, {55, 90}, kEmpty});
+    KeyPaint paint[kKeys];
+    inst_key_paint(0, 4, 1, paint);
+    const auto at = [&](int k) { return paint[k]; };
+    EXPECT_EQ(at(0), KeyPaint::kOther);
+    EXPECT_EQ(at(20), KeyPaint::kOther);
+    EXPECT_EQ(at(21), KeyPaint::kPlain);
+    EXPECT_EQ(at(39), KeyPaint::kPlain);
+    EXPECT_EQ(at(40), KeyPaint::kChosen);
+    EXPECT_EQ(at(58), KeyPaint::kChosen);  // the chosen range wins where they overlap
+    EXPECT_EQ(at(61), KeyPaint::kOther);
+    EXPECT_EQ(at(90), KeyPaint::kOther);
+    EXPECT_EQ(at(91), KeyPaint::kPlain);
+    inst_key_paint(0, 4, 3, paint);  // the chosen slot is empty: nothing shown
+    for (int k = 0; k < kKeys; ++k) ASSERT_EQ(paint[k], KeyPaint::kPlain) << k;
+    testkit::fresh_tables();
+}
+
+TEST(KeyMap, RangeEditsAndZoneReadsAgreeWhicheverWayTheRangeMoves) {
+    instrument({{0, 127}});
+    p_s& s = *t_sound[0].load();
+    const Range moves[] = {{100, 110}, {10, 20}, {15, 120}, {0, 0}, {127, 127}};
+    for (const Range& r : moves) {
+        set_key_range(s, r.first, r.second);
+        EXPECT_EQ(Range(s.key_lo, s.key_hi), r);
+        EXPECT_TRUE(zone_holds(s, r.first));
+        EXPECT_TRUE(zone_holds(s, r.second));
+        EXPECT_FALSE(zone_holds(s, r.first - 1));
+        EXPECT_FALSE(zone_holds(s, r.second + 1));
+    }
+    s.key_lo = 60;  // a range typed to hold nothing stays empty
+    s.key_hi = 50;
+    EXPECT_FALSE(zone_holds(s, 55));
+    EXPECT_EQ(clamp_key(-1), 0);
+    EXPECT_EQ(clamp_key(300), 127);
+    testkit::fresh_tables();
+}
+
+TEST(ReleaseTime, MillisecondsAndFramesTruncateAndNeverWrap) {
+    EXPECT_EQ(frames_to_ms(102400, 44100), 2321u);
+    EXPECT_EQ(ms_to_frames(1000, 44100), 44100u);
+    EXPECT_EQ(ms_to_frames(3, 44100), 132u);
+    EXPECT_EQ(ms_to_frames(0, 44100), 0u);
+    EXPECT_EQ(ms_to_frames(-5, 44100), 0u);
+    // Products past 32 bits: 999999 ms at 44100 Hz, and a very long release.
+    EXPECT_EQ(ms_to_frames(999999, 44100), 44099955u);
+    EXPECT_EQ(frames_to_ms(4000000000u, 48000), 83333333u);
+    EXPECT_EQ(frames_to_ms(4000000000u, 1), 0xFFFFFFFFu);
+    EXPECT_EQ(frames_to_ms(1000, 0), 0u);
+}
