@@ -154,6 +154,8 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
     const std::uint32_t loop_end_b = s->loop_end;
     std::uint64_t endf = end == 0 ? (std::uint64_t{s->size} >> sh) : end;
     if (looping) endf = std::uint64_t{loop_end_b} >> sh;
+    // A preview started before its sound was shortened stops at the new end.
+    if (end != 0 && s->type != kTypeStreamed) endf = std::min(endf, std::uint64_t{s->size} >> sh);
     endf = std::min(endf, max_end);
     const std::uint64_t loop_startf = std::min<std::uint64_t>(loop_start_b >> sh, endf);
 

@@ -17,6 +17,7 @@
 #include "ui/controls/my_button.h"
 #include "ui/controls/my_check.h"
 #include "ui/controls/my_string_view.h"
+#include "ui/editor/ed_window.h"
 #include "ui/graphics.h"
 #include "ui/main/envelope_editor.h"
 #include "ui/main/keyboard.h"
@@ -265,26 +266,31 @@ void MyWindow::MessageReceived(const Message& m) {
         case fourcc("asam"):
             add_multi();
             PostMessage(fourcc("RauQ"));
+            editor_minit();
             break;
         case fourcc("alsa"):
             add_multi();
             PostMessage(fourcc("RauQ"));
+            editor_minit();
             open_panel_->show();
             break;
         case fourcc("ains"):
             add_inst();
+            editor_minit();
             break;
         case fourcc("alin"):
             // Its twin for samples: add the instrument, then choose what fills it.
             add_inst();
+            editor_minit();
             open_panel_->show();
             break;
         case fourcc("dsam"):
         case fourcc("dins"):
             del_sound();
+            editor_minit();
             break;
         case fourcc("edsa"):
-            if (!current || !current->data) show_alert("Load a sample to edit it...", {"..."}, 0);
+            appel_edsam(no_s);
             break;
         case fourcc("pain"):
         case fourcc("pasa"):

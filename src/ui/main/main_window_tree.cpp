@@ -8,6 +8,7 @@
 #include "core/instruments.h"
 #include "core/sound.h"
 #include "ui/alert.h"
+#include "ui/editor/ed_window.h"
 #include "ui/main/main_window.h"
 #include "ui/main/sound_tree.h"
 #include "ui/registry.h"
@@ -145,6 +146,7 @@ void MyWindow::sound_changed(int s) {
         myupdate();
         aff_ADSR();
     }
+    editor_minit(s);
 }
 
 void MyWindow::actu_list() {

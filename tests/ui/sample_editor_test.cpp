@@ -1,0 +1,202 @@
+// The sample editor window: opened from the main window, its labels after
+// clicks, the zoom menu, the scroll bar, the strips' pixels, the functions
+// pop-up with undo, and saving.
+#include <sndfile.h>
+
+#include <QApplication>
+#include <QEvent>
+#include <QMouseEvent>
+
+#include "core/notify.h"
+#include "core/sound.h"
+#include "edit/sample_edit.h"
+#include "support/uikit.h"
+#include "ui/controls/my_button.h"
+#include "ui/controls/my_string_view.h"
+#include "ui/editor/ed_window.h"
+#include "ui/editor/strip_view.h"
+#include "ui/registry.h"
+
+using uikit::MainWindowTest;
+
+namespace {
+
+class SampleEditorTest : public MainWindowTest {
+  protected:
+    // Puts `samples` (16-bit mono, 44100 Hz) in the current slot and opens the editor.
+    EdWindow* open(const std::vector<std::int16_t>& samples) {
+        replace_sound(no_s, testkit::make_sound16(samples, 44100, 60));
+        post("edsa");
+        return dynamic_cast<EdWindow*>(edwin.data());
+    }
+    void TearDown() override {
+        if (edwin) delete edwin.data();
+        MainWindowTest::TearDown();
+    }
+    static void press(QWidget* w, int x, Qt::MouseButton b = Qt::LeftButton) {
+        QMouseEvent e(QEvent::MouseButtonPress, QPointF(x, 40), w->mapToGlobal(QPointF(x, 40)), b,
+                      b, Qt::NoModifier);
+        QApplication::sendEvent(w, &e);
+    }
+};
+
+// Whether strip pixel (column, row) of the column image shows ink.
+bool inked(StripView* v, int column, int row) {
+    const QColor c = v->composed().pixelColor(10 + column, 10 + row);
+    return c == Qt::black || c == QColor(220, 0, 0) || c == QColor(0, 170, 0);
+}
+
+}  // namespace
+
+TEST_F(SampleEditorTest, AnEmptySlotIsRefusedAndAnOpenEditorComesToTheFront) {
+    post("edsa");
+    EXPECT_EQ(alerts, QStringList{"Load a sample to edit it..."});
+    EXPECT_TRUE(edwin.isNull());
+    EXPECT_FALSE(prin);
+
+    EdWindow* ed = open(std::vector<std::int16_t>(2000, 100));
+    ASSERT_NE(ed, nullptr);
+    EXPECT_EQ(ed->windowTitle(), "Sample Edit");
+    EXPECT_EQ(ed->size(), QSize(561, 361));
+    EXPECT_TRUE(prin);
+    post("edsa");
+    EXPECT_EQ(edwin.data(), ed);  // the same editor, not a second one
+    EXPECT_EQ(ed->total_label()->text(), "Total 2000/045 ms");
+    EXPECT_EQ(ed->block_start_label()->text(), "BS ---/--- ms");
+    EXPECT_EQ(ed->channels_button()->text(), "Mono");
+    EXPECT_EQ(ed->width_button()->text(), "16 Bits");
+    EXPECT_EQ(ed->rate_button()->text(), "44100");
+
+    // Emptying the edited slot closes the editor.
+    replace_sound(no_s, nullptr);
+    editor_minit(no_s);
+    uikit::pump();
+    EXPECT_TRUE(edwin.isNull());
+    EXPECT_FALSE(prin);
+}
+
+TEST_F(SampleEditorTest, ClicksAndDragsSetTheBlockAndItsLabels) {
+    EdWindow* ed = open(std::vector<std::int16_t>(1024, 100));
+    ASSERT_NE(ed, nullptr);
+    press(ed->zoom(), 260);  // frame 500, no block yet
+    EXPECT_EQ(ed->block_start_label()->text(), "BS 000/000 ms");
+    EXPECT_EQ(ed->block_end_label()->text(), "BE 500/011 ms");
+    press(ed->zoom(), 110, Qt::RightButton);  // end at 200
+    EXPECT_EQ(ed->model().state().block_end, 200);
+    // A drag selects from the press to the release.
+    uikit::mouse(ed->zoom(), QEvent::MouseButtonPress, {60, 40});
+    uikit::mouse(ed->zoom(), QEvent::MouseMove, {30, 40}, true);
+    uikit::mouse(ed->zoom(), QEvent::MouseButtonRelease, {30, 40});
+    EXPECT_EQ(ed->model().state().block_start, 40);
+    EXPECT_EQ(ed->model().state().block_end, 100);
+    // A drag in the overview moves the view, keeping its width.
+    ed->model().state().view_start = 0;
+    ed->model().state().view_end = 256;
+    uikit::mouse(ed->overview(), QEvent::MouseButtonPress, {20, 40});
+    uikit::mouse(ed->overview(), QEvent::MouseMove, {70, 40}, true);
+    EXPECT_EQ(ed->model().state().view_start, 100);
+    EXPECT_EQ(ed->model().state().view_end, 356);
+}
+
+TEST_F(SampleEditorTest, ZoomMenuAndScrollBarKeepTheViewInsideTheSound) {
+    EdWindow* ed = open(std::vector<std::int16_t>(300, 100));
+    ASSERT_NE(ed, nullptr);
+    popup_answer = 2;  // "Normal View (1:1)" on a sound shorter than 512 frames
+    uikit::mouse(ed->zoom_field(), QEvent::MouseButtonPress, {5, 5});
+    EXPECT_EQ(popups.back()[2], "Normal View (1:1)");
+    EXPECT_EQ(ed->model().state().view_start, 0);
+    EXPECT_EQ(ed->model().state().view_end, 300);
+    popup_answer = 1;  // "Zoom Locator" without a block changes nothing
+    uikit::mouse(ed->zoom_field(), QEvent::MouseButtonPress, {5, 5});
+    EXPECT_EQ(ed->model().state().view_end, 300);
+
+    ed = open(std::vector<std::int16_t>(4096, 100));
+    editor_minit();
+    post_message(ed, fourcc("zpls"));
+    uikit::pump();
+    EXPECT_EQ(ed->model().state().view_start, 1024);
+    EXPECT_EQ(ed->model().state().view_end, 3072);
+    ed->scroll_bar()->setValue(ed->scroll_bar()->maximum());
+    EXPECT_EQ(ed->model().state().view_end, 4096);
+    EXPECT_EQ(ed->model().state().view_start, 2048);
+    ed->scroll_bar()->setValue(100);
+    EXPECT_EQ(ed->model().state().view_start, 100);
+    EXPECT_EQ(ed->model().state().view_end, 2148);
+    popup_answer = 0;  // "View All"
+    uikit::mouse(ed->zoom_field(), QEvent::MouseButtonPress, {5, 5});
+    EXPECT_EQ(ed->model().state().view_start, 0);
+    EXPECT_EQ(ed->model().state().view_end, 4096);
+    EXPECT_EQ(ed->scroll_bar()->maximum(), 0);
+}
+
+TEST_F(SampleEditorTest, StripsShowFullScaleAsAFullColumnAndSilenceAsOneLine) {
+    std::vector<std::int16_t> v(1024, 0);
+    for (int i = 0; i < 512; ++i) v[i] = -32768;
+    EdWindow* ed = open(v);
+    ASSERT_NE(ed, nullptr);
+    for (StripView* s : {ed->overview(), ed->zoom()}) {
+        for (int row = 0; row < 64; ++row) {
+            EXPECT_TRUE(inked(s, 3, row)) << row;
+            EXPECT_EQ(inked(s, 400, row), row == 32) << row;
+        }
+    }
+    // The overview shows the whole view in green; the zoom strip the block in red.
+    EXPECT_EQ(ed->overview()->composed().pixelColor(13, 42), QColor(0, 170, 0));
+    EXPECT_EQ(ed->zoom()->composed().pixelColor(13, 42), QColor(Qt::black));
+    popup_answer = 3;  // "Set Locator All"
+    uikit::mouse(ed->zoom_field(), QEvent::MouseButtonPress, {5, 5});
+    EXPECT_EQ(ed->zoom()->composed().pixelColor(13, 42), QColor(220, 0, 0));
+
+    // A sound streamed from disk has no waveform to show, only "D2D File".
+    t_sound[no_s].load()->type = kTypeStreamed;
+    editor_minit();
+    for (StripView* s : {ed->overview(), ed->zoom()}) {
+        EXPECT_FALSE(inked(s, 3, 0));
+        EXPECT_FALSE(inked(s, 400, 32));
+    }
+}
+
+TEST_F(SampleEditorTest, FunctionsMenuEditsUndoesAndSaves) {
+    EdWindow* ed = open(std::vector<std::int16_t>(1000, 1000));
+    ASSERT_NE(ed, nullptr);
+    ed->model().state().block_start = 0;
+    ed->model().state().block_end = 4;
+    popup_answer = 3;  // "Fade In"
+    uikit::mouse(ed->functions_field(), QEvent::MouseButtonPress, {5, 5});
+    uikit::pump();
+    ASSERT_EQ(popups.back().size(), 10);
+    EXPECT_EQ(popups.back()[7], "Undo");
+    const auto sample = [] { return reinterpret_cast<std::int16_t*>(t_sound[no_s].load()->data); };
+    EXPECT_EQ(sample()[1], 250);
+    post_message(ed, fourcc("undo"));
+    uikit::pump();
+    EXPECT_EQ(sample()[1], 1000);
+    post_message(ed, fourcc("redo"));
+    uikit::pump();
+    EXPECT_EQ(sample()[1], 250);
+
+    // Deleting frames changes the length label and the main window's overview.
+    ed->model().state().block_end = 100;
+    post_message(ed, fourcc("T002"));
+    uikit::pump();
+    EXPECT_EQ(ed->total_label()->text(), "Total 900/020 ms");
+
+    ed->loop_start_field()->setText("12x4");
+    post_message(ed, fourcc("glos"));
+    uikit::pump();
+    EXPECT_EQ(ed->loop_start_field()->text(), "000");  // loop end is 0: rejected
+
+    const QString path = dir.filePath("saved.wav");
+    post_message(ed, Message(fourcc("svas")).add("path", path));
+    uikit::pump();
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.toUtf8().constData(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(info.frames, 900);
+    EXPECT_EQ(info.samplerate, 44100);
+    short first[2];
+    sf_readf_short(f, first, 2);
+    EXPECT_EQ(first[0], 1000);
+    sf_close(f);
+    EXPECT_TRUE(alerts.isEmpty());
+}

@@ -1,0 +1,132 @@
+// The editor's parts that stand alone: the undo history's memory bound, the
+// strips' column images and highlights, and saving a sound to a file.
+#include <sndfile.h>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "core/sound.h"
+#include "edit/edit_state.h"
+#include "edit/history.h"
+#include "edit/sample_save.h"
+#include "edit/strip.h"
+#include "support/testkit.h"
+
+namespace {
+
+struct Format {
+    int bits;
+    bool stereo;
+};
+
+p_s* ramp_sound(Format f, int frames) {
+    const std::size_t n = std::size_t(frames) * (f.stereo ? 2 : 1);
+    if (f.bits == 16) {
+        std::vector<std::int16_t> v(n);
+        for (std::size_t i = 0; i < n; ++i) v[i] = std::int16_t(i * 37 - 9000);
+        return testkit::make_sound16(v, 22050, 60, f.stereo);
+    }
+    std::vector<std::int8_t> v(n);
+    for (std::size_t i = 0; i < n; ++i) v[i] = std::int8_t(i * 7);
+    return testkit::make_sound8(v, 22050, 60, f.stereo);
+}
+
+}  // namespace
+
+TEST(History, DropsTheOldestStepsBeyondItsMemory) {
+    History h(1000);
+    const auto step = [](std::uint32_t bytes) {
+        Snapshot s;
+        s.block = std::shared_ptr<std::int8_t[]>(new std::int8_t[bytes]);
+        s.data = s.block.get();
+        s.capacity = bytes;
+        return s;
+    };
+    Snapshot live = step(10);
+    for (int i = 0; i < 5; ++i) h.record(step(300), live.data);
+    EXPECT_EQ(h.undo_steps(), 3u);
+    EXPECT_EQ(h.retained_bytes(live.data), 900u);
+    Snapshot loop_only = live;  // same data as now: costs nothing
+    for (int i = 0; i < 50; ++i) h.record(loop_only, live.data);
+    EXPECT_EQ(h.undo_steps(), 53u);
+}
+
+TEST(Strip, FullScaleFillsTheColumnAndSilenceIsOneLine) {
+    testkit::fresh_tables();
+    ColumnImage img;
+    std::vector<std::int16_t> v(1024, 0);
+    for (int i = 0; i < 512; ++i) v[i] = -32768;
+    p_s* s = testkit::make_sound16(v, 44100, 60);
+    EditState st;
+    st.total_frames = 1024;
+    st.view_end = 1024;
+    compute_overview(s, st, img);
+    for (int row = 0; row < 64; ++row) {
+        EXPECT_TRUE(strip_bit(img, 0, row)) << row;  // loud first half: full bars
+        EXPECT_TRUE(strip_bit(img, 255, row)) << row;
+        EXPECT_EQ(strip_bit(img, 256, row), row == 32) << row;  // silence: one line
+    }
+    compute_strip(nullptr, 0, 1, img);
+    for (int c = 0; c < 512; c += 37) EXPECT_TRUE(strip_bit(img, c, 32) && !strip_bit(img, c, 31));
+    delete s;
+}
+
+TEST(Strip, HighlightColumnsFollowTheViewAndTheBlock) {
+    EditState st;
+    st.total_frames = 1024;
+    st.view_start = 256;
+    st.view_end = 512;
+    EXPECT_EQ(overview_span(st).first, 128);
+    EXPECT_EQ(overview_span(st).last, 256);
+    EXPECT_EQ(zoom_span(st).first, 511);  // no block
+    st.block_start = 100;                 // left of the view
+    st.block_end = 384;
+    EXPECT_EQ(zoom_span(st).first, 0);
+    EXPECT_EQ(zoom_span(st).last, 256);
+    st.block_start = 600;  // right of it
+    st.block_end = 700;
+    EXPECT_EQ(zoom_span(st).first, 511);
+    EXPECT_EQ(zoom_span(st).last, 512);
+}
+
+TEST(SaveSample, WritesEveryFormatBackBitForBitWithItsLoop) {
+    testkit::fresh_tables();
+    const std::string dir = testing::TempDir();
+    for (const Format f :
+         {Format{8, false}, Format{8, true}, Format{16, false}, Format{16, true}}) {
+        for (const char* ext : {".wav", ".flac"}) {
+            SCOPED_TRACE(testing::Message() << f.bits << f.stereo << ext);
+            std::unique_ptr<p_s> s(ramp_sound(f, 300));
+            testkit::set_loop_frames(s.get(), 20, 250);
+            const std::string path = dir + "/saved" + ext;
+            ASSERT_EQ(save_sample(*s, path), "");
+            SF_INFO info{};
+            SNDFILE* in = sf_open(path.c_str(), SFM_READ, &info);
+            ASSERT_NE(in, nullptr);
+            EXPECT_EQ(info.frames, 300);
+            EXPECT_EQ(info.channels, f.stereo ? 2 : 1);
+            EXPECT_EQ(info.samplerate, 22050);
+            std::vector<short> got(600);
+            sf_readf_short(in, got.data(), 300);
+            for (int i = 0; i < 300 * info.channels; ++i) {
+                const int want =
+                    f.bits == 16 ? reinterpret_cast<std::int16_t*>(s->data)[i] : s->data[i] * 256;
+                ASSERT_EQ(got[i], want) << i;
+            }
+            SF_INSTRUMENT inst{};
+            const bool has = sf_command(in, SFC_GET_INSTRUMENT, &inst, sizeof inst) == SF_TRUE;
+            if (std::string(ext) == ".wav") {
+                ASSERT_TRUE(has);
+                ASSERT_EQ(inst.loop_count, 1);
+                EXPECT_EQ(inst.loops[0].start, 20u);
+                EXPECT_EQ(inst.loops[0].end, 250u);
+                EXPECT_EQ(inst.basenote, 60);
+            }
+            sf_close(in);
+            std::remove(path.c_str());
+        }
+    }
+    EXPECT_NE(save_sample(*std::unique_ptr<p_s>(ramp_sound({8, false}, 10)), "/nonexistent/x.wav"),
+              "");
+}

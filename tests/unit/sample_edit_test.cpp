@@ -1,0 +1,364 @@
+// The sample editor's operations on real records in the sound table: exact
+// arithmetic, lengths and loops, copy-on-write, the view and block rules,
+// the loop fields, previews, and undo/redo.
+#include "edit/sample_edit.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "core/notify.h"
+#include "core/reclaim.h"
+#include "core/sound.h"
+#include "edit/sample_ops.h"
+#include "edit/view_ops.h"
+#include "engine/voices.h"
+#include "support/testkit.h"
+
+using testkit::AlertingTest;
+
+namespace {
+
+constexpr int kSlot = 1;
+
+struct Format {
+    int bits;
+    bool stereo;
+};
+constexpr Format kFormats[] = {{8, false}, {8, true}, {16, false}, {16, true}};
+
+// A sound whose every sample is distinct enough to tell frames apart.
+p_s* ramp_sound(Format f, int frames) {
+    const int ch = f.stereo ? 2 : 1;
+    if (f.bits == 16) {
+        std::vector<std::int16_t> v(std::size_t(frames) * ch);
+        for (std::size_t i = 0; i < v.size(); ++i) v[i] = std::int16_t(i * 37 - 9000);
+        return testkit::make_sound16(v, 22050, 60, f.stereo);
+    }
+    std::vector<std::int8_t> v(std::size_t(frames) * ch);
+    for (std::size_t i = 0; i < v.size(); ++i) v[i] = std::int8_t(i * 7);
+    return testkit::make_sound8(v, 22050, 60, f.stereo);
+}
+
+std::vector<std::int8_t> bytes_of(const p_s* s) {
+    return {s->data, s->data + std::uint32_t(s->size)};
+}
+
+std::vector<std::int16_t> words_of(const p_s* s) {
+    std::vector<std::int16_t> w(std::uint32_t(s->size) / 2);
+    std::memcpy(w.data(), s->data, w.size() * 2);
+    return w;
+}
+
+class SampleEditTest : public AlertingTest {
+  protected:
+    SampleEdit& open(p_s* rec) {
+        replace_sound(kSlot, rec);
+        nb_sound = 2;
+        ed = std::make_unique<SampleEdit>(kSlot, hooks());
+        return *ed;
+    }
+    EditHooks hooks() {
+        EditHooks h;
+        h.refresh_images = [this] { ++refreshes; };
+        h.data_changed = [this] { ++uppo; };
+        h.set_button = [this](EditButton b, int v) { buttons[int(b)] = v; };
+        h.set_field = [this](LoopField f, std::uint32_t v) { fields[int(f)] = v; };
+        return h;
+    }
+    void select(std::int32_t a, std::int32_t b) {
+        ed->state().block_start = a;
+        ed->state().block_end = b;
+    }
+    p_s* rec() const { return t_sound[kSlot].load(); }
+
+    std::unique_ptr<SampleEdit> ed;
+    int refreshes = 0, uppo = 0;
+    int buttons[3] = {-1, -1, -1};
+    std::uint32_t fields[2] = {~0u, ~0u};
+};
+
+}  // namespace
+
+TEST_F(SampleEditTest, FadesRampPerFrameAndNormalizeUsesTheWholeSoundsPeak) {
+    open(testkit::make_sound16({1000, 1000, 1000, 1000}, 44100, 60));
+    select(0, 4);
+    ASSERT_TRUE(ed->apply(kFadeIn));
+    EXPECT_EQ(words_of(rec()), (std::vector<std::int16_t>{0, 250, 500, 750}));
+    EXPECT_EQ(uppo, 1);
+    EXPECT_EQ(refreshes, 1);
+    ASSERT_TRUE(ed->undo());
+    ASSERT_TRUE(ed->apply(kFadeOut));
+    EXPECT_EQ(words_of(rec()), (std::vector<std::int16_t>{1000, 750, 500, 250}));
+
+    // Stereo: both samples of a frame get the frame's gain.
+    open(testkit::make_sound16({-800, 800, -800, 800}, 44100, 60, true));
+    select(0, 2);
+    ed->apply(kFadeIn);
+    EXPECT_EQ(words_of(rec()), (std::vector<std::int16_t>{0, 0, -400, 400}));
+
+    // 8-bit, peak 50: every block sample times 101.6 / 50, truncated toward
+    // zero. The most negative value does not count as a peak and saturates
+    // instead of wrapping around.
+    open(testkit::make_sound8({50, -25, 10, -128, 3}, 8000, 60));
+    select(0, 4);
+    ASSERT_TRUE(ed->apply(kNormalize));
+    const p_s* n = rec();
+    EXPECT_EQ(std::vector<std::int8_t>(n->data, n->data + 5),
+              (std::vector<std::int8_t>{101, -50, 20, -128, 3}));
+
+    // 16-bit target is 26213.6: a peak of 1000 becomes 26213.
+    open(testkit::make_sound16({1000, -500, 7}, 44100, 60));
+    select(0, 3);
+    ed->apply(kNormalize);
+    EXPECT_EQ(words_of(rec()), (std::vector<std::int16_t>{26213, -13106, 183}));
+
+    // A silent sound has nothing to normalize: no new data, no undo step.
+    open(testkit::make_sound16({0, 0, 0}, 44100, 60));
+    select(0, 3);
+    const p_s* before = rec();
+    EXPECT_FALSE(ed->apply(kNormalize));
+    EXPECT_EQ(rec(), before);
+    EXPECT_EQ(ed->history().undo_steps(), 0u);
+}
+
+TEST_F(SampleEditTest, ReverseMovesWholeFramesAndKeepsAnOddBlocksMiddle) {
+    open(testkit::make_sound16({1, 2, 3, 4, 5, 6, 7, 8}, 44100, 60, true));
+    select(0, 3);
+    ASSERT_TRUE(ed->apply(kReverse));
+    EXPECT_EQ(words_of(rec()), (std::vector<std::int16_t>{5, 6, 3, 4, 1, 2, 7, 8}));
+    open(testkit::make_sound8({1, 2, 3, 4, 5, 6}, 8000, 60, true));
+    select(1, 3);
+    ed->apply(kReverse);
+    EXPECT_EQ(bytes_of(rec()), (std::vector<std::int8_t>{1, 2, 5, 6, 3, 4}));
+    open(testkit::make_sound8({1, 2, 3}, 8000, 60));
+    select(2, 2);
+    EXPECT_FALSE(ed->apply(kReverse));
+}
+
+TEST_F(SampleEditTest, InsertClearAndDeleteInEveryFormat) {
+    for (const Format f : kFormats) {
+        SCOPED_TRACE(testing::Message() << f.bits << (f.stereo ? " stereo" : " mono"));
+        const int fb = (f.bits / 8) * (f.stereo ? 2 : 1);
+        open(ramp_sound(f, 100));
+        const std::vector<std::int8_t> orig = bytes_of(rec());
+        select(10, 20);
+        ASSERT_TRUE(ed->apply(kInsert));
+        EXPECT_EQ(ed->state().total_frames, 110);
+        std::vector<std::int8_t> want(orig.begin(), orig.begin() + 20 * fb);
+        want.insert(want.end(), orig.begin() + 10 * fb, orig.end());
+        EXPECT_EQ(bytes_of(rec()), want);
+        EXPECT_EQ(rec()->capacity, 110u * fb + kSpareBytes);
+        EXPECT_EQ(rec()->data[110 * fb + kSpareBytes - 1], 0);  // spare tail is silent
+
+        ASSERT_TRUE(ed->apply(kDelete));  // the copy goes away again
+        EXPECT_EQ(bytes_of(rec()), orig);
+        EXPECT_EQ(ed->state().block_start, 10);  // same frame numbers, next frames
+
+        ASSERT_TRUE(ed->apply(kClear));
+        for (int i = 0; i < 100 * fb; ++i)
+            EXPECT_EQ(rec()->data[i], (i >= 10 * fb && i < 20 * fb) ? 0 : orig[i]) << i;
+    }
+}
+
+TEST_F(SampleEditTest, DeleteKeepsLoopsAndViewInsideTheShorterSound) {
+    p_s* s = ramp_sound({16, false}, 100);
+    testkit::set_loop_frames(s, 40, 90);
+    open(s);
+    ed->state().view_start = 60;
+    ed->state().view_end = 100;
+    select(50, 100);  // the last frames, with the loop end
+    ASSERT_TRUE(ed->apply(kDelete));
+    EXPECT_EQ(ed->state().total_frames, 50);
+    EXPECT_EQ(std::uint32_t(rec()->loop_end), 100u);  // bytes: frame 50
+    EXPECT_EQ(std::uint32_t(rec()->loop), 1u);
+    EXPECT_FALSE(ed->state().has_block());
+    EXPECT_LE(ed->state().view_start, ed->state().view_end);
+    EXPECT_EQ(ed->state().view_end, 50);
+
+    select(10, 30);  // cuts the loop start off too
+    ASSERT_TRUE(ed->apply(kDelete));
+    EXPECT_EQ(std::uint32_t(rec()->loop), 0u);
+    EXPECT_EQ(std::uint32_t(rec()->loop_end), 60u);
+    EXPECT_TRUE(ed->state().has_block());  // 10..30 still inside 30 frames
+}
+
+TEST_F(SampleEditTest, NothingHappensWithoutABlockOrOnAStreamedSound) {
+    open(ramp_sound({16, true}, 50));
+    const p_s* before = rec();
+    for (int op = kClear; op <= kReverse; ++op) EXPECT_FALSE(ed->apply(EditOp(op)));
+    select(5, 5);
+    for (int op = kClear; op <= kReverse; ++op) EXPECT_FALSE(ed->apply(EditOp(op)));
+    EXPECT_EQ(rec(), before);
+    EXPECT_EQ(uppo, 0);
+
+    p_s* streamed = ramp_sound({16, false}, 50);
+    streamed->type = kTypeStreamed;
+    open(streamed);
+    select(0, 10);
+    EXPECT_FALSE(ed->apply(kFadeIn));
+    ASSERT_EQ(alerts().size(), 1u);
+    EXPECT_EQ(alerts()[0], kStreamedRefusal);
+    ed->set_loop_end("30");  // the loop still works
+    EXPECT_EQ(std::uint32_t(rec()->loop_end), 60u);
+    EXPECT_TRUE(ed->undo());
+    EXPECT_EQ(std::uint32_t(rec()->loop_end), 0u);
+}
+
+TEST_F(SampleEditTest, EditsAreCopiesThatLeaveTheOldDataAndSharersAlone) {
+    // Two sounds on one block, as a bank import shares them.
+    p_s* a = ramp_sound({16, false}, 64);
+    p_s* b = new p_s(*a);
+    replace_sound(2, b);
+    const std::int8_t* shared = a->data;
+    const std::vector<std::int8_t> orig = bytes_of(a);
+    open(a);
+    select(0, 64);
+    ed->apply(kReverse);
+    EXPECT_NE(rec(), a);
+    EXPECT_NE(rec()->data, shared);
+    EXPECT_EQ(t_sound[2].load()->data, shared);
+    EXPECT_EQ(bytes_of(t_sound[2].load()), orig);
+    EXPECT_EQ(bytes_of(a), orig);  // retired, not freed nor written
+    EXPECT_GE(reclaim::pending(), 1u);
+    reclaim::reclaim_all();
+    EXPECT_EQ(bytes_of(t_sound[2].load()), orig);
+}
+
+TEST_F(SampleEditTest, LoopFieldsAcceptOnlyPointsInsideTheSound) {
+    p_s* s = ramp_sound({16, true}, 200);
+    testkit::set_loop_frames(s, 10, 100);
+    open(s);
+    const struct {
+        bool end;
+        const char* text;
+        std::uint32_t stored;  // frames after the command
+    } cases[] = {
+        {false, "-5", 10},  {false, "12x4", 10}, /* 124 is past the end */ {false, "50", 50},
+        {false, "100", 50}, {true, "50", 100},   {true, "199", 199},
+        {true, "200", 199}, {true, "abc", 199},  {false, "0", 0},
+        {true, "1", 1},
+    };
+    for (const auto& c : cases) {
+        if (c.end)
+            ed->set_loop_end(c.text);
+        else
+            ed->set_loop_start(c.text);
+        const std::uint32_t got = std::uint32_t(c.end ? rec()->loop_end : rec()->loop_start) >> 2;
+        EXPECT_EQ(got, c.stored) << c.text;
+        EXPECT_EQ(fields[c.end ? 1 : 0], c.stored) << c.text;  // the field shows what is stored
+    }
+    ed->set_loop_end("150");
+    ed->set_loop_start("12x4");
+    EXPECT_EQ(std::uint32_t(rec()->loop_start) >> 2, 124u);
+    ed->toggle_loop();
+    EXPECT_EQ(std::uint32_t(rec()->loop), 0u);
+    EXPECT_EQ(buttons[int(EditButton::kLoop)], 0);
+    EXPECT_EQ(uppo, 0);  // loop changes are no data changes
+}
+
+TEST_F(SampleEditTest, ZoomStepsStayInsideTheSound) {
+    open(ramp_sound({8, false}, 1000));
+    EditState& st = ed->state();
+    ed->zoom_out();
+    EXPECT_EQ(st.view_start, 0);
+    EXPECT_EQ(st.view_end, 1000);
+    ed->zoom_in();
+    EXPECT_EQ(st.view_start, 250);
+    EXPECT_EQ(st.view_end, 750);
+    st.view_start = 10;
+    st.view_end = 13;
+    ed->zoom_in();
+    EXPECT_EQ(st.view_end - st.view_start, 3);
+    st.view_start = 900;
+    st.view_end = 980;
+    ed->zoom_out();
+    EXPECT_EQ(st.view_start, 860);
+    EXPECT_EQ(st.view_end, 1000);
+}
+
+TEST_F(SampleEditTest, PreviewsStartOneVoiceEachAndStopClearsTheButtons) {
+    open(ramp_sound({16, false}, 5000));
+    EXPECT_FALSE(ed->command(fourcc("_VCH")));
+    ed->command(fourcc("bplb"));  // no block: nothing
+    EXPECT_EQ(active_voices(), 0);
+    ed->command(fourcc("bply"));
+    ed->command(fourcc("bply"));
+    EXPECT_EQ(active_voices(), 1);
+    EXPECT_EQ(buttons[int(EditButton::kPlayWhole)], 1);
+    select(100, 200);
+    ed->command(fourcc("bplb"));
+    EXPECT_EQ(active_voices(), 2);
+    EXPECT_EQ(ed->state().play_state, 3);
+    ed->command(fourcc("bstp"));
+    EXPECT_EQ(ed->state().play_state, 0);
+    EXPECT_EQ(buttons[int(EditButton::kPlayWhole)], 0);
+    EXPECT_EQ(buttons[int(EditButton::kPlayBlock)], 0);
+}
+
+TEST_F(SampleEditTest, UndoAndRedoRestoreEveryByteOverRandomEdits) {
+    std::mt19937 rng(12);
+    for (const Format f : kFormats) {
+        SCOPED_TRACE(testing::Message() << f.bits << (f.stereo ? " stereo" : " mono"));
+        p_s* s = ramp_sound(f, 300);
+        testkit::set_loop_frames(s, 30, 250);
+        open(s);
+        struct Seen {
+            std::vector<std::int8_t> bytes;
+            std::uint32_t loop_start, loop_end, loop;
+            std::int32_t bs, be;
+        };
+        const auto seen = [&] {
+            return Seen{bytes_of(rec()), rec()->loop_start,       rec()->loop_end,
+                        rec()->loop,     ed->state().block_start, ed->state().block_end};
+        };
+        std::vector<Seen> states{seen()};
+        while (states.size() < 201) {
+            const std::int32_t n = ed->state().total_frames;
+            select(std::int32_t(rng() % (n + 1)), std::int32_t(rng() % (n + 1)));
+            if (ed->state().block_start > ed->state().block_end)
+                std::swap(ed->state().block_start, ed->state().block_end);
+            const Seen before = seen();
+            int op = int(rng() % 9);
+            if (op == kDelete && n - (before.be - before.bs) < 20) op = kInsert;  // keep some sound
+            bool changed;
+            if (op < 7) {
+                changed = ed->apply(EditOp(op));
+            } else {
+                const std::size_t steps = ed->history().undo_steps();
+                ed->set_loop_start(std::to_string(rng() % (n + 1)).c_str());
+                changed = ed->history().undo_steps() != steps;
+            }
+            if (!changed) continue;
+            states.back().bs = before.bs;  // the block a step restores is the one it began with
+            states.back().be = before.be;
+            states.push_back(seen());
+        }
+        const auto same = [&](const Seen& want) {
+            const Seen got = seen();
+            EXPECT_EQ(got.bytes, want.bytes);
+            EXPECT_EQ(got.loop_start, want.loop_start);
+            EXPECT_EQ(got.loop_end, want.loop_end);
+            EXPECT_EQ(got.loop, want.loop);
+        };
+        for (std::size_t i = states.size() - 1; i-- > 0;) {
+            ASSERT_TRUE(ed->undo());
+            same(states[i]);
+            EXPECT_EQ(ed->state().block_start, states[i].bs);
+            EXPECT_EQ(ed->state().block_end, states[i].be);
+        }
+        EXPECT_FALSE(ed->undo());
+        for (std::size_t i = 1; i < states.size(); ++i) {
+            ASSERT_TRUE(ed->redo());
+            same(states[i]);
+        }
+        EXPECT_FALSE(ed->redo());
+        // A new edit after undoing forgets what could be redone.
+        ed->undo();
+        select(0, 1);
+        ed->apply(kClear);
+        EXPECT_EQ(ed->history().redo_steps(), 0u);
+    }
+}
