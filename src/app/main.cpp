@@ -1,5 +1,5 @@
-// Plexora: a MIDI sampler. It takes no arguments; every setting starts from
-// its defaults at each run.
+// Plexora: a MIDI sampler. The files named on its command line (samples,
+// instrument files, banks) are opened after start-up, one after the other.
 #include "app/my_application.h"
 #include "core/sound.h"
 #include "engine/channels.h"

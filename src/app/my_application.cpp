@@ -1,6 +1,10 @@
 #include "app/my_application.h"
 
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QIcon>
+#include <QTimer>
+#include <QWindow>
 #include <cstdio>
 
 #include "core/reclaim.h"
@@ -32,19 +36,44 @@ MyApplication::MyApplication(int& argc, char** argv) : QApplication(argc, argv) 
     load_pictures();
     if (!picture(kPlexora).isNull()) {
         splash = new ABWindow(true);
-        splash->show();
-        processEvents();
-    }
-
-    endpoint_ = std::make_unique<MidiEndpoint>(myport);
-    if (endpoint_->available()) {
-        endpoint_->connect_first();
-        midi_roster = endpoint_.get();
+        show_splash(splash);
     }
 
     window_ = std::make_unique<MyWindow>();
     window_->show();
     if (splash) splash->close();
+    // The MIDI endpoint comes right after the window has been drawn: opening
+    // it costs a connection to the MIDI service that the user need not wait for.
+    QTimer::singleShot(0, this, [this] {
+        endpoint_ = std::make_unique<MidiEndpoint>(myport);
+        if (endpoint_->available()) {
+            endpoint_->connect_first();
+            midi_roster = endpoint_.get();
+        }
+    });
+    // Files named on the command line open once the window is up.
+    QStringList files;
+    for (const QString& arg : arguments().mid(1)) {
+        if (QFileInfo(arg).isFile())
+            files << QFileInfo(arg).absoluteFilePath();
+        else
+            std::fprintf(stderr, "plexora: %s: no such file\n", arg.toLocal8Bit().constData());
+    }
+    if (!files.isEmpty())
+        QTimer::singleShot(0, window_.get(), [w = window_.get(), files] { w->open_files(files); });
+}
+
+void MyApplication::show_splash(QWidget* splash) {
+    // The window server shows a window before it has been painted; wait
+    // until it is exposed and paint it at once, so that no frame of it is
+    // ever blank, before the main window keeps this thread busy.
+    splash->show();
+    QElapsedTimer waited;
+    waited.start();
+    while (splash->windowHandle() && !splash->windowHandle()->isExposed() && waited.elapsed() < 500)
+        processEvents(QEventLoop::AllEvents, 5);
+    splash->repaint();
+    processEvents();
 }
 
 MyApplication::~MyApplication() {

@@ -18,6 +18,7 @@ class MyApplication : public QApplication {
 
   private:
     void load_pictures();
+    void show_splash(QWidget* splash);
 
     std::unique_ptr<MidiEndpoint> endpoint_;
     std::unique_ptr<MyWindow> window_;

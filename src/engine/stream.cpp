@@ -177,7 +177,10 @@ bool serve_voice(int voice, std::uint32_t serial, DecodeScratch& scratch) {
 bool d2d_pass(DecodeScratch& scratch) {
     reclaim::ReadSection section;
     bool work = false;
-    const int sounds = std::min<int>(nb_sound, kMaxSounds);
+    // Only a voice that ended on a streamed sound asks for a rewind: without
+    // one, an idle pass costs the same whatever the tables hold.
+    const bool rewinds = d2d_rewind_due.exchange(false, std::memory_order_acq_rel);
+    const int sounds = rewinds ? std::min<int>(nb_sound, kMaxSounds) : 0;
     for (int i = 0; i < sounds; ++i) {
         Ring r{};
         if (!ring_of(t_sound[i].load(), &r) || r.s->d2d_state != kRewind) continue;

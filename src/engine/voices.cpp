@@ -59,7 +59,10 @@ bool owner_live(std::uint64_t owner) {
 // What ending a voice tells the others: a streamed sound rewinds, the key goes up.
 // `s`, `channel` and `key` were read while the voice was still ours.
 void after_end(p_s* s, std::uint32_t channel, std::uint32_t key) {
-    if (s && s->type == kTypeStreamed) s->d2d_state = kRewind;  // the reader rewinds it
+    if (s && s->type == kTypeStreamed) {
+        s->d2d_state = kRewind;  // the reader rewinds it
+        d2d_rewind_due.store(true, std::memory_order_release);
+    }
     notify_key(channel, key, false);
 }
 
@@ -100,6 +103,8 @@ bool take_stream(p_s* s, int voice) {
 }
 
 }  // namespace
+
+std::atomic<bool> d2d_rewind_due{false};
 
 void addnote(std::uint32_t channel, std::uint32_t key, std::uint32_t index, std::uint32_t velocity,
              bool is_inst, std::uint32_t end, std::uint32_t start) {

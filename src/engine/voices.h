@@ -2,6 +2,7 @@
 // sound a note plays.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 struct p_s;
@@ -47,6 +48,10 @@ void end_voice_inside(int voice);
 // Audio thread, inside the voice. True when the streaming reader asked for
 // the voice to end after this buffer.
 bool voice_stop_asked(int voice);
+
+// Any thread. Set after a streamed sound was marked for rewinding, so that
+// the streaming reader looks through the sounds only when one waits for it.
+extern std::atomic<bool> d2d_rewind_due;
 
 // Any thread. Voices currently active (for tests, the renderer and meters).
 int active_voices();

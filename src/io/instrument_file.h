@@ -13,6 +13,24 @@ constexpr int kInstHeaderBytes = 18;
 constexpr int kInstBlockBytes = 352;
 constexpr int kInstNameChars = 15;
 
+// What the fixed fields of a block leave out lives in its tail, from byte 60
+// on, behind a marker and a version number, so that readers that do not know
+// it (and files written before it) see nothing new:
+//   60  4   marker "PXEX"
+//   64  2   version (1)
+//   66  50  envelope points, curve by curve, five 16-bit points each
+//   116 2   curve-enable flags
+//   118 4   release length in source frames
+//   122 32  the sound's whole name, zero-terminated
+constexpr int kInstExtraAt = 60;
+constexpr char kInstExtraMarker[4] = {'P', 'X', 'E', 'X'};
+constexpr int kInstExtraVersion = 1;
+constexpr int kInstExtraEnvAt = 66;
+constexpr int kInstExtraFlagsAt = 116;
+constexpr int kInstExtraRelAt = 118;
+constexpr int kInstExtraNameAt = 122;
+constexpr int kInstExtraNameBytes = 32;
+
 // GUI thread. Reads an instrument file into the instrument that holds the
 // selected sound: block i replaces its sound i, blocks beyond its sounds are
 // appended to it, and sounds beyond the file's blocks keep their content.

@@ -37,6 +37,12 @@ struct Block {
     std::int16_t vel_lo = 0;
     std::int16_t vel_hi = 0;
     char name[kInstNameChars + 1] = {};
+    // From the block's tail, when it carries the marker.
+    bool extra = false;
+    std::uint16_t env[kCurves][kPoints] = {};
+    std::uint16_t flags = 0;
+    std::uint32_t rel_time = 0;
+    char full_name[kInstExtraNameBytes] = {};
 };
 
 std::int16_t s16(int offset) {
@@ -67,6 +73,17 @@ Block decode_block(std::uint64_t data_offset) {
     b.key_hi = s16(54);
     b.vel_lo = s16(56);
     b.vel_hi = s16(58);
+    b.extra = std::memcmp(buffer + kInstExtraAt, kInstExtraMarker, sizeof kInstExtraMarker) == 0 &&
+              u16(kInstExtraAt + 4) >= 1;
+    if (b.extra) {
+        for (int c = 0; c < kCurves; ++c)
+            for (int p = 0; p < kPoints; ++p)
+                b.env[c][p] = u16(kInstExtraEnvAt + 2 * (c * kPoints + p));
+        b.flags = u16(kInstExtraFlagsAt);
+        b.rel_time = returnbuffer(4, kInstExtraRelAt);
+        for (int i = 0; i < kInstExtraNameBytes - 1 && buffer[kInstExtraNameAt + i]; ++i)
+            b.full_name[i] = static_cast<char>(buffer[kInstExtraNameAt + i]);
+    }
     return b;
 }
 
@@ -147,6 +164,13 @@ p_s* build_sound(InputBytes& in, const Block& b) {
     r->loop = b.loop;
     r->loop_start = ls;
     r->loop_end = b.loop ? le : b.size - ls;
+    if (b.extra) {
+        for (int c = 0; c < kCurves; ++c)
+            for (int p = 0; p < kPoints; ++p) r->env[p][c] = b.env[c][p];
+        r->flags = b.flags;
+        r->rel_time = b.rel_time;
+        if (b.full_name[0]) std::memcpy(r->name, b.full_name, sizeof b.full_name);
+    }
     return r;
 }
 

@@ -47,6 +47,19 @@ std::uint32_t data_bytes(const p_s* r) {
     return std::min<std::uint32_t>(r->size, r->capacity);
 }
 
+// The curves, their flags, the release length and the whole name.
+void write_extra(unsigned char* h, const p_s& r) {
+    std::memcpy(h + kInstExtraAt, kInstExtraMarker, sizeof kInstExtraMarker);
+    put16(h + kInstExtraAt + 4, kInstExtraVersion);
+    for (int c = 0; c < kCurves; ++c)
+        for (int p = 0; p < kPoints; ++p)
+            put16(h + kInstExtraEnvAt + 2 * (c * kPoints + p), r.env[p][c]);
+    put16(h + kInstExtraFlagsAt, r.flags);
+    put32(h + kInstExtraRelAt, r.rel_time);
+    for (int i = 0; i < kInstExtraNameBytes - 1 && r.name[i]; ++i)
+        h[kInstExtraNameAt + i] = static_cast<unsigned char>(r.name[i]);
+}
+
 bool write_block(int fd, const p_s* r, std::uint16_t count) {
     unsigned char h[kInstBlockBytes] = {};
     const std::uint32_t size = data_bytes(r);
@@ -67,6 +80,7 @@ bool write_block(int fd, const p_s* r, std::uint16_t count) {
         put16(h + 54, static_cast<std::uint16_t>(r->key_hi));
         put16(h + 56, static_cast<std::uint16_t>(r->vel_lo));
         put16(h + 58, static_cast<std::uint16_t>(r->vel_hi));
+        write_extra(h, *r);
     }
     put16(h + 44, count);
     if (!write_all(fd, h, sizeof h)) return false;

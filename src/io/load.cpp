@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "core/hooks.h"
 #include "core/notify.h"
@@ -24,29 +25,42 @@ void complete(p_s& rec, const char* path, const char* display_name) {
     if (rec.name[0] == 0) std::snprintf(rec.name, sizeof rec.name, "%s", display_name);
 }
 
-LoadResult read_into_slot(int slot, const char* path, const char* display_name) {
+}  // namespace
+
+PreparedSound prepare_sound(const char* path, const char* display_name) {
+    PreparedSound out;
     const FileKind kind = file_kind(path, file_type_of(path));
     FileInput file(path);
-    if (!file.ok()) return LoadResult::unopenable;
-
-    std::unique_ptr<p_s> rec;
+    if (!file.ok()) {
+        out.result = LoadResult::unopenable;
+        return out;
+    }
     if (kind == kKindAvr) {
         std::string why;
-        rec = read_avr(file, &why);
-        if (!rec) std::printf("cannot read AVR file -- %s\n", why.c_str());
+        out.rec = read_avr(file, &why);
+        if (!out.rec) std::printf("cannot read AVR file -- %s\n", why.c_str());
     } else {
-        rec = decode_media(path);
+        out.rec = decode_media(path);
     }
-    if (!rec) {
-        error(kNotAudio);
-        return LoadResult::refused;
+    if (!out.rec) {
+        out.result = LoadResult::refused;
+        return out;
     }
-    complete(*rec, path, display_name ? display_name : "");
-    replace_sound(slot, rec.release());
-    return LoadResult::loaded;
+    complete(*out.rec, path, display_name ? display_name : "");
+    out.result = LoadResult::loaded;
+    return out;
 }
 
-}  // namespace
+LoadResult place_sound(int slot, PreparedSound prepared) {
+    if (prepared.result == LoadResult::refused) error(kNotAudio);
+    if (prepared.rec && slot >= 0 && slot < kMaxSounds) replace_sound(slot, prepared.rec.release());
+    reclaim::reclaim();
+    // The tree, the overview, the length display and the sample editor follow
+    // the slot; every open parameter window refreshes.
+    notify_sound_changed(slot);
+    post_to_main(fourcc("RauQ"));
+    return prepared.result;
+}
 
 void error(const char* text) {
     alert(text, "...");
@@ -56,12 +70,7 @@ LoadResult load(int, const char* path, const char* display_name) {
     const int slot = no_s;
     if (!path || slot < 0 || slot >= kMaxSounds) return LoadResult::unopenable;
     loadin = true;
-    const LoadResult result = read_into_slot(slot, path, display_name);
+    PreparedSound prepared = prepare_sound(path, display_name);
     loadin = false;
-    reclaim::reclaim();
-    // The tree, the overview, the length display and the sample editor follow
-    // the slot; every open parameter window refreshes.
-    notify_sound_changed(slot);
-    post_to_main(fourcc("RauQ"));
-    return result;
+    return place_sound(slot, std::move(prepared));
 }

@@ -10,7 +10,8 @@ namespace {
 int message_box(const QString& text, const QStringList& buttons, int escape) {
     QMessageBox box(QMessageBox::Critical, "title", text);
     std::vector<QPushButton*> made;
-    for (const QString& b : buttons) made.push_back(box.addButton(b, QMessageBox::AcceptRole));
+    for (const QString& b : buttons)
+        made.push_back(box.addButton(shown_as_is(b), QMessageBox::AcceptRole));
     if (escape >= 0 && escape < int(made.size())) box.setEscapeButton(made[escape]);
     if (!made.empty()) box.setDefaultButton(made.back());
     box.exec();
@@ -22,12 +23,21 @@ int message_box(const QString& text, const QStringList& buttons, int escape) {
 int popup_menu(const QStringList& items, QPoint where) {
     QMenu menu("mimi");
     std::vector<QAction*> actions;
-    for (const QString& item : items) actions.push_back(menu.addAction(item));
+    for (const QString& item : items) actions.push_back(menu.addAction(shown_as_is(item)));
     QAction* chosen = menu.exec(where);
     for (std::size_t i = 0; i < actions.size(); ++i)
         if (actions[i] == chosen) return int(i);
     return -1;
 }
+
+}  // namespace
+
+QString shown_as_is(const QString& text) {
+    QString out = text;
+    return out.replace('&', "&&");
+}
+
+namespace {
 
 AlertFunction& alert_function() {
     static AlertFunction f = message_box;

@@ -15,6 +15,10 @@ using AlertFunction =
 // index chosen, or -1 when the menu was dismissed.
 using PopupFunction = std::function<int(const QStringList& items, QPoint where)>;
 
+// Any thread. `text` as a menu item or button label shows it: every "&"
+// doubled, so that it is not taken for a shortcut marker.
+QString shown_as_is(const QString& text);
+
 // GUI thread.
 int show_alert(const QString& text, const QStringList& buttons, int escape = 0);
 int run_popup(const QStringList& items, QPoint where);

@@ -1,6 +1,7 @@
 // The program as a user starts it: under a private X server with a private
-// JACK server running, its audio client appears in the server's port list,
-// and its Quit command (Ctrl+Q) ends it with status 0.
+// JACK server running, its audio client appears in the server's port list, a
+// bank named on its command line is loaded (and so remembered among the
+// recent files), and its Quit command (Ctrl+Q) ends it with status 0.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
@@ -12,6 +13,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -127,7 +131,13 @@ TEST(Program, ShowsItsAudioClientAndQuitsCleanlyOnCtrlQ) {
     setenv("DISPLAY", x.display().c_str(), 1);
     unsetenv("QT_QPA_PLATFORM");
     const std::string log = "/tmp/plexora-e2e-program.log";
-    const pid_t pid = spawn({"timeout", "60", PLEXORA_EXE}, log);
+    const std::string home = "/tmp/plexora-e2e-home-" + std::to_string(getpid());
+    setenv("HOME", home.c_str(), 1);
+    const std::string bank = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    const bool with_bank = access(bank.c_str(), R_OK) == 0;
+    const pid_t pid = spawn(with_bank ? std::vector<std::string>{"timeout", "60", PLEXORA_EXE, bank}
+                                      : std::vector<std::string>{"timeout", "60", PLEXORA_EXE},
+                            log);
     ASSERT_GT(pid, 0);
 
     bool listed = false;
@@ -147,6 +157,18 @@ TEST(Program, ShowsItsAudioClientAndQuitsCleanlyOnCtrlQ) {
         if (!w) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     ASSERT_NE(w, 0u);
+    if (with_bank) {
+        const std::string conf = home + "/.config/plexora/plexora.conf";
+        bool loaded = false;
+        until = Clock::now() + std::chrono::seconds(20);
+        while (!loaded && Clock::now() < until) {
+            std::ifstream f(conf);
+            const std::string text((std::istreambuf_iterator<char>(f)), {});
+            loaded = text.find("TimGM6mb.sf2") != std::string::npos;
+            if (!loaded) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        EXPECT_TRUE(loaded) << "the bank on the command line was not loaded; see " << log;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     send_ctrl_q(d, w);
 
@@ -166,4 +188,5 @@ TEST(Program, ShowsItsAudioClientAndQuitsCleanlyOnCtrlQ) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "see " << log;
     EXPECT_FALSE(has_port("^Plexora:"));
+    std::filesystem::remove_all(home);
 }

@@ -93,7 +93,7 @@ TEST_F(KeyboardWindowTest, HoverLightsAKeyAndLeavingUnlightsIt) {
     auto* kb = win->keyboard();
     mouse(kb, QEvent::MouseMove, {75, 50});  // C of octave 1, lower part
     EXPECT_EQ(kb->hover_key(), 12);
-    EXPECT_EQ(kb->canvas().pixel(75, 50) & 0xFFFFFF, 0xFF1000u);  // channel 1's colour
+    EXPECT_EQ(kb->canvas().pixel(75, 50) & 0xFFFFFF, 0x4696FFu);  // not a channel's colour
     mouse(kb, QEvent::MouseMove, {75, 65});                       // below the keys
     EXPECT_EQ(kb->hover_key(), kNoKey);
     EXPECT_EQ(kb->canvas().pixel(75, 50) & 0xFFFFFF, 0xFFFFFFu);

@@ -125,3 +125,28 @@ TEST_F(MainWindowTest, RenamingThroughTheNameField) {
     post("ains");
     EXPECT_EQ(rows()[0], "Drums");
 }
+
+TEST_F(MainWindowTest, DeletingASampleRemovesItsOwnRowAndEveryLabelKeepsItsSound) {
+    for (int doomed : {0, 1, 2}) {
+        SCOPED_TRACE(doomed);
+        alert_answer = 1;
+        select_row(0);
+        post("dins");  // start again from one new instrument
+        post("ains");
+        post("asam");
+        post("asam");  // the instrument owns sounds 0, 1 and 2
+        for (int s = 0; s < 3; ++s) {
+            select_row(s + 1);
+            win->name_field()->setText(QString("sound %1").arg(s));
+            post("cins");
+        }
+        select_row(doomed + 1);
+        post("dsam");
+        ASSERT_EQ(int(nb_sound), 2);
+        ASSERT_EQ(rows().size(), 3);
+        for (int s = 0; s < 2; ++s) {
+            EXPECT_EQ(rows()[s + 1], QString("  ") + t_sound[s]->name);
+            EXPECT_NE(QString(t_sound[s]->name), QString("sound %1").arg(doomed));
+        }
+    }
+}

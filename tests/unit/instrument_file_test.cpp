@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,12 @@ TEST_F(InstrumentFile, FieldsAreRepairedWhereTheFileDisagrees) {
     EXPECT_EQ(rb->loop_end, 10000u);  // no loop: size - loop start
     p_s* rc = t_sound[2];
     EXPECT_STREQ(rc->name, "a name longer t");
+    // Without the marker in its tail a block leaves curves and release at the defaults.
+    const std::unique_ptr<p_s> fresh(new_sound());
+    for (int c = 0; c < kCurves; ++c)
+        for (int p = 0; p < kPoints; ++p) EXPECT_EQ(rc->env[p][c], fresh->env[p][c]);
+    EXPECT_EQ(rc->flags, fresh->flags);
+    EXPECT_EQ(rc->rel_time, fresh->rel_time);
     EXPECT_LE(rc->loop_start, rc->size);
     EXPECT_LE(rc->loop_end, rc->size);
 }
@@ -215,6 +222,13 @@ TEST_F(InstrumentFile, SavedInstrumentReadsBackIntoTheSameSounds) {
     made[3]->vel_hi = 100;
     made[3]->file_offset = 128;
     std::strcpy(made[3]->name, "sixteen-stereo-long-name");
+    for (int i = 0; i < 4; ++i) {  // curves, flags and release differ from the defaults
+        for (int c = 0; c < kCurves; ++c)
+            for (int p = 0; p < kPoints; ++p)
+                made[i]->env[p][c] = std::uint16_t((i * 31 + c * 7 + p) * 977);
+        made[i]->flags = std::uint16_t(0x15 ^ i);
+        made[i]->rel_time = 1000u * i + 77;
+    }
     ASSERT_TRUE(add_sounds(0, 3));
     for (int i = 0; i < 4; ++i) replace_sound(i, made[i]);
     no_s = 2;
@@ -232,6 +246,10 @@ TEST_F(InstrumentFile, SavedInstrumentReadsBackIntoTheSameSounds) {
     EXPECT_EQ(bytes[fourth + 1], 0x00);
     EXPECT_EQ(bytes[18 + 44], 0);
     EXPECT_EQ(bytes[18 + 45], 3);  // three blocks after the first
+    // Readers that know only the fixed fields find the name cut to 15 characters.
+    const std::size_t fourth_block = fourth - 352;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[fourth_block + 28])),
+              "sixteen-stereo-");
 
     // Read back into a fresh table and compare.
     std::vector<p_s> copies;
@@ -243,7 +261,11 @@ TEST_F(InstrumentFile, SavedInstrumentReadsBackIntoTheSameSounds) {
         const p_s& a = copies[i];
         const p_s* b = t_sound[i];
         SCOPED_TRACE(i);
-        EXPECT_EQ(std::string(b->name), std::string(a.name).substr(0, 15));
+        EXPECT_STREQ(b->name, a.name);
+        for (int c = 0; c < kCurves; ++c)
+            for (int p = 0; p < kPoints; ++p) EXPECT_EQ(b->env[p][c], a.env[p][c]) << c << p;
+        EXPECT_EQ(b->flags, a.flags);
+        EXPECT_EQ(b->rel_time, a.rel_time);
         EXPECT_EQ(b->rate, a.rate);
         EXPECT_EQ(b->size, a.size);
         EXPECT_EQ(b->loop, a.loop);

@@ -128,7 +128,10 @@ void KeyboardView::paintEvent(QPaintEvent*) {
 void KeyboardView::hover(std::uint16_t key) {
     if (key == hover_) return;
     if (hover_ != kNoKey) affnote(1, hover_, false, 0);
-    if (key != kNoKey) affnote(1, key, true, 0);
+    if (key != kNoKey) {
+        affonenote(key, hover_colour(), hover_colour(), canvas_, 0);
+        update();
+    }
     hover_ = key;
 }
 
@@ -143,11 +146,7 @@ void KeyboardView::leaveEvent(QEvent*) {
 void KeyboardView::mousePressEvent(QMouseEvent* e) {
     hover(piatonote(float(e->position().x()), float(e->position().y())));
     if (e->button() != Qt::LeftButton || hover_ == kNoKey) return;
-    const int s = no_s;
-    if (Finst)
-        addnote(0, hover_, t_invert[s & (kMaxSounds - 1)], 127, true, 0, 0);
-    else
-        addnote(0, hover_, std::uint32_t(s), 127, false, 0, 0);
+    play(hover_, 127);
     played_ = hover_;
     playing_ = true;
 }
@@ -155,5 +154,17 @@ void KeyboardView::mousePressEvent(QMouseEvent* e) {
 void KeyboardView::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton || !playing_) return;
     playing_ = false;
-    delnote(0, played_, std::uint32_t(int(no_s)), 100, -1);
+    release(played_);
+}
+
+void KeyboardView::play(std::uint16_t key, int velocity) {
+    const int s = no_s;
+    if (Finst)
+        addnote(0, key, t_invert[s & (kMaxSounds - 1)], std::uint32_t(velocity), true, 0, 0);
+    else
+        addnote(0, key, std::uint32_t(s), std::uint32_t(velocity), false, 0, 0);
+}
+
+void KeyboardView::release(std::uint16_t key) {
+    delnote(0, key, std::uint32_t(int(no_s)), 100, -1);
 }

@@ -18,6 +18,11 @@ std::uint16_t piatonote(float x, float y);
 inline QColor channel_colour(int channel) {
     return QColor(255, 16 * channel, 0);
 }
+// The colour of the key under the mouse: a blue that no channel's
+// red-to-yellow comes near.
+inline QColor hover_colour() {
+    return QColor(70, 150, 255);
+}
 // GUI thread. Paints the highlight of `key` into `canvas` (a keyboard image
 // whose top-left is the keyboard's); style 0 solid, 1 or more stippled.
 void affonenote(std::uint16_t key, QColor white, QColor black, QImage& canvas, int style);
@@ -34,6 +39,10 @@ class KeyboardView : public QWidget {
     void redraw_held();
     // GUI thread. Paints one key lit in `channel`'s colour, or unlit.
     void affnote(int channel, std::uint16_t key, bool on, int style);
+    // GUI thread. Starts `key` on channel 0 with the selected sound, or with
+    // its instrument while an instrument row is selected; releases it.
+    void play(std::uint16_t key, int velocity);
+    void release(std::uint16_t key);
     std::uint16_t hover_key() const { return hover_; }
     std::uint16_t played_key() const { return played_; }
     const QImage& canvas() const { return canvas_; }

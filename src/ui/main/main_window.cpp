@@ -19,6 +19,7 @@
 #include "ui/controls/my_string_view.h"
 #include "ui/editor/ed_window.h"
 #include "ui/graphics.h"
+#include "ui/main/computer_keys.h"
 #include "ui/main/envelope_editor.h"
 #include "ui/main/keyboard.h"
 #include "ui/main/overview.h"
@@ -70,7 +71,8 @@ MyWindow::MyWindow(MainWindowOptions options)
     inst->setExpanded(true);
     tree_->setCurrentItem(inst);
 
-    build_panels();
+    build_progress();
+    keys_ = new ComputerKeys(this, keyboard_);
     install_hooks();
     sysinfo::aff_info();
     if (options_.streaming) {
@@ -99,8 +101,20 @@ void MyWindow::start_audio() {
     audio_line_->setStyleSheet("color: rgb(255, 235, 190);");
     audio_line_->hide();
     if (!options_.audio) return;
-    player_ = std::make_unique<SoundPlayer>("wave_player", BufferProc, nullptr);
-    player_->Start();
+    // Finding and opening the output takes the sound server several client
+    // connections: it happens beside the window, which is usable meanwhile.
+    opener_ = std::thread([this] {
+        auto player = std::make_unique<SoundPlayer>("wave_player", BufferProc, nullptr);
+        player->Start();
+        opened_player_ = std::move(player);
+        player_opened_.store(true, std::memory_order_release);
+    });
+}
+
+void MyWindow::take_player() {
+    if (!opener_.joinable() || !player_opened_.load(std::memory_order_acquire)) return;
+    opener_.join();
+    player_ = std::move(opened_player_);
     if (player_->Backend() == AudioBackend::kSilent) {
         audio_line_->setText("No audio output: playing silently");
         audio_line_->show();
@@ -113,6 +127,10 @@ void MyWindow::stop_audio() {
     notices_.stop();
     prince = false;
     if (d2d_) d2d_->stop();
+    if (opener_.joinable()) {
+        opener_.join();
+        player_ = std::move(opened_player_);
+    }
     if (player_) player_->Stop();
     player_.reset();
     d2d_.reset();
@@ -166,7 +184,7 @@ void MyWindow::build_menus() {
     menus_->setNativeMenuBar(false);
     const auto item = [this](QMenu* menu, const char* text, const char(&code)[5],
                              QKeySequence keys = {}) {
-        QAction* a = menu->addAction(text);
+        QAction* a = menu->addAction(shown_as_is(text));
         if (!keys.isEmpty()) a->setShortcut(keys);
         const std::uint32_t c = fourcc(code);
         connect(a, &QAction::triggered, this, [this, c] { PostMessage(c); });
@@ -176,6 +194,8 @@ void MyWindow::build_menus() {
     item(file, "Open Sample", "opes", QKeySequence("Ctrl+O"));
     file->addSeparator();
     item(file, "Open Instrument", "opei", QKeySequence("Ctrl+Shift+O"));
+    recent_ = file->addMenu("Open Recent");
+    connect(recent_, &QMenu::aboutToShow, this, [this] { fill_recent_menu(); });
     file->addSeparator();
     item(file, "Open set", "opse", QKeySequence("Ctrl+C"))->setEnabled(false);
     item(file, "Save Instrument", "sait", QKeySequence("Ctrl+S"));
@@ -215,6 +235,7 @@ void MyWindow::install_hooks() {
 }
 
 void MyWindow::collect_notices() {
+    take_player();
     KeyNotice n;
     bool any = false;
     while (take_key_notice(n)) any = true;
@@ -244,12 +265,10 @@ void MyWindow::MessageReceived(const Message& m) {
     switch (code) {
         case fourcc("opes"):
         case fourcc("opei"):
-            open_panel_->show();
-            open_panel_->raise();
+            show_open_panel();
             break;
         case fourcc("sait"):
-            save_panel_->show();
-            save_panel_->raise();
+            show_save_panel();
             break;
         case fourcc("SAVE"):
             save_instrument(m);
@@ -264,28 +283,24 @@ void MyWindow::MessageReceived(const Message& m) {
             close();
             break;
         case fourcc("asam"):
-            add_multi();
-            PostMessage(fourcc("RauQ"));
-            editor_minit();
-            break;
         case fourcc("alsa"):
+            if (refused_while_loading()) break;
             add_multi();
             PostMessage(fourcc("RauQ"));
             editor_minit();
-            open_panel_->show();
+            if (code == fourcc("alsa")) show_open_panel();
             break;
         case fourcc("ains"):
-            add_inst();
-            editor_minit();
-            break;
         case fourcc("alin"):
-            // Its twin for samples: add the instrument, then choose what fills it.
+            if (refused_while_loading()) break;
             add_inst();
             editor_minit();
-            open_panel_->show();
+            // Its twin for samples: add the instrument, then choose what fills it.
+            if (code == fourcc("alin")) show_open_panel();
             break;
         case fourcc("dsam"):
         case fourcc("dins"):
+            if (refused_while_loading()) break;
             del_sound();
             editor_minit();
             break;
@@ -353,7 +368,10 @@ void MyWindow::paintEvent(QPaintEvent*) {
 }
 
 void MyWindow::closeEvent(QCloseEvent* e) {
-    // Audio stops before the application is asked to quit.
+    // Audio stops before the application is asked to quit; a load in
+    // progress is dropped.
+    job_.reset();
+    keys_->release_all();
     stop_audio();
     e->accept();
     QCoreApplication::postEvent(QCoreApplication::instance(), new QEvent(QEvent::Quit));

@@ -4,6 +4,7 @@
 // every command reaches it as a four-character code in MessageReceived.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,8 +12,12 @@
 #include <QPointer>
 #include <QTimer>
 #include <array>
+#include <atomic>
 #include <memory>
+#include <thread>
+#include <vector>
 
+#include "io/load_job.h"
 #include "ui/message.h"
 
 class EnvelopeView;
@@ -26,6 +31,8 @@ class QTreeWidgetItem;
 class SoundPlayer;
 class D2DReader;
 class mycheck;
+class ComputerKeys;
+class QProgressBar;
 
 struct MainWindowOptions {
     bool audio = true;      // open the sound player
@@ -55,6 +62,14 @@ class MyWindow : public MyBWindow {
     void select_sound(int s);
     // GUI thread. Stops the streaming reader and the sound player (once).
     void stop_audio();
+    // GUI thread. Opens the files one after the other, each as if chosen in
+    // the open panel (the files named on the command line).
+    void open_files(const QStringList& paths);
+    // GUI thread. True while a file is being loaded in the background.
+    bool loading() const { return bool(job_); }
+    // Tests: how files are opened for reading, and the size from which a
+    // file is loaded in the background (smaller ones load at once).
+    static void set_loader(LoadJob::Opener open, qint64 background_from);
 
     // What the window shows, for tests and the manual's pictures.
     MyBOutlineListView* tree() const { return tree_; }
@@ -70,6 +85,10 @@ class MyWindow : public MyBWindow {
     QLabel* audio_line() const { return audio_line_; }
     QMenuBar* menu_bar() const { return menus_; }
     QFileDialog* open_panel() const { return open_panel_; }
+    QMenu* recent_menu() const { return recent_; }
+    QWidget* progress() const { return progress_; }
+    QLabel* progress_label() const { return progress_label_; }
+    ComputerKeys* computer_keys() const { return keys_; }
     QFileDialog* save_panel() const { return save_panel_; }
     SoundPlayer* player() const { return player_.get(); }
 
@@ -82,7 +101,9 @@ class MyWindow : public MyBWindow {
   private:
     void build_views();
     void build_menus();
-    void build_panels();
+    void show_open_panel();
+    void show_save_panel();
+    void fill_recent_menu();
     void start_audio();
     void collect_notices();
     void install_hooks();
@@ -95,6 +116,13 @@ class MyWindow : public MyBWindow {
     void del_sound();
     void sound_changed(int s);
     QTreeWidgetItem* row_of_sound(int s) const;
+
+    // Loading in the background (main_window_load.cpp).
+    void build_progress();
+    void start_load(const QString& path);
+    void poll_load();
+    void cancel_load();
+    bool refused_while_loading();
 
     // Files (main_window_files.cpp).
     void RefsReceived(const Message& m);
@@ -122,10 +150,26 @@ class MyWindow : public MyBWindow {
     std::uint64_t underruns_shown_ = 0;  // stream underruns the audio line shows
     QPointer<QFileDialog> open_panel_;
     QPointer<QFileDialog> save_panel_;
+    QMenu* recent_ = nullptr;
+    ComputerKeys* keys_ = nullptr;
+    std::unique_ptr<LoadJob> job_;
+    std::vector<std::unique_ptr<LoadJob>> dropped_;
+    int job_slot_ = 0;
+    QStringList pending_;
+    QTimer job_timer_;
+    QElapsedTimer job_clock_;
+    QWidget* progress_ = nullptr;
+    QLabel* progress_label_ = nullptr;
+    QProgressBar* progress_bar_ = nullptr;
     QTimer notices_;
     int ticks_ = 0;
     int current_row_ = -1;
     std::unique_ptr<SoundPlayer> player_;
+    // The player while it opens on its own thread.
+    void take_player();
+    std::thread opener_;
+    std::unique_ptr<SoundPlayer> opened_player_;
+    std::atomic<bool> player_opened_{false};
     std::unique_ptr<D2DReader> d2d_;
     bool stopped_ = false;
 };

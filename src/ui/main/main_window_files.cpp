@@ -1,39 +1,84 @@
 // Files reaching the main window: the open and save panels, dropped files,
-// and the documentation.
+// the files of the "Open Recent" menu, and the documentation.
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QDesktopServices>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QMenu>
 #include <QMimeData>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include "core/sound.h"
 #include "io/instrument_file.h"
-#include "io/load.h"
-#include "io/loadi.h"
 #include "platform/paths.h"
-#include "ui/main/keyboard.h"
+#include "ui/alert.h"
 #include "ui/main/main_window.h"
 #include "ui/main/open_flow.h"
+#include "ui/main/recent_files.h"
 
-void MyWindow::build_panels() {
-    open_panel_ = new QFileDialog(this, "Open");
+namespace {
+
+// A panel made for one use: it opens empty in the folder of the last file,
+// and goes (with its completion pop-up) as soon as it is done.
+QFileDialog* new_panel(QWidget* parent, const QString& title) {
+    auto* panel = new QFileDialog(parent, title, last_folder());
+    panel->setOption(QFileDialog::DontUseNativeDialog);
+    QObject::connect(panel, &QDialog::finished, panel, [panel] {
+        for (QCompleter* c : panel->findChildren<QCompleter*>())
+            if (c->popup()) c->popup()->hide();
+        panel->deleteLater();
+    });
+    return panel;
+}
+
+// True when a web browser can be started to show a local page.
+bool browser_available() {
+    if (!qEnvironmentVariableIsEmpty("BROWSER")) return true;
+    if (QStandardPaths::findExecutable("xdg-open").isEmpty()) return false;
+    QProcess query;
+    query.start("xdg-mime", {"query", "default", "text/html"});
+    if (!query.waitForFinished(2000)) return true;  // cannot tell: let xdg-open try
+    return !query.readAllStandardOutput().trimmed().isEmpty();
+}
+
+}  // namespace
+
+void MyWindow::show_open_panel() {
+    if (open_panel_ && open_panel_->isVisible()) {
+        open_panel_->raise();
+        return;
+    }
+    if (open_panel_) open_panel_->deleteLater();
+    open_panel_ = new_panel(this, "Open");
     open_panel_->setFileMode(QFileDialog::ExistingFile);
     open_panel_->setNameFilters(open_filters());
-    open_panel_->setOption(QFileDialog::DontUseNativeDialog);
     connect(open_panel_, &QFileDialog::fileSelected, this, [this](const QString& path) {
         PostMessage(Message(fourcc("_RRC")).add("refs", QStringList(path)));
     });
-    save_panel_ = new QFileDialog(this, "Save Instrument");
+    open_panel_->show();
+}
+
+void MyWindow::show_save_panel() {
+    if (save_panel_ && save_panel_->isVisible()) {
+        save_panel_->raise();
+        return;
+    }
+    if (save_panel_) save_panel_->deleteLater();
+    save_panel_ = new_panel(this, "Save Instrument");
     save_panel_->setAcceptMode(QFileDialog::AcceptSave);
     save_panel_->setNameFilters({"Instrument files (*.it)", "All files (*)"});
-    save_panel_->setOption(QFileDialog::DontUseNativeDialog);
     connect(save_panel_, &QFileDialog::fileSelected, this, [this](const QString& path) {
         const QFileInfo info(path);
         PostMessage(Message(fourcc("SAVE"))
                         .add("directory", info.absolutePath())
                         .add("name", info.fileName()));
     });
+    save_panel_->show();
 }
 
 void MyWindow::RefsReceived(const Message& m) {
@@ -41,31 +86,51 @@ void MyWindow::RefsReceived(const Message& m) {
     if (refs.isEmpty()) return;
     // Only the first file of a message is opened.
     const QFileInfo info(refs.first());
-    if (!info.exists() || !info.isFile()) return;
-    const QByteArray path = info.absoluteFilePath().toUtf8();
-    const QByteArray leaf = info.fileName().toUtf8();
-    if (is_instrument_name(info.fileName())) {
-        loadi(1, path.constData(), leaf.constData());
-    } else {
-        load(1, path.constData(), leaf.constData());
-    }
-    PostMessage(fourcc("RauQ"));
-    myupdate();
-    aff_ADSR();
-    keyboard_->update();
+    if (info.isFile() && !refused_while_loading()) start_load(info.absoluteFilePath());
+    // A file of the command line that went away does not hold up the others.
+    if (!job_ && !pending_.isEmpty()) open_files({});
+}
+
+void MyWindow::open_files(const QStringList& paths) {
+    pending_ += paths;
+    if (!job_ && !pending_.isEmpty())
+        PostMessage(Message(fourcc("_RRC")).add("refs", QStringList(pending_.takeFirst())));
 }
 
 void MyWindow::save_instrument(const Message& m) {
     const QString dir = m.string_field("directory"), name = m.string_field("name");
     if (dir.isEmpty() || name.isEmpty()) return;
+    const QString path = dir + "/" + name;
     // A failure to write is not reported: the existing file stays whole.
-    saveinst((dir + "/" + name).toUtf8().constData());
+    if (saveinst(path.toUtf8().constData()))
+        add_recent_file(QString::fromStdString(instrument_file_path(path.toUtf8().constData())));
+}
+
+void MyWindow::fill_recent_menu() {
+    recent_->clear();
+    const QStringList files = recent_files();
+    if (files.isEmpty()) recent_->addAction("No recent files")->setEnabled(false);
+    for (const QString& path : files) {
+        const QFileInfo info(path);
+        QAction* a = recent_->addAction(
+            shown_as_is(info.fileName() + "   " + QDir::toNativeSeparators(info.absolutePath())));
+        a->setToolTip(path);
+        connect(a, &QAction::triggered, this, [this, path] {
+            if (!QFileInfo(path).isFile()) {
+                remove_recent_file(path);
+                show_alert("This file is no longer there:\n" + path, {"..."}, 0);
+                return;
+            }
+            PostMessage(Message(fourcc("_RRC")).add("refs", QStringList(path)));
+        });
+    }
 }
 
 void MyWindow::show_documentation() {
     // Beside the program in a build tree, in share/plexora once installed.
-    const std::string doc = paths::data_file("doc/index.htm");
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(doc)));
+    const QString doc = QString::fromStdString(paths::data_file("doc/index.htm"));
+    if (!browser_available() || !QDesktopServices::openUrl(QUrl::fromLocalFile(doc)))
+        show_alert("No web browser could be started. The manual is at\n" + doc, {"Ok"}, 0);
 }
 
 void MyWindow::dragEnterEvent(QDragEnterEvent* e) {

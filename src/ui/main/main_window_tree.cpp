@@ -56,7 +56,8 @@ void MyWindow::selection_changed() {
     myupdate();
     aff_ADSR();
     if (valwin) post_message(valwin, fourcc("Graf"));
-    if (QWidget* f = focusWidget()) f->clearFocus();
+    // The name field gives up typing; the tree keeps the arrow keys.
+    if (name_->hasFocus()) tree_->setFocus();
 }
 
 void MyWindow::name_committed() {
@@ -74,7 +75,7 @@ void MyWindow::name_committed() {
     } else {
         set_inst_name(tree_->indexOfTopLevelItem(item), text.toUtf8().constData());
     }
-    if (QWidget* f = focusWidget()) f->clearFocus();
+    tree_->setFocus();
 }
 
 void MyWindow::add_multi() {
@@ -121,7 +122,7 @@ void MyWindow::del_sound() {
         if (whole)
             delete tree_->takeTopLevelItem(k);
         else if (QTreeWidgetItem* top = tree_->topLevelItem(k))
-            delete top->takeChild(s - first);
+            delete top->takeChild(s - inst_first(k));  // the deleted sound's own row
         tree_->clearSelection();
     }
     param_windows_follow(first, -count, whole ? k : kMaxInsts, whole ? -1 : 0);
@@ -156,16 +157,27 @@ void MyWindow::actu_list() {
 }
 
 void MyWindow::rebuild_tree() {
+    // Rows are made away from the tree and handed over in one insertion: a
+    // bank of thousands of sounds then costs one layout, not one per row.
+    QList<QTreeWidgetItem*> insts;
+    insts.reserve(nb_inst);
+    for (int k = 0; k < nb_inst; ++k) {
+        auto* inst = new QTreeWidgetItem(QStringList(inst_label(k)));
+        const int first = inst_first(k), n = inst_count(k);
+        QList<QTreeWidgetItem*> sounds;
+        sounds.reserve(n);
+        for (int s = first; s < first + n; ++s)
+            sounds << new QTreeWidgetItem(QStringList(sound_label(s)));
+        inst->addChildren(sounds);
+        insts << inst;
+    }
     {
         const QSignalBlocker quiet(tree_);
+        tree_->setUpdatesEnabled(false);
         tree_->clear();
-        for (int k = 0; k < nb_inst; ++k) {
-            auto* inst = new QTreeWidgetItem(tree_, QStringList(inst_label(k)));
-            const int first = inst_first(k), n = inst_count(k);
-            for (int s = first; s < first + n; ++s)
-                new QTreeWidgetItem(inst, QStringList(sound_label(s)));
-            inst->setExpanded(true);
-        }
+        tree_->insertTopLevelItems(0, insts);
+        tree_->expandAll();
+        tree_->setUpdatesEnabled(true);
     }
     select_sound(no_s);
     myupdate();

@@ -9,6 +9,10 @@
 
 namespace {
 
+// Rows of 13 pixels in an 11-pixel bold font: ten rows in view.
+constexpr int kRowHeight = 13;
+constexpr int kFontPixels = 11;
+
 class RowDelegate : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -26,7 +30,7 @@ class RowDelegate : public QStyledItemDelegate {
     }
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         QSize s = QStyledItemDelegate::sizeHint(option, index);
-        s.setHeight(std::max(s.height(), 16));
+        s.setHeight(kRowHeight);
         return s;
     }
 };
@@ -57,6 +61,10 @@ MyBOutlineListView::MyBOutlineListView(QRect frame, QWidget* parent, std::uint32
     setColumnCount(1);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setItemDelegate(new RowDelegate(this));
+    setUniformRowHeights(true);
+    QFont f = font();
+    f.setPixelSize(kFontPixels);
+    setFont(f);
     setIndentation(14);
     setRootIsDecorated(true);
     setFrameShape(QFrame::Box);

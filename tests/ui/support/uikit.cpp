@@ -5,6 +5,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMouseEvent>
+#include <QSettings>
+#include <QStandardPaths>
+#include <limits>
 
 #include "core/reclaim.h"
 #include "ui/alert.h"
@@ -60,6 +63,10 @@ void MainWindowTest::SetUp() {
         popups.push_back(items);
         return popup_answer;
     });
+    // Settings go to a test folder, start empty, and files load at once.
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "plexora", "plexora").clear();
+    MyWindow::set_loader({}, std::numeric_limits<qint64>::max());
     win = std::make_unique<MyWindow>(MainWindowOptions{false, false});
     win->show();
     pump();

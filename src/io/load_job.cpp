@@ -1,0 +1,89 @@
+#include "io/load_job.h"
+
+#include <algorithm>
+#include <new>
+
+#include "io/bank_import.h"
+#include "io/input_bytes.h"
+#include "io/instrument_file.h"
+#include "io/loadi.h"
+
+namespace {
+
+// Bytes read between two looks at the cancel flag and two progress steps.
+constexpr std::size_t kPiece = 1 << 20;
+
+}  // namespace
+
+LoadJob::LoadJob(std::string path, std::string leaf, bool instrument)
+    : path_(std::move(path)), leaf_(std::move(leaf)), instrument_(instrument) {}
+
+LoadJob::~LoadJob() {
+    cancel();
+    if (thread_.joinable()) thread_.join();
+}
+
+void LoadJob::start(const Opener& open) {
+    thread_ = std::thread([this, open] {
+        run(open);
+        finished_.store(true, std::memory_order_release);
+    });
+}
+
+bool LoadJob::read_all(InputBytes& in, std::vector<std::uint8_t>* keep) {
+    const std::uint64_t size = in.size();
+    total_.store(size, std::memory_order_relaxed);
+    std::vector<std::uint8_t> piece;
+    try {
+        if (keep) {
+            keep->resize(size);
+        } else {
+            piece.resize(std::min<std::uint64_t>(size, kPiece));
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (std::uint64_t at = 0; at < size;) {
+        if (cancelled()) return false;
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size - at, kPiece));
+        if (!in.read_at(at, keep ? keep->data() + at : piece.data(), n)) return false;
+        at += n;
+        done_.store(at, std::memory_order_relaxed);
+    }
+    return true;
+}
+
+void LoadJob::run(const Opener& open) {
+    std::unique_ptr<InputBytes> in;
+    if (open) {
+        in = open(path_);
+    } else {
+        auto file = std::make_unique<FileInput>(path_.c_str());
+        if (file->ok()) in = std::move(file);
+    }
+    if (!in) return;
+    opened_ = true;
+    if (instrument_) {
+        if (!read_all(*in, &bytes_)) {
+            bytes_.clear();
+            opened_ = false;
+        }
+        return;
+    }
+    // A sample is read through once first: the count shows progress and the
+    // decoder then finds the file in the page cache.
+    if (!read_all(*in, nullptr)) return;
+    in.reset();
+    if (cancelled()) return;
+    sound_ = prepare_sound(path_.c_str(), leaf_.c_str());
+}
+
+bool LoadJob::publish(int slot) {
+    if (!finished() || cancelled() || !opened_) return false;
+    if (!instrument_) return place_sound(slot, std::move(sound_)) == LoadResult::loaded;
+    MemoryInput in(bytes_.data(), bytes_.size());
+    const int read =
+        is_bank_path(path_.c_str()) ? import_bank(in) : read_instrument_file(in, path_.c_str());
+    std::vector<std::uint8_t>().swap(bytes_);
+    return read > 0;
+}

@@ -1,0 +1,251 @@
+// The main window in daily use: menu texts, the file panels, the manual
+// without a browser, tree focus, playing from the computer keyboard, recent
+// files, loading in the background, and files handed over at start-up.
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QThread>
+#include <atomic>
+#include <cmath>
+
+#include "core/instruments.h"
+#include "core/sound.h"
+#include "engine/voice_table.h"
+#include "engine/voices.h"
+#include "io/input_bytes.h"
+#include "io/instrument_file.h"
+#include "support/uikit.h"
+#include "ui/main/computer_keys.h"
+#include "ui/main/recent_files.h"
+#include "ui/main/sound_tree.h"
+
+using uikit::MainWindowTest;
+
+namespace {
+
+std::vector<short> tone(int frames) {
+    std::vector<short> v(frames);
+    for (int i = 0; i < frames; ++i) v[i] = short(9000 * std::sin(i * 0.07));
+    return v;
+}
+
+Message refs(const QString& path) {
+    return Message(fourcc("_RRC")).add("refs", QStringList(path));
+}
+
+void key(QWidget* to, QEvent::Type type, int k, bool repeat = false) {
+    QKeyEvent e(type, k, Qt::NoModifier, QString(), repeat);
+    QApplication::sendEvent(to, &e);
+}
+
+// A file that gives nothing until the test opens the gate.
+std::atomic<bool> g_gate{true};
+class GatedInput final : public InputBytes {
+  public:
+    explicit GatedInput(const std::string& path) : file_(path.c_str()) {}
+    std::uint64_t size() const override { return file_.size(); }
+    bool read_at(std::uint64_t offset, void* dst, std::size_t n) override {
+        while (!g_gate) QThread::msleep(1);
+        return file_.read_at(offset, dst, n);
+    }
+
+  private:
+    FileInput file_;
+};
+
+}  // namespace
+
+class DailyUse : public MainWindowTest {
+  protected:
+    // A wav in the test folder, loaded into the selected slot.
+    QString load_wav(const QString& name, int frames = 3000) {
+        const QString path = dir.filePath(name);
+        uikit::write_wav(path.toStdString(), tone(frames));
+        post(refs(path));
+        return path;
+    }
+    QList<QAction*> menu_actions(const QString& title) const {
+        for (QAction* m : win->menu_bar()->actions())
+            if (m->text() == title) return m->menu()->actions();
+        return {};
+    }
+};
+
+TEST_F(DailyUse, MenuItemsShowTheirAmpersands) {
+    QStringList shown;
+    for (QAction* a : menu_actions("Instrument")) shown << a->iconText();
+    EXPECT_TRUE(shown.contains("Add & Load sub Sample")) << shown.join('|').toStdString();
+    EXPECT_TRUE(shown.contains("Add & Load Instrument"));
+}
+
+TEST_F(DailyUse, PanelsOpenEmptyInTheFolderOfTheLastFile) {
+    post("opes");
+    ASSERT_TRUE(win->open_panel());
+    EXPECT_EQ(win->open_panel()->directory(), QDir(QDir::homePath()));
+    select_row(1);
+    const QString path = load_wav("first.wav");
+    win->open_panel()->selectFile(path);
+    win->open_panel()->reject();
+    uikit::pump();
+    for (const bool open : {true, false}) {
+        const char* code = open ? "opes" : "sait";
+        post(open ? "opes" : "sait");
+        QFileDialog* panel = open ? win->open_panel() : win->save_panel();
+        ASSERT_TRUE(panel);
+        EXPECT_EQ(panel->directory(), QDir(dir.path())) << code;
+        auto* name = panel->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_TRUE(name);
+        EXPECT_TRUE(name->text().isEmpty()) << code;
+        panel->reject();
+    }
+}
+
+TEST_F(DailyUse, DocumentationWithoutABrowserSaysWhereTheManualIs) {
+    const QByteArray path = qgetenv("PATH"), browser = qgetenv("BROWSER");
+    qputenv("PATH", dir.path().toUtf8());
+    qunsetenv("BROWSER");
+    post("wmed");
+    qputenv("PATH", path);
+    if (!browser.isEmpty()) qputenv("BROWSER", browser);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts[0].contains("doc/index.htm"));
+}
+
+TEST_F(DailyUse, TheTreeKeepsTheFocusAndArrowKeysSelectLikeClicks) {
+    post("asam");
+    post("ains");  // rows: inst 0, sound 0, sound 1, inst 1, sound 2
+    auto* tree = win->tree();
+    const QRect r = tree->visualItemRect(tree->item_at_full_row(1));
+    uikit::mouse(tree->viewport(), QEvent::MouseButtonPress, r.center());
+    uikit::mouse(tree->viewport(), QEvent::MouseButtonRelease, r.center());
+    uikit::pump();
+    EXPECT_EQ(int(no_s), 0);
+    EXPECT_EQ(win->focusWidget(), tree);
+    key(tree, QEvent::KeyPress, Qt::Key_Down);
+    uikit::pump();
+    EXPECT_EQ(int(no_s), 1);
+    EXPECT_FALSE(Finst);
+    key(tree, QEvent::KeyPress, Qt::Key_End);
+    uikit::pump();
+    EXPECT_EQ(int(no_s), 2);
+    key(tree, QEvent::KeyPress, Qt::Key_Home);
+    uikit::pump();
+    EXPECT_EQ(int(no_s), 0);
+    EXPECT_TRUE(Finst);
+    EXPECT_EQ(win->focusWidget(), tree);
+    // The name field gives its typing focus back when a row is chosen.
+    win->name_field()->setFocus();
+    select_row(2);
+    EXPECT_NE(win->focusWidget(), win->name_field());
+}
+
+TEST_F(DailyUse, ComputerKeysPlayAndReleaseTheSelectedSound) {
+    replace_sound(0, testkit::make_sound16(testkit::sine16(440, 44100, 44100), 44100, 60));
+    select_row(1);
+    auto* tree = win->tree();
+    key(tree, QEvent::KeyPress, Qt::Key_Z);
+    key(tree, QEvent::KeyPress, Qt::Key_Z, true);  // key repeat starts nothing
+    ASSERT_EQ(active_voices(), 1);
+    EXPECT_EQ(int(nlist[0].key), 48);
+    EXPECT_EQ(int(nlist[0].velocity), 100);
+    EXPECT_EQ(int(nlist[0].channel), 0);
+    EXPECT_EQ(int(nlist[0].index), 0);
+    EXPECT_LT(nlist[0].release(), 256u);
+    key(tree, QEvent::KeyRelease, Qt::Key_Z);
+    EXPECT_GE(nlist[0].release(), 256u);
+    // An octave up, then the digit row's first black key: C#4 = 73.
+    key(tree, QEvent::KeyPress, Qt::Key_Equal);
+    key(tree, QEvent::KeyPress, Qt::Key_2);
+    EXPECT_EQ(active_voices(), 2);
+    EXPECT_EQ(int(nlist[1].key), 73);
+    key(tree, QEvent::KeyRelease, Qt::Key_2);
+    EXPECT_EQ(win->computer_keys()->base(), 60);
+    // Typing a name plays nothing.
+    win->name_field()->setFocus();
+    QKeyEvent x(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x");
+    QApplication::sendEvent(win->name_field(), &x);
+    EXPECT_EQ(active_voices(), 2);
+    EXPECT_EQ(computer_key_note(Qt::Key_M), 11);
+    EXPECT_EQ(computer_key_note(Qt::Key_F), -1);
+}
+
+TEST_F(DailyUse, RecentFilesAreKeptNewestFirstAndMissingOnesLeaveWithAMessage) {
+    select_row(1);
+    const QString a = load_wav("a.wav");
+    const QString b = load_wav("b.wav");
+    load_wav("a.wav");
+    EXPECT_EQ(recent_files(), QStringList({a, b}));
+    // A new run of the window finds them again.
+    win = std::make_unique<MyWindow>(MainWindowOptions{false, false});
+    emit win->recent_menu()->aboutToShow();
+    QList<QAction*> items = win->recent_menu()->actions();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_TRUE(items[0]->text().startsWith("a.wav"));
+    QFile::remove(b);
+    items[1]->trigger();
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts[0].contains(b));
+    EXPECT_EQ(recent_files(), QStringList({a}));
+    for (int i = 0; i < kRecentFiles + 2; ++i) add_recent_file(dir.filePath(QString::number(i)));
+    EXPECT_EQ(recent_files().size(), kRecentFiles);
+}
+
+TEST_F(DailyUse, ABackgroundLoadCanBeCancelledAndAFinishedOneAppearsInOneStep) {
+    select_row(1);
+    load_wav("one.wav");
+    post("asam");
+    load_wav("two.wav");
+    const QString it = dir.filePath("pair.it");
+    ASSERT_TRUE(saveinst(it.toUtf8().constData()));
+    post("ains");
+    const QStringList before = rows();
+    p_s* const empty = t_sound[2];
+    MyWindow::set_loader([](const std::string& p) { return std::make_unique<GatedInput>(p); }, 0);
+
+    for (bool cancel : {true, false}) {
+        SCOPED_TRACE(cancel);
+        g_gate = false;
+        post(refs(it));
+        ASSERT_TRUE(win->loading());
+        EXPECT_TRUE(win->progress()->isVisible());
+        EXPECT_TRUE(win->progress_label()->text().contains("pair.it"));
+        post("ains");  // refused while the tables are about to change
+        EXPECT_EQ(alerts.size(), 1);
+        alerts.clear();
+        EXPECT_EQ(rows(), before);
+        EXPECT_EQ(t_sound[2].load(), empty);
+        if (cancel) win->progress()->findChild<QPushButton*>()->click();
+        g_gate = true;
+        for (int i = 0; i < 200 && win->loading(); ++i) uikit::pump(5);
+        EXPECT_FALSE(win->loading());
+        EXPECT_FALSE(win->progress()->isVisible());
+        if (cancel) {
+            EXPECT_EQ(rows(), before);
+            EXPECT_EQ(t_sound[2].load(), empty);
+        }
+    }
+    EXPECT_EQ(inst_count(1), 2);
+    ASSERT_NE(t_sound[3]->data, nullptr);
+    EXPECT_EQ(rows().size(), 6);
+    EXPECT_EQ(recent_files().first(), it);
+}
+
+TEST_F(DailyUse, FilesHandedOverAtStartUpOpenOneAfterTheOther) {
+    const QString bank = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    if (!QFile::exists(bank)) GTEST_SKIP() << "no bank installed";
+    select_row(1);
+    const QString wav = dir.filePath("first.wav");
+    uikit::write_wav(wav.toStdString(), tone(2000));
+    MyWindow::set_loader({}, 1 << 20);                       // the bank loads in the background
+    win->open_files({wav, dir.filePath("gone.wav"), bank});  // a missing file is passed over
+    for (int i = 0; i < 1000 && recent_files().size() < 2; ++i) uikit::pump(5);
+    EXPECT_EQ(recent_files(), QStringList({bank, wav}));
+    EXPECT_GT(int(nb_inst), 100);
+    EXPECT_EQ(win->tree()->topLevelItemCount(), int(nb_inst));
+    EXPECT_TRUE(alerts.isEmpty());
+}
