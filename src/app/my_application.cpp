@@ -46,7 +46,10 @@ MyApplication::MyApplication(int& argc, char** argv) : QApplication(argc, argv) 
     // it costs a connection to the MIDI service that the user need not wait for.
     QTimer::singleShot(0, this, [this] {
         endpoint_ = std::make_unique<MidiEndpoint>(myport);
-        if (endpoint_->available()) endpoint_->connect_first();
+        if (endpoint_->available()) {
+            endpoint_->connect_first();
+            midi_roster = endpoint_.get();
+        }
     });
     // Files named on the command line open once the window is up.
     QStringList files;
@@ -78,6 +81,7 @@ MyApplication::~MyApplication() {
     // once they are stopped every retired record can go, then the sounds.
     if (window_) window_->stop_audio();
     window_.reset();
+    midi_roster = nullptr;
     endpoint_.reset();
     reclaim::reclaim_all();
     for (int i = 0; i < kMaxSounds; ++i)

@@ -9,6 +9,7 @@ rt<std::int32_t> ch_ctune[kChannels];
 rt<std::int32_t> ch_pitchsens[kChannels];
 rt<std::int32_t> ch_register[kChannels];
 rt<std::int32_t> ch_lpf[kChannels];
+rt<std::int32_t> ch_mod[kChannels];
 rt<bool> mute[kChannels];
 
 void reset_channel_tables() {
@@ -22,6 +23,7 @@ void reset_channel_tables() {
         ch_pitchsens[c] = 200;
         ch_register[c] = 0;
         ch_lpf[c] = 0;
+        ch_mod[c] = 0;
         mute[c] = false;
     }
 }

@@ -16,8 +16,9 @@ extern rt<std::int32_t> ch_pan[kChannels];        // 0 left .. 127 right
 extern rt<std::int32_t> ch_ctune[kChannels];      // coarse tune, 64 centre
 extern rt<std::int32_t> ch_pitchsens[kChannels];  // bend range in cents
 extern rt<std::int32_t> ch_register[kChannels];   // selected registered parameter
-extern rt<std::int32_t> ch_lpf[kChannels];
-extern rt<bool> mute[kChannels];
+extern rt<std::int32_t> ch_lpf[kChannels];        // low-pass filter: 0 open .. 127 closed
+extern rt<std::int32_t> ch_mod[kChannels];        // modulation (vibrato depth) 0..127
+extern rt<bool> mute[kChannels];                  // the channel's voices play unheard
 
 // GUI thread, with no other thread running. Every channel at its start value.
 void reset_channel_tables();

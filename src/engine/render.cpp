@@ -12,17 +12,17 @@
 #include "core/notify.h"
 #include "core/reclaim.h"
 #include "core/sound.h"
+#include "engine/channel_stage.h"
 #include "engine/channels.h"
 #include "engine/envelope.h"
 #include "engine/mix.h"
 #include "engine/output_level.h"
+#include "engine/scope.h"
 #include "engine/stream.h"
 #include "engine/tone_tables.h"
 #include "engine/voice_table.h"
 #include "engine/voices.h"
 
-rt<float*> audbuf;
-rt<std::uint32_t> sizbuf;
 std::atomic<std::uint64_t> stream_underruns{0};
 
 namespace {
@@ -189,7 +189,8 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
         } else if (const std::int32_t tune = ch_ctune[ch]; tune != 64) {
             b *= semitone_pow(tune_memo[ch], (static_cast<double>(tune) - 64.0) / 64.0);
         }
-        step = base_step * static_cast<float>(b);
+        const StageVoice stage = stage_voice(ch);
+        step = base_step * static_cast<float>(b) * stage.pitch;
         if (!(step >= kMinStep)) step = kMinStep;  // also catches NaN
         if (step > kMaxStep) step = kMaxStep;
 
@@ -212,6 +213,8 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
         const float main = static_cast<float>(ch_main[ch]) / 128.0f;
         g1 = static_cast<float>(vel) * tab_pan[pan] * main * e0;
         g2 = static_cast<float>(vel) * tab_pan[127 - pan] * main * e0;
+        g1 *= stage.gain;
+        g2 *= stage.gain;
     } else {
         if (released) {
             return end_voice(v);  // a preview stops the moment it is told to
@@ -314,8 +317,6 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
 void BufferProc(void* /*cookie*/, void* buffer, std::size_t size, const raw_audio_format& format) {
     float* out = static_cast<float*>(buffer);
     const std::size_t floats = size / sizeof(float);
-    audbuf = out;
-    sizbuf = static_cast<std::uint32_t>(std::min<std::size_t>(floats, UINT32_MAX));
     if (format.format != kFormatFloat || !out) return;
     std::memset(out, 0, floats * sizeof(float));
     const std::uint32_t channels = format.channel_count;
@@ -328,10 +329,15 @@ void BufferProc(void* /*cookie*/, void* buffer, std::size_t size, const raw_audi
         // With every reader slot taken (more reading threads than the pool
         // holds) this buffer stays silent rather than waiting.
         reclaim::ReadSection section(reclaim::no_wait);
+        stage_begin(frames, channels, rate);
         for (int v = 0; section.entered() && v < kVoices; ++v) {
             if (!enter_voice(v)) continue;
-            if (!render_voice(v, out, frames, channels, rate)) leave_voice(v);
+            // Previews from the sample editor belong to no channel.
+            float* target = nlist[v].end ? out : stage_target(nlist[v].channel, out);
+            if (!render_voice(v, target, frames, channels, rate)) leave_voice(v);
         }
+        stage_end(out);
     }
     finish_output(out, floats);
+    scope_write(out, floats, channels);
 }

@@ -24,11 +24,6 @@ struct raw_audio_format {
 // Buffers in any other sample format are left untouched.
 void BufferProc(void* cookie, void* buffer, std::size_t size, const raw_audio_format& format);
 
-// The last buffer the render callback filled and its length in floats, for
-// the oscilloscope; null before the first buffer and after the player stops.
-extern rt<float*> audbuf;
-extern rt<std::uint32_t> sizbuf;
-
 // Buffers in which a streamed voice reached a part of its ring the streaming
 // reader had not refilled yet, and waited in silence. Any thread reads it.
 extern std::atomic<std::uint64_t> stream_underruns;

@@ -12,11 +12,12 @@ rt<std::uint32_t> midimess_to_func[16];
 void reset_bindings() {
     for (auto& m : midimess_to_func) m = 0;
     for (std::uint32_t i = 0; i < 4; ++i) midimess_to_func[i] = i;
+    midimess_to_func[kSlotModulation] = kSrcModulation;  // the wheel works out of the box
 }
 
 namespace {
 
-rt<std::int32_t>* const kSlotTable[4] = {ch_pitch, ch_main, ch_pan, ch_ctune};
+rt<std::int32_t>* const kSlotTable[kBoundSlots] = {ch_pitch, ch_main, ch_pan, ch_ctune, ch_mod};
 
 // The instrument selected in the main window.
 std::uint32_t selected_instrument() {
@@ -34,7 +35,7 @@ bool valid_channel(std::uint8_t channel) {
 void midi_func(std::uint32_t value, std::uint32_t source, int channel) {
     if (channel < 1 || channel > kChannels) return;
     int slot = -1;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kBoundSlots; ++i) {
         if (midimess_to_func[i] == source) {
             slot = i;
             break;

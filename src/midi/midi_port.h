@@ -20,7 +20,12 @@ enum MidiSource : std::uint32_t {
 // pan, coarse tune, modulation, ...): written by the channel window, read by
 // the MIDI hooks. A lower slot wins when two share a source.
 extern rt<std::uint32_t> midimess_to_func[16];
-// GUI thread, with no other thread running. Slots 0..3 bound to sources 0..3.
+// Slots that drive a channel table: pitch bend, main volume, pan, coarse
+// tune and modulation.
+constexpr int kBoundSlots = 5;
+constexpr int kSlotModulation = 4;
+// GUI thread, with no other thread running. Slots 0..3 bound to sources
+// 0..3, slot 4 (modulation) to the modulation wheel.
 void reset_bindings();
 
 // Flags of a value word passed to midi_func.

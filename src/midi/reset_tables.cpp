@@ -2,8 +2,9 @@
 
 #include "core/instruments.h"
 #include "core/sound.h"
+#include "engine/channel_stage.h"
 #include "engine/channels.h"
-#include "engine/render.h"
+#include "engine/scope.h"
 #include "engine/tone_tables.h"
 #include "engine/voice_table.h"
 #include "midi/midi_port.h"
@@ -16,6 +17,6 @@ void reset_tables() {
     reset_voice_table();
     reset_sound_tables();
     clear_inst_names();
-    audbuf = nullptr;
-    sizbuf = 0;
+    scope_clear();
+    stage_reset();
 }

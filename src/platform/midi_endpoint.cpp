@@ -7,6 +7,8 @@
 #include "core/reclaim.h"
 #include "midi/midi_port.h"
 
+MidiRoster* midi_roster = nullptr;
+
 namespace {
 
 RtMidi::Api api_of(MidiBackend b) {

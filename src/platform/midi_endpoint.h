@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "midi/midi_bytes.h"
+#include "platform/midi_roster.h"
 
 class MyBMidiPort;
 class RtMidiIn;
@@ -21,15 +22,10 @@ enum class MidiBackend { kNone, kAlsaSeq, kJack };
 // Any thread. "ALSA sequencer", "JACK MIDI" or "none".
 const char* midi_backend_name(MidiBackend backend);
 
-struct MidiSourceInfo {
-    std::uint32_t id;  // stays the same while the source exists
-    std::string name;  // for menus
-};
-
 // Any thread. The ID of a source from its full port name.
 std::uint32_t midi_source_id(const std::string& port_name);
 
-class MidiEndpoint {
+class MidiEndpoint : public MidiRoster {
   public:
     // GUI thread, after environment::prepare(). Registers the endpoint with
     // the first MIDI service of `order` that answers; `port` receives the
@@ -37,7 +33,7 @@ class MidiEndpoint {
     explicit MidiEndpoint(MyBMidiPort& port, std::vector<MidiBackend> order = {
                                                  MidiBackend::kAlsaSeq, MidiBackend::kJack});
     // GUI thread. Disconnects and releases the endpoint.
-    ~MidiEndpoint();
+    ~MidiEndpoint() override;
     MidiEndpoint(const MidiEndpoint&) = delete;
     MidiEndpoint& operator=(const MidiEndpoint&) = delete;
 
@@ -48,16 +44,16 @@ class MidiEndpoint {
     const std::string& report() const { return report_; }
 
     // GUI thread. The sources present now, in the service's order.
-    std::vector<MidiSourceInfo> sources();
+    std::vector<MidiSourceInfo> sources() override;
     // GUI thread. Connects the first source listed; false when there is none.
     bool connect_first();
     // GUI thread. Connects the source with this ID instead of the current one.
-    bool connect(std::uint32_t id);
+    bool connect(std::uint32_t id) override;
     // GUI thread. Disconnects the current source; the endpoint stays.
-    void disconnect();
+    void disconnect() override;
     // GUI thread. The connected source (ID 0 and an empty name when none).
-    std::uint32_t connected_id() const { return connected_id_; }
-    const std::string& connected_name() const { return connected_name_; }
+    std::uint32_t connected_id() const override { return connected_id_; }
+    const std::string& connected_name() const override { return connected_name_; }
 
     // Any thread. Messages parsed since the endpoint opened.
     std::uint64_t messages() const { return messages_.load(std::memory_order_relaxed); }

@@ -1,6 +1,7 @@
 #include "platform/sound_player.h"
 
 #include "engine/render.h"
+#include "engine/scope.h"
 #include "platform/silent_output.h"
 
 SoundPlayer::SoundPlayer(const char* name, RenderProc proc, void* cookie,
@@ -29,9 +30,8 @@ SoundPlayer::SoundPlayer(const char* name, RenderProc proc, void* cookie,
 SoundPlayer::~SoundPlayer() {
     Stop();
     output_.reset();
-    // The last buffer shown by the oscilloscope belonged to the output.
-    audbuf = nullptr;
-    sizbuf = 0;
+    // The oscilloscope shows nothing once nothing plays.
+    scope_clear();
 }
 
 bool SoundPlayer::Start() {

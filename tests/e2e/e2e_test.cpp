@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -31,6 +32,8 @@
 #include "platform/midi_endpoint.h"
 #include "platform/sound_player.h"
 #include "support/testkit.h"
+#include "ui/controls/my_check.h"
+#include "ui/windows/ch_window.h"
 
 extern char** environ;
 
@@ -304,6 +307,102 @@ TEST_F(JackPlay, MidiNoteThroughJackIsHeardOnBothOutputsAndFadesAfterRelease) {
         unsigned(player.FrameRate()), player.BufferFrames(),
         static_cast<long long>(player.Latency()),
         static_cast<unsigned long long>(player.Xruns() - xruns_before));
+}
+
+// Amplitude of the `hz` component of `v` over [from, to): the mean over
+// wholly recorded 100 ms Hann windows, narrow enough to tell 440 Hz from 659 Hz.
+double level_at(const Kit& kit, double hz, std::size_t from, std::size_t to) {
+    constexpr std::size_t kWindow = kRate / 10;
+    double sum = 0;
+    int windows = 0;
+    for (std::size_t at = from; at + kWindow <= to; at += kWindow) {
+        double re = 0, im = 0, weight = 0;
+        bool whole = true;
+        for (std::size_t i = 0; i < kWindow && whole; ++i) {
+            whole = kit.valid[at + i];
+            const double hann = 0.5 - 0.5 * std::cos(2 * M_PI * double(i) / kWindow);
+            const double w = 2 * M_PI * hz * double(i) / kRate;
+            re += hann * kit.left[at + i] * std::cos(w);
+            im += hann * kit.left[at + i] * std::sin(w);
+            weight += hann;
+        }
+        if (!whole) continue;
+        sum += 2 * std::hypot(re, im) / weight;
+        ++windows;
+    }
+    return windows ? sum / windows : 0.0;
+}
+
+// Lets the windows handle their events for `s` seconds.
+void run_for(double s) {
+    const auto end = Clock::now() + std::chrono::duration<double>(s);
+    while (Clock::now() < end) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        sleep_s(0.005);
+    }
+}
+
+TEST_F(JackPlay, MuteFromTheChannelWindowSilencesOnlyThatChannel) {
+    int argc = 1;
+    char name[] = "e2e";
+    char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    JackServer server;
+    ASSERT_TRUE(server.running) << "jackd did not start; see " << server.log;
+    constexpr std::uint32_t kSampleRate = 44000;
+    testkit::looped_sound(testkit::sine16(440.0, kSampleRate, kSampleRate), kSampleRate, 69);
+    Kit kit(kRate * 6);
+    ASSERT_NE(kit.client, nullptr);
+    MyBMidiPort port;
+    MidiEndpoint midi(port, {MidiBackend::kJack});
+    ASSERT_TRUE(midi.available()) << midi.report();
+    ASSERT_TRUE(midi.connect_first());
+    SoundPlayerOptions jack_only;
+    jack_only.order = {AudioBackend::kJack};
+    SoundPlayer player("wave_player", &BufferProc, nullptr, jack_only);
+    ASSERT_EQ(player.Backend(), AudioBackend::kJack) << player.Report();
+    ASSERT_TRUE(player.Start());
+    const char** outs =
+        jack_get_ports(kit.client, "^Plexora:", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
+    ASSERT_TRUE(outs && outs[0] && outs[1]);
+    const std::string me = jack_get_client_name(kit.client);
+    ASSERT_EQ(jack_connect(kit.client, outs[0], (me + ":in_0").c_str()), 0);
+    ASSERT_EQ(jack_connect(kit.client, outs[1], (me + ":in_1").c_str()), 0);
+    jack_free(outs);
+
+    auto win = std::make_unique<ChWindow>(QRect(10, 10, 660, 350), "Channels parameter");
+    win->show();
+    run_for(0.3);
+    kit.recording = true;
+    run_for(0.2);
+    kit.send(0x90, 69, 127);  // 440 Hz on channel 1
+    kit.send(0x91, 76, 127);  // 659 Hz on channel 2
+    run_for(0.8);
+    const std::size_t muted_at = jack_frame_time(kit.client) - kit.first_frame;
+    win->mute_box(1)->lamp()->click();
+    run_for(0.8);
+    const std::size_t unmuted_at = jack_frame_time(kit.client) - kit.first_frame;
+    win->mute_box(1)->lamp()->click();
+    run_for(0.8);
+    kit.recording = false;
+    player.Stop();
+    midi.disconnect();
+    win.reset();
+
+    const double hz2 = 440.0 * std::pow(2.0, 7.0 / 12.0);
+    const std::size_t settle = kRate / 10, span = kRate / 2;
+    ASSERT_GT(muted_at, span + settle + kRate / 10);
+    const std::size_t before = muted_at - span - settle;
+    const double one_before = level_at(kit, 440.0, before, muted_at - settle);
+    const double two_before = level_at(kit, hz2, before, muted_at - settle);
+    const double one_muted = level_at(kit, 440.0, muted_at + settle, muted_at + settle + span);
+    const double two_muted = level_at(kit, hz2, muted_at + settle, muted_at + settle + span);
+    const double two_after = level_at(kit, hz2, unmuted_at + settle, unmuted_at + settle + span);
+    EXPECT_GT(two_before, 0.05);
+    EXPECT_LT(two_muted, two_before / 100) << "the muted channel is still heard";
+    EXPECT_NEAR(one_muted, one_before, one_before / 10) << "the other channel changed";
+    EXPECT_NEAR(two_after, two_before, two_before / 10) << "unmuting did not bring it back";
 }
 
 bool has_plexora_ports() {

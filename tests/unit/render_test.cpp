@@ -49,8 +49,6 @@ TEST_F(EngineTest, NoVoiceGivesSilenceAndOtherFormatsAndRatesAreLeftAlone) {
     raw_audio_format fmt;
     BufferProc(nullptr, buf.data(), buf.size() * sizeof(float), fmt);
     EXPECT_EQ(peak(buf), 0.0f);
-    EXPECT_EQ(audbuf.load(), buf.data());
-    EXPECT_EQ(sizbuf, 1024u);
     for (auto spoil : {+[](raw_audio_format& f) { f.format = 0x2; },  // 16-bit integers
                        +[](raw_audio_format& f) { f.frame_rate = 0.0f; }}) {
         looped_sound(level(16000));

@@ -36,7 +36,7 @@ void MyBButton::paintEvent(QPaintEvent*) {
 }
 
 void MyBButton::mousePressEvent(QMouseEvent* e) {
-    if (type_ == 2 && popup_ && e->button() == Qt::LeftButton) {
+    if (popup_ && e->button() == Qt::LeftButton) {
         // The pop-up runs here; when it declines, the button acts as a plain one.
         if (popup_(e->globalPosition().toPoint())) return;
     }

@@ -1,6 +1,7 @@
-// The textured push button. Type 2 (the envelope preset button) opens its
-// pop-up on a press instead of clicking while the envelope editor shows a
-// curve other than the release; type 36 is a plain button.
+// The textured push button. Types 0 and 46 (the channel window's instrument
+// and MIDI input buttons) and 2 (the envelope preset button) open their
+// pop-up on a press instead of clicking, whenever the pop-up function
+// accepts; type 36 is a plain button.
 #pragma once
 
 #include <QAbstractButton>
@@ -19,7 +20,7 @@ class MyBButton : public QAbstractButton {
     // 0 shows the up image, 1 the down image (a lamp such as "Loop").
     void SetValue(int value);
     int Value() const { return value_; }
-    // Called with the screen point of a press that opens a pop-up (type 2).
+    // Called with the screen point of a press that opens a pop-up.
     void set_popup(std::function<bool(QPoint)> popup) { popup_ = std::move(popup); }
 
   protected:

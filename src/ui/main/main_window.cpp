@@ -26,6 +26,8 @@
 #include "ui/main/sound_tree.h"
 #include "ui/registry.h"
 #include "ui/windows/about_window.h"
+#include "ui/windows/ch_window.h"
+#include "ui/windows/osc_window.h"
 #include "ui/windows/param_registry.h"
 #include "ui/windows/val_window.h"
 
@@ -314,6 +316,12 @@ void MyWindow::MessageReceived(const Message& m) {
             break;
         case fourcc("wmed"):
             show_documentation();
+            break;
+        case fourcc("pach"):
+            appel_ch();
+            break;
+        case fourcc("sosc"):
+            appel_osc();
             break;
         case fourcc("aron"):
             if (p_s* s = t_sound[no_s & (kMaxSounds - 1)]) {

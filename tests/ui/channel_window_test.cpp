@@ -1,0 +1,247 @@
+// The channel window and the oscilloscope, driven through their messages.
+#include <QEvent>
+#include <QLineEdit>
+
+#include "engine/channels.h"
+#include "engine/render.h"
+#include "engine/scope.h"
+#include "midi/midi_port.h"
+#include "platform/midi_roster.h"
+#include "support/uikit.h"
+#include "ui/controls/my_button.h"
+#include "ui/controls/my_check.h"
+#include "ui/registry.h"
+#include "ui/windows/ch_window.h"
+#include "ui/windows/osc_window.h"
+
+using uikit::MainWindowTest;
+
+namespace {
+
+constexpr BarRange kPitch{7, -8192, 8191};
+constexpr BarRange kLevel{0, 0, 127};
+constexpr BarRange kCentred{0, -64, 63};
+
+// Sources that come and go as the test says.
+struct TestRoster : MidiRoster {
+    std::vector<MidiSourceInfo> list;
+    std::uint32_t id = 0;
+    std::string name;
+    std::vector<MidiSourceInfo> sources() override { return list; }
+    bool connect(std::uint32_t want) override {
+        for (const auto& s : list)
+            if (s.id == want) {
+                id = s.id;
+                name = s.name;
+                return true;
+            }
+        return false;
+    }
+    void disconnect() override {
+        id = 0;
+        name.clear();
+    }
+    std::uint32_t connected_id() const override { return id; }
+    const std::string& connected_name() const override { return name; }
+};
+
+class ChannelWindowTest : public MainWindowTest {
+  protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        post("pach");
+        ch = dynamic_cast<ChWindow*>(chwin.data());
+        ASSERT_NE(ch, nullptr);
+    }
+    void TearDown() override {
+        if (chwin) delete chwin.data();
+        if (oscwin) delete oscwin.data();
+        midi_roster = nullptr;
+        MainWindowTest::TearDown();
+    }
+    void send(std::uint32_t code) {
+        post_message(ch, code);
+        uikit::pump();
+    }
+    void type(int bar, const QString& text, const char (&code)[5]) {
+        ch->bar(bar)->field()->setText(text);
+        send(fourcc(code));
+    }
+    void press(QWidget* w) { uikit::mouse(w, QEvent::MouseButtonPress, {5, 5}); }
+
+    ChWindow* ch = nullptr;
+    MyBMidiPort port;
+};
+
+}  // namespace
+
+TEST(LevelBarRules, ShownValueTextAndTyping) {
+    struct Shown {
+        BarRange r;
+        std::int32_t entry;
+        const char* text;
+    };
+    for (const Shown& s :
+         {Shown{kPitch, 0, "-064"}, Shown{kPitch, 8192, "000"}, Shown{kPitch, 16383, "063"},
+          Shown{kLevel, 127, "127"}, Shown{kLevel, 5, "005"}, Shown{kCentred, 64, "000"},
+          Shown{kCentred, 0, "-064"}}) {
+        EXPECT_EQ(bar_text(bar_shown(s.r, s.entry)), s.text) << s.entry;
+    }
+    struct Typed {
+        BarRange r;
+        int typed;
+        std::int32_t entry;  // -1: refused
+    };
+    for (const Typed& t :
+         {Typed{kPitch, -64, 0}, Typed{kPitch, 0, 8192}, Typed{kPitch, 63, 16256},
+          Typed{kPitch, 64, -1}, Typed{kPitch, -65, -1}, Typed{kCentred, 0, 64},
+          Typed{kCentred, -64, 0}, Typed{kCentred, -70, -1}, Typed{kLevel, 127, 127},
+          Typed{kLevel, 128, -1}, Typed{kLevel, -1, -1}}) {
+        std::int32_t got = -1;
+        const bool ok = bar_typed(t.r, t.typed, got);
+        EXPECT_EQ(ok ? got : -1, t.entry) << t.typed;
+    }
+}
+
+TEST(OscilloscopeRows, ScalingTruncationAndClamping) {
+    struct Row {
+        float v;
+        int row;
+    };
+    for (const Row& r : {Row{0.0f, 32}, Row{1.0f, 0}, Row{-1.0f, 63}, Row{0.02f, 32},
+                         Row{0.04f, 31}, Row{-0.04f, 33}, Row{5.0f, 0}, Row{-7.0f, 63}}) {
+        EXPECT_EQ(osc_row(r.v), r.row) << r.v;
+    }
+}
+
+TEST(OscilloscopeRows, RenderedSilenceIsAFlatLineOnRow32) {
+    testkit::fresh_tables();
+    std::vector<float> buf(2 * 512, 0.7f);
+    BufferProc(nullptr, buf.data(), buf.size() * sizeof(float), raw_audio_format{});
+    ScopeTrace t;
+    ASSERT_TRUE(scope_read(t));
+    ASSERT_EQ(t.frames, 128);
+    std::uint8_t img[kOscRowBytes * kOscHeight];
+    osc_trace(t.left, t.frames, img);
+    for (int row = 0; row < kOscHeight; ++row)
+        for (int b = 0; b < kOscRowBytes; ++b)
+            ASSERT_EQ(img[row * kOscRowBytes + b], row == 32 ? 0xFF : 0x00) << row;
+}
+
+TEST_F(ChannelWindowTest, SelectBoxesActAsOneRadioGroupAndBarsFollowTheChannel) {
+    EXPECT_EQ(ch->windowTitle(), "Channels parameter");
+    EXPECT_EQ(ch->size(), QSize(661, 351));
+    ch_pitch[8] = 0;
+    ch_main[8] = 100;
+    ch_pan[8] = 0;
+    ch_ctune[8] = 127;
+    ch_lpf[8] = 90;
+    ch_lpf[4] = 90;  // the LPF bar must still show channel 9's, not a stale one
+    send(fourcc("zu00") + 4);
+    ch_lpf[8] = 33;
+    send(fourcc("zu00") + 8);
+    for (int c = 0; c < 16; ++c) EXPECT_EQ(ch->select_box(c)->Value(), c == 8) << c;
+    EXPECT_EQ(ch->selected(), 8);
+    const char* texts[] = {"-064", "100", "-064", "063", "033"};
+    for (int b = 0; b < ChWindow::kBars; ++b) EXPECT_EQ(ch->bar(b)->field()->text(), texts[b]);
+    EXPECT_EQ(ch->bar(ChWindow::kMainBar)->bar()->value(), 100);
+
+    // Typed values act within their range and leave the old one shown otherwise.
+    type(ChWindow::kPitchBar, "63", "cpit");
+    EXPECT_EQ(ch_pitch[8], 16256);
+    type(ChWindow::kPitchBar, "64", "cpit");
+    EXPECT_EQ(ch_pitch[8], 16256);
+    EXPECT_EQ(ch->bar(ChWindow::kPitchBar)->field()->text(), "063");
+    type(ChWindow::kPanBar, "0", "cpan");
+    EXPECT_EQ(ch_pan[8], 64);
+    type(ChWindow::kTuneBar, "-70", "ctun");
+    EXPECT_EQ(ch_ctune[8], 127);
+}
+
+TEST_F(ChannelWindowTest, PulseFollowsMidiAndFreezeGuardsOnlyProgramChanges) {
+    post("ains");
+    post("ains");  // instruments 0, 1 and 2
+    ASSERT_EQ(int(nb_inst), 3);
+    port.ProgramChange(0, 2);
+    port.ControlChange(0, 7, 50);
+    ch->Pulse();
+    EXPECT_EQ(ch->inst_button()->text(), "Inst (002) :None inst (002)");
+    EXPECT_EQ(ch->bar(ChWindow::kMainBar)->field()->text(), "050");
+
+    send(fourcc("fins"));
+    EXPECT_TRUE(ch_instf[0]);
+    popup_answer = 1;
+    press(ch->inst_button());
+    ASSERT_FALSE(popups.empty());
+    EXPECT_EQ(popups.back(),
+              QStringList({"None Inst (000)", "None inst (001)", "None inst (002)"}));
+    EXPECT_EQ(ch_inst[0], 1);
+    EXPECT_EQ(ch->inst_button()->text(), "Inst (001) :None inst (001)");
+    port.ProgramChange(0, 0);
+    ch->Pulse();
+    EXPECT_EQ(ch_inst[0], 1);
+    EXPECT_EQ(ch->inst_button()->text(), "Inst (001) :None inst (001)");
+
+    send(fourcc("mu00") + 3);
+    EXPECT_TRUE(mute[3]);
+    EXPECT_EQ(ch->mute_box(3)->Value(), 1);
+    const bool play_selected = fmodei;
+    send(fourcc("Mins"));
+    EXPECT_EQ(bool(fmodei), !play_selected);
+}
+
+TEST_F(ChannelWindowTest, MidiInputMenuListsTheRosterAndAVanishedSourceAlerts) {
+    TestRoster roster;
+    roster.list = {{11, "Keys:out"}, {22, "Pads:out"}};
+    midi_roster = &roster;
+    press(ch->port_button());
+    EXPECT_TRUE(popups.empty());  // nothing connected: a plain button
+
+    roster.connect(11);
+    popup_answer = 1;
+    press(ch->port_button());
+    ASSERT_EQ(popups.size(), 1u);
+    EXPECT_EQ(popups.back(), QStringList({"Keys:out", "Pads:out"}));
+    uikit::pump();
+    EXPECT_EQ(roster.id, 22u);
+    EXPECT_EQ(ch->port_button()->text(), "Pads:out");
+    EXPECT_TRUE(alerts().empty());
+
+    // The source chosen goes away between the menu and the connection.
+    popup_answer = 0;
+    press(ch->port_button());
+    roster.list.erase(roster.list.begin());
+    uikit::pump();
+    ASSERT_EQ(alerts().size(), 1u);
+    EXPECT_EQ(alerts()[0].text, "Midi in not find !");
+    EXPECT_EQ(alerts()[0].button, "Arg !");
+    EXPECT_EQ(roster.id, 0u);
+    EXPECT_EQ(ch->port_button()->text(), "");
+}
+
+TEST_F(ChannelWindowTest, OscilloscopeDrawsTheLastSnapshotAndOpensOnce) {
+    post("sosc");
+    auto* osc = dynamic_cast<OscWindow*>(oscwin.data());
+    ASSERT_NE(osc, nullptr);
+    EXPECT_EQ(osc->windowTitle(), "Oscillo");
+    EXPECT_EQ(osc->size(), QSize(321, 95));
+    post("sosc");
+    EXPECT_EQ(oscwin.data(), osc);
+
+    // Left at +1.0, right at -1.0 for the first 64 frames, then silence.
+    std::vector<float> buf(2 * 256, 0.0f);
+    for (int i = 0; i < 64; ++i) {
+        buf[2 * i] = 1.0f;
+        buf[2 * i + 1] = -1.0f;
+    }
+    scope_write(buf.data(), buf.size(), 2);
+    osc->box()->Pulse();
+    EXPECT_EQ(osc->left_image()[0], 0xFF);
+    EXPECT_EQ(osc->left_image()[32 * kOscRowBytes + 15], 0xFF);
+    EXPECT_EQ(osc->right_image()[63 * kOscRowBytes], 0xFF);
+    EXPECT_EQ(osc->left_screen().pixel(3, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(osc->left_screen().pixel(3, 32), qRgb(0, 0, 0));
+    EXPECT_EQ(uikit::pixel(osc->box(), 15 + 3, 15 + 0), 0xFF0000u);
+    EXPECT_EQ(uikit::pixel(osc->box(), 176 + 3, 15 + 63), 0xFF0000u);
+    EXPECT_EQ(uikit::pixel(osc->box(), 176 + 3, 15 + 32), 0x000000u);
+}
