@@ -71,15 +71,15 @@ SamWindow::SamWindow(QRect frame, int sound, const QString& title)
     setWindowTitle(title);
     setFixedSize(frame.size());
     move(frame.topLeft());
-    for (const FieldSpec& spec : kFields) {
-        auto* label = new QLabel(spec.label, this);
+    for (const FieldSpec& field : kFields) {
+        auto* label = new QLabel(field.label, this);
         label->setFont(bold_font(font()));
-        const int divider = label->fontMetrics().horizontalAdvance(spec.label) + 8;
-        label->setGeometry(spec.frame.left(), spec.frame.top(), divider, spec.frame.height());
+        const int divider = label->fontMetrics().horizontalAdvance(field.label) + 8;
+        label->setGeometry(field.frame.left(), field.frame.top(), divider, field.frame.height());
         auto* edit = new QLineEdit(this);
-        edit->setObjectName(spec.label);
-        edit->setGeometry(spec.frame.adjusted(divider, 0, 0, 0));
-        const std::uint32_t code = spec.code;
+        edit->setObjectName(field.label);
+        edit->setGeometry(field.frame.adjusted(divider, 0, 0, 0));
+        const std::uint32_t code = field.code;
         connect(edit, &QLineEdit::returnPressed, this, [this, code] { PostMessage(code); });
         fields_.push_back({code, edit});
     }
