@@ -457,7 +457,9 @@ TEST(Program, ShowsItsAudioClientAndQuitsCleanlyOnCtrlQ) {
     const std::string quit_keys =
         "timeout 20 xdotool search --sync --name '^Plexora, the virtual Midi sampler 1.1$' "
         "windowfocus --sync key ctrl+q";
-    EXPECT_EQ(std::system(quit_keys.c_str()), 0);
+    // xdotool reports an error when the key releases reach a window that the
+    // key press has already closed, so its status says nothing; the exit does.
+    (void)std::system(quit_keys.c_str());
     ASSERT_TRUE(program.exited(15)) << "still running after Ctrl+Q; see " << log;
     // `timeout` passes on the program's own status.
     ASSERT_TRUE(WIFEXITED(program.status));
