@@ -214,53 +214,58 @@ int playback_links(jack_client_t* c) {
     return links;
 }
 
-class JackPlay : public testkit::EngineTest {};
+// A private server, a looping 440 Hz sine on base key 69 (exactly 100 frames
+// at 44000 Hz) as the only sound of instrument 0, the program's MIDI endpoint
+// on the kit's keys and its player's outputs linked to the kit's inputs.
+class JackPlay : public testkit::EngineTest {
+  protected:
+    static constexpr std::uint32_t kSampleRate = 44000;
+    void start(Kit& kit) {
+        ASSERT_TRUE(server.running) << "jackd did not start; see " << server.log;
+        rel_time =
+            testkit::looped_sound(testkit::sine16(440.0, kSampleRate, kSampleRate), kSampleRate, 69)
+                ->rel_time;
+        ASSERT_NE(kit.client, nullptr);
+        ASSERT_TRUE(midi.available()) << midi.report();
+        ASSERT_EQ(midi.backend(), MidiBackend::kJack);
+        const std::vector<MidiSourceInfo> sources = midi.sources();
+        ASSERT_EQ(sources.size(), 1u);
+        EXPECT_EQ(sources[0].name, kit.keys_port());
+        EXPECT_EQ(sources[0].id, midi_source_id(kit.keys_port()));
+        ASSERT_TRUE(midi.connect_first());
+        EXPECT_EQ(midi.connected_id(), sources[0].id);
+        ASSERT_EQ(player.Backend(), AudioBackend::kJack) << player.Report();
+        EXPECT_FLOAT_EQ(player.FrameRate(), float(kRate));
+        ASSERT_TRUE(player.Start());
+        // The program's client and endpoint carry their names, and its outputs went
+        // to the server's playback ports by themselves (the graph follows shortly).
+        EXPECT_NE(jack_port_by_name(kit.client, "Plexora MIDI:Plexora node (in)"), nullptr);
+        EXPECT_TRUE(wait_for(1, [&] { return playback_links(kit.client) == 2; }));
+        const char** outs =
+            jack_get_ports(kit.client, "^Plexora:", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
+        ASSERT_TRUE(outs && outs[0] && outs[1]);
+        const std::string me = jack_get_client_name(kit.client);
+        ASSERT_EQ(jack_connect(kit.client, outs[0], (me + ":in_0").c_str()), 0);
+        ASSERT_EQ(jack_connect(kit.client, outs[1], (me + ":in_1").c_str()), 0);
+        jack_free(outs);
+    }
+    static SoundPlayerOptions jack_only() {
+        SoundPlayerOptions o;
+        o.order = {AudioBackend::kJack};
+        return o;
+    }
+    JackServer server;
+    MyBMidiPort port;
+    MidiEndpoint midi{port, {MidiBackend::kJack}};
+    SoundPlayer player{"wave_player", &BufferProc, nullptr, jack_only()};
+    std::uint32_t rel_time = 0;
+};
 
 TEST_F(JackPlay, MidiNoteThroughJackIsHeardOnBothOutputsAndFadesAfterRelease) {
-    JackServer server;
-    ASSERT_TRUE(server.running) << "jackd did not start; see " << server.log;
-    // A looping 440 Hz sine on base key 69 (440 Hz is exactly 100 frames) as the
-    // only sound of instrument 0, which notes play while "Play inst selected" is on.
-    constexpr std::uint32_t kSampleRate = 44000;
-    const std::uint32_t rel_time =
-        testkit::looped_sound(testkit::sine16(440.0, kSampleRate, kSampleRate), kSampleRate, 69)
-            ->rel_time;
-    ASSERT_TRUE(fmodei);
+    ASSERT_TRUE(fmodei);  // notes play instrument 0 while "Play inst selected" is on
     Kit kit(kRate * 5);
-    ASSERT_NE(kit.client, nullptr);
-
-    MyBMidiPort port;
-    MidiEndpoint midi(port, {MidiBackend::kJack});
-    ASSERT_TRUE(midi.available()) << midi.report();
-    ASSERT_EQ(midi.backend(), MidiBackend::kJack);
-    const std::vector<MidiSourceInfo> sources = midi.sources();
-    ASSERT_EQ(sources.size(), 1u);
-    EXPECT_EQ(sources[0].name, kit.keys_port());
-    EXPECT_EQ(sources[0].id, midi_source_id(kit.keys_port()));
-    ASSERT_TRUE(midi.connect_first());
-    EXPECT_EQ(midi.connected_id(), sources[0].id);
-
-    SoundPlayerOptions jack_only;
-    jack_only.order = {AudioBackend::kJack};
-    SoundPlayer player("wave_player", &BufferProc, nullptr, jack_only);
-    ASSERT_EQ(player.Backend(), AudioBackend::kJack) << player.Report();
-    EXPECT_FLOAT_EQ(player.FrameRate(), float(kRate));
-    ASSERT_TRUE(player.Start());
-    // The program's client and endpoint carry their names, and its outputs went
-    // to the server's playback ports by themselves (the graph follows shortly).
-    EXPECT_NE(jack_port_by_name(kit.client, "Plexora MIDI:Plexora node (in)"), nullptr);
-    EXPECT_TRUE(wait_for(1, [&] { return playback_links(kit.client) == 2; }));
-    const char** outs =
-        jack_get_ports(kit.client, "^Plexora:", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
-    ASSERT_TRUE(outs && outs[0] && outs[1]);
-    ASSERT_EQ(jack_connect(kit.client, outs[0],
-                           (std::string(jack_get_client_name(kit.client)) + ":in_0").c_str()),
-              0);
-    ASSERT_EQ(jack_connect(kit.client, outs[1],
-                           (std::string(jack_get_client_name(kit.client)) + ":in_1").c_str()),
-              0);
-    jack_free(outs);
-
+    start(kit);
+    if (HasFatalFailure()) return;
     sleep_s(0.3);  // let the graph settle after the connections
     const std::uint64_t xruns_before = player.Xruns();
     kit.recording = true;
@@ -348,29 +353,9 @@ TEST_F(JackPlay, MuteFromTheChannelWindowSilencesOnlyThatChannel) {
     char* argv[] = {name, nullptr};
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    JackServer server;
-    ASSERT_TRUE(server.running) << "jackd did not start; see " << server.log;
-    constexpr std::uint32_t kSampleRate = 44000;
-    testkit::looped_sound(testkit::sine16(440.0, kSampleRate, kSampleRate), kSampleRate, 69);
     Kit kit(kRate * 6);
-    ASSERT_NE(kit.client, nullptr);
-    MyBMidiPort port;
-    MidiEndpoint midi(port, {MidiBackend::kJack});
-    ASSERT_TRUE(midi.available()) << midi.report();
-    ASSERT_TRUE(midi.connect_first());
-    SoundPlayerOptions jack_only;
-    jack_only.order = {AudioBackend::kJack};
-    SoundPlayer player("wave_player", &BufferProc, nullptr, jack_only);
-    ASSERT_EQ(player.Backend(), AudioBackend::kJack) << player.Report();
-    ASSERT_TRUE(player.Start());
-    const char** outs =
-        jack_get_ports(kit.client, "^Plexora:", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
-    ASSERT_TRUE(outs && outs[0] && outs[1]);
-    const std::string me = jack_get_client_name(kit.client);
-    ASSERT_EQ(jack_connect(kit.client, outs[0], (me + ":in_0").c_str()), 0);
-    ASSERT_EQ(jack_connect(kit.client, outs[1], (me + ":in_1").c_str()), 0);
-    jack_free(outs);
-
+    start(kit);
+    if (HasFatalFailure()) return;
     auto win = std::make_unique<ChWindow>(QRect(10, 10, 660, 350), "Channels parameter");
     win->show();
     run_for(0.3);

@@ -59,48 +59,38 @@ p_s* random_sound(std::mt19937& rng) {
 // rendered a few buffers alongside.
 template <typename Edit>
 void play_while(int edits, Edit edit) {
-    std::atomic<bool> stop{false};
     std::atomic<long> buffers{0};
     std::atomic<bool> bounded{true};
-    std::thread audio([&] {
-        std::vector<float> buf(512 * 2);
-        raw_audio_format fmt;
-        fmt.frame_rate = 48000.0f;
-        while (!stop.load()) {
-            BufferProc(nullptr, buf.data(), buf.size() * sizeof(float), fmt);
-            for (float x : buf) bounded = bounded && std::isfinite(x) && std::fabs(x) <= 1.0f;
-            buffers.fetch_add(1);
-        }
-        reclaim::release_thread_slot();
+    testkit::Looper audio([&] {
+        for (float x : testkit::render(512, 48000.0f))
+            bounded = bounded && std::isfinite(x) && std::fabs(x) <= 1.0f;
+        buffers.fetch_add(1);
     });
-    auto midi = [&](unsigned seed) {
-        std::mt19937 rng(seed);
-        MyBMidiPort port;
+    std::mt19937 rngs[2] = {std::mt19937(11), std::mt19937(12)};
+    MyBMidiPort ports[2];
+    const auto midi = [&](int t) {
         static const std::uint8_t ccs[] = {1, 6, 7, 10, 38, 96, 97, 100, 101, 123, 64};
-        while (!stop.load()) {
-            const auto ch = static_cast<std::uint8_t>(rng() % 16);
-            const auto d1 = static_cast<std::uint8_t>(rng() % 128);
-            const auto d2 = static_cast<std::uint8_t>(rng() % 128);
-            const unsigned what = rng() % 9;
-            if (what < 3)
-                port.NoteOn(ch, d1, d2);
-            else if (what < 5)
-                port.NoteOff(ch, d1, d2);
-            else if (what == 5)
-                port.PitchBend(ch, d1, d2);
-            else if (what == 6)
-                port.ControlChange(ch, ccs[rng() % std::size(ccs)], d2);
-            else if (what == 7)
-                port.ProgramChange(ch, d1 % 3);
-            else {
-                addnote(ch, d1, rng() % 40, 127, rng() % 2, rng() % 3 ? 0 : rng() % 4000,
-                        rng() % 100);
-                delnote(ch, d1, 0, 64, -1);
-            }
+        std::mt19937& rng = rngs[t];
+        const auto ch = static_cast<std::uint8_t>(rng() % 16);
+        const auto d1 = static_cast<std::uint8_t>(rng() % 128);
+        const auto d2 = static_cast<std::uint8_t>(rng() % 128);
+        const unsigned what = rng() % 9;
+        if (what < 3)
+            ports[t].NoteOn(ch, d1, d2);
+        else if (what < 5)
+            ports[t].NoteOff(ch, d1, d2);
+        else if (what == 5)
+            ports[t].PitchBend(ch, d1, d2);
+        else if (what == 6)
+            ports[t].ControlChange(ch, ccs[rng() % std::size(ccs)], d2);
+        else if (what == 7)
+            ports[t].ProgramChange(ch, d1 % 3);
+        else {
+            addnote(ch, d1, rng() % 40, 127, rng() % 2, rng() % 3 ? 0 : rng() % 4000, rng() % 100);
+            delnote(ch, d1, 0, 64, -1);
         }
-        reclaim::release_thread_slot();
     };
-    std::thread midi1(midi, 11u), midi2(midi, 12u);
+    testkit::Looper midi1([&] { midi(0); }), midi2([&] { midi(1); });
     std::mt19937 rng(99);
     for (int i = 0; i < edits || buffers.load() < 20; ++i) {
         edit(rng);
@@ -110,10 +100,9 @@ void play_while(int edits, Edit edit) {
         }
         take_preview_ended();
     }
-    stop = true;
-    audio.join();
-    midi1.join();
-    midi2.join();
+    audio.stop();
+    midi1.stop();
+    midi2.stop();
     reclaim::reclaim_all();
     EXPECT_EQ(reclaim::pending(), 0u);
     EXPECT_TRUE(bounded.load());
@@ -264,79 +253,61 @@ TEST_F(EngineTest, EveryVoiceKeepsItsOwnNotesPositionWhileOthersEndIt) {
         return (44100.0f * inote[key]) / (kOutRate * inote[60]);
     };
 
-    std::atomic<bool> stop{false};
-    std::atomic<long> checked{0};
-    std::atomic<long> faults{0};
-    std::thread audio([&] {
-        struct Seen {
-            std::uint32_t serial = 0;
-            double at = -1.0;  // pos + frac after the last buffer
-        };
-        Seen seen[kVoices];
-        std::vector<float> buf(kBuffer * 2);
-        raw_audio_format fmt;
-        fmt.frame_rate = kOutRate;
-        while (!stop.load()) {
-            BufferProc(nullptr, buf.data(), buf.size() * sizeof(float), fmt);
+    std::atomic<long> checked{0}, faults{0};
+    struct Seen {
+        std::uint32_t serial = 0;
+        double at = -1.0;  // pos + frac after the last buffer
+    };
+    Seen seen[kVoices];
+    testkit::Looper audio([&] {
+        testkit::render(kBuffer, kOutRate);
+        for (int i = 0; i < kVoices; ++i) {
+            if (!enter_voice(i)) continue;
+            NOTE_LIST& v = nlist[i];
+            const std::uint32_t serial = v.serial();
+            const double at = double(v.pos) + double(v.frac);
+            const double buffer = double(step_of(v.key)) * kBuffer;
+            Seen& s = seen[i];
+            const bool first = s.serial != serial || s.at < 0.0;
+            // Rendered not at all or once since the note began at frame 0.
+            // A note stops short only at the end of its sound.
+            const bool at_end = !first && s.at + buffer >= kFrames - 1.0;
+            const bool ok = first    ? (at == 0.0 || std::fabs(at - buffer) < 0.01)
+                            : at_end ? (at >= s.at && at <= kFrames)
+                                     : std::fabs(at - s.at - buffer) < 0.01;
+            if (!ok) faults.fetch_add(1);
+            s = {serial, at};
+            checked.fetch_add(1);
+            leave_voice(i);
+        }
+    });
+    std::mt19937 midi_rng(5), end_rng(6);
+    MyBMidiPort port;
+    testkit::Looper midi([&] {
+        const auto ch = static_cast<std::uint8_t>(midi_rng() % 16);
+        const auto key = static_cast<std::uint8_t>(60 + midi_rng() % (2 * kSounds));
+        if (midi_rng() % 3)
+            port.NoteOn(ch, key, static_cast<std::uint8_t>(1 + midi_rng() % 127));
+        else
+            port.NoteOff(ch, key, 64);
+    });
+    testkit::Looper ender([&] {
+        if (end_rng() % 50 == 0) {
+            // "All Note-Off", as the main window does it.
             for (int i = 0; i < kVoices; ++i) {
-                if (!enter_voice(i)) continue;
-                NOTE_LIST& v = nlist[i];
-                const std::uint32_t serial = v.serial();
-                const std::uint32_t key = v.key;
-                const double at = double(v.pos) + double(v.frac);
-                const double buffer = double(step_of(key)) * kBuffer;
-                Seen& s = seen[i];
-                const bool first = s.serial != serial || s.at < 0.0;
-                // Rendered not at all or once since the note began at frame 0.
-                // A note stops short only at the end of its sound.
-                const bool at_end = !first && s.at + buffer >= kFrames - 1.0;
-                const bool ok = first    ? (at == 0.0 || std::fabs(at - buffer) < 0.01)
-                                : at_end ? (at >= s.at && at <= kFrames)
-                                         : std::fabs(at - s.at - buffer) < 0.01;
-                if (!ok) faults.fetch_add(1);
-                s = {serial, at};
-                checked.fetch_add(1);
-                leave_voice(i);
+                const std::uint32_t serial = nlist[i].serial();
+                if (nlist[i].playing()) end_voice_claim(i, serial);
             }
+        } else {
+            const int i = static_cast<int>(end_rng() % kVoices);
+            delnote(nlist[i].channel, nlist[i].key, 0, 0, i);
         }
-        reclaim::release_thread_slot();
-    });
-    std::thread midi([&] {
-        std::mt19937 rng(5);
-        MyBMidiPort port;
-        while (!stop.load()) {
-            const auto ch = static_cast<std::uint8_t>(rng() % 16);
-            const auto key = static_cast<std::uint8_t>(60 + rng() % (2 * kSounds));
-            if (rng() % 3) {
-                port.NoteOn(ch, key, static_cast<std::uint8_t>(1 + rng() % 127));
-            } else {
-                port.NoteOff(ch, key, 64);
-            }
-        }
-        reclaim::release_thread_slot();
-    });
-    std::thread ender([&] {
-        std::mt19937 rng(6);
-        while (!stop.load()) {
-            if (rng() % 50 == 0) {
-                // "All Note-Off", as the main window does it.
-                for (int i = 0; i < kVoices; ++i) {
-                    const std::uint32_t serial = nlist[i].serial();
-                    if (nlist[i].playing()) end_voice_claim(i, serial);
-                }
-            } else {
-                const int i = static_cast<int>(rng() % kVoices);
-                delnote(nlist[i].channel, nlist[i].key, 0, 0, i);
-            }
-            if (rng() % 4 == 0) std::this_thread::yield();
-        }
-        reclaim::release_thread_slot();
+        if (end_rng() % 4 == 0) std::this_thread::yield();
     });
     std::this_thread::sleep_for(std::chrono::seconds(3));
-    stop = true;
-    audio.join();
-    midi.join();
-    ender.join();
+    audio.stop();
+    midi.stop();
+    ender.stop();
     EXPECT_GT(checked.load(), 1000);
     EXPECT_EQ(faults.load(), 0);
 }

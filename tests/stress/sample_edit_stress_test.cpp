@@ -11,12 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "core/reclaim.h"
 #include "core/notify.h"
+#include "core/reclaim.h"
 #include "core/sound.h"
-#include "engine/channels.h"
 #include "edit/sample_edit.h"
-#include "engine/render.h"
+#include "engine/channels.h"
 #include "engine/voices.h"
 #include "midi/midi_port.h"
 #include "support/testkit.h"
@@ -31,34 +30,23 @@ TEST_F(EngineTest, EditingASoundWhileSixtyFourVoicesPlayItIsSafe) {
     ch_main[0] = 8;  // 64 voices at full scale stay inside the output range
     prin = true;
 
-    std::atomic<bool> stop{false};
     std::atomic<long> buffers{0}, bad{0};
     std::atomic<int> most_voices{0};
-    std::thread audio([&] {
-        std::vector<float> buf(256 * 2);
-        raw_audio_format fmt;
-        fmt.frame_rate = 48000.0f;
-        while (!stop.load()) {
-            BufferProc(nullptr, buf.data(), buf.size() * sizeof(float), fmt);
-            for (float x : buf)
-                if (!std::isfinite(x) || x < 0.0f || x > 4.0f) bad.fetch_add(1);
-            most_voices.store(std::max(most_voices.load(), active_voices()));
-            buffers.fetch_add(1);
-        }
-        reclaim::release_thread_slot();
+    testkit::Looper audio([&] {
+        for (float x : testkit::render(256, 48000.0f))
+            if (!std::isfinite(x) || x < 0.0f || x > 4.0f) bad.fetch_add(1);
+        most_voices.store(std::max(most_voices.load(), active_voices()));
+        buffers.fetch_add(1);
     });
-    std::thread midi([&] {
-        MyBMidiPort port;
-        std::mt19937 rng(3);
-        for (std::uint8_t key = 30; key < 94; ++key) port.NoteOn(0, key, 100);
-        while (!stop.load()) {
-            // Restart one of the 64 held notes.
-            const std::uint8_t key = std::uint8_t(30 + rng() % 64);
-            port.NoteOff(0, key, 64);
-            port.NoteOn(0, key, std::uint8_t(1 + rng() % 127));
-            std::this_thread::yield();
-        }
-        reclaim::release_thread_slot();
+    MyBMidiPort port;
+    std::mt19937 midi_rng(3);
+    for (std::uint8_t key = 30; key < 94; ++key) port.NoteOn(0, key, 100);
+    testkit::Looper midi([&] {
+        // Restart one of the 64 held notes.
+        const std::uint8_t key = std::uint8_t(30 + midi_rng() % 64);
+        port.NoteOff(0, key, 64);
+        port.NoteOn(0, key, std::uint8_t(1 + midi_rng() % 127));
+        std::this_thread::yield();
     });
 
     SampleEdit ed(0, {});
@@ -91,9 +79,8 @@ TEST_F(EngineTest, EditingASoundWhileSixtyFourVoicesPlayItIsSafe) {
         }
         if (i % 8 == 0) reclaim::reclaim();
     }
-    stop = true;
-    audio.join();
-    midi.join();
+    audio.stop();
+    midi.stop();
     prin = false;
 
     EXPECT_EQ(bad.load(), 0);

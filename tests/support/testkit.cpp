@@ -39,6 +39,18 @@ p_s* make_sound8(const std::vector<std::int8_t>& v, std::uint32_t rate, int base
     return make_sound(v.data(), v.size(), rate, base, 8, stereo);
 }
 
+p_s* ramp_sound(int bits, bool stereo, int frames) {
+    const std::size_t n = std::size_t(frames) * (stereo ? 2 : 1);
+    if (bits == 16) {
+        std::vector<std::int16_t> v(n);
+        for (std::size_t i = 0; i < n; ++i) v[i] = std::int16_t(i * 37 - 9000);
+        return make_sound16(v, 22050, 60, stereo);
+    }
+    std::vector<std::int8_t> v(n);
+    for (std::size_t i = 0; i < n; ++i) v[i] = std::int8_t(i * 7);
+    return make_sound8(v, 22050, 60, stereo);
+}
+
 void set_loop_frames(p_s* s, std::uint32_t start, std::uint32_t end) {
     const int sh = frame_shift(s->bits, s->stereo);
     s->loop_start = start << sh;
@@ -121,6 +133,17 @@ float peak(const std::vector<float>& v, std::size_t from, std::size_t to) {
 
 bool all_finite(const std::vector<float>& v) {
     return std::all_of(v.begin(), v.end(), [](float x) { return std::isfinite(x); });
+}
+
+Looper::Looper(std::function<void()> step)
+    : thread_([this, step = std::move(step)] {
+          while (!stop_.load()) step();
+          reclaim::release_thread_slot();
+      }) {}
+
+void Looper::stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
 }
 
 std::vector<Alert>& EngineTest::alerts() {

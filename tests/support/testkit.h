@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/sound.h"
@@ -24,6 +27,14 @@ p_s* make_sound16(const std::vector<std::int16_t>& samples, std::uint32_t rate, 
                   bool stereo = false);
 p_s* make_sound8(const std::vector<std::int8_t>& samples, std::uint32_t rate, int base,
                  bool stereo = false);
+// A sound of `frames` frames whose every sample differs from its neighbours,
+// in each of the four sample formats.
+struct Format {
+    int bits;
+    bool stereo;
+};
+inline constexpr Format kFormats[] = {{8, false}, {8, true}, {16, false}, {16, true}};
+p_s* ramp_sound(int bits, bool stereo, int frames);
 // Sets a sound's loop in frames and turns looping on.
 void set_loop_frames(p_s* s, std::uint32_t start, std::uint32_t end);
 // Publishes in `slot` a 16-bit mono sound that loops over all its frames.
@@ -48,6 +59,19 @@ double zero_crossing_hz(const std::vector<float>& mono, double rate);
 double rms(const std::vector<float>& v, std::size_t from = 0, std::size_t to = SIZE_MAX);
 float peak(const std::vector<float>& v, std::size_t from = 0, std::size_t to = SIZE_MAX);
 bool all_finite(const std::vector<float>& v);
+
+// Runs `step` over and over on a thread of its own until stopped (at the
+// latest when destroyed); the thread then gives back its reader slot.
+class Looper {
+  public:
+    explicit Looper(std::function<void()> step);
+    ~Looper() { stop(); }
+    void stop();
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 struct Alert {
     std::string text, button, details;  // details: "" when the alert has none

@@ -1,9 +1,7 @@
 // Runs plexora-render as a user would and measures what it writes.
-#include <dirent.h>
 #include <signal.h>
 #include <sndfile.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -32,7 +31,7 @@ struct ToolRun {
 };
 
 // Runs the tool through the shell after `setup` (shell commands ending in "exec ").
-ToolRun run_render_limited(const std::string& setup, const std::string& args) {
+ToolRun run_render(const std::string& args, const std::string& setup = "") {
     const std::string cmd = setup + std::string(PLEXORA_RENDER_BIN) + " " + args + " 2>&1";
     ToolRun r;
     FILE* p = popen(cmd.c_str(), "r");
@@ -44,28 +43,9 @@ ToolRun run_render_limited(const std::string& setup, const std::string& args) {
     return r;
 }
 
-ToolRun run_render(const std::string& args) {
-    return run_render_limited("", args);
-}
-
-std::string temp_path(const std::string& leaf) {
-    return ::testing::TempDir() + "plexora_render_" + leaf;
-}
-
-void write_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
-
 std::vector<std::uint8_t> read_bytes(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-bool exists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
 }
 
 // Temporary files the tool left beside `out`.
@@ -73,31 +53,9 @@ int leftovers(const std::string& out) {
     const auto slash = out.find_last_of('/');
     const std::string prefix = "." + out.substr(slash + 1) + ".partial-";
     int n = 0;
-    if (DIR* d = opendir(out.substr(0, slash).c_str())) {
-        while (const dirent* e = readdir(d)) n += std::string(e->d_name).rfind(prefix, 0) == 0;
-        closedir(d);
-    }
+    for (const auto& e : std::filesystem::directory_iterator(out.substr(0, slash)))
+        n += e.path().filename().string().rfind(prefix, 0) == 0;
     return n;
-}
-
-// A one-second 440 Hz mono sample at 44.1 kHz.
-void write_sample(const std::string& path) {
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr);
-    const auto sine = testkit::sine16(440.0, 44100, 44100);
-    sf_writef_short(f, sine.data(), static_cast<sf_count_t>(sine.size()));
-    sf_close(f);
-}
-
-// A song that holds one note for `seconds` (division 1 at 120 bpm: 2 ticks a second).
-void write_long_song(const std::string& path, std::uint32_t seconds) {
-    files::SmfTrack t;
-    t.event(0, {0x90, 60, 100}).event(seconds * 2, {0x80, 60, 0}).end();
-    write_bytes(path, files::smf_file(0, 1, {t}));
 }
 
 std::vector<float> read_wav(const std::string& path, SF_INFO& info) {
@@ -110,38 +68,54 @@ std::vector<float> read_wav(const std::string& path, SF_INFO& info) {
     return v;
 }
 
+// Each test in a folder of its own, with a one-second 440 Hz mono sample at
+// 44.1 kHz in it.
+class RenderTool : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(files::write_sound(sample, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100,
+                                       testkit::sine16(440.0, 44100, 44100)));
+    }
+    // Writes a song of `track` as `leaf`; returns its path.
+    std::string write_song(const std::string& leaf, const files::SmfTrack& track,
+                           std::uint16_t division = 96) {
+        EXPECT_TRUE(files::write_bytes(dir.file(leaf), files::smf_file(0, division, {track})));
+        return dir.file(leaf);
+    }
+    // A song that holds one note for `seconds` (division 1 at 120 bpm: 2 ticks a second).
+    std::string long_song(const std::string& leaf, std::uint32_t seconds) {
+        files::SmfTrack t;
+        t.event(0, {0x90, 60, 100}).event(seconds * 2, {0x80, 60, 0}).end();
+        return write_song(leaf, t, 1);
+    }
+    files::TempDir dir;
+    const std::string sample = dir.file("sine.wav");
+};
+
 }  // namespace
 
-TEST(RenderTool, BadInputEndsWithAClearMessageAndStatusOne) {
-    const std::string song = temp_path("ok.mid");
-    files::SmfTrack t;
+TEST_F(RenderTool, BadInputEndsWithAClearMessageAndStatusOne) {
+    files::SmfTrack t, empty_track;
     t.event(0, {0x90, 60, 100}).event(96, {0x80, 60, 0}).end();
-    write_bytes(song, files::smf_file(0, 96, {t}));
-    const std::string junk = temp_path("junk.mid");
-    write_bytes(junk, {'n', 'o', 't', ' ', 'm', 'i', 'd', 'i'});
-    const std::string fake_bank = temp_path("fake.sf2");
-    write_bytes(fake_bank, {'R', 'I', 'F', 'F', 4, 0, 0, 0, 's', 'f', 'b', 'k'});
-    const std::string wave_bank = temp_path("wave.sf2");
-    write_bytes(wave_bank, {'W', 'A', 'V', 'E', 4, 0, 0, 0});
-    const std::string empty_bank = temp_path("empty.sf2");
-    const std::string empty_it = temp_path("empty.it");
-    write_bytes(empty_bank, {});
-    write_bytes(empty_it, {});
-    const std::string text_it = temp_path("text.it");
-    write_bytes(text_it, {'t', 'e', 'x', 't', ' ', 'o', 'n', 'l', 'y'});
-    const std::string folder = ::testing::TempDir();
-    const std::string sample = temp_path("bad_sine.wav");
-    write_sample(sample);
-    const std::string silent_song = temp_path("silent.mid");
-    files::SmfTrack empty_track;
     empty_track.end(96);
-    write_bytes(silent_song, files::smf_file(0, 96, {empty_track}));
-    // 29 bytes: division 1, one delta of 0x0FFFFFFF ticks, End of Track.
-    const std::string endless = temp_path("endless.mid");
-    write_bytes(endless, {'M', 'T', 'h', 'd', 0, 0, 0, 6,    0,    0,    0,    1,    0,    1, 'M',
-                          'T', 'r', 'k', 0,   0, 0, 7, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0x2F, 0});
-    const std::string out = temp_path("out.wav");
-    const std::string with_sample = "--sample " + sample + " ";
+    const std::string ok = write_song("ok.mid", t), silent = write_song("silent.mid", empty_track),
+                      junk = dir.file("junk.mid"), fake_bank = dir.file("fake.sf2"),
+                      wave_bank = dir.file("wave.sf2"), empty_bank = dir.file("empty.sf2"),
+                      empty_it = dir.file("empty.it"), text_it = dir.file("text.it"),
+                      endless = dir.file("endless.mid"), folder = dir.path(),
+                      out = dir.file("out.wav");
+    const std::pair<std::string, files::Bytes> written[] = {
+        {junk, {'n', 'o', 't', ' ', 'm', 'i', 'd', 'i'}},
+        {fake_bank, {'R', 'I', 'F', 'F', 4, 0, 0, 0, 's', 'f', 'b', 'k'}},
+        {wave_bank, {'W', 'A', 'V', 'E', 4, 0, 0, 0}},
+        {empty_bank, {}},
+        {empty_it, {}},
+        {text_it, {'t', 'e', 'x', 't', ' ', 'o', 'n', 'l', 'y'}},
+        // 29 bytes: division 1, one delta of 0x0FFFFFFF ticks, End of Track.
+        {endless, {'M', 'T', 'h', 'd', 0, 0, 0, 6,    0,    0,    0,    1,    0,    1, 'M',
+                   'T', 'r', 'k', 0,   0, 0, 7, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0x2F, 0}}};
+    for (const auto& [path, bytes] : written) ASSERT_TRUE(files::write_bytes(path, bytes));
+    const std::string with_sample = "--sample " + sample + " ", song_out = " " + ok + " " + out;
 
     struct Case {
         std::string args;
@@ -149,23 +123,22 @@ TEST(RenderTool, BadInputEndsWithAClearMessageAndStatusOne) {
     };
     const Case cases[] = {
         {"", "usage"},
-        {"--bank " + kBank + " " + song, "missing arguments"},
-        {"--rate 12 --bank " + kBank + " " + song + " " + out, "--rate"},
-        {"--gain 41 --bank " + kBank + " " + song + " " + out, "--gain"},
-        {"--max-seconds 0 " + with_sample + song + " " + out, "--max-seconds"},
-        {"--bank /nonexistent.sf2 " + song + " " + out,
+        {"--bank " + kBank + " " + ok, "missing arguments"},
+        {"--rate 12 --bank " + kBank + song_out, "--rate"},
+        {"--gain 41 --bank " + kBank + song_out, "--gain"},
+        {"--max-seconds 0 " + with_sample + song_out, "--max-seconds"},
+        {"--bank /nonexistent.sf2" + song_out,
          "/nonexistent.sf2: cannot be opened: No such file or directory"},
-        {"--bank " + fake_bank + " " + song + " " + out, fake_bank},
-        {"--bank " + folder + " " + song + " " + out, folder + ": is a directory"},
-        {"--sample " + folder + " " + song + " " + out, folder + ": is a directory"},
-        {"--bank " + empty_bank + " " + song + " " + out, empty_bank + ": is empty"},
-        {"--instrument " + empty_it + " " + song + " " + out, empty_it + ": is empty"},
-        {"--bank " + wave_bank + " " + song + " " + out, wave_bank + ": is not a SoundFont 2 bank"},
-        {"--instrument " + text_it + " " + song + " " + out,
-         text_it + ": is not an instrument file"},
-        {"--sample " + song + " " + song + " " + out,
-         song + ": Not an audio file or format not supported (Format not recognised."},
-        {with_sample + silent_song + " " + out, silent_song + ": no readable event"},
+        {"--bank " + fake_bank + song_out, fake_bank},
+        {"--bank " + folder + song_out, folder + ": is a directory"},
+        {"--sample " + folder + song_out, folder + ": is a directory"},
+        {"--bank " + empty_bank + song_out, empty_bank + ": is empty"},
+        {"--instrument " + empty_it + song_out, empty_it + ": is empty"},
+        {"--bank " + wave_bank + song_out, wave_bank + ": is not a SoundFont 2 bank"},
+        {"--instrument " + text_it + song_out, text_it + ": is not an instrument file"},
+        {"--sample " + ok + song_out,
+         ok + ": Not an audio file or format not supported (Format not recognised."},
+        {with_sample + silent + " " + out, silent + ": no readable event"},
         // Refused before anything is written, with the song's length.
         {with_sample + endless + " " + out,
          endless + " lasts 134217727.5 s (37282 h 42 min), longer than the limit of 21600.0 s"},
@@ -173,33 +146,27 @@ TEST(RenderTool, BadInputEndsWithAClearMessageAndStatusOne) {
          "/nonexistent.mid: cannot be opened: No such file or directory"},
         {with_sample + folder + " " + out, folder + ": cannot be read: Is a directory"},
         {"--bank " + kBank + " " + junk + " " + out, "not a Standard MIDI File"},
-        {with_sample + song + " /nonexistent/dir/out.wav",
+        {with_sample + ok + " /nonexistent/dir/out.wav",
          "cannot write /nonexistent/dir/out.wav: No such file or directory"},
-        {with_sample + song + " " + folder, folder + " is a directory"},
+        {with_sample + ok + " " + folder, folder + " is a directory"},
     };
     for (const Case& c : cases) {
-        std::remove(out.c_str());
         const ToolRun r = run_render(c.args);
         EXPECT_EQ(r.status, 1) << c.args << "\n" << r.output;
         EXPECT_NE(r.output.find(c.message), std::string::npos) << c.args << "\n" << r.output;
-        EXPECT_FALSE(exists(out)) << c.args;
+        EXPECT_FALSE(std::filesystem::exists(out)) << c.args;
         EXPECT_EQ(leftovers(out), 0) << c.args;
     }
 }
 
-TEST(RenderTool, SongsUpToTheLimitRenderAndLongerOnesAreRefused) {
-    const std::string sample = temp_path("limit_sine.wav");
-    write_sample(sample);
-    const std::string song = temp_path("forty.mid");
-    write_long_song(song, 40);
-    const std::string out = temp_path("forty.wav");
-    const std::string args = "--rate 8000 --sample " + sample + " " + song + " " + out;
-
-    std::remove(out.c_str());
+TEST_F(RenderTool, SongsUpToTheLimitRenderAndLongerOnesAreRefused) {
+    const std::string out = dir.file("forty.wav");
+    const std::string args =
+        "--rate 8000 --sample " + sample + " " + long_song("forty.mid", 40) + " " + out;
     ToolRun r = run_render("--max-seconds 39.5 " + args);
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find("lasts 40.0 s"), std::string::npos) << r.output;
-    EXPECT_FALSE(exists(out));
+    EXPECT_FALSE(std::filesystem::exists(out));
 
     r = run_render("--max-seconds 40 " + args);
     ASSERT_EQ(r.status, 0) << r.output;
@@ -209,19 +176,12 @@ TEST(RenderTool, SongsUpToTheLimitRenderAndLongerOnesAreRefused) {
     EXPECT_EQ(leftovers(out), 0);
 }
 
-TEST(RenderTool, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {
-    const std::string sample = temp_path("kept_sine.wav");
-    write_sample(sample);
-    const std::string song = temp_path("kept.mid");
-    write_long_song(song, 1);
-    const std::string linked = temp_path("kept_link.wav");
-    std::remove(linked.c_str());
+TEST_F(RenderTool, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {
+    const std::string song = long_song("kept.mid", 1), linked = dir.file("kept_link.wav");
     ASSERT_EQ(::link(sample.c_str(), linked.c_str()), 0);
-    const std::string folder = ::testing::TempDir();
     const auto song_bytes = read_bytes(song);
     const auto sample_bytes = read_bytes(sample);
-
-    for (const std::string& out : {song, folder + "./" + song.substr(folder.size()), linked}) {
+    for (const std::string& out : {song, dir.path() + "/./kept.mid", linked}) {
         const ToolRun r = run_render("--sample " + sample + " " + song + " " + out);
         EXPECT_EQ(r.status, 1) << out << "\n" << r.output;
         EXPECT_NE(r.output.find("is the same file as the input"), std::string::npos) << r.output;
@@ -231,19 +191,14 @@ TEST(RenderTool, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {
     }
 }
 
-TEST(RenderTool, AFailedOrInterruptedRenderLeavesThePreviousOutputAlone) {
-    const std::string sample = temp_path("stop_sine.wav");
-    write_sample(sample);
-    const std::string song = temp_path("stop.mid");
-    write_long_song(song, 1800);
-    const std::string out = temp_path("stop.wav");
-    const std::vector<std::uint8_t> previous = {'p', 'r', 'e', 'v', 'i', 'o', 'u', 's'};
+TEST_F(RenderTool, AFailedOrInterruptedRenderLeavesThePreviousOutputAlone) {
+    const std::string song = long_song("stop.mid", 1800), out = dir.file("stop.wav");
+    const files::Bytes previous = {'p', 'r', 'e', 'v', 'i', 'o', 'u', 's'};
 
     // A write error (the file size limit here) keeps libsndfile's reason.
-    write_bytes(out, previous);
-    const ToolRun full =
-        run_render_limited("trap '' XFSZ; ulimit -f 200; exec ",
-                           "--rate 8000 --sample " + sample + " " + song + " " + out);
+    files::write_bytes(out, previous);
+    const ToolRun full = run_render("--rate 8000 --sample " + sample + " " + song + " " + out,
+                                    "trap '' XFSZ; ulimit -f 200; exec ");
     EXPECT_EQ(full.status, 1) << full.output;
     EXPECT_NE(full.output.find("writing " + out + " failed: "), std::string::npos) << full.output;
     EXPECT_NE(full.output.find("File too large"), std::string::npos) << full.output;
@@ -269,8 +224,7 @@ TEST(RenderTool, AFailedOrInterruptedRenderLeavesThePreviousOutputAlone) {
     EXPECT_EQ(leftovers(out), 0);
 }
 
-TEST(RenderTool, RendersARealSongWithARealBank) {
-    files::TempDir dir;
+TEST_F(RenderTool, RendersARealSongWithARealBank) {
     const std::string out = dir.file("song.wav");
     const auto [status, output] = run_render("--bank " + kBank + " " + kSong + " " + out);
     ASSERT_EQ(status, 0) << output;
@@ -320,21 +274,16 @@ TEST(RenderTool, RendersARealSongWithARealBank) {
     EXPECT_GT(windows, 100);
 }
 
-TEST(RenderTool, SampleAndPlaySelectedPlayTheChosenMaterial) {
+TEST_F(RenderTool, SampleAndPlaySelectedPlayTheChosenMaterial) {
     // A 440 Hz sample at its default base key 48, played at key 60: 880 Hz.
-    files::TempDir dir;
-    const std::string sample = dir.file("sine.wav"), song = dir.file("c4.mid"),
-                      out = dir.file("out.wav");
-    ASSERT_TRUE(files::write_sound(sample, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100,
-                                   testkit::sine16(440.0, 44100, 44100)));
     files::SmfTrack t;
     t.event(0, {0xC0, 9}).event(0, {0x90, 60, 127}).event(192, {0x80, 60, 0}).end();
-    files::write_bytes(song, files::smf_file(0, 96, {t}));
+    const std::string c4 = write_song("c4.mid", t), out = dir.file("out.wav");
     // Program 9 does not exist (one instrument): the channel stays on instrument 0.
     for (const char* mode : {"", "--play-selected "}) {
         const auto [status, output] =
             run_render(std::string(mode) + "--rate 48000 --buffer 64 --sample " + sample + " " +
-                       song + " " + out);
+                       c4 + " " + out);
         ASSERT_EQ(status, 0) << output;
         SF_INFO info;
         const auto left = testkit::channel(read_wav(out, info), 0);
@@ -348,22 +297,20 @@ TEST(RenderTool, SampleAndPlaySelectedPlayTheChosenMaterial) {
     }
 }
 
-TEST(RenderTool, GainScalesTheMixBeforeTheClipAndTheSummarySaysWhatClippedAndWhoPlayed) {
+TEST_F(RenderTool, GainScalesTheMixBeforeTheClipAndTheSummarySaysWhatClippedAndWhoPlayed) {
     // A piano chord on channel 1; a kick on channel 10, whose program change
     // the drum kit's lock ignores.
-    files::TempDir dir;
-    const std::string song = dir.file("gain.mid");
     files::SmfTrack t;
     t.event(0, {0xC9, 40}).event(0, {0x99, 36, 127});
     for (int key : {48, 52, 55, 60, 64, 67})
         t.event(0, {0x90, static_cast<std::uint8_t>(key), 127});
     t.event(96, {0x80, 60, 0}).end();
-    files::write_bytes(song, files::smf_file(0, 96, {t}));
+    const std::string chord = write_song("gain.mid", t);
 
     const auto render = [&](const std::string& gain, std::vector<float>& wav) {
         const std::string out = dir.file("gain" + gain + ".wav");
         const auto [status, output] = run_render((gain.empty() ? "" : "--gain " + gain + " ") +
-                                                 "--bank " + kBank + " " + song + " " + out);
+                                                 "--bank " + kBank + " " + chord + " " + out);
         EXPECT_EQ(status, 0) << output;
         EXPECT_NE(output.find("channels 1 Piano 1, 10 Standard\n"), std::string::npos) << output;
         SF_INFO info;

@@ -17,19 +17,16 @@ TEST(FileKind, ExtensionsAndRecordedTypeChooseTheReader) {
         FileKind kind;
     } cases[] = {
         {"/s/drum.avr", "", kKindAvr},
-        {"/s/DRUM.AVR", "", kKindAvr},
-        {"/s/drum.Avr", "", kKindAvr},
+        {"/s/DRUM.Avr", "", kKindAvr},
         {"/s/drum.avr2", "", kKindAvr},  // a prefix test
-        {"/s/drum.wav", "", kKindWav},
         {"/s/drum.WAVE", "", kKindWav},
         {"/s/drum.aif", "", kKindAif},
-        {"/s/x.aiff", "", kKindAiff},  // ".AIF" first, then ".aiff"
-        {"/s/x.AIFF", "", kKindAiff},
+        {"/s/x.aiff", "", kKindAiff},
+        {"/s/x.AIFF", "", kKindAiff},  // ".AIF" first, then ".aiff"
         {"/s/x.flac", "", kKindUnknown},
         {"/s/drum", "", kKindUnknown},
         {"/s/kit.v2/drum", "", kKindUnknown},  // a dot in a folder
         {"/s/drum.avr.wav", "", kKindWav},     // only the last dot counts
-        {"/s/noext", "audio/x-aiff", kKindAiff},
         {"/s/noext", "AUDIO/X-AIFF", kKindAiff},
         {"/s/drum.avr", "audio/x-aiff", kKindAiff},
         {"/s/drum.wav", "audio/x-wav", kKindWav},
@@ -81,7 +78,6 @@ TEST_F(AvrLoad, EachWidthAndChannelCountLoadsValueByValue) {
             EXPECT_EQ(s->rel_time, 22050u);
             EXPECT_EQ(s->pan, 128);
             EXPECT_EQ(s->file_offset, 128u);
-            EXPECT_EQ(s->type, kTypeMemory);
             EXPECT_STREQ(s->name, "kick");
             EXPECT_STREQ(s->path, path_.c_str());
             for (int i = 0; i < samples; ++i) {
@@ -136,10 +132,11 @@ TEST_F(AvrLoad, RefusedFilesLeaveTheSlotAsItWas) {
     no_rate.rate = 0;
     files::Bytes short_file = good.bytes();
     short_file.resize(127);
-    ASSERT_TRUE(files::write_bytes(dir_.file("bad_bits.avr"), bad_bits.bytes()));
-    ASSERT_TRUE(files::write_bytes(dir_.file("no_rate.avr"), no_rate.bytes()));
-    ASSERT_TRUE(files::write_bytes(dir_.file("short.avr"), short_file));
-    ASSERT_TRUE(files::write_bytes(dir_.file("empty.avr"), {}));
+    for (const auto& [leaf, bytes] : {std::pair{"bad_bits.avr", bad_bits.bytes()},
+                                      {"no_rate.avr", no_rate.bytes()},
+                                      {"short.avr", short_file},
+                                      {"empty.avr", files::Bytes{}}})
+        ASSERT_TRUE(files::write_bytes(dir_.file(leaf), bytes));
 
     // Each refusal keeps the alert's text and button and gives its reason in
     // the details; a file that cannot be opened shows nothing but has a reason.
@@ -176,9 +173,7 @@ TEST_F(AvrLoad, RefusedFilesLeaveTheSlotAsItWas) {
     const files::Bytes bytes = good.bytes();
     for (std::size_t n = 0; n < 128; ++n) {
         MemoryInput src(bytes.data(), n);
-        std::string why;
-        EXPECT_EQ(read_avr(src, &why), nullptr) << n;
-        EXPECT_EQ(why, "shorter than its header");
+        EXPECT_EQ(read_avr(src, nullptr), nullptr) << n;
     }
     MemoryInput header_only(bytes.data(), 128);
     const std::unique_ptr<p_s> empty = read_avr(header_only, nullptr);

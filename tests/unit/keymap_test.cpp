@@ -1,5 +1,7 @@
 #include "core/keymap.h"
 
+#include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -33,6 +35,18 @@ std::vector<Range> ranges(int count) {
         out.push_back(s ? Range{s->key_lo, s->key_hi} : kEmpty);
     }
     return out;
+}
+
+std::string its(long value, int width, int min_digits) {
+    char buf[32];
+    int_to_str(buf, value, width, '0', min_digits);
+    return buf;
+}
+
+std::string midit(int key) {
+    char buf[8];
+    const_midit(key, buf);
+    return buf;
 }
 
 }  // namespace
@@ -178,4 +192,45 @@ TEST(ReleaseTime, MillisecondsAndFramesTruncateAndNeverWrap) {
     EXPECT_EQ(frames_to_ms(4000000000u, 48000), 83333333u);
     EXPECT_EQ(frames_to_ms(4000000000u, 1), 0xFFFFFFFFu);
     EXPECT_EQ(frames_to_ms(1000, 0), 0u);
+}
+
+TEST(Convert, NumbersKeepTheirWidthAndDigitsAreReadAsTyped) {
+    EXPECT_EQ(its(5, 8, 3), "005");
+    EXPECT_EQ(its(1234, 8, 3), "1234");
+    EXPECT_EQ(its(123456789, 8, 3), "23456789");  // a ninth digit is lost
+    EXPECT_EQ(its(1000, 3, 0), "000");
+    EXPECT_EQ(its(7, 3, 5), "007");  // a minimum above the width removes nothing
+    // Only `length` characters are read; non-digits and later signs are skipped.
+    const std::pair<const char*, int> read[] = {{"12", 12}, {"12x4", 124}, {"-5", -5},
+                                                {"+7", 7},  {"abc", 0},    {"1-2", 12}};
+    for (const auto& [text, value] : read)
+        EXPECT_EQ(str_to_int(text, int(std::strlen(text))), value) << text;
+    EXPECT_EQ(str_to_int("123", 2), 12);
+}
+
+TEST(Convert, NoteNamesReadWithC3At60AndRefusedFormsFallBackToOctaveTwo) {
+    const std::pair<const char*, int> names[] = {
+        {"C3", 60},  {"C 3", 60},  {"c#3", 61}, {"C -2", 0}, {"C -1", 12}, {"G8", 127},
+        {"G9", 127}, {"A", 57},    {"H3", 69},  {"h3", 48},  {"E#3", 52},  {"B#3", 59},
+        {"C-2", 48}, {"B -3", -1}, {"x", 48},   {"", 48},    {"Dz", 50},   {"C#", 49}};
+    for (const auto& [text, key] : names) EXPECT_EQ(traduit(text), key) << text;
+    EXPECT_EQ(midit(0), "C -2");
+    EXPECT_EQ(midit(24), "C  0");
+    EXPECT_EQ(midit(61), "C# 3");
+    EXPECT_EQ(midit(127), "G  8");
+    // Every name written reads back as its key.
+    for (int k = 0; k < 128; ++k) EXPECT_EQ(traduit(midit(k).c_str()), k) << midit(k);
+}
+
+using testkit::EngineTest;
+
+TEST_F(EngineTest, ConstStrNamesEmptySlotsNoneSample) {
+    char out[32];
+    const_str(5, out);  // an empty slot
+    EXPECT_STREQ(out, "None Sample");
+    p_s* s = new_sound();
+    std::snprintf(s->name, sizeof s->name, "%s", "Grand Piano");
+    replace_sound(0, s);
+    const_str(0, out);
+    EXPECT_STREQ(out, "Grand Piano");
 }

@@ -13,27 +13,6 @@
 #include "edit/strip.h"
 #include "support/testkit.h"
 
-namespace {
-
-struct Format {
-    int bits;
-    bool stereo;
-};
-
-p_s* ramp_sound(Format f, int frames) {
-    const std::size_t n = std::size_t(frames) * (f.stereo ? 2 : 1);
-    if (f.bits == 16) {
-        std::vector<std::int16_t> v(n);
-        for (std::size_t i = 0; i < n; ++i) v[i] = std::int16_t(i * 37 - 9000);
-        return testkit::make_sound16(v, 22050, 60, f.stereo);
-    }
-    std::vector<std::int8_t> v(n);
-    for (std::size_t i = 0; i < n; ++i) v[i] = std::int8_t(i * 7);
-    return testkit::make_sound8(v, 22050, 60, f.stereo);
-}
-
-}  // namespace
-
 TEST(History, DropsTheOldestStepsBeyondItsMemory) {
     History h(1000);
     const auto step = [](std::uint32_t bytes) {
@@ -93,11 +72,10 @@ TEST(Strip, HighlightColumnsFollowTheViewAndTheBlock) {
 TEST(SaveSample, WritesEveryFormatBackBitForBitWithItsLoop) {
     testkit::fresh_tables();
     const std::string dir = testing::TempDir();
-    for (const Format f :
-         {Format{8, false}, Format{8, true}, Format{16, false}, Format{16, true}}) {
+    for (const testkit::Format f : testkit::kFormats) {
         for (const char* ext : {".wav", ".flac"}) {
             SCOPED_TRACE(testing::Message() << f.bits << f.stereo << ext);
-            std::unique_ptr<p_s> s(ramp_sound(f, 300));
+            std::unique_ptr<p_s> s(testkit::ramp_sound(f.bits, f.stereo, 300));
             testkit::set_loop_frames(s.get(), 20, 250);
             const std::string path = dir + "/saved" + ext;
             ASSERT_EQ(save_sample(*s, path), "");
@@ -127,6 +105,7 @@ TEST(SaveSample, WritesEveryFormatBackBitForBitWithItsLoop) {
             std::remove(path.c_str());
         }
     }
-    EXPECT_NE(save_sample(*std::unique_ptr<p_s>(ramp_sound({8, false}, 10)), "/nonexistent/x.wav"),
-              "");
+    EXPECT_NE(
+        save_sample(*std::unique_ptr<p_s>(testkit::ramp_sound(8, false, 10)), "/nonexistent/x.wav"),
+        "");
 }

@@ -23,25 +23,6 @@ namespace {
 
 constexpr int kSlot = 1;
 
-struct Format {
-    int bits;
-    bool stereo;
-};
-constexpr Format kFormats[] = {{8, false}, {8, true}, {16, false}, {16, true}};
-
-// A sound whose every sample is distinct enough to tell frames apart.
-p_s* ramp_sound(Format f, int frames) {
-    const int ch = f.stereo ? 2 : 1;
-    if (f.bits == 16) {
-        std::vector<std::int16_t> v(std::size_t(frames) * ch);
-        for (std::size_t i = 0; i < v.size(); ++i) v[i] = std::int16_t(i * 37 - 9000);
-        return testkit::make_sound16(v, 22050, 60, f.stereo);
-    }
-    std::vector<std::int8_t> v(std::size_t(frames) * ch);
-    for (std::size_t i = 0; i < v.size(); ++i) v[i] = std::int8_t(i * 7);
-    return testkit::make_sound8(v, 22050, 60, f.stereo);
-}
-
 std::vector<std::int8_t> bytes_of(const p_s* s) {
     return {s->data, s->data + std::uint32_t(s->size)};
 }
@@ -139,10 +120,10 @@ TEST_F(SampleEditTest, ReverseMovesWholeFramesAndKeepsAnOddBlocksMiddle) {
 }
 
 TEST_F(SampleEditTest, InsertClearAndDeleteInEveryFormat) {
-    for (const Format f : kFormats) {
+    for (const testkit::Format f : testkit::kFormats) {
         SCOPED_TRACE(testing::Message() << f.bits << (f.stereo ? " stereo" : " mono"));
         const int fb = (f.bits / 8) * (f.stereo ? 2 : 1);
-        open(ramp_sound(f, 100));
+        open(testkit::ramp_sound(f.bits, f.stereo, 100));
         const std::vector<std::int8_t> orig = bytes_of(rec());
         select(10, 20);
         ASSERT_TRUE(ed->apply(kInsert));
@@ -164,7 +145,7 @@ TEST_F(SampleEditTest, InsertClearAndDeleteInEveryFormat) {
 }
 
 TEST_F(SampleEditTest, DeleteKeepsLoopsAndViewInsideTheShorterSound) {
-    p_s* s = ramp_sound({16, false}, 100);
+    p_s* s = testkit::ramp_sound(16, false, 100);
     testkit::set_loop_frames(s, 40, 90);
     open(s);
     ed->state().view_start = 60;
@@ -186,7 +167,7 @@ TEST_F(SampleEditTest, DeleteKeepsLoopsAndViewInsideTheShorterSound) {
 }
 
 TEST_F(SampleEditTest, NothingHappensWithoutABlockOrOnAStreamedSound) {
-    open(ramp_sound({16, true}, 50));
+    open(testkit::ramp_sound(16, true, 50));
     const p_s* before = rec();
     for (int op = kClear; op <= kReverse; ++op) EXPECT_FALSE(ed->apply(EditOp(op)));
     select(5, 5);
@@ -194,7 +175,7 @@ TEST_F(SampleEditTest, NothingHappensWithoutABlockOrOnAStreamedSound) {
     EXPECT_EQ(rec(), before);
     EXPECT_EQ(uppo, 0);
 
-    p_s* streamed = ramp_sound({16, false}, 50);
+    p_s* streamed = testkit::ramp_sound(16, false, 50);
     streamed->type = kTypeStreamed;
     open(streamed);
     select(0, 10);
@@ -209,7 +190,7 @@ TEST_F(SampleEditTest, NothingHappensWithoutABlockOrOnAStreamedSound) {
 
 TEST_F(SampleEditTest, EditsAreCopiesThatLeaveTheOldDataAndSharersAlone) {
     // Two sounds on one block, as a bank import shares them.
-    p_s* a = ramp_sound({16, false}, 64);
+    p_s* a = testkit::ramp_sound(16, false, 64);
     p_s* b = new p_s(*a);
     replace_sound(2, b);
     const std::int8_t* shared = a->data;
@@ -228,7 +209,7 @@ TEST_F(SampleEditTest, EditsAreCopiesThatLeaveTheOldDataAndSharersAlone) {
 }
 
 TEST_F(SampleEditTest, LoopFieldsAcceptOnlyPointsInsideTheSound) {
-    p_s* s = ramp_sound({16, true}, 200);
+    p_s* s = testkit::ramp_sound(16, true, 200);
     testkit::set_loop_frames(s, 10, 100);
     open(s);
     const struct {
@@ -260,7 +241,7 @@ TEST_F(SampleEditTest, LoopFieldsAcceptOnlyPointsInsideTheSound) {
 }
 
 TEST_F(SampleEditTest, ZoomStepsStayInsideTheSound) {
-    open(ramp_sound({8, false}, 1000));
+    open(testkit::ramp_sound(8, false, 1000));
     EditState& st = ed->state();
     ed->zoom_out();
     EXPECT_EQ(st.view_start, 0);
@@ -280,7 +261,7 @@ TEST_F(SampleEditTest, ZoomStepsStayInsideTheSound) {
 }
 
 TEST_F(SampleEditTest, PreviewsStartOneVoiceEachAndStopClearsTheButtons) {
-    open(ramp_sound({16, false}, 5000));
+    open(testkit::ramp_sound(16, false, 5000));
     EXPECT_FALSE(ed->command(fourcc("_VCH")));
     ed->command(fourcc("bplb"));  // no block: nothing
     EXPECT_EQ(active_voices(), 0);
@@ -300,9 +281,9 @@ TEST_F(SampleEditTest, PreviewsStartOneVoiceEachAndStopClearsTheButtons) {
 
 TEST_F(SampleEditTest, UndoAndRedoRestoreEveryByteOverRandomEdits) {
     std::mt19937 rng(12);
-    for (const Format f : kFormats) {
+    for (const testkit::Format f : testkit::kFormats) {
         SCOPED_TRACE(testing::Message() << f.bits << (f.stereo ? " stereo" : " mono"));
-        p_s* s = ramp_sound(f, 300);
+        p_s* s = testkit::ramp_sound(f.bits, f.stereo, 300);
         testkit::set_loop_frames(s, 30, 250);
         open(s);
         struct Seen {
