@@ -84,12 +84,13 @@ std::vector<std::int16_t> sine16(double hz, std::uint32_t rate, std::uint32_t fr
 }
 
 std::vector<float> render(std::size_t frames, float rate, std::size_t buffer_frames,
-                          std::uint32_t channels) {
+                          std::uint32_t channels, const std::function<void(int)>& before) {
     std::vector<float> out(frames * channels, 9.0f);  // shows what is left unwritten
     raw_audio_format fmt;
     fmt.frame_rate = rate;
     fmt.channel_count = channels;
-    for (std::size_t done = 0; done < frames; done += buffer_frames) {
+    for (std::size_t done = 0, k = 0; done < frames; done += buffer_frames, ++k) {
+        if (before) before(int(k));
         const std::size_t n = std::min(buffer_frames, frames - done) * channels;
         BufferProc(nullptr, out.data() + done * channels, n * sizeof(float), fmt);
     }

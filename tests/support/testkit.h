@@ -48,9 +48,11 @@ std::vector<std::int16_t> sine16(double hz, std::uint32_t rate, std::uint32_t fr
                                  double amp = 0.8);
 
 // Renders `frames` frames at `rate` through BufferProc in buffers of
-// `buffer_frames` frames for a device of `channels`; returns the interleaved result.
+// `buffer_frames` frames for a device of `channels`, calling `before(k)` ahead
+// of buffer k; returns the interleaved result.
 std::vector<float> render(std::size_t frames, float rate = 44100.0f,
-                          std::size_t buffer_frames = 512, std::uint32_t channels = 2);
+                          std::size_t buffer_frames = 512, std::uint32_t channels = 2,
+                          const std::function<void(int)>& before = {});
 
 // One channel of an interleaved signal of `channels` channels.
 std::vector<float> channel(const std::vector<float>& v, int ch, int channels = 2);
