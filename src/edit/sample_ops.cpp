@@ -25,6 +25,16 @@ Geometry geometry(const p_s& s, std::int32_t start, std::int32_t end) {
     return {sh, s.size, std::size_t(start) << sh, std::size_t(end) << sh};
 }
 
+// A copy of `old` in a new block of the same size with every byte outside
+// [g.a, g.b) copied; the caller fills that range.
+p_s* copy_around(const p_s& old, const Geometry& g) {
+    p_s* n = copy_with_new_block(old, g.size);
+    if (!n) return nullptr;
+    std::memcpy(n->data, old.data, g.a);
+    std::memcpy(n->data + g.b, old.data + g.b, g.size - g.b);
+    return n;
+}
+
 // s * gain / 128, truncated toward zero, saturated to the sample's width.
 // The division by 128 is exact in single precision, so this equals the
 // double-precision quotient of the single-precision product; clamping
@@ -73,10 +83,8 @@ void ramp(const std::int8_t* from, std::int8_t* to, std::size_t frames, int chan
 // fresh copy of `old`.
 p_s* scale_frames(const p_s& old, std::int32_t start, std::int32_t end, float gain, float step) {
     const Geometry g = geometry(old, start, end);
-    p_s* n = copy_with_new_block(old, g.size);
+    p_s* n = copy_around(old, g);
     if (!n) return nullptr;
-    std::memcpy(n->data, old.data, g.a);
-    std::memcpy(n->data + g.b, old.data + g.b, g.size - g.b);
     const std::size_t frames = std::size_t(end - start);
     const int channels = old.stereo ? 2 : 1;
     if (old.bits == 16)
@@ -134,11 +142,8 @@ p_s* copy_with_new_block(const p_s& old, std::uint32_t bytes) {
 
 p_s* clear_frames(const p_s& old, std::int32_t start, std::int32_t end) {
     const Geometry g = geometry(old, start, end);
-    p_s* n = copy_with_new_block(old, g.size);
-    if (!n) return nullptr;
-    std::memcpy(n->data, old.data, g.a);
-    std::memset(n->data + g.a, 0, g.b - g.a);
-    std::memcpy(n->data + g.b, old.data + g.b, g.size - g.b);
+    p_s* n = copy_around(old, g);
+    if (n) std::memset(n->data + g.a, 0, g.b - g.a);
     return n;
 }
 
@@ -212,10 +217,8 @@ p_s* normalize_frames(const p_s& old, std::int32_t start, std::int32_t end) {
 
 p_s* reverse_frames(const p_s& old, std::int32_t start, std::int32_t end) {
     const Geometry g = geometry(old, start, end);
-    p_s* n = copy_with_new_block(old, g.size);
+    p_s* n = copy_around(old, g);
     if (!n) return nullptr;
-    std::memcpy(n->data, old.data, g.a);
-    std::memcpy(n->data + g.b, old.data + g.b, g.size - g.b);
     const std::size_t frames = std::size_t(end - start);
     switch (g.shift) {
         case 0:

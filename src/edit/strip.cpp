@@ -7,6 +7,20 @@
 #include "core/sound.h"
 #include "edit/edit_state.h"
 
+int frame_height(const p_s& sound, std::uint32_t frame, std::uint32_t bytes) {
+    const int shift = sound.shift;
+    const std::size_t at = std::size_t(frame) << shift;
+    int v;
+    if (sound.bits == 16 && at + 1 < bytes) {
+        std::int16_t s;
+        std::memcpy(&s, sound.data + at, 2);
+        v = s >> 10;
+    } else {
+        v = sound.data[at] >> 2;
+    }
+    return std::abs(v);
+}
+
 void compute_strip(const p_s* sound, float first, float step, ColumnImage& out) {
     out.fill(0);
     if (!sound || !sound->data) {
@@ -21,23 +35,14 @@ void compute_strip(const p_s* sound, float first, float step, ColumnImage& out) 
         std::memset(&out[32 * kStripRowBytes], 0xFF, kStripRowBytes);
         return;
     }
-    const bool wide = sound->bits == 16;
     float p = first;
     for (int byte = 0; byte < kStripRowBytes; ++byte) {
         for (int bit = 0; bit < 8; ++bit) {
             float fp = std::max(p, 0.0f);
             std::uint32_t f = fp < float(frames) ? std::uint32_t(fp) : frames - 1;
             f = std::min(f, frames - 1);
-            const std::size_t at = std::size_t(f) << shift;
-            int v;
-            if (wide && at + 1 < bytes) {
-                std::int16_t s;
-                std::memcpy(&s, sound->data + at, 2);
-                v = s >> 10;
-            } else {
-                v = sound->data[at] >> 2;
-            }
-            out[std::size_t(32 - std::abs(v)) * kStripRowBytes + byte] |= std::uint8_t(0x80 >> bit);
+            out[std::size_t(32 - frame_height(*sound, f, bytes)) * kStripRowBytes + byte] |=
+                std::uint8_t(0x80 >> bit);
             p += step;
         }
         // Down to the centre each row takes in every row above it; the lower

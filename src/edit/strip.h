@@ -16,6 +16,11 @@ constexpr int kStripRows = 64;
 constexpr int kStripRowBytes = kStripColumns / 8;
 using ColumnImage = std::array<std::uint8_t, (kStripRows + 1) * kStripRowBytes>;
 
+// GUI thread, inside a read of the sound table. The magnitude, 0 to 32, of
+// the left sample of frame `frame` of `sound`, whose first `bytes` bytes are
+// readable; also the height of the main window's overview columns.
+int frame_height(const p_s& sound, std::uint32_t frame, std::uint32_t bytes);
+
 // GUI thread, inside a read of the sound table. Column c shows frame
 // trunc(first + c * step), with first and step in single precision. A null
 // or empty sound gives a flat line on row 32; a streamed one gives nothing.

@@ -28,32 +28,27 @@ bool read_bank_lists(InputBytes& in, const BankChunks& c, BankLists& l) {
 std::vector<BankZone> playable_zones(const BankLists& l, std::size_t i,
                                      std::uint64_t sample_bytes) {
     std::vector<BankZone> zones;
-    const std::size_t bags = l.ibag.count();
     const std::size_t gens = l.igen.count();
+    const std::uint8_t* gen = l.igen.bytes.data();
     const std::size_t b0 = bytes::le16(l.inst.at(i) + 20);
     const std::size_t b1 = bytes::le16(l.inst.at(i + 1) + 20);
-    for (std::size_t b = b0; b < b1 && b + 1 < bags; ++b) {
-        const std::size_t g0 = bytes::le16(l.ibag.at(b));
-        const std::size_t g1 = bytes::le16(l.ibag.at(b + 1));
-        if (g1 < g0 || g1 > gens) continue;
-        const std::uint8_t* gen = l.igen.bytes.data();
-        if (b == b0 && (g1 == g0 || gen[(g1 - 1) * kSfGenBytes] != kGenSampleId)) continue;
+    for_each_zone(l.ibag, l.igen, b0, b1, kGenSampleId, [&](std::size_t g0, std::size_t g1) {
         const std::uint8_t* id = find_igen(gen, gens, g0, g1, kGenSampleId);
-        if (!id) continue;
+        if (!id) return;
         BankZone z;
         z.sample = bytes::le16(id + 2);
-        if (z.sample >= l.shdr.count()) continue;
+        if (z.sample >= l.shdr.count()) return;
         const std::uint8_t* h = l.shdr.at(z.sample);
         const std::uint64_t start = bytes::le32(h + 20);
         const std::uint64_t end = bytes::le32(h + 24);
-        if (start >= end || end * 2 > sample_bytes) continue;
+        if (start >= end || end * 2 > sample_bytes) return;
         if (const std::uint8_t* g = find_igen(gen, gens, g0, g1, kGenRootKey)) z.root = g[2];
         if (const std::uint8_t* g = find_igen(gen, gens, g0, g1, kGenKeyRange)) {
             z.key_lo = g[2];
             z.key_hi = g[3];
         }
         zones.push_back(z);
-    }
+    });
     return zones;
 }
 

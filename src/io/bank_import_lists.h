@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/bytes.h"
 #include "io/bank_chunks.h"
+#include "io/bank_import.h"
 
 class InputBytes;
 
@@ -29,6 +31,24 @@ struct BankLists {
 // GUI thread. Reads the lists `chunks` names. False when one of them is not
 // a whole number of records or cannot be read. May throw std::bad_alloc.
 bool read_bank_lists(InputBytes& in, const BankChunks& chunks, BankLists& out);
+
+// Any thread. Calls `visit(g0, g1)` with the generator range of every zone
+// [b0, b1) of the bag list `bag` that lies inside the generator list `gen`,
+// skipping a first zone whose generators do not end with `last_op`: the
+// global zone.
+template <typename Visit>
+void for_each_zone(const RecordList& bag, const RecordList& gen, std::size_t b0, std::size_t b1,
+                   int last_op, Visit visit) {
+    const std::size_t bags = bag.count();
+    const std::size_t gens = gen.count();
+    for (std::size_t b = b0; b < b1 && b + 1 < bags; ++b) {
+        const std::size_t g0 = bytes::le16(bag.at(b));
+        const std::size_t g1 = bytes::le16(bag.at(b + 1));
+        if (g1 < g0 || g1 > gens) continue;
+        if (b == b0 && (g1 == g0 || gen.bytes[(g1 - 1) * kSfGenBytes] != last_op)) continue;
+        visit(g0, g1);
+    }
+}
 
 // A zone that plays a sample, with what it takes from its generators.
 struct BankZone {

@@ -28,21 +28,16 @@ int preset_bank(const BankLists& l, std::size_t p) {
 // generators do not end with an instrument is the global zone and is skipped.
 template <typename Visit>
 void for_each_preset_zone(const BankLists& l, std::size_t p, Visit visit) {
-    const std::size_t bags = l.pbag.count();
     const std::size_t gens = l.pgen.count();
     const std::size_t insts = l.inst.count() > 0 ? l.inst.count() - 1 : 0;
     const std::uint8_t* gen = l.pgen.bytes.data();
     const std::size_t b0 = bytes::le16(l.phdr.at(p) + 24);
     const std::size_t b1 = bytes::le16(l.phdr.at(p + 1) + 24);
-    for (std::size_t b = b0; b < b1 && b + 1 < bags; ++b) {
-        const std::size_t g0 = bytes::le16(l.pbag.at(b));
-        const std::size_t g1 = bytes::le16(l.pbag.at(b + 1));
-        if (g1 < g0 || g1 > gens) continue;
-        if (b == b0 && (g1 == g0 || gen[(g1 - 1) * kSfGenBytes] != kGenInstrument)) continue;
+    for_each_zone(l.pbag, l.pgen, b0, b1, kGenInstrument, [&](std::size_t g0, std::size_t g1) {
         const std::uint8_t* id = find_igen(gen, gens, g0, g1, kGenInstrument);
-        if (!id || bytes::le16(id + 2) >= insts) continue;
+        if (!id || bytes::le16(id + 2) >= insts) return;
         visit(std::size_t{bytes::le16(id + 2)}, find_igen(gen, gens, g0, g1, kGenKeyRange));
-    }
+    });
 }
 
 bool names_instrument(const BankLists& l, std::size_t p) {

@@ -1,5 +1,6 @@
 #include "ui/graphics.h"
 
+#include <QPainter>
 #include <array>
 
 namespace {
@@ -48,4 +49,11 @@ const QImage& wood() {
         plain.fill(QColor(150, 100, 60));
     }
     return plain;
+}
+
+void draw_streamed_label(QPainter& p, QFont font) {
+    font.setPixelSize(25);
+    p.setFont(font);
+    p.setPen(Qt::black);
+    p.drawText(100, 50, "D2D File");
 }

@@ -9,6 +9,9 @@
 
 #include "platform/pictures.h"
 
+class QFont;
+class QPainter;
+
 // Picture numbers (kBbar .. kStopon) are those of the picture file.
 using enum pictures::Index;
 constexpr int kPicCount = pictures::kCount;
@@ -25,3 +28,7 @@ const QImage& picture(int index);
 QImage picture_or(int index, int w, int h, QColor fill);
 // The wood texture, or a plain brown stand-in of 256 x 256.
 const QImage& wood();
+
+// GUI thread. Writes "D2D File", in `font` at 25 pixels, where the waveform of
+// a sound streamed from disk would be drawn.
+void draw_streamed_label(QPainter& p, QFont font);

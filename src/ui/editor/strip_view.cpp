@@ -42,11 +42,7 @@ void StripView::compose() {
                     .copy(0, 0, 532, 84);
     QPainter p(&composed_);
     if (streamed_) {
-        QFont f = font();
-        f.setPixelSize(25);
-        p.setFont(f);
-        p.setPen(Qt::black);
-        p.drawText(100, 50, "D2D File");
+        draw_streamed_label(p, font());
         return;
     }
     p.drawImage(10, 10, mono(bits_, Qt::black));

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/sound.h"
+#include "edit/strip.h"
 #include "ui/graphics.h"
 
 void build_overview(const p_s* sound, std::uint32_t length, std::uint32_t start, bool loading,
@@ -16,10 +17,8 @@ void build_overview(const p_s* sound, std::uint32_t length, std::uint32_t start,
         return;
     }
     if (sound->type == kTypeStreamed) return;
-    const int shift = sound->shift;
-    const bool wide = sound->bits == 16;
     const std::uint32_t bytes = std::min<std::uint32_t>(sound->size, sound->capacity);
-    const std::uint32_t frames = bytes >> shift;
+    const std::uint32_t frames = bytes >> sound->shift;
     if (frames == 0) return;
     const double step = double(length) / kOverviewWidth;
     double position = start;
@@ -27,17 +26,7 @@ void build_overview(const p_s* sound, std::uint32_t length, std::uint32_t start,
     for (int x = 0; x < kOverviewWidth; ++x) {
         // One frame per column, its left channel, never past the data.
         const std::uint32_t i = std::min<std::uint32_t>(std::uint32_t(position), frames - 1);
-        const std::size_t at = std::size_t(i) << shift;
-        int v;
-        if (wide && at + 1 < bytes) {
-            std::int16_t s;
-            std::memcpy(&s, sound->data + at, 2);
-            v = s >> 10;
-        } else {
-            v = sound->data[at] >> 2;
-        }
-        const int a = std::abs(v);
-        bits[std::size_t(32 - a) * 64 + x / 8] |= mask;
+        bits[std::size_t(32 - frame_height(*sound, i, bytes)) * 64 + x / 8] |= mask;
         mask >>= 1;
         if (mask == 0) {
             // Fill the eight columns just done from the top down to the centre
@@ -80,11 +69,7 @@ void OverviewView::paintEvent(QPaintEvent*) {
     else
         p.fillRect(rect(), QColor(170, 190, 160));
     if (streamed_) {
-        QFont f = font();
-        f.setPixelSize(25);
-        p.setFont(f);
-        p.setPen(Qt::black);
-        p.drawText(100, 50, "D2D File");
+        draw_streamed_label(p, font());
         return;
     }
     p.drawImage(10, 10, mono_);
