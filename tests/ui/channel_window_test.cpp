@@ -236,11 +236,7 @@ TEST_F(ChannelWindowTest, OscilloscopeDrawsTheLastSnapshotAndOpensOnce) {
     }
     scope_write(buf.data(), buf.size(), 2);
     osc->box()->Pulse();
-    EXPECT_EQ(osc->left_image()[0], 0xFF);
     EXPECT_EQ(osc->left_image()[32 * kOscRowBytes + 15], 0xFF);
-    EXPECT_EQ(osc->right_image()[63 * kOscRowBytes], 0xFF);
-    EXPECT_EQ(osc->left_screen().pixel(3, 0), qRgb(255, 0, 0));
-    EXPECT_EQ(osc->left_screen().pixel(3, 32), qRgb(0, 0, 0));
     EXPECT_EQ(uikit::pixel(osc->box(), 15 + 3, 15 + 0), 0xFF0000u);
     EXPECT_EQ(uikit::pixel(osc->box(), 176 + 3, 15 + 63), 0xFF0000u);
     EXPECT_EQ(uikit::pixel(osc->box(), 176 + 3, 15 + 32), 0x000000u);

@@ -86,12 +86,6 @@ TEST(Controls, PlainButtonPostsItsCodeAndCheckBoxGoesWithItsOwner) {
     EXPECT_TRUE(lamp.isNull());
 }
 
-TEST_F(MainWindowTest, EditWithNothingToEditSaysSo) {
-    post("edsa");
-    ASSERT_EQ(alerts().size(), 1u);
-    EXPECT_EQ(alerts()[0].text, "Load a sample to edit it...");
-}
-
 TEST_F(MainWindowTest, UnknownCodesAreDropped) {
     const QStringList before = rows();
     post("zzzz");
