@@ -2,7 +2,6 @@
 #include "ui/main/keyboard.h"
 
 #include <QEvent>
-#include <cstring>
 
 #include "core/sound.h"
 #include "engine/voice_table.h"

@@ -5,7 +5,6 @@
 // can make any single allocation fail.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 #include <string>
 

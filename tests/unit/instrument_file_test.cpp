@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/instruments.h"
@@ -105,8 +106,7 @@ TEST_F(InstrumentFile, FieldsAreRepairedWhereTheFileDisagrees) {
     EXPECT_STREQ(rc->name, "a name longer t");
     // Without the marker in its tail a block leaves curves and release at the defaults.
     const std::unique_ptr<p_s> fresh(new_sound());
-    for (int c = 0; c < kCurves; ++c)
-        for (int p = 0; p < kPoints; ++p) EXPECT_EQ(rc->env[p][c], fresh->env[p][c]);
+    EXPECT_EQ(std::memcmp(rc->env, fresh->env, sizeof rc->env), 0);
     EXPECT_EQ(rc->flags, fresh->flags);
     EXPECT_EQ(rc->rel_time, fresh->rel_time);
     EXPECT_LE(rc->loop_start, rc->size);
@@ -215,15 +215,12 @@ TEST_F(InstrumentFile, SavedInstrumentReadsBackIntoTheSameSounds) {
         const p_s* b = t_sound[i];
         SCOPED_TRACE(i);
         EXPECT_STREQ(b->name, a.name);
-        for (int c = 0; c < kCurves; ++c)
-            for (int p = 0; p < kPoints; ++p) EXPECT_EQ(b->env[p][c], a.env[p][c]) << c << p;
-        EXPECT_EQ(b->flags, a.flags);
-        EXPECT_EQ(b->rel_time, a.rel_time);
+        EXPECT_EQ(std::memcmp(b->env, a.env, sizeof a.env), 0);
         EXPECT_EQ(testkit::describe(b), testkit::describe(&a));
-        EXPECT_EQ(b->vel_lo, a.vel_lo);
-        EXPECT_EQ(b->vel_hi, a.vel_hi);
-        EXPECT_EQ(b->file_offset, a.file_offset);
-        EXPECT_EQ(b->nb_next, 0);
+        EXPECT_EQ(std::tuple(int(b->flags), int(b->rel_time), int(b->vel_lo), int(b->vel_hi),
+                             int(b->file_offset), int(b->nb_next)),
+                  std::tuple(int(a.flags), int(a.rel_time), int(a.vel_lo), int(a.vel_hi),
+                             int(a.file_offset), 0));
         ASSERT_NE(b->data, nullptr);
         EXPECT_EQ(std::memcmp(b->data, a.data, a.size), 0);
     }

@@ -11,6 +11,8 @@
 
 namespace {
 
+class KeyMap : public testkit::EngineTest {};
+
 using Range = std::pair<int, int>;
 constexpr Range kEmpty{-1, -1};  // a slot without a record
 
@@ -51,7 +53,7 @@ std::string midit(int key) {
 
 }  // namespace
 
-TEST(KeyMap, EvenSplitGivesEachSlotAnEqualShareFromKeyZero) {
+TEST_F(KeyMap, EvenSplitGivesEachSlotAnEqualShareFromKeyZero) {
     struct Case {
         int slots;
         std::vector<int> empty;
@@ -70,10 +72,9 @@ TEST(KeyMap, EvenSplitGivesEachSlotAnEqualShareFromKeyZero) {
         even_split(0, c.slots);
         EXPECT_EQ(ranges(c.slots), c.want) << c.slots << " slots";
     }
-    testkit::fresh_tables();
 }
 
-TEST(KeyMap, OverlapCountsOnlyAnEndOfTheEarlierRangeInsideTheLater) {
+TEST_F(KeyMap, OverlapCountsOnlyAnEndOfTheEarlierRangeInsideTheLater) {
     struct Case {
         std::vector<Range> slots;
         bool overlap;
@@ -92,10 +93,9 @@ TEST(KeyMap, OverlapCountsOnlyAnEndOfTheEarlierRangeInsideTheLater) {
         instrument(c.slots);
         EXPECT_EQ(domap(0, int(c.slots.size())), c.overlap) << ::testing::PrintToString(c.slots);
     }
-    testkit::fresh_tables();
 }
 
-TEST(KeyMap, AutoMapMovesTheNearestNeighbourEndsToMeetTheChosenRange) {
+TEST_F(KeyMap, AutoMapMovesTheNearestNeighbourEndsToMeetTheChosenRange) {
     struct Case {
         const char* what;
         std::vector<Range> before;
@@ -103,33 +103,17 @@ TEST(KeyMap, AutoMapMovesTheNearestNeighbourEndsToMeetTheChosenRange) {
         std::vector<Range> after;
     };
     const Case cases[] = {
-        {"both neighbours", {{0, 41}, {40, 60}, {84, 125}}, 1, {{0, 39}, {40, 60}, {61, 125}}},
-        {"low end 1 spares the sound below",
-         {{0, 41}, {1, 60}, {84, 125}},
-         1,
-         {{0, 41}, {1, 60}, {61, 125}}},
-        {"low end 0 too", {{0, 41}, {0, 60}, {84, 125}}, 1, {{0, 41}, {0, 60}, {61, 125}}},
-        {"low end 2 moves it", {{0, 41}, {2, 60}, {84, 125}}, 1, {{0, 1}, {2, 60}, {61, 125}}},
-        {"high end 126 spares the sound above",
-         {{0, 41}, {40, 126}, {84, 127}},
-         1,
-         {{0, 39}, {40, 126}, {84, 127}}},
-        {"high end 125 moves it",
-         {{0, 41}, {40, 125}, {84, 127}},
-         1,
-         {{0, 39}, {40, 125}, {126, 127}}},
-        {"equal high ends below: the later slot",
-         {{0, 50}, {0, 50}, {40, 60}},
-         2,
-         {{0, 50}, {0, 39}, {40, 60}}},
-        {"equal low ends above: the later slot",
-         {{10, 20}, {30, 127}, {30, 127}},
-         0,
-         {{10, 20}, {30, 127}, {21, 127}}},
-        {"a sound shortened below is no longer above",
-         {{0, 127}, {40, 60}},
-         1,
-         {{0, 39}, {40, 60}}},
+        {"both ends", {{0, 41}, {40, 60}, {84, 125}}, 1, {{0, 39}, {40, 60}, {61, 125}}},
+        {"low end 1 spares", {{0, 41}, {1, 60}, {84, 125}}, 1, {{0, 41}, {1, 60}, {61, 125}}},
+        {"low end 0 spares", {{0, 41}, {0, 60}, {84, 125}}, 1, {{0, 41}, {0, 60}, {61, 125}}},
+        {"low end 2 moves", {{0, 41}, {2, 60}, {84, 125}}, 1, {{0, 1}, {2, 60}, {61, 125}}},
+        {"high 126 spares", {{0, 41}, {40, 126}, {84, 127}}, 1, {{0, 39}, {40, 126}, {84, 127}}},
+        {"high 125 moves", {{0, 41}, {40, 125}, {84, 127}}, 1, {{0, 39}, {40, 125}, {126, 127}}},
+        // Of equal high ends below, and of equal low ends above, the later slot.
+        {"equal below", {{0, 50}, {0, 50}, {40, 60}}, 2, {{0, 50}, {0, 39}, {40, 60}}},
+        {"equal above", {{10, 20}, {30, 127}, {30, 127}}, 0, {{10, 20}, {30, 127}, {21, 127}}},
+        // A sound shortened below is no longer above.
+        {"shortened", {{0, 127}, {40, 60}}, 1, {{0, 39}, {40, 60}}},
         {"empty slots take no part", {kEmpty, {40, 60}, {0, 127}}, 1, {kEmpty, {40, 60}, {0, 39}}},
         {"one sound", {{40, 60}}, 0, {{40, 60}}},
         {"empty chosen slot", {{0, 127}, kEmpty}, 1, {{0, 127}, kEmpty}},
@@ -139,10 +123,9 @@ TEST(KeyMap, AutoMapMovesTheNearestNeighbourEndsToMeetTheChosenRange) {
         auto_map(0, int(c.before.size()), c.chosen);
         EXPECT_EQ(ranges(int(c.before.size())), c.after) << c.what;
     }
-    testkit::fresh_tables();
 }
 
-TEST(KeyMap, MapPaintsTheChosenRangeSolidOtherRangesStippledAndTheRestPlain) {
+TEST_F(KeyMap, MapPaintsTheChosenRangeSolidOtherRangesStippledAndTheRestPlain) {
     instrument({{0, 20}, {40, 60}, {55, 90}, kEmpty});
     KeyPaint paint[kKeys];
     inst_key_paint(0, 4, 1, paint);
@@ -158,10 +141,9 @@ TEST(KeyMap, MapPaintsTheChosenRangeSolidOtherRangesStippledAndTheRestPlain) {
     EXPECT_EQ(at(91), KeyPaint::kPlain);
     inst_key_paint(0, 4, 3, paint);  // the chosen slot is empty: nothing shown
     for (int k = 0; k < kKeys; ++k) ASSERT_EQ(paint[k], KeyPaint::kPlain) << k;
-    testkit::fresh_tables();
 }
 
-TEST(KeyMap, RangeEditsAndZoneReadsAgreeWhicheverWayTheRangeMoves) {
+TEST_F(KeyMap, RangeEditsAndZoneReadsAgreeWhicheverWayTheRangeMoves) {
     instrument({{0, 127}});
     p_s& s = *t_sound[0].load();
     const Range moves[] = {{100, 110}, {10, 20}, {15, 120}, {0, 0}, {127, 127}};
@@ -178,7 +160,6 @@ TEST(KeyMap, RangeEditsAndZoneReadsAgreeWhicheverWayTheRangeMoves) {
     EXPECT_FALSE(zone_holds(s, 55));
     EXPECT_EQ(clamp_key(-1), 0);
     EXPECT_EQ(clamp_key(300), 127);
-    testkit::fresh_tables();
 }
 
 TEST(ReleaseTime, MillisecondsAndFramesTruncateAndNeverWrap) {

@@ -3,7 +3,6 @@
 // the loop fields, previews, and undo/redo.
 #include "edit/sample_edit.h"
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <random>
