@@ -3,7 +3,6 @@
 // rows, deleting sounds under open windows.
 #include <QApplication>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <cstring>
 
 #include "core/instruments.h"
@@ -29,14 +28,10 @@ QPoint key_point(int key) {
 }
 
 void click(ParamKeyboard* kb, int key, Qt::MouseButtons buttons) {
-    const QPointF at(key_point(key));
-    QMouseEvent move(QEvent::MouseMove, at, kb->mapToGlobal(at), Qt::NoButton, {}, {});
-    QApplication::sendEvent(kb, &move);
     const Qt::MouseButton button = (buttons & Qt::LeftButton) ? Qt::LeftButton : Qt::RightButton;
-    QMouseEvent press(QEvent::MouseButtonPress, at, kb->mapToGlobal(at), button, buttons, {});
-    QApplication::sendEvent(kb, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, kb->mapToGlobal(at), button, {}, {});
-    QApplication::sendEvent(kb, &release);
+    uikit::mouse(kb, QEvent::MouseMove, key_point(key));
+    uikit::mouse(kb, QEvent::MouseButtonPress, key_point(key), false, button, buttons);
+    uikit::mouse(kb, QEvent::MouseButtonRelease, key_point(key), false, button);
     pump();
 }
 

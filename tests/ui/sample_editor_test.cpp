@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QEvent>
-#include <QMouseEvent>
 
 #include "core/notify.h"
 #include "core/sound.h"
@@ -34,9 +33,7 @@ class SampleEditorTest : public MainWindowTest {
         MainWindowTest::TearDown();
     }
     static void press(QWidget* w, int x, Qt::MouseButton b = Qt::LeftButton) {
-        QMouseEvent e(QEvent::MouseButtonPress, QPointF(x, 40), w->mapToGlobal(QPointF(x, 40)), b,
-                      b, Qt::NoModifier);
-        QApplication::sendEvent(w, &e);
+        uikit::mouse(w, QEvent::MouseButtonPress, {x, 40}, false, b);
     }
 };
 

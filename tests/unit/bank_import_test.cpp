@@ -38,14 +38,6 @@ class BankImport : public testkit::EngineTest {
         s.loop_end = static_cast<std::uint32_t>(n - 10);
         return s;
     }
-    // The tables as they stand: sounds, and each instrument's first sound.
-    static std::vector<std::intptr_t> snapshot() {
-        std::vector<std::intptr_t> v{nb_sound, nb_inst};
-        for (int i = 0; i < nb_sound; ++i)
-            v.push_back(reinterpret_cast<std::intptr_t>(t_sound[i].load()));
-        for (int k = 0; k < nb_inst; ++k) v.push_back(t_inst[k]);
-        return v;
-    }
     static const p_s* snd(int i) { return t_sound[i].load(); }
     // The sample names and key ranges of instrument k, as "name lo-hi" each.
     static std::vector<std::string> sounds_of(int k) {
@@ -121,7 +113,7 @@ TEST_F(BankImport, BankInstrumentsReplaceFromTheSelectedOneOnAndAddTheRest) {
     add_inst("one");
     add_inst("two");
     add_sounds(2, 2);
-    const auto before = snapshot();
+    const testkit::TableSnapshot before = testkit::TableSnapshot::take();
     no_s = 2;
     const std::vector<SfSample> smp{sample("a", 50), sample("b", 60)};
     const SfInst i0{"Bank0", {{sample_id(0)}}};
@@ -131,8 +123,8 @@ TEST_F(BankImport, BankInstrumentsReplaceFromTheSelectedOneOnAndAddTheRest) {
     EXPECT_EQ(import(sf_bank(smp, {i0, i1, i2, silent})), 7);
     ASSERT_EQ(nb_inst, 5);
     EXPECT_EQ(nb_sound, 10);
-    EXPECT_EQ(snapshot()[2], before[2]);  // the instrument before the selected one is untouched
-    EXPECT_EQ(snapshot()[3], before[3]);
+    EXPECT_EQ(snd(0), before.sounds[0]);  // the instrument before the selected one is untouched
+    EXPECT_EQ(snd(1), before.sounds[1]);
     const char* names[] = {"Bank0", "Bank1", "Bank2", "Silent"};
     const int counts[] = {1, 4, 2, 1};
     for (int k = 1; k < 5; ++k) {
@@ -142,7 +134,7 @@ TEST_F(BankImport, BankInstrumentsReplaceFromTheSelectedOneOnAndAddTheRest) {
     EXPECT_EQ(snd(inst_first(4))->data, nullptr);
     EXPECT_STREQ(snd(inst_first(3))->name, "b");
     for (int s = 0; s < nb_sound; ++s) {
-        EXPECT_NE(snd(s), reinterpret_cast<const p_s*>(before[4]));  // the replaced sound is gone
+        EXPECT_NE(snd(s), before.sounds[2]);  // the replaced sound is gone
         EXPECT_EQ(t_invert[s], quel_baseson(s));
     }
     EXPECT_EQ(no_s, 2);
@@ -179,7 +171,7 @@ TEST_F(BankImport, ImpossibleZonesAreSkipped) {
 
 TEST_F(BankImport, UnusableBanksAreRefusedWithTheirReasonAndChangeNothing) {
     add_inst("keep");
-    const auto before = snapshot();
+    const testkit::TableSnapshot before = testkit::TableSnapshot::take();
     const std::vector<SfSample> smp{sample("a", 40)};
     const std::vector<SfInst> insts{{"i", {{sample_id(0)}}}};
     const struct {
@@ -205,7 +197,7 @@ TEST_F(BankImport, UnusableBanksAreRefusedWithTheirReasonAndChangeNothing) {
         EXPECT_EQ(import(b), 0);
         ASSERT_EQ(alerts().size(), c.reason ? 1u : 0u);
         EXPECT_TRUE(!c.reason || alerts().back().text.find(c.reason) != std::string::npos);
-        EXPECT_EQ(snapshot(), before);
+        testkit::expect_unchanged(before);
     }
 }
 
@@ -214,13 +206,13 @@ TEST_F(BankImport, ABankLargerThanTheTablesIsRefused) {
     add_inst("other");
     no_s =
         static_cast<std::int16_t>(nb_sound - 1);  // the bank would replace only the last instrument
-    const auto before = snapshot();
+    const testkit::TableSnapshot before = testkit::TableSnapshot::take();
     const Bytes big = sf_bank({sample("a", 40)},
                               {{"big", std::vector<std::vector<SfGen>>(1200, {sample_id(0)})}});
     EXPECT_EQ(import(big), 0);
     ASSERT_FALSE(alerts().empty());
     EXPECT_NE(alerts().back().text.find("more sounds"), std::string::npos);
-    EXPECT_EQ(snapshot(), before);
+    testkit::expect_unchanged(before);
     no_s = 0;  // over the large first instrument it fits
     EXPECT_EQ(import(big), 1200);
     EXPECT_EQ(nb_sound, 1201);

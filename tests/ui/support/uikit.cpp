@@ -24,14 +24,12 @@ void pump(int ms) {
     QCoreApplication::processEvents();
 }
 
-void mouse(QWidget* w, int type, QPoint at, bool button_held) {
-    const QPointF local(at);
-    const QPointF global(w->mapToGlobal(at));
+void mouse(QWidget* w, int type, QPoint at, bool button_held, Qt::MouseButton button,
+           Qt::MouseButtons held) {
     const auto t = static_cast<QEvent::Type>(type);
-    const Qt::MouseButton button = t == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    Qt::MouseButtons buttons =
-        (t == QEvent::MouseButtonPress || button_held) ? Qt::LeftButton : Qt::NoButton;
-    QMouseEvent e(t, local, global, button, buttons, Qt::NoModifier);
+    if (t == QEvent::MouseButtonPress || button_held) held |= button;
+    QMouseEvent e(t, QPointF(at), QPointF(w->mapToGlobal(at)),
+                  t == QEvent::MouseMove ? Qt::NoButton : button, held, Qt::NoModifier);
     QApplication::sendEvent(w, &e);
 }
 

@@ -19,8 +19,10 @@ namespace uikit {
 
 // Runs the event loop for `ms` milliseconds (at least one pass).
 void pump(int ms = 0);
-// Sends a mouse press, move or release to `w` at `at` (widget coordinates).
-void mouse(QWidget* w, int type, QPoint at, bool button_held = false);
+// Sends a mouse press, move or release of `button` to `w` at `at` (widget
+// coordinates), with the buttons `held` (a press holds its own button).
+void mouse(QWidget* w, int type, QPoint at, bool button_held = false,
+           Qt::MouseButton button = Qt::LeftButton, Qt::MouseButtons held = {});
 // The colour of pixel (x, y) of a widget as it draws itself now.
 unsigned pixel(QWidget* w, int x, int y);
 
