@@ -122,21 +122,16 @@ TEST_F(EngineTest, RenderMidiAndSoundEditsRunTogetherSafely) {
         const int slot = static_cast<int>(rng() % kSlots);
         fmodei = rng() % 2;
         no_s = static_cast<std::int16_t>(rng() % kSlots);
-        switch (rng() % 4) {
-            case 0:
-                clear_sound(slot);
-                break;
-            case 1:
-                if (p_s* s = t_sound[slot]) {  // zone and curve edits on a live record
-                    s->key_lo = static_cast<std::int16_t>(rng() % 128);
-                    s->base = static_cast<std::int16_t>(rng() % 300 - 100);
-                    s->env[rng() % 5][rng() % 5] = static_cast<std::uint16_t>(rng());
-                    s->flags = static_cast<std::uint16_t>(rng() % 32);
-                }
-                break;
-            default:
-                replace_sound(slot, random_sound(rng));
-                break;
+        const unsigned what = rng() % 4;
+        if (what == 0) {
+            clear_sound(slot);
+        } else if (what > 1) {
+            replace_sound(slot, random_sound(rng));
+        } else if (p_s* s = t_sound[slot]) {  // zone and curve edits on a live record
+            s->key_lo = static_cast<std::int16_t>(rng() % 128);
+            s->base = static_cast<std::int16_t>(rng() % 300 - 100);
+            s->env[rng() % 5][rng() % 5] = static_cast<std::uint16_t>(rng());
+            s->flags = static_cast<std::uint16_t>(rng() % 32);
         }
     });
     prince = prin = false;
@@ -169,29 +164,20 @@ TEST_F(EngineTest, StructureChangesWhileVoicesPlay) {
     ASSERT_GT(import_bank(first), 0);
     play_while(2000, [&](std::mt19937& rng) {
         no_s = static_cast<std::int16_t>(nb_sound ? rng() % nb_sound : 0);
-        switch (rng() % 6) {
-            case 0: {
-                MemoryInput in(bank.data(), bank.size());
-                import_bank(in);
-                break;
-            }
-            case 1: {
-                MemoryInput in(it.data(), it.size());
-                read_instrument_file(in, "/stress.it");
-                break;
-            }
-            case 2:
-                add_multi();
-                break;
-            case 3:
-                add_inst("new");
-                break;
-            default: {
-                const bool whole = rng() % 3 == 0;
-                if (whole ? nb_inst > 2 : inst_count(quel_baseson(no_s)) > 1)
-                    del_sound(no_s, whole);
-                break;
-            }
+        const unsigned what = rng() % 6;
+        if (what == 0) {
+            MemoryInput in(bank.data(), bank.size());
+            import_bank(in);
+        } else if (what == 1) {
+            MemoryInput in(it.data(), it.size());
+            read_instrument_file(in, "/stress.it");
+        } else if (what == 2) {
+            add_multi();
+        } else if (what == 3) {
+            add_inst("new");
+        } else if (const bool whole = rng() % 3 == 0;
+                   whole ? nb_inst > 2 : inst_count(quel_baseson(no_s)) > 1) {
+            del_sound(no_s, whole);
         }
     });
     ASSERT_GE(nb_inst, 1);
