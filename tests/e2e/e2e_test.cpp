@@ -89,23 +89,18 @@ class Child {
 // `jackd -d dummy` under a name of its own; every client of this process talks
 // to it only, and none may start another.
 struct JackServer {
-    JackServer() {
+    const std::string name = "plexora-e2e-" + std::to_string(getpid());
+    const std::string log = "/tmp/" + name + ".log";
+    Child child{{"jackd", "-r", "-n", name, "-d", "dummy", "-r", "48000", "-p", "256"}, log};
+    const bool running = [this] {
         setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
         setenv("JACK_NO_START_SERVER", "1", 1);
-        child =
-            std::make_unique<Child>(std::vector<std::string>{"jackd", "-r", "-n", name, "-d",
-                                                             "dummy", "-r", "48000", "-p", "256"},
-                                    log);
-        running = wait_for(15, [] {
+        return wait_for(15, [] {
             jack_client_t* c = jack_client_open("plexora-e2e-probe", JackNoStartServer, nullptr);
             if (c) jack_client_close(c);
             return c != nullptr;
         });
-    }
-    const std::string name = "plexora-e2e-" + std::to_string(getpid());
-    const std::string log = "/tmp/" + name + ".log";
-    std::unique_ptr<Child> child;
-    bool running = false;
+    }();
 };
 
 constexpr unsigned kRate = 48000, kPeriod = 256;
