@@ -1,3 +1,5 @@
+// The sound player without sound services and stopped mid-buffer, and the
+// system counts read from /proc.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
