@@ -129,6 +129,37 @@ struct SfChunks {
     std::uint16_t major = 2;
 };
 
+// A header list with its bag and generator lists, written record by record.
+struct ZoneLists {
+    Bytes &head, &bag, &gen;
+    std::uint32_t bags = 0, gens = 0;
+    // A record: `fields`, its bag index, `tail` zero bytes, then its zones.
+    void add(const Bytes& fields, std::size_t tail, const std::vector<std::vector<SfGen>>& zones) {
+        head.insert(head.end(), fields.begin(), fields.end());
+        le(head, bags, 2);
+        head.resize(head.size() + tail, 0);
+        for (const auto& z : zones) {
+            le(bag, gens, 4);  // generator index, modulator index 0
+            ++bags;
+            for (const SfGen& g : z) le(gen, g.first | g.second << 16, 4), ++gens;
+        }
+    }
+    // The terminal records of the three lists.
+    void end(const Bytes& fields, std::size_t tail) {
+        add(fields, tail, {});
+        le(bag, gens, 4);
+        le(gen, 0, 4);
+    }
+};
+
+// A record's name, and for a preset its number and bank.
+inline Bytes sf_record(const std::string& name, int number = -1, int bank = 0) {
+    Bytes b;
+    text(b, name, 20);
+    if (number >= 0) le(b, static_cast<std::uint32_t>(number | bank << 16), 4);
+    return b;
+}
+
 inline SfChunks sf_chunks(const std::vector<SfSample>& samples, const std::vector<SfInst>& insts,
                           const std::vector<SfPreset>& presets = {}) {
     SfChunks k;
@@ -145,49 +176,22 @@ inline SfChunks sf_chunks(const std::vector<SfSample>& samples, const std::vecto
         le(shdr, s.type, 2);
     }
     text(shdr, "EOS", 46);
-    Bytes &inst = k.c["inst"], &ibag = k.c["ibag"], &igen = k.c["igen"];
-    std::uint32_t bags = 0, gens = 0;
-    for (const SfInst& in : insts) {
-        text(inst, in.name, 20);
-        le(inst, bags, 2);
-        for (const auto& z : in.zones) {
-            le(ibag, gens, 4);  // generator index, modulator index 0
-            ++bags;
-            for (const SfGen& g : z) le(igen, g.first | g.second << 16, 4), ++gens;
-        }
-    }
-    text(inst, "EOI", 20);
-    le(inst, bags, 2);
-    le(ibag, gens, 4);
-    le(igen, 0, 4);
+    ZoneLists il{k.c["inst"], k.c["ibag"], k.c["igen"]};
+    for (const SfInst& in : insts) il.add(sf_record(in.name), 0, in.zones);
+    il.end(sf_record("EOI"), 0);
     k.c["imod"] = Bytes(10, 0);
     k.c["pmod"] = Bytes(10, 0);
     // Presets: without any, one empty preset record and the terminal one.
-    Bytes &phdr = k.c["phdr"], &pbag = k.c["pbag"], &pgen = k.c["pgen"];
     if (presets.empty()) {
-        phdr = Bytes(38 * 2, 0);
-        pbag = Bytes(8, 0);
-        pgen = Bytes(4, 0);
+        k.c["phdr"] = Bytes(38 * 2, 0);
+        k.c["pbag"] = Bytes(8, 0);
+        k.c["pgen"] = Bytes(4, 0);
         return k;
     }
-    bags = gens = 0;
-    const auto header = [&](const std::string& name, int number, int bank) {
-        text(phdr, name, 20);
-        le(phdr, static_cast<std::uint32_t>(number | bank << 16), 4);
-        le(phdr, bags, 2);
-        phdr.resize(phdr.size() + 12, 0);  // library, genre, morphology
-    };
-    for (const SfPreset& p : presets) {
-        header(p.name, p.number, p.bank);
-        for (const auto& z : p.zones) {
-            le(pbag, gens, 4);
-            ++bags;
-            for (const SfGen& g : z) le(pgen, g.first | g.second << 16, 4), ++gens;
-        }
-    }
-    header("EOP", 0, 0);
-    le(pbag, gens, 4);
-    le(pgen, 0, 4);
+    ZoneLists pl{k.c["phdr"], k.c["pbag"], k.c["pgen"]};
+    // After the bag index: library, genre and morphology.
+    for (const SfPreset& p : presets) pl.add(sf_record(p.name, p.number, p.bank), 12, p.zones);
+    pl.end(sf_record("EOP", 0, 0), 12);
     return k;
 }
 
