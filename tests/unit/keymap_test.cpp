@@ -176,14 +176,16 @@ TEST(ReleaseTime, MillisecondsAndFramesTruncateAndNeverWrap) {
 }
 
 TEST(Convert, NumbersKeepTheirWidthAndDigitsAreReadAsTyped) {
-    EXPECT_EQ(its(5, 8, 3), "005");
-    EXPECT_EQ(its(1234, 8, 3), "1234");
-    EXPECT_EQ(its(123456789, 8, 3), "23456789");  // a ninth digit is lost
-    EXPECT_EQ(its(1000, 3, 0), "000");
-    EXPECT_EQ(its(7, 3, 5), "007");  // a minimum above the width removes nothing
+    const std::pair<std::string, std::string> numbers[] = {
+        {its(5, 8, 3), "005"},    {its(1234, 8, 3), "1234"},
+        {its(0, 8, 3), "000"},    {its(64, 3, 0), "064"},
+        {its(1000, 3, 0), "000"}, {its(123456789, 8, 3), "23456789"},  // a ninth digit is lost
+        {its(7, 3, 5), "007"},  // a minimum above the width removes nothing
+    };
+    for (const auto& [got, want] : numbers) EXPECT_EQ(got, want);
     // Only `length` characters are read; non-digits and later signs are skipped.
-    const std::pair<const char*, int> read[] = {{"12", 12}, {"12x4", 124}, {"-5", -5},
-                                                {"+7", 7},  {"abc", 0},    {"1-2", 12}};
+    const std::pair<const char*, int> read[] = {{"12", 12}, {"12x4", 124}, {"-5", -5}, {"+7", 7},
+                                                {"abc", 0}, {"1-2", 12},   {"", 0}};
     for (const auto& [text, value] : read)
         EXPECT_EQ(str_to_int(text, int(std::strlen(text))), value) << text;
     EXPECT_EQ(str_to_int("123", 2), 12);
@@ -195,10 +197,10 @@ TEST(Convert, NoteNamesReadWithC3At60AndRefusedFormsFallBackToOctaveTwo) {
         {"G9", 127}, {"A", 57},    {"H3", 69},  {"h3", 48},  {"E#3", 52},  {"B#3", 59},
         {"C-2", 48}, {"B -3", -1}, {"x", 48},   {"", 48},    {"Dz", 50},   {"C#", 49}};
     for (const auto& [text, key] : names) EXPECT_EQ(traduit(text), key) << text;
-    EXPECT_EQ(midit(0), "C -2");
-    EXPECT_EQ(midit(24), "C  0");
-    EXPECT_EQ(midit(61), "C# 3");
-    EXPECT_EQ(midit(127), "G  8");
+    const std::pair<int, const char*> written[] = {{0, "C -2"},  {12, "C -1"}, {23, "B -1"},
+                                                   {24, "C  0"}, {60, "C  3"}, {61, "C# 3"},
+                                                   {127, "G  8"}};
+    for (const auto& [key, name] : written) EXPECT_EQ(midit(key), name);
     // Every name written reads back as its key.
     for (int k = 0; k < 128; ++k) EXPECT_EQ(traduit(midit(k).c_str()), k) << midit(k);
 }
