@@ -221,17 +221,22 @@ class JackPlay : public testkit::EngineTest {
             testkit::looped_sound(testkit::sine16(440.0, kSampleRate, kSampleRate), kSampleRate, 69)
                 ->rel_time;
         ASSERT_NE(kit.client, nullptr);
-        ASSERT_TRUE(midi.available()) << midi.report();
-        ASSERT_EQ(midi.backend(), MidiBackend::kJack);
-        const std::vector<MidiSourceInfo> sources = midi.sources();
+        // Made only now: the engine's tables were reset after the fixture was built.
+        midi = std::make_unique<MidiEndpoint>(port, std::vector<MidiBackend>{MidiBackend::kJack});
+        SoundPlayerOptions jack_only;
+        jack_only.order = {AudioBackend::kJack};
+        player = std::make_unique<SoundPlayer>("wave_player", &BufferProc, nullptr, jack_only);
+        ASSERT_TRUE(midi->available()) << midi->report();
+        ASSERT_EQ(midi->backend(), MidiBackend::kJack);
+        const std::vector<MidiSourceInfo> sources = midi->sources();
         ASSERT_EQ(sources.size(), 1u);
         EXPECT_EQ(sources[0].name, kit.keys_port());
         EXPECT_EQ(sources[0].id, midi_source_id(kit.keys_port()));
-        ASSERT_TRUE(midi.connect_first());
-        EXPECT_EQ(midi.connected_id(), sources[0].id);
-        ASSERT_EQ(player.Backend(), AudioBackend::kJack) << player.Report();
-        EXPECT_FLOAT_EQ(player.FrameRate(), float(kRate));
-        ASSERT_TRUE(player.Start());
+        ASSERT_TRUE(midi->connect_first());
+        EXPECT_EQ(midi->connected_id(), sources[0].id);
+        ASSERT_EQ(player->Backend(), AudioBackend::kJack) << player->Report();
+        EXPECT_FLOAT_EQ(player->FrameRate(), float(kRate));
+        ASSERT_TRUE(player->Start());
         // The program's client and endpoint carry their names, and its outputs went
         // to the server's playback ports by themselves (the graph follows shortly).
         EXPECT_NE(jack_port_by_name(kit.client, "Plexora MIDI:Plexora node (in)"), nullptr);
@@ -244,15 +249,10 @@ class JackPlay : public testkit::EngineTest {
         ASSERT_EQ(jack_connect(kit.client, outs[1], (me + ":in_1").c_str()), 0);
         jack_free(outs);
     }
-    static SoundPlayerOptions jack_only() {
-        SoundPlayerOptions o;
-        o.order = {AudioBackend::kJack};
-        return o;
-    }
     JackServer server;
     MyBMidiPort port;
-    MidiEndpoint midi{port, {MidiBackend::kJack}};
-    SoundPlayer player{"wave_player", &BufferProc, nullptr, jack_only()};
+    std::unique_ptr<MidiEndpoint> midi;
+    std::unique_ptr<SoundPlayer> player;
     std::uint32_t rel_time = 0;
 };
 
@@ -262,7 +262,7 @@ TEST_F(JackPlay, MidiNoteThroughJackIsHeardOnBothOutputsAndFadesAfterRelease) {
     start(kit);
     if (HasFatalFailure()) return;
     sleep_s(0.3);  // let the graph settle after the connections
-    const std::uint64_t xruns_before = player.Xruns();
+    const std::uint64_t xruns_before = player->Xruns();
     kit.recording = true;
     sleep_s(0.5);
     const std::uint32_t on_at = kit.send(0x90, 81, 127);
@@ -270,9 +270,9 @@ TEST_F(JackPlay, MidiNoteThroughJackIsHeardOnBothOutputsAndFadesAfterRelease) {
     const std::uint32_t off_at = kit.send(0x80, 81, 64);
     sleep_s(1.2);
     kit.recording = false;
-    player.Stop();
-    midi.disconnect();
-    EXPECT_GE(midi.messages(), 2u);
+    player->Stop();
+    midi->disconnect();
+    EXPECT_GE(midi->messages(), 2u);
 
     const std::size_t n = kit.frames, on = on_at - kit.first_frame, off = off_at - kit.first_frame;
     ASSERT_GT(n, std::size_t(kRate * 2.5));
@@ -304,9 +304,9 @@ TEST_F(JackPlay, MidiNoteThroughJackIsHeardOnBothOutputsAndFadesAfterRelease) {
     }
     std::printf(
         "e2e: JACK %u Hz, buffer %u frames, latency %lld us, player xruns while recording %llu\n",
-        unsigned(player.FrameRate()), player.BufferFrames(),
-        static_cast<long long>(player.Latency()),
-        static_cast<unsigned long long>(player.Xruns() - xruns_before));
+        unsigned(player->FrameRate()), player->BufferFrames(),
+        static_cast<long long>(player->Latency()),
+        static_cast<unsigned long long>(player->Xruns() - xruns_before));
 }
 
 // Amplitude of the `hz` component of `v` over [from, to): the mean over
@@ -366,8 +366,8 @@ TEST_F(JackPlay, MuteFromTheChannelWindowSilencesOnlyThatChannel) {
     win->mute_box(1)->lamp()->click();
     run_for(0.8);
     kit.recording = false;
-    player.Stop();
-    midi.disconnect();
+    player->Stop();
+    midi->disconnect();
     win.reset();
 
     const double hz2 = 440.0 * std::pow(2.0, 7.0 / 12.0);
