@@ -81,18 +81,19 @@ void refuse(const char* text) {
     alert(text, "...");
 }
 
-std::string too_big_text(const char* what, std::size_t needed, std::size_t room) {
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "This bank has more %s than the program can hold (%zu of %zu).", what, needed,
-                  room);
-    return text;
+// Why a bank that needs more of the tables than they hold is refused; written
+// without allocating.
+void too_big_text(char* out, std::size_t size, const char* what, std::size_t needed,
+                  std::size_t room) {
+    std::snprintf(out, size, "This bank has more %s than the program can hold (%zu of %zu).", what,
+                  needed, room);
 }
 
-// Refuses a bank that needs more of the tables than they hold.
 bool refuse_if_too_big(const char* what, std::size_t needed, std::size_t room) {
     if (needed <= room) return false;
-    refuse(too_big_text(what, needed, room).c_str());
+    char text[160];
+    too_big_text(text, sizeof text, what, needed, room);
+    refuse(text);
     return true;
 }
 
@@ -133,49 +134,54 @@ struct PreparedBank::Built {
 PreparedBank::PreparedBank() = default;
 PreparedBank::~PreparedBank() = default;
 
+void PreparedBank::set_refusal(const char* text) {
+    std::snprintf(refusal_, sizeof refusal_, "%s", text);
+}
+
 bool PreparedBank::prepare(InputBytes& in, const char* name) {
     built_.reset();
-    refusal_.clear();
-    name_ = name && *name ? name : "this bank";
+    // Nothing here allocates, so that running out of memory can be told.
+    std::snprintf(name_, sizeof name_, "%s", name && *name ? name : "this bank");
+    refusal_[0] = 0;
     try {
         const BankChunks chunks = find_bank_chunks(in);
         if (!chunks.riff) return false;
         if (!chunks.problem.empty()) {
-            refusal_ = chunks.problem;
+            set_refusal(chunks.problem.c_str());
             return false;
         }
         if (chunks.version_major >= 3) {
-            refusal_ = kCompressedText;
+            set_refusal(kCompressedText);
             return false;
         }
         BankLists l;
         if (!read_bank_lists(in, chunks, l)) {
-            refusal_ =
-                "This bank is damaged: one of its record lists is not a whole number of records.";
+            set_refusal(
+                "This bank is damaged: one of its record lists is not a whole number of records.");
             return false;
         }
         if (l.inst.count() < 2) {
-            refusal_ = "This bank holds no instrument.";
+            set_refusal("This bank holds no instrument.");
             return false;
         }
         // A plan of more instruments than the tables hold is not even made.
         if (const std::size_t n = planned_instrument_count(l); n > kMaxInsts) {
-            refusal_ = too_big_text("instruments", n, kMaxInsts);
+            too_big_text(refusal_, sizeof refusal_, "instruments", n, kMaxInsts);
             return false;
         }
         const std::uint64_t sample_bytes = chunks.smpl.found ? chunks.smpl.size : 0;
         auto built = std::make_unique<Built>();
         BankPlan& plan = built->plan;
         if (!plan_bank(l, sample_bytes, plan)) {
-            refusal_ =
+            set_refusal(
                 "This bank has more sounds than the program can hold: its presets name millions "
-                "of zones.";
+                "of zones.");
             return false;
         }
         for (const PlannedInstrument& p : plan.insts) {
             for (const BankZone& z : p.zones) {
                 if (bytes::le16(l.shdr.at(z.sample) + 44) & kCompressedSample) {
-                    refusal_ = kCompressedText;
+                    set_refusal(kCompressedText);
                     return false;
                 }
             }
@@ -183,19 +189,19 @@ bool PreparedBank::prepare(InputBytes& in, const char* name) {
             built->sounds += std::max<std::size_t>(1, p.zones.size());
         }
         if (built->zones == 0) {
-            refusal_ = "This bank holds no sound that can be played.";
+            set_refusal("This bank holds no sound that can be played.");
             return false;
         }
         // No bank that fits the tables holds more sounds than this; the
         // exact check against what the tables hold comes when publishing.
         if (built->sounds > kMaxSounds) {
-            refusal_ = too_big_text("sounds", built->sounds, kMaxSounds);
+            too_big_text(refusal_, sizeof refusal_, "sounds", built->sounds, kMaxSounds);
             return false;
         }
 
         const std::shared_ptr<std::int8_t[]> block = read_samples(in, chunks.smpl, sample_bytes);
         if (!block) {
-            refusal_ = "This bank could not be read.";
+            set_refusal("This bank could not be read.");
             return false;
         }
         const std::uint64_t block_bytes = sample_bytes + kSpareBytes;
@@ -212,7 +218,7 @@ bool PreparedBank::prepare(InputBytes& in, const char* name) {
         built_ = std::move(built);
         return true;
     } catch (const std::bad_alloc&) {
-        refusal_ = "not enough memory to load " + name_;
+        std::snprintf(refusal_, sizeof refusal_, "not enough memory to load %s", name_);
         return false;
     }
 }
@@ -230,7 +236,7 @@ const std::uint8_t* find_igen(const std::uint8_t* gens, std::size_t count, std::
 
 int PreparedBank::publish() {
     if (!built_) {
-        if (!refusal_.empty()) refuse(refusal_.c_str());
+        if (refusal_[0]) refuse(refusal_);
         return 0;
     }
     const std::unique_ptr<Built> built = std::move(built_);
@@ -249,7 +255,9 @@ int PreparedBank::publish() {
         loadin = true;
         placement.publish(built->insts);
     } catch (const std::bad_alloc&) {
-        refuse(("not enough memory to load " + name_).c_str());
+        char text[sizeof name_ + 40];
+        std::snprintf(text, sizeof text, "not enough memory to load %s", name_);
+        refuse(text);
         return 0;
     }
     no_s = static_cast<std::int16_t>(inst_first(k0));

@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
 
 class InputBytes;
 
@@ -48,9 +47,11 @@ class PreparedBank {
 
   private:
     struct Built;
+    void set_refusal(const char* text);
+
     std::unique_ptr<Built> built_;
-    std::string refusal_;  // empty: nothing to say (also for a file that is no bank)
-    std::string name_;
+    char refusal_[640] = {};  // empty: nothing to say (also for a file that is no bank)
+    char name_[512] = {};
 };
 
 // GUI thread. Imports a bank. A bank with melodic presets fills 128
