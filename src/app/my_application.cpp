@@ -41,7 +41,9 @@ MyApplication::MyApplication(int& argc, char** argv) : QApplication(argc, argv) 
 
     window_ = std::make_unique<MyWindow>();
     window_->show();
-    if (splash) splash->close();
+    // Deleted, not only closed: a closed splash kept its credits timer
+    // waking this thread twenty times a second for the whole run.
+    delete splash;
     // The MIDI endpoint comes right after the window has been drawn: opening
     // it costs a connection to the MIDI service that the user need not wait for.
     QTimer::singleShot(0, this, [this] {

@@ -81,14 +81,18 @@ void refuse(const char* text) {
     alert(text, "...");
 }
 
-// Refuses a bank that needs more of the tables than they hold; builds its
-// text without allocating.
+// Why a bank that needs more of the tables than they hold is refused; written
+// without allocating.
+void too_big_text(char* out, std::size_t size, const char* what, std::size_t needed,
+                  std::size_t room) {
+    std::snprintf(out, size, "This bank has more %s than the program can hold (%zu of %zu).", what,
+                  needed, room);
+}
+
 bool refuse_if_too_big(const char* what, std::size_t needed, std::size_t room) {
     if (needed <= room) return false;
     char text[160];
-    std::snprintf(text, sizeof text,
-                  "This bank has more %s than the program can hold (%zu of %zu).", what, needed,
-                  room);
+    too_big_text(text, sizeof text, what, needed, room);
     refuse(text);
     return true;
 }
@@ -117,92 +121,107 @@ std::shared_ptr<std::int8_t[]> read_samples(InputBytes& in, const ChunkSpan& smp
     return block;
 }
 
-// Everything up to publishing: checks the bank, builds every record and
-// publishes them, or refuses the bank having changed nothing. Returns the
-// number of zones imported. May throw std::bad_alloc before publishing.
-int import_checked(InputBytes& in, const BankChunks& chunks) {
-    if (!chunks.problem.empty()) {
-        refuse(chunks.problem.c_str());
-        return 0;
-    }
-    if (chunks.version_major >= 3) {
-        refuse(kCompressedText);
-        return 0;
-    }
-    BankLists l;
-    if (!read_bank_lists(in, chunks, l)) {
-        refuse("This bank is damaged: one of its record lists is not a whole number of records.");
-        return 0;
-    }
-    if (l.inst.count() < 2) {
-        refuse("This bank holds no instrument.");
-        return 0;
-    }
+}  // namespace
 
-    // The instruments the bank fills, checked before any plan is made.
-    const int k0 = std::max<int>(0, quel_baseson(no_s));
-    const std::size_t count = planned_instrument_count(l);
-    const std::size_t insts_after =
-        std::max<std::size_t>(std::min<int>(nb_inst, kMaxInsts), k0 + count);
-    if (refuse_if_too_big("instruments", insts_after, kMaxInsts)) return 0;
-
-    const std::uint64_t sample_bytes = chunks.smpl.found ? chunks.smpl.size : 0;
-    BankPlan plan;
-    if (!plan_bank(l, sample_bytes, plan)) {
-        refuse(
-            "This bank has more sounds than the program can hold: its presets name millions "
-            "of zones.");
-        return 0;
-    }
+// The records of a prepared bank, owned until they go into the tables.
+struct PreparedBank::Built {
+    BankPlan plan;  // the instruments' names point into it
+    std::vector<BuiltInstrument> insts;
     std::size_t zones = 0;
     std::size_t sounds = 0;
-    for (const PlannedInstrument& p : plan.insts) {
-        for (const BankZone& z : p.zones) {
-            if (bytes::le16(l.shdr.at(z.sample) + 44) & kCompressedSample) {
-                refuse(kCompressedText);
-                return 0;
-            }
-        }
-        zones += p.zones.size();
-        sounds += std::max<std::size_t>(1, p.zones.size());
-    }
-    if (zones == 0) {
-        refuse("This bank holds no sound that can be played.");
-        return 0;
-    }
-    if (refuse_if_too_big("sounds", sounds_after_placement(k0, count, sounds), kMaxSounds))
-        return 0;
+};
 
-    const std::shared_ptr<std::int8_t[]> block = read_samples(in, chunks.smpl, sample_bytes);
-    if (!block) {
-        refuse("This bank could not be read.");
-        return 0;
-    }
-    const std::uint64_t block_bytes = sample_bytes + kSpareBytes;
-    std::vector<BuiltInstrument> built(plan.insts.size());
-    for (std::size_t j = 0; j < plan.insts.size(); ++j) {
-        const PlannedInstrument& p = plan.insts[j];
-        BuiltInstrument& b = built[j];
-        b.name = p.name;
-        b.sounds.reserve(std::max<std::size_t>(1, p.zones.size()));
-        for (const BankZone& z : p.zones) b.sounds.push_back(zone_sound(l, z, block, block_bytes));
-        if (b.sounds.empty()) b.sounds.push_back(empty_sound());
-    }
-    BankPlacement placement(k0, count);
+PreparedBank::PreparedBank() = default;
+PreparedBank::~PreparedBank() = default;
 
-    // Nothing below allocates: the bank goes in whole.
-    loadin = true;
-    placement.publish(built);
-    no_s = static_cast<std::int16_t>(inst_first(k0));
-    if (plan.drum_kit >= 0) {
-        ch_inst[kDrumChannel] = k0 + plan.drum_kit;
-        ch_instf[kDrumChannel] = true;
-    }
-    loadin = false;
-    return static_cast<int>(zones);
+void PreparedBank::set_refusal(const char* text) {
+    std::snprintf(refusal_, sizeof refusal_, "%s", text);
 }
 
-}  // namespace
+bool PreparedBank::prepare(InputBytes& in, const char* name) {
+    built_.reset();
+    // Nothing here allocates, so that running out of memory can be told.
+    std::snprintf(name_, sizeof name_, "%s", name && *name ? name : "this bank");
+    refusal_[0] = 0;
+    try {
+        const BankChunks chunks = find_bank_chunks(in);
+        if (!chunks.riff) return false;
+        if (!chunks.problem.empty()) {
+            set_refusal(chunks.problem.c_str());
+            return false;
+        }
+        if (chunks.version_major >= 3) {
+            set_refusal(kCompressedText);
+            return false;
+        }
+        BankLists l;
+        if (!read_bank_lists(in, chunks, l)) {
+            set_refusal(
+                "This bank is damaged: one of its record lists is not a whole number of records.");
+            return false;
+        }
+        if (l.inst.count() < 2) {
+            set_refusal("This bank holds no instrument.");
+            return false;
+        }
+        // A plan of more instruments than the tables hold is not even made.
+        if (const std::size_t n = planned_instrument_count(l); n > kMaxInsts) {
+            too_big_text(refusal_, sizeof refusal_, "instruments", n, kMaxInsts);
+            return false;
+        }
+        const std::uint64_t sample_bytes = chunks.smpl.found ? chunks.smpl.size : 0;
+        auto built = std::make_unique<Built>();
+        BankPlan& plan = built->plan;
+        if (!plan_bank(l, sample_bytes, plan)) {
+            set_refusal(
+                "This bank has more sounds than the program can hold: its presets name millions "
+                "of zones.");
+            return false;
+        }
+        for (const PlannedInstrument& p : plan.insts) {
+            for (const BankZone& z : p.zones) {
+                if (bytes::le16(l.shdr.at(z.sample) + 44) & kCompressedSample) {
+                    set_refusal(kCompressedText);
+                    return false;
+                }
+            }
+            built->zones += p.zones.size();
+            built->sounds += std::max<std::size_t>(1, p.zones.size());
+        }
+        if (built->zones == 0) {
+            set_refusal("This bank holds no sound that can be played.");
+            return false;
+        }
+        // No bank that fits the tables holds more sounds than this; the
+        // exact check against what the tables hold comes when publishing.
+        if (built->sounds > kMaxSounds) {
+            too_big_text(refusal_, sizeof refusal_, "sounds", built->sounds, kMaxSounds);
+            return false;
+        }
+
+        const std::shared_ptr<std::int8_t[]> block = read_samples(in, chunks.smpl, sample_bytes);
+        if (!block) {
+            set_refusal("This bank could not be read.");
+            return false;
+        }
+        const std::uint64_t block_bytes = sample_bytes + kSpareBytes;
+        built->insts.resize(plan.insts.size());
+        for (std::size_t j = 0; j < plan.insts.size(); ++j) {
+            const PlannedInstrument& p = plan.insts[j];
+            BuiltInstrument& b = built->insts[j];
+            b.name = p.name;
+            b.sounds.reserve(std::max<std::size_t>(1, p.zones.size()));
+            for (const BankZone& z : p.zones)
+                b.sounds.push_back(zone_sound(l, z, block, block_bytes));
+            if (b.sounds.empty()) b.sounds.push_back(empty_sound());
+        }
+        built_ = std::move(built);
+        return true;
+    } catch (const std::bad_alloc&) {
+        std::snprintf(refusal_, sizeof refusal_, "not enough memory to load %s", name_);
+        return false;
+    }
+}
 
 const std::uint8_t* find_igen(const std::uint8_t* gens, std::size_t count, std::size_t first,
                               std::size_t last, int oper) {
@@ -215,22 +234,45 @@ const std::uint8_t* find_igen(const std::uint8_t* gens, std::size_t count, std::
     return nullptr;
 }
 
-int import_bank(InputBytes& in, const char* name) {
-    int zones = 0;
+int PreparedBank::publish() {
+    if (!built_) {
+        if (refusal_[0]) refuse(refusal_);
+        return 0;
+    }
+    const std::unique_ptr<Built> built = std::move(built_);
+    // The instruments and sounds the tables will hold, checked against them
+    // as they are now.
+    const int k0 = std::max<int>(0, quel_baseson(no_s));
+    const std::size_t count = built->insts.size();
+    const std::size_t insts_after =
+        std::max<std::size_t>(std::min<int>(nb_inst, kMaxInsts), k0 + count);
+    if (refuse_if_too_big("instruments", insts_after, kMaxInsts)) return 0;
+    if (refuse_if_too_big("sounds", sounds_after_placement(k0, count, built->sounds), kMaxSounds))
+        return 0;
     try {
-        const BankChunks chunks = find_bank_chunks(in);
-        if (!chunks.riff) return 0;
-        zones = import_checked(in, chunks);
+        BankPlacement placement(k0, count);
+        // Nothing below allocates: the bank goes in whole.
+        loadin = true;
+        placement.publish(built->insts);
     } catch (const std::bad_alloc&) {
-        char text[600];
-        std::snprintf(text, sizeof text, "not enough memory to load %s",
-                      name && *name ? name : "this bank");
+        char text[sizeof name_ + 40];
+        std::snprintf(text, sizeof text, "not enough memory to load %s", name_);
         refuse(text);
         return 0;
     }
-    if (zones > 0) {
-        notify_instruments_changed();
-        post_to_main(fourcc("RauQ"));
+    no_s = static_cast<std::int16_t>(inst_first(k0));
+    if (built->plan.drum_kit >= 0) {
+        ch_inst[kDrumChannel] = k0 + built->plan.drum_kit;
+        ch_instf[kDrumChannel] = true;
     }
-    return zones;
+    loadin = false;
+    notify_instruments_changed();
+    post_to_main(fourcc("RauQ"));
+    return static_cast<int>(built->zones);
+}
+
+int import_bank(InputBytes& in, const char* name) {
+    PreparedBank bank;
+    bank.prepare(in, name);
+    return bank.publish();
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 class InputBytes;
 
@@ -25,6 +26,33 @@ constexpr int kGenRootKey = 58;
 // null when there is none or no generator list.
 const std::uint8_t* find_igen(const std::uint8_t* gens, std::size_t count, std::size_t first,
                               std::size_t last, int oper);
+
+// Importing a bank in two steps, so that reading it can run on a loader
+// thread: `prepare` reads, checks and builds every record away from the
+// tables; `publish` then puts them in place in one step that cannot fail.
+class PreparedBank {
+  public:
+    PreparedBank();
+    ~PreparedBank();
+    PreparedBank(const PreparedBank&) = delete;
+    PreparedBank& operator=(const PreparedBank&) = delete;
+
+    // Any one thread; touches no table. Reads and checks the bank and builds
+    // its records. False when the bank cannot be used (publishing then shows
+    // why, naming `name` when memory ran out) or the input stopped reading.
+    bool prepare(InputBytes& in, const char* name = nullptr);
+    // GUI thread. Puts the prepared bank in place as `import_bank` says, or
+    // shows why it was refused. Returns the number of sounds imported.
+    int publish();
+
+  private:
+    struct Built;
+    void set_refusal(const char* text);
+
+    std::unique_ptr<Built> built_;
+    char refusal_[640] = {};  // empty: nothing to say (also for a file that is no bank)
+    char name_[512] = {};
+};
 
 // GUI thread. Imports a bank. A bank with melodic presets fills 128
 // instruments by program number and its drum kits after them, and channel 10

@@ -11,13 +11,13 @@
 class InputBytes {
   public:
     virtual ~InputBytes() = default;
-    // GUI thread. Bytes present.
+    // The reader's thread (one at a time). Bytes present.
     virtual std::uint64_t size() const = 0;
-    // GUI thread. Copies `n` bytes from `offset` into `dst`; false (and `dst`
+    // The reader's thread. Copies `n` bytes from `offset` into `dst`; false (and `dst`
     // unspecified) when the range is not wholly present or cannot be read.
     virtual bool read_at(std::uint64_t offset, void* dst, std::size_t n) = 0;
 
-    // GUI thread. True when [offset, offset + n) lies inside the input.
+    // The reader's thread. True when [offset, offset + n) lies inside the input.
     bool holds(std::uint64_t offset, std::uint64_t n) const {
         return offset <= size() && n <= size() - offset;
     }
@@ -39,7 +39,7 @@ class MemoryInput final : public InputBytes {
 // A file opened for reading; closed when the reader goes.
 class FileInput final : public InputBytes {
   public:
-    // GUI thread. Check `ok()` before use.
+    // Any thread. Check `ok()` before use.
     explicit FileInput(const char* path);
     ~FileInput() override;
     FileInput(const FileInput&) = delete;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <new>
 
-#include "io/bank_import.h"
 #include "io/input_bytes.h"
 #include "io/instrument_file.h"
 #include "io/loadi.h"
@@ -12,6 +11,33 @@ namespace {
 
 // Bytes read between two looks at the cancel flag and two progress steps.
 constexpr std::size_t kPiece = 1 << 20;
+
+// An input read piece by piece, counting what it has read and failing as
+// soon as the job is cancelled. Loader thread.
+class CountedInput final : public InputBytes {
+  public:
+    CountedInput(InputBytes& in, std::atomic<std::uint64_t>& done, const std::atomic<bool>& stop)
+        : in_(in), done_(done), stop_(stop) {}
+    std::uint64_t size() const override { return in_.size(); }
+    bool read_at(std::uint64_t offset, void* dst, std::size_t n) override {
+        auto* to = static_cast<std::uint8_t*>(dst);
+        for (std::size_t at = 0; at < n;) {
+            if (stop_.load(std::memory_order_relaxed)) return false;
+            const std::size_t piece = std::min(n - at, kPiece);
+            if (!in_.read_at(offset + at, to + at, piece)) return false;
+            at += piece;
+            read_ += piece;
+            done_.store(std::min(read_, in_.size()), std::memory_order_relaxed);
+        }
+        return true;
+    }
+
+  private:
+    InputBytes& in_;
+    std::atomic<std::uint64_t>& done_;
+    const std::atomic<bool>& stop_;
+    std::uint64_t read_ = 0;
+};
 
 }  // namespace
 
@@ -63,6 +89,14 @@ void LoadJob::run(const Opener& open) {
     }
     if (!in) return;
     opened_ = true;
+    if (instrument_ && is_bank_path(path_.c_str())) {
+        // Straight from the file into the records: the sample data is read
+        // once, into the block the sounds share.
+        total_.store(in->size(), std::memory_order_relaxed);
+        CountedInput counted(*in, done_, cancel_);
+        bank_.prepare(counted, leaf_.c_str());
+        return;
+    }
     if (instrument_) {
         if (!read_all(*in, &bytes_)) {
             bytes_.clear();
@@ -81,9 +115,9 @@ void LoadJob::run(const Opener& open) {
 bool LoadJob::publish(int slot) {
     if (!finished() || cancelled() || !opened_) return false;
     if (!instrument_) return place_sound(slot, std::move(sound_)) == LoadResult::loaded;
+    if (is_bank_path(path_.c_str())) return bank_.publish() > 0;
     MemoryInput in(bytes_.data(), bytes_.size());
-    const int read =
-        is_bank_path(path_.c_str()) ? import_bank(in) : read_instrument_file(in, path_.c_str());
+    const int read = read_instrument_file(in, path_.c_str());
     std::vector<std::uint8_t>().swap(bytes_);
     return read > 0;
 }

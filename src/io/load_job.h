@@ -1,8 +1,9 @@
 // A file opened in the background: a loader thread reads its bytes (an
-// instrument file or a bank) or decodes it (a sample) into memory that no
-// table holds, counting the bytes read so a window can show progress; the
-// GUI thread then publishes the result in one step, or drops it when the
-// job was cancelled. Nothing the tables hold changes before `publish`.
+// instrument file), reads and builds every record (a bank) or decodes it (a
+// sample) into memory that no table holds, counting the bytes read so a
+// window can show progress; the GUI thread then publishes the result in one
+// step, or drops it when the job was cancelled. Nothing the tables hold
+// changes before `publish`.
 #pragma once
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "io/bank_import.h"
 #include "io/load.h"
 
 class InputBytes;
@@ -22,8 +24,9 @@ class LoadJob {
     // Opens the file whose bytes are counted; tests hand in slow inputs.
     using Opener = std::function<std::unique_ptr<InputBytes>(const std::string& path)>;
 
-    // GUI thread. `instrument`: an instrument file or bank (read whole, then
-    // parsed when published); otherwise a sample (decoded on the thread).
+    // GUI thread. `instrument`: an instrument file (read whole, then parsed
+    // when published) or a bank (built on the thread); otherwise a sample
+    // (decoded on the thread).
     LoadJob(std::string path, std::string leaf, bool instrument);
     // GUI thread. Cancels a running job and waits for its thread.
     ~LoadJob();
@@ -60,5 +63,6 @@ class LoadJob {
     // Written by the loader thread before `finished_`, read after it.
     bool opened_ = false;
     std::vector<std::uint8_t> bytes_;
+    PreparedBank bank_;
     PreparedSound sound_;
 };

@@ -5,11 +5,18 @@
 #include <QPushButton>
 #include <vector>
 
+#include "ui/window_hints.h"
+
 namespace {
 
 int message_box(const QString& text, const QStringList& buttons, int escape,
                 const QString& details) {
     QMessageBox box(QMessageBox::Critical, "title", text);
+    // A stop alert is moved or answered, never minimised or maximised.
+    box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                       Qt::WindowCloseButtonHint);
+    box.winId();
+    hold_window_hints(&box);
     if (!details.isEmpty()) box.setDetailedText(details);
     std::vector<QPushButton*> made;
     for (const QString& b : buttons)

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include "ui/window_hints.h"
+
 QEvent::Type MessageEvent::type() {
     static const auto t = static_cast<QEvent::Type>(QEvent::registerEventType());
     return t;
@@ -16,5 +18,7 @@ bool MyBWindow::event(QEvent* e) {
         MessageReceived(static_cast<MessageEvent*>(e)->message);
         return true;
     }
+    // Shown but not yet mapped: the last moment the window manager reads its type.
+    if (e->type() == QEvent::Show) hold_window_hints(this);
     return QWidget::event(e);
 }

@@ -237,6 +237,29 @@ TEST_F(DailyUse, ABackgroundLoadCanBeCancelledAndAFinishedOneAppearsInOneStep) {
     EXPECT_EQ(recent_files().first(), it);
 }
 
+TEST_F(DailyUse, ABankIsBuiltInTheBackgroundAndGoesInWholeOrNotAtAll) {
+    const QString bank = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    if (!QFile::exists(bank)) GTEST_SKIP() << "no bank installed";
+    const QStringList before = rows();
+    MyWindow::set_loader([](const std::string& p) { return std::make_unique<GatedInput>(p); }, 0);
+    for (bool cancel : {true, false}) {
+        SCOPED_TRACE(cancel);
+        g_gate = false;
+        post(refs(bank));
+        ASSERT_TRUE(win->loading());
+        if (cancel) win->progress()->findChild<QPushButton*>()->click();
+        g_gate = true;
+        for (int i = 0; i < 1000 && win->loading(); ++i) uikit::pump(5);
+        ASSERT_FALSE(win->loading());
+        if (cancel) EXPECT_EQ(rows(), before);
+    }
+    ASSERT_GT(int(nb_inst), 100);
+    ASSERT_EQ(win->tree()->topLevelItemCount(), int(nb_inst));
+    for (int k = 0; k < nb_inst; ++k)
+        EXPECT_EQ(win->tree()->topLevelItem(k)->childCount(), inst_count(k)) << k;
+    EXPECT_TRUE(alerts().empty());
+}
+
 TEST_F(DailyUse, FilesHandedOverAtStartUpOpenOneAfterTheOther) {
     const QString bank = "/usr/share/sounds/sf2/TimGM6mb.sf2";
     if (!QFile::exists(bank)) GTEST_SKIP() << "no bank installed";

@@ -10,6 +10,7 @@
 #include "core/reclaim.h"
 #include "core/sound.h"
 #include "engine/render.h"
+#include "engine/voices.h"
 #include "io/d2d_reader.h"
 #include "platform/sound_player.h"
 #include "platform/sys_info.h"
@@ -33,9 +34,13 @@
 
 namespace {
 
-// How often the window looks for voice notices, and how many looks between
-// two passes of the reclaimer.
+// How often the window looks for voice notices while notes come and go, how
+// often once nothing has happened for kQuietTicks looks (the first note after
+// a quiet spell then shows that much later; its sound does not wait), and how
+// many looks between two passes of the reclaimer.
 constexpr int kNoticeMs = 40;
+constexpr int kQuietNoticeMs = 200;
+constexpr int kQuietTicks = 50;
 constexpr int kReclaimTicks = 8;
 
 }  // namespace
@@ -243,7 +248,15 @@ void MyWindow::collect_notices() {
     bool any = false;
     while (take_key_notice(n)) any = true;
     if (any) MessageReceived(Message(fourcc("ppia")));
-    if (take_preview_ended() && edwin) post_message(edwin, fourcc("uped"));
+    const bool ended = take_preview_ended();
+    if (ended && edwin) post_message(edwin, fourcc("uped"));
+    // Looking less often while nothing happens keeps an idle program idle.
+    if (any || ended || active_voices() > 0 || (opener_.joinable() && !player_))
+        quiet_ticks_ = 0;
+    else if (quiet_ticks_ < kQuietTicks)
+        ++quiet_ticks_;
+    const int interval = quiet_ticks_ >= kQuietTicks ? kQuietNoticeMs : kNoticeMs;
+    if (notices_.interval() != interval) notices_.setInterval(interval);
     if (++ticks_ >= kReclaimTicks) {
         ticks_ = 0;
         reclaim::reclaim();

@@ -163,6 +163,7 @@ class MyWindow : public MyBWindow {
     QProgressBar* progress_bar_ = nullptr;
     QTimer notices_;
     int ticks_ = 0;
+    int quiet_ticks_ = 0;
     int current_row_ = -1;
     std::unique_ptr<SoundPlayer> player_;
     // The player while it opens on its own thread.

@@ -121,6 +121,12 @@ ABWindow::ABWindow(bool splash)
     pulse_.start(50);
 }
 
+void ABWindow::hideEvent(QHideEvent* e) {
+    // Nothing scrolls out of sight.
+    pulse_.stop();
+    MyBWindow::hideEvent(e);
+}
+
 void ABWindow::grow() {
     setFixedSize(kWidth, kHeight + 100);
 }

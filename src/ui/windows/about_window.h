@@ -39,6 +39,9 @@ class ABWindow : public MyBWindow {
     // The credit lines, one per role.
     static const char* const kCredits[19];
 
+  protected:
+    void hideEvent(QHideEvent* e) override;
+
   private:
     ABBBox* box_;
     QTimer pulse_;

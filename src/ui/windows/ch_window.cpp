@@ -59,8 +59,9 @@ ChWindow::ChWindow(QRect frame, const QString& title)
     : MyBWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                              Qt::CustomizeWindowHint) {
     setWindowTitle(title);
-    setGeometry(frame.left(), frame.top(), frame.width() + 1, frame.height() + 1);
     setFixedSize(frame.width() + 1, frame.height() + 1);
+    // The frame's corner, title bar included, so the title stays on screen.
+    move(frame.topLeft());
     setAttribute(Qt::WA_DeleteOnClose);
 
     auto* head = new QLabel("Channel", this);
