@@ -70,7 +70,7 @@ __attribute__((target("avx2"))) void kernel(const KernelArgs& a, int groups) {
         const auto t0 = static_cast<std::uint32_t>(static_cast<int>(at[0]));
         const auto t7 = static_cast<std::uint32_t>(static_cast<int>(at[7]));
         Halves s;
-        if (windows && t0 <= window_last && t7 - t0 <= (Stereo ? 15u : 14u)) {
+        if (windows && t0 <= window_last && t7 - t0 <= 15u) {
             const __m256i d = _mm256_sub_epi32(vt, _mm256_set1_epi32(static_cast<int>(t0)));
             __m256i lo;
             __m256i hi;
