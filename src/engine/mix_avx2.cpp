@@ -58,6 +58,9 @@ __attribute__((target("avx2"))) void kernel(const KernelArgs& a, int groups) {
     const __m256 vg2 = _mm256_set1_ps(a.g2);
     const __m256i lim = _mm256_set1_epi32(static_cast<int>(a.lim));
     const __m256i safe = _mm256_set1_epi32(static_cast<int>(a.safe));
+    const __m256 gains = _mm256_setr_ps(a.g1, a.g2, a.g1, a.g2, a.g1, a.g2, a.g1, a.g2);
+    const __m256i twice_lo = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+    const __m256i twice_hi = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
     const int* base = reinterpret_cast<const int*>(a.src);
     // The window's last frame must be readable and no index clamped.
     const std::uint32_t window_last = a.lim >= 15 ? a.lim - 15 : 0;
@@ -104,23 +107,25 @@ __attribute__((target("avx2"))) void kernel(const KernelArgs& a, int groups) {
                 s.s1 = _mm256_cvtepi32_ps(_mm256_srai_epi32(_mm256_slli_epi32(vw, 16), 24));
             }
         }
-        __m256 left;
-        __m256 right;
-        if constexpr (Stereo) {
-            left = _mm256_mul_ps(s.s0, vg1);
-            right = _mm256_mul_ps(s.s1, vg2);
-        } else {
-            const __m256 v = _mm256_add_ps(s.s0, _mm256_mul_ps(_mm256_sub_ps(s.s1, s.s0), within));
-            left = _mm256_mul_ps(v, vg1);
-            right = _mm256_mul_ps(v, vg2);
-        }
-        const __m256 lo = _mm256_unpacklo_ps(left, right);  // frames 0 1 | 4 5
-        const __m256 hi = _mm256_unpackhi_ps(left, right);  // frames 2 3 | 6 7
         float* o = a.out + 16 * g;
-        _mm256_storeu_ps(o,
-                         _mm256_add_ps(_mm256_loadu_ps(o), _mm256_permute2f128_ps(lo, hi, 0x20)));
-        _mm256_storeu_ps(
-            o + 8, _mm256_add_ps(_mm256_loadu_ps(o + 8), _mm256_permute2f128_ps(lo, hi, 0x31)));
+        __m256 first;   // frames 0 to 3, left and right
+        __m256 second;  // frames 4 to 7
+        if constexpr (Stereo) {
+            const __m256 left = _mm256_mul_ps(s.s0, vg1);
+            const __m256 right = _mm256_mul_ps(s.s1, vg2);
+            const __m256 lo = _mm256_unpacklo_ps(left, right);  // frames 0 1 | 4 5
+            const __m256 hi = _mm256_unpackhi_ps(left, right);  // frames 2 3 | 6 7
+            first = _mm256_permute2f128_ps(lo, hi, 0x20);
+            second = _mm256_permute2f128_ps(lo, hi, 0x31);
+        } else {
+            // Each frame's value twice, times g1 and g2 in turn: the same
+            // products as for separate sides.
+            const __m256 v = _mm256_add_ps(s.s0, _mm256_mul_ps(_mm256_sub_ps(s.s1, s.s0), within));
+            first = _mm256_mul_ps(_mm256_permutevar8x32_ps(v, twice_lo), gains);
+            second = _mm256_mul_ps(_mm256_permutevar8x32_ps(v, twice_hi), gains);
+        }
+        _mm256_storeu_ps(o, _mm256_add_ps(_mm256_loadu_ps(o), first));
+        _mm256_storeu_ps(o + 8, _mm256_add_ps(_mm256_loadu_ps(o + 8), second));
     }
 }
 

@@ -35,17 +35,21 @@ void finish_output(float* samples, std::size_t count) {
     const __m128 minus_one = _mm_set1_ps(-1.0f);
     const __m128 sign = _mm_set1_ps(-0.0f);
     __m128 vpeak = _mm_setzero_ps();
+    __m128i over = _mm_setzero_si128();  // clipped samples, per lane
     for (; i + 4 <= count; i += 4) {
         const __m128 x = _mm_mul_ps(_mm_mul_ps(_mm_loadu_ps(samples + i), quarter), vgain);
         const __m128 magnitude = _mm_andnot_ps(sign, x);
         vpeak = _mm_max_ps(magnitude, vpeak);  // the second operand when either is NaN
-        const int over = _mm_movemask_ps(_mm_cmpgt_ps(magnitude, one));  // one bit a lane
-        clipped += (over & 1) + ((over >> 1) & 1) + ((over >> 2) & 1) + ((over >> 3) & 1);
+        // A lane's comparison is all ones (-1) where it clips.
+        over = _mm_sub_epi32(over, _mm_castps_si128(_mm_cmpgt_ps(magnitude, one)));
         _mm_storeu_ps(samples + i, _mm_max_ps(minus_one, _mm_min_ps(one, x)));
     }
     alignas(16) float lanes[4];
     _mm_store_ps(lanes, vpeak);
     for (const float p : lanes) peak = std::max(peak, p);
+    alignas(16) std::uint32_t counts[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(counts), over);
+    for (const std::uint32_t c : counts) clipped += c;
 #endif
     for (; i < count; ++i) {
         float x = samples[i] / kMixHeadroom * gain;
