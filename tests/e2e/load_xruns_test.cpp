@@ -1,6 +1,6 @@
 // A full voice table through a private JACK server (dummy driver): the
 // render callback keeps up, so the server drops no more cycles with 128
-// voices playing than with none.
+// voices playing than with none (give or take what a busy machine drops).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
@@ -110,6 +110,8 @@ TEST_F(LoadXruns, HundredTwentyEightVoicesDropNoMoreCyclesThanNone) {
     EXPECT_EQ(still_playing, 128);  // looping voices never end by themselves
     // 48000 / 256 cycles a second: the callback ran through the stretch.
     EXPECT_GT(loaded.buffers, 3u * 48000 / 256 / 2);
-    // A busy machine may drop a stray cycle either way; the voices must not add more.
-    EXPECT_LE(loaded.xruns, idle.xruns + 1);
+    // A callback too slow for 128 voices misses nearly every cycle; a busy
+    // machine drops stray cycles with or without voices, so those are allowed
+    // up to one cycle in twenty.
+    EXPECT_LE(loaded.xruns, idle.xruns + loaded.buffers / 20);
 }
