@@ -88,14 +88,16 @@ inline float running_positions(float f, float step, int m, float* at) {
             f = next;
             continue;
         }
-        // The last position in the binade is f + last * rstep: estimated by
-        // a division, then settled by the same comparisons the sums make.
+        // In units of u, f is its significand (2^23 to 2^24 - 1), rstep is
+        // the significand of next minus that, and the binade ends at 2^24:
+        // the last position in it is f + last * rstep with
+        // last = (2^24 - 1 - f / u) / (rstep / u), in integers.
         std::int64_t last = m;
-        if (rstep > 0.0f) {
-            last = static_cast<std::int64_t>((static_cast<double>(hi) - f) / rstep);
-            while (last > 0 && !(f + static_cast<float>(last) * rstep < hi)) --last;
-            while (last < m && f + static_cast<float>(last + 1) * rstep < hi) ++last;
-        }
+        std::uint32_t next_bits;
+        std::memcpy(&next_bits, &next, sizeof next_bits);
+        const std::uint32_t f_units = (bits & 0x7FFFFF) | 0x800000;
+        const std::uint32_t r_units = ((next_bits & 0x7FFFFF) | 0x800000) - f_units;
+        if (r_units != 0) last = ((1u << 24) - 1 - f_units) / r_units;
         // Eight at a time, each f + i * rstep on its own (exact in the
         // binade), so the groups do not wait on each other.
         const int count = static_cast<int>(last < m - k ? last + 1 : m - k);
