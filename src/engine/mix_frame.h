@@ -48,19 +48,20 @@ inline float from_bits(std::uint32_t b) {
 // Frames a position array must hold beyond the frames asked for.
 constexpr int kPositionSlack = 8;
 
-// Writes the positions of `m` frames into `at`: f, f + step, (f + step) +
-// step, ..., each rounded as the plain loop's sum is, and returns the
-// position after the last. Up to kPositionSlack entries past `m` may be
-// written too, with values of no meaning.
+// Any thread (arithmetic only). Writes the positions of `m` frames into
+// `at`: f, f + step, (f + step) + step, ..., each rounded as the plain
+// loop's sum is, and returns the position after the last. Up to
+// kPositionSlack entries past `m` may be written too, with values of no
+// meaning.
 //
 // Within the binade [2^e, 2^(e+1)) of f every float is a multiple of
 // u = 2^(e-23), so f + step rounds to f plus step rounded to a multiple of u
 // (`rstep`), the same for every f in the binade unless step lies exactly
 // halfway between two multiples (then the rounding goes to even and depends
 // on f). While the sums stay below the binade's end they are f + k * rstep,
-// and each of those products and sums is exact in float: eight of them are
-// written at once. A sum that leaves the binade, a tie and f = 0 take the
-// plain addition, and so do positions too low for a group to fit a binade.
+// and each of those products and sums is exact in float, so they are
+// written eight at a time. The sum that leaves a binade, a tie, f = 0 and
+// positions too low for a binade to hold a group take the plain addition.
 inline float running_positions(float f, float step, int m, float* at) {
     int k = 0;
     // Below this a binade holds too few frames for a group of eight.
