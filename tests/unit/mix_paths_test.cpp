@@ -163,8 +163,8 @@ TEST(RunningPositions, EqualTheSumsFrameByFrame) {
         const int odd = 1 + 2 * static_cast<int>(rng() % (trial % 2 ? 8 : 1 << 20));
         const float step = std::ldexp(static_cast<float>(odd), -static_cast<int>(rng() % 44));
         const float f0 = trial % 5 == 0 ? 0.0f
-                                         : std::ldexp(static_cast<float>(rng() % (1 << 24)),
-                                                      -24 + static_cast<int>(rng() % 30));
+                                        : std::ldexp(static_cast<float>(rng() % (1 << 24)),
+                                                     -24 + static_cast<int>(rng() % 30));
         const int m = 1 + static_cast<int>(rng() % 700);
         const float end = mixing::running_positions(f0, step, m, at.data());
         float f = f0;
