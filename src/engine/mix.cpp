@@ -1,6 +1,7 @@
 #include "engine/mix.h"
 
 #include <atomic>
+#include <cstring>
 
 #include "engine/mix_frame.h"
 #include "engine/mix_kernels.h"
@@ -34,52 +35,55 @@ void mix_plain(const SoundView& sv, std::uint64_t pos, float& frac, float step, 
     frac = f;
 }
 
-// A vector path into a stereo output: runs of frames whose positions are
-// exact multiples of a fixed step go through `kernel` `lanes` at a time;
-// everything else (positions below 1, the frame that crosses into the next
-// binade, rounding ties, the last frames of a run) takes the plain frame.
-template <typename Sample, bool Stereo>
-void mix_runs(mixing::Kernel kernel, int lanes, const SoundView& sv, std::uint64_t pos, float& frac,
-              float step, int n, float* out, float g1, float g2) {
-    const Sample* src = reinterpret_cast<const Sample*>(sv.data);
+// Frames whose positions are worked out at once, on the stack.
+constexpr int kChunk = 512;
+
+// A vector path into a stereo output: the positions of a chunk of frames
+// first (the plain loop's sums, see running_positions), then `kernel`
+// renders them `Lanes` at a time. The last frames of the block, fewer than
+// `Lanes`, go through a copy of their output so that the kernel never
+// touches a frame past the block.
+template <typename Sample, bool Stereo, int Lanes>
+void mix_vector(mixing::Kernel kernel, const SoundView& sv, std::uint64_t pos, float& frac,
+                float step, int n, float* out, float g1, float g2) {
     const std::uint64_t last = sv.last_index;
-    float f = frac;
-    int j = 0;
-    const bool vector_ok = pos <= last && last - pos < (1u << 30) &&
-                           f + static_cast<float>(n) * step < static_cast<float>(1 << 29);
-    mixing::KernelArgs a{};
-    if (vector_ok) {
-        a.src = sv.data + (pos << sv.shift);
-        a.lim = static_cast<std::uint32_t>(last - pos);
-        // A 4-byte load of an 8-bit mono frame reads two frames past it.
-        a.safe = (sizeof(Sample) == 1 && !Stereo) ? (a.lim >= 2 ? a.lim - 2 : 0) : UINT32_MAX;
-        a.g1 = g1;
-        a.g2 = g2;
+    constexpr bool kByteMono = sizeof(Sample) == 1 && !Stereo;
+    // Positions and indices must fit the kernels' 32-bit integers, and an
+    // 8-bit mono sound needs four bytes for its loads.
+    if (!(pos <= last && last - pos < (1u << 30) &&
+          frac + static_cast<float>(n) * step < static_cast<float>(1 << 29) &&
+          (!kByteMono || last - pos >= 2))) {
+        mix_plain<Sample, Stereo>(sv, pos, frac, step, n, out, 2, g1, g2);
+        return;
     }
-    while (j < n) {
-        if (vector_ok) {
-            const mixing::Run run = mixing::binade_run(f, step);
-            const long frames = run.frames < n - j ? run.frames : n - j;
-            const int groups = static_cast<int>(frames / lanes);
-            if (groups > 0) {
-                a.f = f;
-                a.rstep = run.rstep;
-                a.out = out + 2 * j;
-                const int done = kernel(a, groups);
-                j += done * lanes;
-                f += static_cast<float>(done * lanes) * run.rstep;  // exact inside the run
-                if (done == groups) {
-                    // The rest of the run frame by frame: the same sums.
-                    for (long k = groups * lanes; k < frames; ++k, ++j, f += step) {
-                        plain_frame<Sample, Stereo, false>(src, pos, last, f, out + 2 * j, g1, g2);
-                    }
-                    continue;
-                }
-            }
+    alignas(32) float at[kChunk + mixing::kPositionSlack];
+    mixing::KernelArgs a{};
+    a.src = sv.data + (pos << sv.shift);
+    a.at = at;
+    a.lim = static_cast<std::uint32_t>(last - pos);
+    // A 4-byte load of an 8-bit mono frame reads two frames past the next.
+    a.safe = kByteMono ? a.lim - 2 : a.lim;
+    a.g1 = g1;
+    a.g2 = g2;
+    float f = frac;
+    for (int j = 0; j < n; j += kChunk) {
+        const int m = n - j < kChunk ? n - j : kChunk;
+        f = mixing::running_positions(f, step, m, at);
+        const int groups = m / Lanes;
+        a.at = at;
+        a.out = out + 2 * j;
+        if (groups > 0) kernel(a, groups);
+        const int done = groups * Lanes;
+        if (done < m) {
+            float tail[2 * Lanes] = {};
+            float* o = out + 2 * (j + done);
+            std::memcpy(tail, o, sizeof(float) * 2 * (m - done));
+            for (int k = m; k < done + Lanes; ++k) at[k] = at[m - 1];
+            a.at = at + done;
+            a.out = tail;
+            kernel(a, 1);
+            std::memcpy(o, tail, sizeof(float) * 2 * (m - done));
         }
-        plain_frame<Sample, Stereo, false>(src, pos, last, f, out + 2 * j, g1, g2);
-        f += step;
-        ++j;
     }
     frac = f;
 }
@@ -107,11 +111,11 @@ void mix_format(const SoundView& sv, std::uint64_t pos, float& frac, float step,
     if (stride == 2 && path != MixPath::Plain) {
         const int format = (sizeof(Sample) == 2 ? 2 : 0) + (Stereo ? 1 : 0);
         if (path == MixPath::Avx2) {
-            mix_runs<Sample, Stereo>(mixing::kAvx2Kernels[format], mixing::kAvx2Lanes, sv, pos,
-                                     frac, step, n, out, g1, g2);
+            mix_vector<Sample, Stereo, mixing::kAvx2Lanes>(mixing::kAvx2Kernels[format], sv, pos,
+                                                           frac, step, n, out, g1, g2);
         } else {
-            mix_runs<Sample, Stereo>(mixing::kSse2Kernels[format], mixing::kSse2Lanes, sv, pos,
-                                     frac, step, n, out, g1, g2);
+            mix_vector<Sample, Stereo, mixing::kSse2Lanes>(mixing::kSse2Kernels[format], sv, pos,
+                                                           frac, step, n, out, g1, g2);
         }
         return;
     }

@@ -1,6 +1,6 @@
-// The vector mixing kernels: each renders groups of frames whose positions
-// are f, f + rstep, f + 2 rstep, ... (exact, see mix_frame.h) into a stereo
-// output, with the same arithmetic as the plain loop.
+// The vector mixing kernels: each renders groups of frames at positions
+// given one by one (the plain loop's own sums, see mix_frame.h) into a
+// stereo output, with the same arithmetic as the plain loop.
 #pragma once
 
 #include <cstdint>
@@ -9,18 +9,16 @@ namespace mixing {
 
 struct KernelArgs {
     const std::int8_t* src;  // the sound's data at frame `pos`
+    const float* at;         // each output frame's position past `pos`
     std::uint32_t lim;       // last readable frame index, relative to `pos`
-    std::uint32_t safe;      // highest relative index a 4-byte load may start at
-    float f;                 // position of the first frame, past `pos`
-    float rstep;             // exact step between positions
+    std::uint32_t safe;      // highest relative index a 4-byte load of 8-bit mono may start at
     float* out;              // first output frame (two floats per frame)
     float g1;
     float g2;
 };
 
-// Audio thread. Renders up to `groups` groups of kLanes frames; returns the
-// groups rendered (fewer when a group would load past `safe`).
-using Kernel = int (*)(const KernelArgs& a, int groups);
+// Audio thread. Renders `groups` groups of the path's lanes of frames.
+using Kernel = void (*)(const KernelArgs& a, int groups);
 
 // Kernels by format: index (bits == 16) * 2 + stereo. Null when not compiled in.
 extern const Kernel kSse2Kernels[4];

@@ -11,28 +11,30 @@ namespace {
 // Four frames at a time; the four loads are plain reads of each frame's
 // four bytes (this frame and the next, or a stereo frame).
 template <bool Sixteen, bool Stereo>
-int kernel(const KernelArgs& a, int groups) {
-    const __m128 off = _mm_mul_ps(_mm_set1_ps(a.rstep), _mm_set_ps(3.0f, 2.0f, 1.0f, 0.0f));
-    const float step4 = 4.0f * a.rstep;
-    const float last_off = 3.0f * a.rstep;
+void kernel(const KernelArgs& a, int groups) {
     const __m128 vg1 = _mm_set1_ps(a.g1);
     const __m128 vg2 = _mm_set1_ps(a.g2);
-    float f = a.f;
-    int g = 0;
-    for (; g < groups; ++g, f += step4) {
-        if (static_cast<std::uint32_t>(f + last_off) > a.safe) break;
-        const __m128 vf = _mm_add_ps(_mm_set1_ps(f), off);
+    for (int g = 0; g < groups; ++g) {
+        const __m128 vf = _mm_loadu_ps(a.at + 4 * g);
         const __m128i vt = _mm_cvttps_epi32(vf);
         const __m128 within = _mm_sub_ps(vf, _mm_cvtepi32_ps(vt));
         alignas(16) std::uint32_t idx[4];
         _mm_store_si128(reinterpret_cast<__m128i*>(idx), vt);
-        std::int32_t word[4];
+        std::uint32_t word[4];
         for (int k = 0; k < 4; ++k) {
             const std::uint32_t i = idx[k] < a.lim ? idx[k] : a.lim;
-            const std::size_t at = Sixteen ? (Stereo ? 4u * i : 2u * i) : (Stereo ? 2u * i : i);
-            std::memcpy(&word[k], a.src + at, sizeof word[k]);
+            if constexpr (!Sixteen && !Stereo) {
+                // The load starts early enough to stay inside the sound.
+                const std::uint32_t w = i < a.safe ? i : a.safe;
+                std::memcpy(&word[k], a.src + w, sizeof word[k]);
+                word[k] >>= 8 * (i - w);
+            } else {
+                const std::size_t at = Sixteen ? (Stereo ? 4u * i : 2u * i) : 2u * i;
+                std::memcpy(&word[k], a.src + at, sizeof word[k]);
+            }
         }
-        const __m128i vw = _mm_set_epi32(word[3], word[2], word[1], word[0]);
+        __m128i vw;
+        std::memcpy(&vw, word, sizeof vw);
         __m128 s0;
         __m128 s1;
         if constexpr (Sixteen) {
@@ -56,7 +58,6 @@ int kernel(const KernelArgs& a, int groups) {
         _mm_storeu_ps(o, _mm_add_ps(_mm_loadu_ps(o), _mm_unpacklo_ps(left, right)));
         _mm_storeu_ps(o + 4, _mm_add_ps(_mm_loadu_ps(o + 4), _mm_unpackhi_ps(left, right)));
     }
-    return g;
 }
 
 }  // namespace

@@ -330,8 +330,15 @@ void BufferProc(void* /*cookie*/, void* buffer, std::size_t size, const raw_audi
         // holds) this buffer stays silent rather than waiting.
         reclaim::ReadSection section(reclaim::no_wait);
         stage_begin(frames, channels, rate);
+        // The states first, in one pass of loads that do not wait on each
+        // other; only voices found playing are entered (which checks again).
+        // A voice that starts meanwhile plays from the next buffer.
+        std::uint64_t playing[kVoices / 64] = {};
+        for (int v = 0; v < kVoices; ++v) {
+            playing[v / 64] |= std::uint64_t{nlist[v].playing()} << (v % 64);
+        }
         for (int v = 0; section.entered() && v < kVoices; ++v) {
-            if (!enter_voice(v)) continue;
+            if (!((playing[v / 64] >> (v % 64)) & 1) || !enter_voice(v)) continue;
             // Previews from the sample editor belong to no channel.
             float* target = nlist[v].end ? out : stage_target(nlist[v].channel, out);
             if (!render_voice(v, target, frames, channels, rate)) leave_voice(v);

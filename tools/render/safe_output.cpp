@@ -78,15 +78,24 @@ bool SafeOutput::open(const std::string& path, int rate, std::string& error) {
         return false;
     }
     write_error_.clear();
+    pending_.clear();
+    pending_.reserve(2 * kPendingFrames);
     return true;
 }
 
 bool SafeOutput::write(const float* interleaved, std::size_t frames) {
     if (!sf_) return false;
-    const auto n = static_cast<sf_count_t>(frames);
-    if (sf_writef_float(sf_, interleaved, n) == n) return true;
-    if (write_error_.empty()) write_error_ = sf_strerror(sf_);
-    return false;
+    // Gathered into large writes: a song comes in many short buffers.
+    pending_.insert(pending_.end(), interleaved, interleaved + 2 * frames);
+    return pending_.size() < 2 * kPendingFrames || flush();
+}
+
+bool SafeOutput::flush() {
+    const auto n = static_cast<sf_count_t>(pending_.size() / 2);
+    const bool ok = n == 0 || sf_writef_float(sf_, pending_.data(), n) == n;
+    pending_.clear();
+    if (!ok && write_error_.empty()) write_error_ = sf_strerror(sf_);
+    return ok;
 }
 
 bool SafeOutput::commit(std::string& error) {
@@ -94,6 +103,7 @@ bool SafeOutput::commit(std::string& error) {
         error = "writing " + path_ + " failed: the file is not open";
         return false;
     }
+    flush();
     std::string why = write_error_;
     const int closed = sf_close(sf_);
     sf_ = nullptr;

@@ -40,9 +40,14 @@ class SafeOutput {
     const std::string& write_error() const { return write_error_; }
 
   private:
+    // Frames held back to be written together.
+    static constexpr std::size_t kPendingFrames = 16384;
+    bool flush();
+
     std::string path_;
     std::string temp_;
     int fd_ = -1;
     SNDFILE* sf_ = nullptr;
     std::string write_error_;
+    std::vector<float> pending_;
 };
