@@ -298,8 +298,6 @@ TEST_F(ParamWindowsTest, NoteOffTimeFollowsTheSelectionAndStoresFrames) {
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(v->windowTitle(), "Set Note off time");
     EXPECT_EQ(v->time_field()->text(), "2321");
-    type(v->time_field(), "1000");
-    EXPECT_EQ(s0->rel_time, 44100u);
     type(v->time_field(), "3");
     EXPECT_EQ(s0->rel_time, 132u);
     EXPECT_TRUE(v->isVisible());  // Enter commits without closing

@@ -71,6 +71,10 @@ const Bank kBanks[] = {
       {128, 38, "Std Snr 1(L)", 41280, 44100, 38, 38, 38, 72228792}}},
 };
 
+void PrintTo(const Bank& b, std::ostream* os) {
+    *os << b.path;
+}
+
 class RealBanks : public testkit::EngineTest, public testing::WithParamInterface<Bank> {
   protected:
     void SetUp() override {
