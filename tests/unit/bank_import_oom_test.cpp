@@ -146,6 +146,8 @@ TEST_F(BankImportOutOfMemory, EveryFailedAllocationChangesNothingAndLeaksNothing
     EXPECT_STREQ(inst_name(17), "Organ");
     EXPECT_STREQ(inst_name(129), "Standard");
     EXPECT_EQ(ch_inst[9], 129);
+    EXPECT_EQ(no_s, inst_first(1));
+    for (int s = 0; s < nb_sound; ++s) EXPECT_EQ(t_invert[s], quel_baseson(s));
 }
 
 }  // namespace
