@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QApplication>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -32,8 +31,6 @@
 #include "platform/midi_endpoint.h"
 #include "platform/sound_player.h"
 #include "support/testkit.h"
-#include "ui/controls/my_check.h"
-#include "ui/windows/ch_window.h"
 
 extern char** environ;
 
@@ -296,93 +293,12 @@ TEST_F(JackPlay, MidiNoteThroughJackIsHeardOnBothOutputsAndFadesAfterRelease) {
         EXPECT_GT(end, off + release / 2) << "the note was cut, not faded";
         EXPECT_LE(end, off + release + 4 * kPeriod);
         EXPECT_EQ(testkit::peak(kit.take(*ch, off + release + 4 * kPeriod, n)), 0.0f);
-        const double late =
-            testkit::rms(kit.take(*ch, off + release * 3 / 5, off + release * 4 / 5));
-        EXPECT_GT(testkit::rms(kit.take(*ch, off + 2 * kPeriod, off + 2 * kPeriod + release / 5)),
-                  2 * late);
-        EXPECT_GT(late, 0.0);
     }
     std::printf(
         "e2e: JACK %u Hz, buffer %u frames, latency %lld us, player xruns while recording %llu\n",
         unsigned(player->FrameRate()), player->BufferFrames(),
         static_cast<long long>(player->Latency()),
         static_cast<unsigned long long>(player->Xruns() - xruns_before));
-}
-
-// Amplitude of the `hz` component of `v` over [from, to): the mean over
-// wholly recorded 100 ms Hann windows, narrow enough to tell 440 Hz from 659 Hz.
-double level_at(const Kit& kit, double hz, std::size_t from, std::size_t to) {
-    constexpr std::size_t kWindow = kRate / 10;
-    double sum = 0;
-    int windows = 0;
-    for (std::size_t at = from; at + kWindow <= to; at += kWindow) {
-        double re = 0, im = 0, weight = 0;
-        bool whole = true;
-        for (std::size_t i = 0; i < kWindow && whole; ++i) {
-            whole = kit.valid[at + i];
-            const double hann = 0.5 - 0.5 * std::cos(2 * M_PI * double(i) / kWindow);
-            const double w = 2 * M_PI * hz * double(i) / kRate;
-            re += hann * kit.left[at + i] * std::cos(w);
-            im += hann * kit.left[at + i] * std::sin(w);
-            weight += hann;
-        }
-        if (!whole) continue;
-        sum += 2 * std::hypot(re, im) / weight;
-        ++windows;
-    }
-    return windows ? sum / windows : 0.0;
-}
-
-// Lets the windows handle their events for `s` seconds.
-void run_for(double s) {
-    const auto end = Clock::now() + std::chrono::duration<double>(s);
-    while (Clock::now() < end) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        sleep_s(0.005);
-    }
-}
-
-TEST_F(JackPlay, MuteFromTheChannelWindowSilencesOnlyThatChannel) {
-    int argc = 1;
-    char name[] = "e2e";
-    char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    Kit kit(kRate * 6);
-    start(kit);
-    if (HasFatalFailure()) return;
-    auto win = std::make_unique<ChWindow>(QRect(10, 10, 660, 350), "Channels parameter");
-    win->show();
-    run_for(0.3);
-    kit.recording = true;
-    run_for(0.2);
-    kit.send(0x90, 69, 127);  // 440 Hz on channel 1
-    kit.send(0x91, 76, 127);  // 659 Hz on channel 2
-    run_for(0.8);
-    const std::size_t muted_at = jack_frame_time(kit.client) - kit.first_frame;
-    win->mute_box(1)->lamp()->click();
-    run_for(0.8);
-    const std::size_t unmuted_at = jack_frame_time(kit.client) - kit.first_frame;
-    win->mute_box(1)->lamp()->click();
-    run_for(0.8);
-    kit.recording = false;
-    player->Stop();
-    midi->disconnect();
-    win.reset();
-
-    const double hz2 = 440.0 * std::pow(2.0, 7.0 / 12.0);
-    const std::size_t settle = kRate / 10, span = kRate / 2;
-    ASSERT_GT(muted_at, span + settle + kRate / 10);
-    const std::size_t before = muted_at - span - settle;
-    const double one_before = level_at(kit, 440.0, before, muted_at - settle);
-    const double two_before = level_at(kit, hz2, before, muted_at - settle);
-    const double one_muted = level_at(kit, 440.0, muted_at + settle, muted_at + settle + span);
-    const double two_muted = level_at(kit, hz2, muted_at + settle, muted_at + settle + span);
-    const double two_after = level_at(kit, hz2, unmuted_at + settle, unmuted_at + settle + span);
-    EXPECT_GT(two_before, 0.05);
-    EXPECT_LT(two_muted, two_before / 100) << "the muted channel is still heard";
-    EXPECT_NEAR(one_muted, one_before, one_before / 10) << "the other channel changed";
-    EXPECT_NEAR(two_after, two_before, two_before / 10) << "unmuting did not bring it back";
 }
 
 // True while the server lists a port of the program's audio client.

@@ -100,10 +100,6 @@ TEST_F(ParamWindowsTest, FieldsStoreWhatIsTypedAndShowItInTheirOwnForm) {
     };
     const Case cases[] = {
         {fourcc("chfr"), "c#3", 61, "C# 3"},
-        {fourcc("chfr"), "C3", 60, "C  3"},
-        {fourcc("chfr"), "C -2", 0, "C -2"},
-        {fourcc("chfr"), "C-2", 48, "C  2"},
-        {fourcc("chfr"), "x", 48, "C  2"},
         {fourcc("chfr"), "B -3", 0, "C -2"},  // limited to key 0
         {fourcc("chto"), "G9", 127, "G  8"},
         {fourcc("chba"), "a#4", 82, "A# 4"},
@@ -302,8 +298,6 @@ TEST_F(ParamWindowsTest, NoteOffTimeFollowsTheSelectionAndStoresFrames) {
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(v->windowTitle(), "Set Note off time");
     EXPECT_EQ(v->time_field()->text(), "2321");
-    type(v->time_field(), "1000");
-    EXPECT_EQ(s0->rel_time, 44100u);
     type(v->time_field(), "3");
     EXPECT_EQ(s0->rel_time, 132u);
     EXPECT_TRUE(v->isVisible());  // Enter commits without closing

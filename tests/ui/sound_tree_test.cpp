@@ -35,11 +35,9 @@ TEST_F(MainWindowTest, AddSubSampleOnTheMiddleOfThreeInstruments) {
     post("ains");
     ASSERT_EQ(rows(), QStringList({"None Inst (000)", "  None sample", "None inst (001)",
                                    "  None sample", "None inst (002)", "  None sample"}));
-    p_s* third = t_sound[2];
     select_row(2);
     post("asam");
-    EXPECT_EQ(t_sound[3].load(), third);  // the third instrument's sound moved up by one
-    EXPECT_EQ(int(no_s), 2);              // the new slot is selected
+    EXPECT_EQ(int(no_s), 2);  // the new slot is selected
     EXPECT_FALSE(Finst);
     EXPECT_EQ(selected_row(), 4);
     EXPECT_EQ(rows()[4], "  None sample");
@@ -58,11 +56,9 @@ TEST_F(MainWindowTest, DeletingAnOnlySampleAsksAndYesRemovesTheInstrument) {
     EXPECT_EQ(alerts()[0].text, "Delete instrument and his samples ?");
     EXPECT_EQ(rows(), before);
 
-    p_s* third = t_sound[2];
     alert_answer = 1;  // "Yes"
     post("dsam");
     EXPECT_EQ(alerts().size(), 2u);
-    EXPECT_EQ(t_sound[1].load(), third);
     EXPECT_EQ(rows(), QStringList({"None Inst (000)", "  None sample", "None inst (002)",
                                    "  None sample"}));
     // The last sound of the last instrument is selected.

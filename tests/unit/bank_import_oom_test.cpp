@@ -47,11 +47,8 @@ long g_live = 0;         // blocks taken while counting and not yet freed
 
 }  // namespace
 
+// The library's array, nothrow and other sized forms call these.
 void* operator new(std::size_t n) {
-    if (void* p = take(n)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) {
     if (void* p = take(n)) return p;
     throw std::bad_alloc();
 }
@@ -59,32 +56,13 @@ void* operator new(std::size_t n, std::align_val_t a) {
     if (void* p = take(n, static_cast<std::size_t>(a))) return p;
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t n, std::align_val_t a) {
-    if (void* p = take(n, static_cast<std::size_t>(a))) return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-    return take(n);
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-    return take(n);
-}
 void operator delete(void* p) noexcept {
-    give_back(p);
-}
-void operator delete[](void* p) noexcept {
     give_back(p);
 }
 void operator delete(void* p, std::size_t) noexcept {
     give_back(p);
 }
-void operator delete[](void* p, std::size_t) noexcept {
-    give_back(p);
-}
 void operator delete(void* p, std::align_val_t a) noexcept {
-    give_back(p, static_cast<std::size_t>(a));
-}
-void operator delete[](void* p, std::align_val_t a) noexcept {
     give_back(p, static_cast<std::size_t>(a));
 }
 
@@ -168,6 +146,8 @@ TEST_F(BankImportOutOfMemory, EveryFailedAllocationChangesNothingAndLeaksNothing
     EXPECT_STREQ(inst_name(17), "Organ");
     EXPECT_STREQ(inst_name(129), "Standard");
     EXPECT_EQ(ch_inst[9], 129);
+    EXPECT_EQ(no_s, inst_first(1));
+    for (int s = 0; s < nb_sound; ++s) EXPECT_EQ(t_invert[s], quel_baseson(s));
 }
 
 }  // namespace

@@ -285,17 +285,6 @@ TEST_F(BankImport, PresetsLandAtTheirProgramNumbersAndDrumKitsFollow) {
     EXPECT_EQ(ch_inst[9], 128);
     EXPECT_EQ(ch_inst[0], 2);
     EXPECT_STREQ(sample_used(true, static_cast<std::uint32_t>(ch_inst[9]), 36)->name, "c");
-
-    // Imported again from the second instrument on, everything moves up one.
-    no_s = static_cast<std::int16_t>(inst_first(1));
-    EXPECT_EQ(import(sf_bank(samples_, insts_, presets)), 12);
-    EXPECT_EQ(nb_inst, 131);
-    EXPECT_STREQ(inst_name(0), "Piano");
-    EXPECT_STREQ(inst_name(1), "Piano");
-    EXPECT_EQ(sounds_of(129), (std::vector<std::string>{"c 36-36", "a 38-38"}));
-    EXPECT_EQ(ch_inst[9], 129);
-    EXPECT_EQ(no_s, inst_first(1));
-    for (int s = 0; s < nb_sound; ++s) EXPECT_EQ(t_invert[s], quel_baseson(s));
 }
 
 TEST_F(BankImport, BanksWithoutMelodicPresetsKeepTheirInstrumentOrder) {
