@@ -25,8 +25,7 @@ p_s* random_sound(std::mt19937& rng) {
     s->bits = sixteen ? 16 : 8;
     s->stereo = stereo;
     s->base = static_cast<std::int16_t>(rng() % 128);
-    s->key_lo = static_cast<std::int16_t>(rng() % 64);
-    s->key_hi = static_cast<std::int16_t>(64 + rng() % 64);
+    set_key_range(*s, static_cast<int>(rng() % 64), static_cast<int>(64 + rng() % 64));
     if (rng() % 2) {
         s->loop = 1;
         s->loop_start = rng() % bytes;

@@ -159,9 +159,8 @@ TEST_F(AvrLoad, RefusedFilesLeaveTheSlotAsItWas) {
 }
 
 TEST_F(AvrLoad, LoadGoesIntoTheSelectedSlotAndRetiresTheOldRecord) {
-    p_s* second = new_sound();
-    t_sound[1] = second;
-    nb_sound = 2;
+    add_sounds(0, 1);
+    const p_s* second = t_sound[1];
     no_s = 1;
     ASSERT_EQ(load_avr({.data = files::Bytes(10, 1)}), LoadResult::loaded);
     EXPECT_NE(t_sound[1].load(), second);

@@ -211,8 +211,7 @@ TEST_F(InstrumentFile, FailedSaveLeavesTheExistingFileAlone) {
     struct rlimit old {};
     ::getrlimit(RLIMIT_FSIZE, &old);
     const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 4096;
+    const struct rlimit small = {4096, old.rlim_max};
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     const bool saved = saveinst(file.c_str());
     ::setrlimit(RLIMIT_FSIZE, &old);

@@ -1,5 +1,6 @@
 #include "engine/voices.h"
 
+#include "core/keymap.h"
 #include "support/testkit.h"
 
 namespace {
@@ -21,8 +22,7 @@ class VoiceTest : public testkit::EngineTest {
     static void zones(const std::vector<std::pair<int, int>>& z) {
         for (std::size_t i = 0; i < z.size(); ++i) {
             p_s* s = new_sound();
-            s->key_lo = static_cast<std::int16_t>(z[i].first);
-            s->key_hi = static_cast<std::int16_t>(z[i].second);
+            set_key_range(*s, z[i].first, z[i].second);
             replace_sound(static_cast<int>(i), s);
         }
         nb_sound = static_cast<std::uint16_t>(z.size());
