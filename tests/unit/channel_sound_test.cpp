@@ -22,6 +22,16 @@ std::vector<float> render_with(int buffers, const std::function<void(int)>& befo
     return render(buffers * kBuf, kRate, kBuf, 2, before);
 }
 
+// On fresh tables, sines of (Hz, channel) in sounds 0, 1, ... rendered for
+// `buffers` buffers.
+std::vector<float> tones(std::initializer_list<std::pair<double, std::uint32_t>> sines, int buffers,
+                         const std::function<void(int)>& before = {}) {
+    fresh_tables();
+    int slot = 0;
+    for (const auto& [hz, ch] : sines) play_sine(slot++, hz, ch);
+    return render_with(buffers, before);
+}
+
 float largest_step(const std::vector<float>& mono) {
     float m = 0.0f;
     for (std::size_t i = 1; i < mono.size(); ++i) m = std::max(m, std::fabs(mono[i] - mono[i - 1]));
@@ -36,20 +46,12 @@ bool same_bits(const std::vector<float>& a, const std::vector<float>& b, std::si
 }  // namespace
 
 TEST_F(EngineTest, MutedChannelIsSilentWhileItsVoicesRunOn) {
-    const auto two_channels = [](const std::function<void(int)>& before) {
-        fresh_tables();
-        play_sine(0, 440.0, 0);
-        play_sine(1, 660.0, 1);
-        return render_with(20, before);
-    };
-    const std::vector<float> both = two_channels({});
-    fresh_tables();
-    play_sine(0, 440.0, 0);
-    const std::vector<float> alone = render_with(20);
+    const std::vector<float> both = tones({{440.0, 0}, {660.0, 1}}, 20);
+    const std::vector<float> alone = tones({{440.0, 0}}, 20);
 
     // Muted from buffer 2 to 9: one buffer fades out, then only channel 1's
     // partner is heard, to the bit; unmuted, the note goes on where it is.
-    const std::vector<float> muted = two_channels([](int k) {
+    const std::vector<float> muted = tones({{440.0, 0}, {660.0, 1}}, 20, [](int k) {
         if (k == 2) mute[1] = true;
         if (k == 10) mute[1] = false;
     });
@@ -63,16 +65,10 @@ TEST_F(EngineTest, MutedChannelIsSilentWhileItsVoicesRunOn) {
 }
 
 TEST_F(EngineTest, FilterStepsDoNotClickAndAnOpenedFilterLeavesNoTrace) {
-    const auto song = [](const std::function<void(int)>& before) {
-        fresh_tables();
-        play_sine(0, 1000.0, 3);
-        play_sine(1, 300.0, 4);
-        return render_with(16, before);
-    };
-    const std::vector<float> open = song({});
+    const std::vector<float> open = tones({{1000.0, 3}, {300.0, 4}}, 16);
     // Closed, moved and opened again: after the buffer that glides it open,
     // nothing is left of the filter.
-    const std::vector<float> stepped = song([](int k) {
+    const std::vector<float> stepped = tones({{1000.0, 3}, {300.0, 4}}, 16, [](int k) {
         if (k == 2) ch_lpf[3] = 127;
         if (k == 5) ch_lpf[3] = 20;
         if (k == 8) ch_lpf[3] = 0;
