@@ -35,28 +35,23 @@ inline void build_structure() {
     no_s = 0;
 }
 
-// No record may lie beyond the last sound: such a record would never be
-// freed nor seen. Walking every slot is slow, so it is done now and then.
-inline void check_no_stray_sounds() {
-    static unsigned runs = 0;
-    if (runs++ % 64 != 0) return;
-    for (int s = nb_sound; s < kMaxSounds; ++s) check(t_sound[s].load() == nullptr);
-}
-
 class Session {
   public:
     Session() {
-        static const bool ready = [] {
+        [[maybe_unused]] static const bool ready = [] {
             ui_hooks().alert = [](const char*, const char*) {};
             reset_tables();
             build_structure();
             return true;
         }();
-        (void)ready;
     }
     // Back to the starting structure, touching only what the input used.
     ~Session() {
-        check_no_stray_sounds();
+        // No record may lie beyond the last sound: such a record would never
+        // be freed nor seen. Walking every slot is slow: now and then only.
+        static unsigned runs = 0;
+        if (runs++ % 64 == 0)
+            for (int s = nb_sound; s < kMaxSounds; ++s) check(t_sound[s].load() == nullptr);
         reset_voice_table();
         for (int s = 1; s < nb_sound; ++s) {
             clear_sound(s);

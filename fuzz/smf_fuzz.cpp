@@ -32,21 +32,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     check(song.end_seconds >= last);
 
-    SongRenderOptions options;
-    options.rate = 200.0f;  // few frames: the bound, not the sound, is checked
-    options.buffer_frames = 64;
-    options.max_seconds = 2.0;
-    options.max_tail_seconds = 0.5;
+    // Few frames: the bound, not the sound, is checked.
+    const SongRenderOptions options{
+        .rate = 200.0f, .buffer_frames = 64, .max_tail_seconds = 0.5, .max_seconds = 2.0};
     std::uint64_t frames = 0;
     SongRenderStats stats;
     const bool fits = song_fits(song, options);
-    const bool done = render_song(
-        song, options,
-        [&](const float*, std::size_t n) {
-            frames += n;
-            return true;
-        },
-        stats);
+    const auto sink = [&](const float*, std::size_t n) { return (frames += n), true; };
+    const bool done = render_song(song, options, sink, stats);
     check(done == fits);
     check(frames == stats.frames);
     check(frames <= static_cast<std::uint64_t>((2.0 + 0.5) * 200) + 1);

@@ -4,20 +4,8 @@
 // is at or above zero, so a rendered sample below zero (or not finite) means
 // a voice read something that was not the sound. Run under ThreadSanitizer
 // and AddressSanitizer in CI.
-#include <atomic>
-#include <chrono>
-#include <cmath>
-#include <random>
-#include <thread>
-#include <vector>
 
-#include "core/notify.h"
-#include "core/reclaim.h"
-#include "core/sound.h"
 #include "edit/sample_edit.h"
-#include "engine/channels.h"
-#include "engine/voices.h"
-#include "midi/midi_port.h"
 #include "support/testkit.h"
 
 using testkit::EngineTest;
@@ -81,7 +69,6 @@ TEST_F(EngineTest, EditingASoundWhileSixtyFourVoicesPlayItIsSafe) {
     }
     audio.stop();
     midi.stop();
-    prin = false;
 
     EXPECT_EQ(bad.load(), 0);
     EXPECT_GT(edits, 100);

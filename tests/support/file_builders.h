@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <type_traits>
@@ -53,12 +55,26 @@ bool write_sound(const std::string& path, int format, int channels, int rate,
     return sf_close(sf) == 0 && n == count;
 }
 
+// A sound file's samples, interleaved, as floats; `info` says what it holds.
+inline std::vector<float> read_sound(const std::string& path, SF_INFO& info) {
+    info = SF_INFO{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    std::vector<float> v(f ? static_cast<std::size_t>(info.frames * info.channels) : 0);
+    if (f) sf_readf_float(f, v.data(), info.frames), sf_close(f);
+    return v;
+}
+
 inline bool write_bytes(const std::string& path, const Bytes& bytes) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
     // An empty file writes nothing (fwrite may not be handed a null buffer).
     const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && ok;
+}
+
+inline Bytes read_bytes(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
 // Distinct, mostly non-zero 16-bit values, so a sample out of place shows.
@@ -85,41 +101,28 @@ inline void text(Bytes& b, const std::string& s, std::size_t width) {
 struct SfSample {
     std::string name;
     std::vector<std::int16_t> points;
-    std::uint32_t loop_start = 0;  // points from the sample's start
-    std::uint32_t loop_end = 0;
+    std::uint32_t loop_start = 0, loop_end = 0;  // points from the sample's start
     std::uint32_t rate = 22050;
     std::uint8_t pitch = 60;
     std::uint16_t type = 1;
 };
 
-using SfGen = std::pair<std::uint16_t, std::uint16_t>;  // operator, amount
-inline SfGen key_range(int lo, int hi) {
-    return {43, static_cast<std::uint16_t>(lo | hi << 8)};
-}
-inline SfGen root_key(int k) {
-    return {58, static_cast<std::uint16_t>(k)};
-}
-inline SfGen sample_id(int id) {
-    return {53, static_cast<std::uint16_t>(id)};
-}
-inline SfGen pan(int p) {
-    return {17, static_cast<std::uint16_t>(p)};
-}
-
-inline SfGen instrument(int i) {
-    return {41, static_cast<std::uint16_t>(i)};
-}
+// Generators: operator and amount. A preset's `instrument` names one by index.
+using SfGen = std::pair<std::uint16_t, std::uint16_t>;
+inline constexpr auto key_range = [](int lo, int hi) { return SfGen(43, lo | hi << 8); };
+inline constexpr auto root_key = [](int k) { return SfGen(58, k); };
+inline constexpr auto sample_id = [](int id) { return SfGen(53, id); };
+inline constexpr auto pan = [](int p) { return SfGen(17, p); };
+inline constexpr auto instrument = [](int i) { return SfGen(41, i); };
 
 struct SfInst {
     std::string name;
     std::vector<std::vector<SfGen>> zones;
 };
 
-// A preset: its zones name instruments by index (files::instrument).
 struct SfPreset {
     std::string name;
-    int number = 0;
-    int bank = 0;
+    int number = 0, bank = 0;
     std::vector<std::vector<SfGen>> zones;
 };
 
@@ -233,18 +236,15 @@ inline Bytes sf_bank(const std::vector<SfSample>& samples, const std::vector<SfI
 // ---- Instrument files ----
 
 struct ItSound {
-    std::uint32_t rate = 22050;
-    std::uint32_t loop_start = 0;
-    std::uint32_t loop_end = 0;
+    std::uint32_t rate = 22050, loop_start = 0, loop_end = 0;
     std::uint16_t loop = 0;
     std::int16_t base = 60;
     std::uint32_t file_offset = 0;
     std::string name = "snd";
-    std::uint16_t bits = 16;
-    std::uint16_t stereo = 0;
+    std::uint16_t bits = 16, stereo = 0;
     int shift = -1;  // -1: the right one for bits and stereo
     std::int16_t key_lo = 0, key_hi = 127, vel_lo = 0, vel_hi = 127;
-    Bytes data;              // as stored in the file (16-bit big-endian)
+    Bytes data = {};         // as stored in the file (16-bit big-endian)
     std::int64_t size = -1;  // -1: the data's length
 };
 
@@ -286,14 +286,12 @@ inline Bytes be_points(const std::vector<std::int16_t>& p) {
 
 struct Avr {
     std::string name = "kick";
-    std::uint8_t channels = 0;  // byte 13
-    std::uint8_t bits = 8;      // byte 15
+    std::uint8_t channels = 0, bits = 8;  // bytes 13 and 15
     std::uint16_t loop = 0;
     std::uint8_t note = 60;
     std::uint16_t rate = 22050;
-    std::uint32_t loop_begin = 0;
-    std::uint32_t loop_end = 0;
-    Bytes data;
+    std::uint32_t loop_begin = 0, loop_end = 0;
+    Bytes data = {};
 
     Bytes bytes() const {
         Bytes b{'2', 'B', 'I', 'T'};

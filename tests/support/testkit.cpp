@@ -1,13 +1,6 @@
 #include "support/testkit.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
-#include <cstring>
-
-#include "core/hooks.h"
-#include "core/reclaim.h"
-#include "engine/render.h"
 
 namespace testkit {
 
@@ -104,18 +97,17 @@ std::vector<float> channel(const std::vector<float>& v, int ch, int channels) {
     return out;
 }
 
+std::vector<double> rising_crossings(const std::vector<float>& mono) {
+    std::vector<double> at;
+    for (std::size_t i = 1; i < mono.size(); ++i)
+        if (mono[i - 1] < 0 && mono[i] >= 0)
+            at.push_back(static_cast<double>(i - 1) + mono[i - 1] / (mono[i - 1] - mono[i]));
+    return at;
+}
+
 double zero_crossing_hz(const std::vector<float>& mono, double rate) {
-    // Interpolated rising crossings; frequency from the first to the last.
-    double first = -1, last = -1;
-    int count = 0;
-    for (std::size_t i = 1; i < mono.size(); ++i) {
-        if (mono[i - 1] < 0 && mono[i] >= 0) {
-            last = static_cast<double>(i - 1) + mono[i - 1] / (mono[i - 1] - mono[i]);
-            if (first < 0) first = last;
-            ++count;
-        }
-    }
-    return count < 2 ? 0 : (count - 1) * rate / (last - first);
+    const std::vector<double> at = rising_crossings(mono);
+    return at.size() < 2 ? 0 : static_cast<double>(at.size() - 1) * rate / (at.back() - at.front());
 }
 
 double rms(const std::vector<float>& v, std::size_t from, std::size_t to) {
@@ -134,6 +126,24 @@ float peak(const std::vector<float>& v, std::size_t from, std::size_t to) {
 
 bool all_finite(const std::vector<float>& v) {
     return std::all_of(v.begin(), v.end(), [](float x) { return std::isfinite(x); });
+}
+
+std::string layout() {
+    std::string out;
+    EXPECT_TRUE(nb_inst > 0 || nb_sound == 0);
+    for (int k = 0; k < nb_inst; ++k) {
+        EXPECT_GE(inst_count(k), 1) << "instrument " << k << " owns no sound";
+        EXPECT_EQ(t_inst[k], k == 0 ? 0 : inst_first(k - 1) + inst_count(k - 1));
+        for (int s = inst_first(k); s < inst_first(k) + inst_count(k); ++s) {
+            EXPECT_EQ(t_invert[s], k) << "sound " << s;
+            EXPECT_EQ(quel_baseson(s), k) << "sound " << s;
+            EXPECT_NE(t_sound[s].load(), nullptr) << "sound " << s;
+            if (s) out += k && s == inst_first(k) ? " | " : " ";
+            if (t_sound[s].load()) out += t_sound[s].load()->name;
+        }
+    }
+    for (int s = nb_sound; s < kMaxSounds; ++s) EXPECT_EQ(t_sound[s].load(), nullptr) << s;
+    return out;
 }
 
 Looper::Looper(std::function<void()> step)
@@ -172,6 +182,9 @@ void EngineTest::SetUp() {
 
 void EngineTest::TearDown() {
     ui_hooks() = UiHooks{};
+    prince = prin = false;
+    for (KeyNotice n; take_key_notice(n);) continue;
+    take_preview_ended();
     fresh_tables();
 }
 

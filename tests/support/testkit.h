@@ -1,21 +1,40 @@
 // Shared helpers for the engine tests: clean tables, generated sounds,
-// rendering through the callback, and measurements of the result.
+// rendering through the callback, and measurements of the result. It also
+// brings in the engine headers most tests use, so that they need not repeat them.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <functional>
+#include <limits>
+#include <memory>
+#include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "core/hooks.h"
+#include "core/instruments.h"
+#include "core/notify.h"
+#include "core/reclaim.h"
 #include "core/sound.h"
 #include "engine/channels.h"
+#include "engine/render.h"
 #include "engine/tone_tables.h"
 #include "engine/voice_table.h"
+#include "engine/voices.h"
+#include "io/input_bytes.h"
+#include "midi/midi_port.h"
 #include "midi/reset_tables.h"
+#include "support/file_builders.h"
 
 namespace testkit {
 
@@ -56,11 +75,17 @@ std::vector<float> render(std::size_t frames, float rate = 44100.0f,
 
 // One channel of an interleaved signal of `channels` channels.
 std::vector<float> channel(const std::vector<float>& v, int ch, int channels = 2);
-// Frequency from the rising zero crossings of a signal.
+// Where a signal crosses zero upwards, interpolated between frames; its
+// frequency from the first crossing to the last.
+std::vector<double> rising_crossings(const std::vector<float>& mono);
 double zero_crossing_hz(const std::vector<float>& mono, double rate);
 double rms(const std::vector<float>& v, std::size_t from = 0, std::size_t to = SIZE_MAX);
 float peak(const std::vector<float>& v, std::size_t from = 0, std::size_t to = SIZE_MAX);
 bool all_finite(const std::vector<float>& v);
+
+// The sound names instrument by instrument, "0.0 0.1 | 1.0", after checking
+// every invariant of the instrument structure.
+std::string layout();
 
 // Runs `step` over and over on a thread of its own until stopped (at the
 // latest when destroyed); the thread then gives back its reader slot.
@@ -75,12 +100,40 @@ class Looper {
     std::thread thread_;
 };
 
+// What a refused or failed load must leave exactly as it was: the sound and
+// instrument tables, the instrument names, the selection and the drum channel.
+struct TableSnapshot {
+    std::vector<p_s*> sounds = {};
+    std::vector<int> first = {};
+    std::vector<std::string> names = {};
+    int sound_count = 0, inst_count = 0, selected = 0, drum_inst = 0;
+    bool drum_locked = false;
+
+    static TableSnapshot take() {
+        TableSnapshot s{.sound_count = ::nb_sound,
+                        .inst_count = ::nb_inst,
+                        .selected = ::no_s,
+                        .drum_inst = ch_inst[9],
+                        .drum_locked = ch_instf[9]};
+        for (int i = 0; i < ::nb_sound; ++i) s.sounds.push_back(t_sound[i]);
+        for (int k = 0; k < ::nb_inst; ++k) s.first.push_back(t_inst[k]);
+        for (int k = 0; k < ::nb_inst; ++k) s.names.push_back(::inst_name(k));
+        return s;
+    }
+    bool operator==(const TableSnapshot&) const = default;
+};
+
+inline void expect_unchanged(const TableSnapshot& before) {
+    EXPECT_TRUE(TableSnapshot::take() == before) << "the tables changed";
+}
+
 struct Alert {
     std::string text, button, details;  // details: "" when the alert has none
 };
 
 // Fresh tables before and after each test; every alert raised is kept in
-// `alerts()` instead of shown, and every code posted to the main window in `posts()`.
+// `alerts()` instead of shown, and every code posted to the main window in
+// `posts()`. Afterwards no window listens for notices and none is left.
 class EngineTest : public ::testing::Test {
   protected:
     void SetUp() override;

@@ -1,23 +1,10 @@
 // Runs plexora-render as a user would and measures what it writes.
 #include <signal.h>
-#include <sndfile.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <thread>
-#include <vector>
-
 #include "io/smf.h"
-#include "support/file_builders.h"
 #include "support/testkit.h"
 
 namespace {
@@ -43,11 +30,6 @@ ToolRun run_render(const std::string& args, const std::string& setup = "") {
     return r;
 }
 
-std::vector<std::uint8_t> read_bytes(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
 // Temporary files the tool left beside `out`.
 int leftovers(const std::string& out) {
     const auto slash = out.find_last_of('/');
@@ -56,16 +38,6 @@ int leftovers(const std::string& out) {
     for (const auto& e : std::filesystem::directory_iterator(out.substr(0, slash)))
         n += e.path().filename().string().rfind(prefix, 0) == 0;
     return n;
-}
-
-std::vector<float> read_wav(const std::string& path, SF_INFO& info) {
-    info = SF_INFO{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-    if (!f) return {};
-    std::vector<float> v(static_cast<std::size_t>(info.frames * info.channels));
-    sf_readf_float(f, v.data(), info.frames);
-    sf_close(f);
-    return v;
 }
 
 // Each test in a folder of its own, with a one-second 440 Hz mono sample at
@@ -111,9 +83,8 @@ TEST_F(RenderTool, BadInputEndsWithAClearMessageAndStatusOne) {
         {empty_bank, {}},
         {empty_it, {}},
         {text_it, {'t', 'e', 'x', 't', ' ', 'o', 'n', 'l', 'y'}},
-        // 29 bytes: division 1, one delta of 0x0FFFFFFF ticks, End of Track.
-        {endless, {'M', 'T', 'h', 'd', 0, 0, 0, 6,    0,    0,    0,    1,    0,    1, 'M',
-                   'T', 'r', 'k', 0,   0, 0, 7, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0x2F, 0}}};
+        // Division 1, one delta of 0x0FFFFFFF ticks, End of Track.
+        {endless, files::smf_file(0, 1, {files::SmfTrack().end(0x0FFFFFFF)})}};
     for (const auto& [path, bytes] : written) ASSERT_TRUE(files::write_bytes(path, bytes));
     const std::string with_sample = "--sample " + sample + " ", song_out = " " + ok + " " + out;
 
@@ -165,7 +136,7 @@ TEST_F(RenderTool, ASongAsLongAsTheLimitRenders) {
                                  long_song("forty.mid", 40) + " " + out);
     ASSERT_EQ(r.status, 0) << r.output;
     SF_INFO info;
-    read_wav(out, info);
+    files::read_sound(out, info);
     EXPECT_GE(info.frames, 40 * 8000);
     EXPECT_EQ(leftovers(out), 0);
 }
@@ -173,14 +144,14 @@ TEST_F(RenderTool, ASongAsLongAsTheLimitRenders) {
 TEST_F(RenderTool, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {
     const std::string song = long_song("kept.mid", 1), linked = dir.file("kept_link.wav");
     ASSERT_EQ(::link(sample.c_str(), linked.c_str()), 0);
-    const auto song_bytes = read_bytes(song);
-    const auto sample_bytes = read_bytes(sample);
+    const auto song_bytes = files::read_bytes(song);
+    const auto sample_bytes = files::read_bytes(sample);
     for (const std::string& out : {song, dir.path() + "/./kept.mid", linked}) {
         const ToolRun r = run_render("--sample " + sample + " " + song + " " + out);
         EXPECT_EQ(r.status, 1) << out << "\n" << r.output;
         EXPECT_NE(r.output.find("is the same file as the input"), std::string::npos) << r.output;
-        EXPECT_EQ(read_bytes(song), song_bytes) << out;
-        EXPECT_EQ(read_bytes(sample), sample_bytes) << out;
+        EXPECT_EQ(files::read_bytes(song), song_bytes) << out;
+        EXPECT_EQ(files::read_bytes(sample), sample_bytes) << out;
         EXPECT_EQ(leftovers(out), 0) << out;
     }
 }
@@ -196,7 +167,7 @@ TEST_F(RenderTool, AFailedOrInterruptedRenderLeavesThePreviousOutputAlone) {
     EXPECT_EQ(full.status, 1) << full.output;
     EXPECT_NE(full.output.find("writing " + out + " failed: "), std::string::npos) << full.output;
     EXPECT_NE(full.output.find("File too large"), std::string::npos) << full.output;
-    EXPECT_EQ(read_bytes(out), previous);
+    EXPECT_EQ(files::read_bytes(out), previous);
     EXPECT_EQ(leftovers(out), 0);
 
     // Interrupted once the render is under way: one buffer per frame keeps it busy.
@@ -214,7 +185,7 @@ TEST_F(RenderTool, AFailedOrInterruptedRenderLeavesThePreviousOutputAlone) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
-    EXPECT_EQ(read_bytes(out), previous);
+    EXPECT_EQ(files::read_bytes(out), previous);
     EXPECT_EQ(leftovers(out), 0);
 }
 
@@ -225,7 +196,7 @@ TEST_F(RenderTool, RendersARealSongWithARealBank) {
     EXPECT_NE(output.find("realtime"), std::string::npos) << output;
     EXPECT_NE(output.find("max voices"), std::string::npos) << output;
     SF_INFO info;
-    const std::vector<float> wav = read_wav(out, info);
+    const std::vector<float> wav = files::read_sound(out, info);
     ASSERT_EQ(info.channels, 2);
     ASSERT_EQ(info.samplerate, 44100);
     EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
@@ -259,7 +230,7 @@ TEST_F(RenderTool, SampleAndPlaySelectedPlayTheChosenMaterial) {
                        c4 + " " + out);
         ASSERT_EQ(status, 0) << output;
         SF_INFO info;
-        const auto left = testkit::channel(read_wav(out, info), 0);
+        const auto left = testkit::channel(files::read_sound(out, info), 0);
         ASSERT_EQ(info.samplerate, 48000);
         // The one-second sample lasts half a second an octave up.
         ASSERT_EQ(left.size(), 48000u);
@@ -287,7 +258,7 @@ TEST_F(RenderTool, GainScalesTheMixBeforeTheClipAndTheSummarySaysWhatClippedAndW
         EXPECT_EQ(status, 0) << output;
         EXPECT_NE(output.find("channels 1 Piano 1, 10 Standard\n"), std::string::npos) << output;
         SF_INFO info;
-        wav = read_wav(out, info);
+        wav = files::read_sound(out, info);
         return output;
     };
     std::vector<float> plain, loud, safe;

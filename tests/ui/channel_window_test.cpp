@@ -1,16 +1,8 @@
 // The channel window and the oscilloscope, driven through their messages.
-#include <QEvent>
-#include <QLineEdit>
 
-#include "engine/channels.h"
-#include "engine/render.h"
 #include "engine/scope.h"
-#include "midi/midi_port.h"
 #include "platform/midi_roster.h"
 #include "support/uikit.h"
-#include "ui/controls/my_button.h"
-#include "ui/controls/my_check.h"
-#include "ui/registry.h"
 #include "ui/windows/ch_window.h"
 #include "ui/windows/osc_window.h"
 
@@ -29,18 +21,12 @@ struct TestRoster : MidiRoster {
     std::string name;
     std::vector<MidiSourceInfo> sources() override { return list; }
     bool connect(std::uint32_t want) override {
-        for (const auto& s : list)
-            if (s.id == want) {
-                id = s.id;
-                name = s.name;
-                return true;
-            }
-        return false;
+        const auto s =
+            std::find_if(list.begin(), list.end(), [&](auto& s) { return s.id == want; });
+        if (s != list.end()) id = want, name = s->name;
+        return s != list.end();
     }
-    void disconnect() override {
-        id = 0;
-        name.clear();
-    }
+    void disconnect() override { id = 0, name.clear(); }
     std::uint32_t connected_id() const override { return id; }
     const std::string& connected_name() const override { return name; }
 };
@@ -54,8 +40,6 @@ class ChannelWindowTest : public MainWindowTest {
         ASSERT_NE(ch, nullptr);
     }
     void TearDown() override {
-        if (chwin) delete chwin.data();
-        if (oscwin) delete oscwin.data();
         midi_roster = nullptr;
         MainWindowTest::TearDown();
     }
@@ -131,11 +115,7 @@ TEST(OscilloscopeRows, RenderedSilenceIsAFlatLineOnRow32) {
 TEST_F(ChannelWindowTest, SelectBoxesActAsOneRadioGroupAndBarsFollowTheChannel) {
     EXPECT_EQ(ch->windowTitle(), "Channels parameter");
     EXPECT_EQ(ch->size(), QSize(661, 351));
-    ch_pitch[8] = 0;
-    ch_main[8] = 100;
-    ch_pan[8] = 0;
-    ch_ctune[8] = 127;
-    ch_lpf[8] = 90;
+    ch_pitch[8] = 0, ch_main[8] = 100, ch_pan[8] = 0, ch_ctune[8] = 127, ch_lpf[8] = 90;
     ch_lpf[4] = 90;  // the LPF bar must still show channel 9's, not a stale one
     send(fourcc("zu00") + 4);
     ch_lpf[8] = 33;
@@ -230,10 +210,7 @@ TEST_F(ChannelWindowTest, OscilloscopeDrawsTheLastSnapshotAndOpensOnce) {
 
     // Left at +1.0, right at -1.0 for the first 64 frames, then silence.
     std::vector<float> buf(2 * 256, 0.0f);
-    for (int i = 0; i < 64; ++i) {
-        buf[2 * i] = 1.0f;
-        buf[2 * i + 1] = -1.0f;
-    }
+    for (int i = 0; i < 64; ++i) buf[2 * i] = 1.0f, buf[2 * i + 1] = -1.0f;
     scope_write(buf.data(), buf.size(), 2);
     osc->box()->Pulse();
     EXPECT_EQ(osc->left_image()[32 * kOscRowBytes + 15], 0xFF);

@@ -1,14 +1,8 @@
 // The envelope editor: picking and dragging points, presets, the curve
 // selector and the "On" box, driven through the real main window.
-#include <QEvent>
 
-#include "core/sound.h"
 #include "support/uikit.h"
-#include "ui/controls/my_button.h"
-#include "ui/controls/my_check.h"
-#include "ui/controls/my_string_view.h"
 #include "ui/main/envelope_editor.h"
-#include "ui/registry.h"
 
 using uikit::mouse;
 
@@ -50,11 +44,24 @@ TEST(EnvelopeMapping, MouseToTimeAndLevelIsClamped) {
     EXPECT_EQ(env_pick(xs, 44), 1);
 }
 
-TEST_F(EnvelopeTest, EndPointsKeepTheirTimes) {
+TEST_F(EnvelopeTest, OnlyAPickedPointMovesAndEndPointsKeepTheirTimes) {
+    std::uint16_t before[5];
+    for (int p = 0; p < 5; ++p) before[p] = sound->env[p][0];
+    mouse(win->envelope(), QEvent::MouseMove, {5, 100});  // outside the points
+    EXPECT_EQ(old_sel, 0xFFFF);
+    mouse(win->envelope(), QEvent::MouseButtonPress, {5, 20});
+    mouse(win->envelope(), QEvent::MouseMove, {285, 100});
+    mouse(win->envelope(), QEvent::MouseButtonPress, {285, 20});
+    for (int p = 0; p < 5; ++p) EXPECT_EQ(sound->env[p][0], before[p]);
     drag(12, 200, 12);  // point 0, dragged right and to the top
     EXPECT_EQ(at(0, 0), "0/128");
     drag(278, 150, 172);  // point 4, dragged left and to the bottom
     EXPECT_EQ(at(4, 0), "255/0");
+    // A dragged point is drawn where it went.
+    drag(env_x(128), env_x(128), env_y(100));
+    const QImage& c = win->envelope()->canvas();
+    EXPECT_EQ(c.pixel(env_x(128), env_y(100)) & 0xFFFFFF, 0xFFFF00u);  // selected: yellow
+    EXPECT_EQ(c.pixel(10, env_y(128)) & 0xFFFFFF, 0xFF0000u);          // point 0: red
 }
 
 TEST_F(EnvelopeTest, VelocityCurveLinksPoints2And3OtherCurvesDoNot) {
@@ -73,25 +80,7 @@ TEST_F(EnvelopeTest, VelocityCurveLinksPoints2And3OtherCurvesDoNot) {
     EXPECT_EQ(time(1, 2), 224);
 }
 
-TEST_F(EnvelopeTest, PressOutsideThePointsChangesNothing) {
-    std::uint16_t before[5];
-    for (int p = 0; p < 5; ++p) before[p] = sound->env[p][0];
-    mouse(win->envelope(), QEvent::MouseMove, {5, 100});
-    EXPECT_EQ(old_sel, 0xFFFF);
-    mouse(win->envelope(), QEvent::MouseButtonPress, {5, 20});
-    mouse(win->envelope(), QEvent::MouseMove, {285, 100});
-    mouse(win->envelope(), QEvent::MouseButtonPress, {285, 20});
-    for (int p = 0; p < 5; ++p) EXPECT_EQ(sound->env[p][0], before[p]);
-}
-
-TEST_F(EnvelopeTest, DragRedrawsThePointWhereItWent) {
-    drag(env_x(128), env_x(128), env_y(100));
-    const QImage& c = win->envelope()->canvas();
-    EXPECT_EQ(c.pixel(env_x(128), env_y(100)) & 0xFFFFFF, 0xFFFF00u);  // selected: yellow
-    EXPECT_EQ(c.pixel(10, env_y(128)) & 0xFFFFFF, 0xFF0000u);          // point 0: red
-}
-
-TEST_F(EnvelopeTest, CurveSelectorLabelsAndStoresTheCurve) {
+TEST_F(EnvelopeTest, CurveSelectorLabelsAndStoresTheCurveAndInverseTwiceRestoresIt) {
     const char* labels[] = {"Velocity", "Start Sound", "Panoramic", "Coarse tune", "Velocity Off"};
     for (int k = 4; k >= 0; --k) {
         choose_curve(k);
@@ -102,9 +91,6 @@ TEST_F(EnvelopeTest, CurveSelectorLabelsAndStoresTheCurve) {
               QStringList({"Velocity", "Start Sound", "Panoramic", "Coarse tune", "Velocity off"}));
     choose_curve(-1);  // dismissed
     EXPECT_EQ(no_courbe, 0);
-}
-
-TEST_F(EnvelopeTest, InverseTwiceRestoresThePanCurve) {
     choose_curve(2);
     popup_answer = 3;  // "Left to Right"
     mouse(win->options_button(), QEvent::MouseButtonPress, {5, 5});
@@ -121,20 +107,19 @@ TEST_F(EnvelopeTest, InverseTwiceRestoresThePanCurve) {
     for (int p = 0; p < 5; ++p) EXPECT_EQ(sound->env[p][2], before[p]);
 }
 
-TEST_F(EnvelopeTest, OptionsButtonMenusPerCurve) {
+TEST_F(EnvelopeTest, OptionsButtonAndOnBoxFollowTheShownCurve) {
+    // "Start Sound" has no presets, the release curve a plain button.
     choose_curve(1);
     popups.clear();
     mouse(win->options_button(), QEvent::MouseButtonPress, {5, 5});
     ASSERT_EQ(popups.size(), 1u);
-    EXPECT_TRUE(popups[0].isEmpty());  // "Start Sound" has no presets
+    EXPECT_TRUE(popups[0].isEmpty());
     choose_curve(4);
     popups.clear();
     mouse(win->options_button(), QEvent::MouseButtonPress, {5, 5});
     mouse(win->options_button(), QEvent::MouseButtonRelease, {5, 5});
-    EXPECT_TRUE(popups.empty());  // a plain button for the release curve
-}
-
-TEST_F(EnvelopeTest, OnBoxSwitchesOnlyTheShownCurve) {
+    EXPECT_TRUE(popups.empty());
+    choose_curve(0);
     ASSERT_EQ(int(sound->flags), 16);
     win->curve_check()->lamp()->click();  // curve 0 on
     uikit::pump();

@@ -1,15 +1,8 @@
 // The keyboard, lamps and overview of the main window.
 #include "ui/main/keyboard.h"
 
-#include <QEvent>
-
-#include "core/sound.h"
-#include "engine/voice_table.h"
-#include "engine/voices.h"
 #include "support/uikit.h"
-#include "ui/controls/my_check.h"
 #include "ui/main/overview.h"
-#include "ui/registry.h"
 
 using uikit::MainWindowTest;
 using uikit::mouse;
@@ -54,9 +47,8 @@ TEST_F(KeyboardWindowTest, PressPlaysTheKeyOnChannel0AndLightsItAndTheLamp) {
     mouse(kb, QEvent::MouseMove, {18, 20});
     mouse(kb, QEvent::MouseButtonPress, {18, 20});
     EXPECT_EQ(active_voices(), 1);
-    EXPECT_EQ(int(nlist[0].key), 1);
-    EXPECT_EQ(int(nlist[0].channel), 0);
-    EXPECT_FALSE(nlist[0].is_inst);
+    EXPECT_EQ(std::tuple(+nlist[0].key, +nlist[0].channel, +nlist[0].is_inst),
+              std::tuple(1u, 0u, 0));
     pump(120);  // the notice reaches the window on its timer
     EXPECT_TRUE(win->led(0)->isChecked());
     EXPECT_FALSE(win->led(1)->isChecked());
@@ -78,16 +70,7 @@ TEST_F(KeyboardWindowTest, PressPlaysTheKeyOnChannel0AndLightsItAndTheLamp) {
     EXPECT_NE(kb->canvas().pixel(20, 20) & 0xFFFFFF, 0xFF0000u);
 }
 
-TEST_F(KeyboardWindowTest, InstrumentRowPlaysTheInstrument) {
-    select_row(0);
-    mouse(win->keyboard(), QEvent::MouseButtonPress, {73, 50});
-    EXPECT_TRUE(nlist[0].is_inst);
-    EXPECT_EQ(int(nlist[0].key), 12);
-    mouse(win->keyboard(), QEvent::MouseButtonPress, {700, 50});  // off the keys
-    EXPECT_EQ(active_voices(), 1);
-}
-
-TEST_F(KeyboardWindowTest, HoverLightsAKeyAndLeavingUnlightsIt) {
+TEST_F(KeyboardWindowTest, HoverLightsAKeyAndTheInstrumentRowPlaysTheInstrument) {
     auto* kb = win->keyboard();
     mouse(kb, QEvent::MouseMove, {75, 50});  // C of octave 1, lower part
     EXPECT_EQ(kb->hover_key(), 12);
@@ -95,9 +78,15 @@ TEST_F(KeyboardWindowTest, HoverLightsAKeyAndLeavingUnlightsIt) {
     mouse(kb, QEvent::MouseMove, {75, 65});                       // below the keys
     EXPECT_EQ(kb->hover_key(), kNoKey);
     EXPECT_EQ(kb->canvas().pixel(75, 50) & 0xFFFFFF, 0xFFFFFFu);
+    select_row(0);
+    mouse(kb, QEvent::MouseButtonPress, {73, 50});
+    EXPECT_TRUE(nlist[0].is_inst);
+    EXPECT_EQ(int(nlist[0].key), 12);
+    mouse(kb, QEvent::MouseButtonPress, {700, 50});  // off the keys
+    EXPECT_EQ(active_voices(), 1);
 }
 
-TEST_F(KeyboardWindowTest, AllNoteOffCutsEveryVoiceAndDarkensTheLamps) {
+TEST_F(KeyboardWindowTest, AllNoteOffDarkensTheLampsAndClickingALampLeavesItOffAndShowsTheBubble) {
     addnote(0, 60, 0, 100, false, 0, 0);
     addnote(3, 64, 0, 100, false, 0, 0);
     pump(120);
@@ -107,9 +96,6 @@ TEST_F(KeyboardWindowTest, AllNoteOffCutsEveryVoiceAndDarkensTheLamps) {
     EXPECT_EQ(active_voices(), 0);
     pump(120);
     for (int ch = 0; ch < 16; ++ch) EXPECT_FALSE(win->led(ch)->isChecked()) << ch;
-}
-
-TEST_F(KeyboardWindowTest, ClickingALampLeavesItOffAndShowsTheBubble) {
     win->led(5)->click();
     pump();
     EXPECT_FALSE(win->led(5)->isChecked());
@@ -123,40 +109,36 @@ TEST_F(KeyboardWindowTest, ClickingALampLeavesItOffAndShowsTheBubble) {
     EXPECT_TRUE(helpwin.isNull());  // gone after two seconds
 }
 
-TEST(Overview, FullScaleNegativeSampleReachesTheTopRow) {
+TEST(Overview, FullScaleReachesTheEdgesShortSoundsRepeatFramesAndEmptyShowsAFlatLine) {
     testkit::fresh_tables();
+    // 1024 frames: a column every second frame, the picture mirrored.
     std::vector<std::int16_t> v(1024, 0);
     v[0] = -32768;
-    v[512] = 16384;  // frame 512 is column 256 when a column is every second frame
-    p_s* s = testkit::make_sound16(v, 44100, 60);
+    v[512] = 16384;
+    std::unique_ptr<p_s> s(testkit::make_sound16(v, 44100, 60));
     OverviewBits bits;
-    build_overview(s, 1024, 0, false, bits);
-    EXPECT_TRUE(overview_bit(bits, 0, 0));
-    EXPECT_TRUE(overview_bit(bits, 0, 63));  // mirrored
-    EXPECT_TRUE(overview_bit(bits, 256, 16));
-    EXPECT_FALSE(overview_bit(bits, 256, 15));
-    EXPECT_TRUE(overview_bit(bits, 300, 32));  // silence is the centre line alone
-    EXPECT_FALSE(overview_bit(bits, 300, 31));
-    delete s;
-}
-
-TEST(Overview, ShortSoundsRepeatFramesAndEmptyOrLoadingShowAFlatLine) {
-    testkit::fresh_tables();
-    std::vector<std::int16_t> v(256, 0);
-    v[1] = 32767;  // frame 1 covers columns 2 and 3
-    p_s* s = testkit::make_sound16(v, 44100, 60);
-    OverviewBits bits;
-    build_overview(s, 256, 0, false, bits);
-    EXPECT_FALSE(overview_bit(bits, 1, 1));
-    EXPECT_TRUE(overview_bit(bits, 2, 1));
-    EXPECT_TRUE(overview_bit(bits, 3, 1));
-    EXPECT_FALSE(overview_bit(bits, 4, 1));
-    build_overview(s, 256, 0, true, bits);
-    EXPECT_TRUE(overview_bit(bits, 2, 32));
-    EXPECT_FALSE(overview_bit(bits, 2, 1));
+    build_overview(s.get(), 1024, 0, false, bits);
+    using Bit = std::tuple<int, int, bool>;  // column, row, set
+    const auto expect_bits = [&](std::initializer_list<Bit> want) {
+        for (const auto& [x, y, on] : want)
+            EXPECT_EQ(overview_bit(bits, x, y), on) << x << "," << y;
+    };
+    expect_bits({{0, 0, true},
+                 {0, 63, true},
+                 {256, 16, true},
+                 {256, 15, false},
+                 {300, 32, true},
+                 {300, 31, false}});
+    // 256 frames: frame 1 covers columns 2 and 3; while loading, a flat line.
+    v.assign(256, 0);
+    v[1] = 32767;
+    s.reset(testkit::make_sound16(v, 44100, 60));
+    build_overview(s.get(), 256, 0, false, bits);
+    expect_bits({{1, 1, false}, {2, 1, true}, {3, 1, true}, {4, 1, false}});
+    build_overview(s.get(), 256, 0, true, bits);
+    expect_bits({{2, 32, true}, {2, 1, false}});
     build_overview(nullptr, 0, 0, false, bits);
     for (int x = 0; x < kOverviewWidth; x += 37) EXPECT_TRUE(overview_bit(bits, x, 32));
-    delete s;
 }
 
 TEST_F(MainWindowTest, OverviewOfTheSelectedSoundIsDrawnInBlackFromItsCorner) {

@@ -2,36 +2,17 @@
 // drop, and by name classification; failures leave everything as it was.
 #include "ui/main/open_flow.h"
 
-#include <QApplication>
 #include <QDropEvent>
 #include <QFile>
 #include <QMimeData>
 #include <QUrl>
 
-#include "core/instruments.h"
-#include "io/instrument_file.h"
-#include "support/file_builders.h"
 #include "support/uikit.h"
 #include "ui/main/overview.h"
-#include "ui/main/sound_tree.h"
 
 using uikit::MainWindowTest;
 
-namespace {
-
-// A 16-bit mono WAV of `frames` frames of a tone, named `leaf` in the test's folder.
-QString tone(const QTemporaryDir& dir, const char* leaf, int frames) {
-    const QString path = dir.filePath(leaf);
-    files::write_sound(path.toStdString(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100,
-                       testkit::sine16(350, 44100, static_cast<std::uint32_t>(frames), 0.4));
-    return path;
-}
-
-Message refs(const QStringList& paths) {
-    return Message(fourcc("_RRC")).add("refs", paths);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(OpenFlow, InstrumentNamesAndFilters) {
     for (const char* name : {"kit.it", "KIT.IT", "kit.SF2", "a.b.sf2"})
@@ -43,14 +24,25 @@ TEST(OpenFlow, InstrumentNamesAndFilters) {
         EXPECT_TRUE(all.contains(e)) << e;
 }
 
-TEST_F(MainWindowTest, OpeningAWavFillsTheSelectedSlotAndRelabelsItsRow) {
+TEST_F(MainWindowTest, OpeningOrDroppingAWavFillsTheSelectedSlotAndRelabelsItsRow) {
     select_row(1);
-    post(refs({tone(dir, "tone.wav", 4000), dir.filePath("ignored.wav")}));
+    open_paths({write_wav("tone.wav", 4000), dir.filePath("ignored.wav")});
     ASSERT_NE(t_sound[0]->data, nullptr);
     EXPECT_EQ(int(t_sound[0]->size), 8000);
     EXPECT_EQ(rows()[1], QString("  ") + t_sound[0]->name);
     EXPECT_EQ(win->overview()->length(), 4000u);
     EXPECT_TRUE(alerts().empty());
+    // A dropped file is opened like a chosen one.
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(write_wav("drop.wav", 2000))});
+    const QPointF at(300, 300);
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(win.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(win.get(), &drop);
+    uikit::pump();
+    EXPECT_EQ(int(t_sound[0]->size), 4000);
 }
 
 TEST_F(MainWindowTest, AFileThatFailsLeavesTreeAndSelectionAlone) {
@@ -62,7 +54,7 @@ TEST_F(MainWindowTest, AFileThatFailsLeavesTreeAndSelectionAlone) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("this is text, not sound\n");
     f.close();
-    post(refs({path}));
+    open_paths({path});
     ASSERT_EQ(alerts().size(), 1u);
     // The alert keeps its text; the decoder's reason is in its details.
     EXPECT_EQ(alerts()[0].text, "Not an audio file or format not supported");
@@ -71,13 +63,13 @@ TEST_F(MainWindowTest, AFileThatFailsLeavesTreeAndSelectionAlone) {
     EXPECT_EQ(rows(), before);
     EXPECT_EQ(int(no_s), 0);
     EXPECT_EQ(t_sound[0]->data, nullptr);
-    post(refs({dir.filePath("missing.wav")}));  // cannot be found: ignored quietly
+    open_paths({dir.filePath("missing.wav")});  // cannot be found: ignored quietly
     EXPECT_EQ(alerts().size(), 1u);
 }
 
 TEST_F(MainWindowTest, ALargeFileIsStreamedAndTheOverviewSaysSo) {
     select_row(1);
-    post(refs({tone(dir, "long.wav", 600000)}));  // 1.2 MB of data
+    open_paths({write_wav("long.wav", 600000)});  // 1.2 MB of data
     ASSERT_NE(t_sound[0]->data, nullptr);
     EXPECT_EQ(int(t_sound[0]->type), int(kTypeStreamed));
     EXPECT_TRUE(win->overview()->streamed());
@@ -89,52 +81,4 @@ TEST_F(MainWindowTest, ALargeFileIsStreamedAndTheOverviewSaysSo) {
     for (int y = 25; y < 55; ++y)
         for (int x = 100; x < 220; ++x) black += (shot.pixel(x, y) & 0xFFFFFF) == 0;
     EXPECT_GT(black, 50);
-}
-
-TEST_F(MainWindowTest, AnInstrumentFileFillsTheSelectedInstrument) {
-    select_row(1);
-    const QString wav = tone(dir, "tone.wav", 3000);
-    post(refs({wav}));
-    post("asam");
-    post(refs({wav}));  // the instrument now holds two sounds
-    const QString it = dir.filePath("pair.it");
-    ASSERT_TRUE(saveinst(it.toUtf8().constData()));
-
-    post("ains");  // an empty instrument, selected
-    ASSERT_EQ(int(no_s), 2);
-    post(refs({it}));
-    EXPECT_EQ(int(nb_inst), 2);
-    EXPECT_EQ(inst_count(1), 2);
-    ASSERT_NE(t_sound[2]->data, nullptr);
-    ASSERT_NE(t_sound[3]->data, nullptr);
-    EXPECT_EQ(int(t_sound[3]->size), 6000);
-    EXPECT_EQ(rows().size(), 6);
-}
-
-TEST_F(MainWindowTest, ABankBecomesInstrumentsInTheTree) {
-    const QString bank = "/usr/share/sounds/sf2/TimGM6mb.sf2";
-    if (!QFile::exists(bank)) GTEST_SKIP() << "no bank installed";
-    post(refs({bank}));
-    EXPECT_GT(int(nb_inst), 1);
-    EXPECT_EQ(win->tree()->topLevelItemCount(), int(nb_inst));
-    int sample_rows = 0;
-    for (int k = 0; k < win->tree()->topLevelItemCount(); ++k)
-        sample_rows += win->tree()->topLevelItem(k)->childCount();
-    EXPECT_EQ(sample_rows, int(nb_sound));
-    EXPECT_TRUE(alerts().empty());
-}
-
-TEST_F(MainWindowTest, ADroppedFileIsOpenedLikeAChosenOne) {
-    select_row(1);
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(tone(dir, "drop.wav", 2000))});
-    const QPointF at(300, 300);
-    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(win.get(), &enter);
-    EXPECT_TRUE(enter.isAccepted());
-    QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(win.get(), &drop);
-    uikit::pump();
-    ASSERT_NE(t_sound[0]->data, nullptr);
-    EXPECT_EQ(int(t_sound[0]->size), 4000);
 }

@@ -1,20 +1,11 @@
 // The sample editor window: opened from the main window, its labels after
 // clicks, the zoom menu, the scroll bar, the strips' pixels, the functions
 // pop-up with undo, and saving.
-#include <sndfile.h>
 
-#include <QApplication>
-#include <QEvent>
-
-#include "core/notify.h"
-#include "core/sound.h"
 #include "edit/sample_edit.h"
 #include "support/uikit.h"
-#include "ui/controls/my_button.h"
-#include "ui/controls/my_string_view.h"
 #include "ui/editor/ed_window.h"
 #include "ui/editor/strip_view.h"
-#include "ui/registry.h"
 
 using uikit::MainWindowTest;
 
@@ -28,12 +19,19 @@ class SampleEditorTest : public MainWindowTest {
         post("edsa");
         return dynamic_cast<EdWindow*>(edwin.data());
     }
-    void TearDown() override {
-        if (edwin) delete edwin.data();
-        MainWindowTest::TearDown();
-    }
     static void press(QWidget* w, int x, Qt::MouseButton b = Qt::LeftButton) {
         uikit::mouse(w, QEvent::MouseButtonPress, {x, 40}, false, b);
+    }
+    // Sends `code` to the editor and lets it handle it.
+    void send(EdWindow* ed, std::uint32_t code) {
+        post_message(ed, code);
+        uikit::pump();
+    }
+    static std::pair<int, int> view(EdWindow* ed) {
+        return {ed->model().state().view_start, ed->model().state().view_end};
+    }
+    static std::pair<int, int> block(EdWindow* ed) {
+        return {ed->model().state().block_start, ed->model().state().block_end};
     }
 };
 
@@ -73,7 +71,7 @@ TEST_F(SampleEditorTest, AnEmptySlotIsRefusedAndAnOpenEditorComesToTheFront) {
     EXPECT_FALSE(prin);
 }
 
-TEST_F(SampleEditorTest, ClicksAndDragsSetTheBlockAndItsLabels) {
+TEST_F(SampleEditorTest, ClicksAndDragsSetTheBlockAndTheZoomMenuAndScrollBarKeepTheViewInside) {
     EdWindow* ed = open(std::vector<std::int16_t>(1024, 100));
     ASSERT_NE(ed, nullptr);
     press(ed->zoom(), 260);  // frame 500, no block yet
@@ -85,45 +83,33 @@ TEST_F(SampleEditorTest, ClicksAndDragsSetTheBlockAndItsLabels) {
     uikit::mouse(ed->zoom(), QEvent::MouseButtonPress, {60, 40});
     uikit::mouse(ed->zoom(), QEvent::MouseMove, {30, 40}, true);
     uikit::mouse(ed->zoom(), QEvent::MouseButtonRelease, {30, 40});
-    EXPECT_EQ(ed->model().state().block_start, 40);
-    EXPECT_EQ(ed->model().state().block_end, 100);
+    EXPECT_EQ(block(ed), std::pair(40, 100));
     // A drag in the overview moves the view, keeping its width.
-    ed->model().state().view_start = 0;
-    ed->model().state().view_end = 256;
+    ed->model().state().view_start = 0, ed->model().state().view_end = 256;
     uikit::mouse(ed->overview(), QEvent::MouseButtonPress, {20, 40});
     uikit::mouse(ed->overview(), QEvent::MouseMove, {70, 40}, true);
-    EXPECT_EQ(ed->model().state().view_start, 100);
-    EXPECT_EQ(ed->model().state().view_end, 356);
-}
-
-TEST_F(SampleEditorTest, ZoomMenuAndScrollBarKeepTheViewInsideTheSound) {
-    EdWindow* ed = open(std::vector<std::int16_t>(300, 100));
-    ASSERT_NE(ed, nullptr);
+    EXPECT_EQ(view(ed), std::pair(100, 356));
+    ed = open(std::vector<std::int16_t>(300, 100));
+    editor_minit();
     popup_answer = 2;  // "Normal View (1:1)" on a sound shorter than 512 frames
     uikit::mouse(ed->zoom_field(), QEvent::MouseButtonPress, {5, 5});
     EXPECT_EQ(popups.back()[2], "Normal View (1:1)");
-    EXPECT_EQ(ed->model().state().view_start, 0);
-    EXPECT_EQ(ed->model().state().view_end, 300);
+    EXPECT_EQ(view(ed), std::pair(0, 300));
     popup_answer = 1;  // "Zoom Locator" without a block changes nothing
     uikit::mouse(ed->zoom_field(), QEvent::MouseButtonPress, {5, 5});
-    EXPECT_EQ(ed->model().state().view_end, 300);
+    EXPECT_EQ(view(ed), std::pair(0, 300));
 
     ed = open(std::vector<std::int16_t>(4096, 100));
     editor_minit();
-    post_message(ed, fourcc("zpls"));
-    uikit::pump();
-    EXPECT_EQ(ed->model().state().view_start, 1024);
-    EXPECT_EQ(ed->model().state().view_end, 3072);
+    send(ed, fourcc("zpls"));
+    EXPECT_EQ(view(ed), std::pair(1024, 3072));
     ed->scroll_bar()->setValue(ed->scroll_bar()->maximum());
-    EXPECT_EQ(ed->model().state().view_end, 4096);
-    EXPECT_EQ(ed->model().state().view_start, 2048);
+    EXPECT_EQ(view(ed), std::pair(2048, 4096));
     ed->scroll_bar()->setValue(100);
-    EXPECT_EQ(ed->model().state().view_start, 100);
-    EXPECT_EQ(ed->model().state().view_end, 2148);
+    EXPECT_EQ(view(ed), std::pair(100, 2148));
     popup_answer = 0;  // "View All"
     uikit::mouse(ed->zoom_field(), QEvent::MouseButtonPress, {5, 5});
-    EXPECT_EQ(ed->model().state().view_start, 0);
-    EXPECT_EQ(ed->model().state().view_end, 4096);
+    EXPECT_EQ(view(ed), std::pair(0, 4096));
     EXPECT_EQ(ed->scroll_bar()->maximum(), 0);
 }
 
@@ -155,8 +141,7 @@ TEST_F(SampleEditorTest, StripsShowFullScaleAsAFullColumnAndSilenceAsOneLine) {
 TEST_F(SampleEditorTest, FunctionsMenuEditsUndoesAndSaves) {
     EdWindow* ed = open(std::vector<std::int16_t>(1000, 1000));
     ASSERT_NE(ed, nullptr);
-    ed->model().state().block_start = 0;
-    ed->model().state().block_end = 4;
+    ed->model().state().block_start = 0, ed->model().state().block_end = 4;
     popup_answer = 3;  // "Fade In"
     uikit::mouse(ed->functions_field(), QEvent::MouseButtonPress, {5, 5});
     uikit::pump();
@@ -164,35 +149,27 @@ TEST_F(SampleEditorTest, FunctionsMenuEditsUndoesAndSaves) {
     EXPECT_EQ(popups.back()[7], "Undo");
     const auto sample = [] { return reinterpret_cast<std::int16_t*>(t_sound[no_s].load()->data); };
     EXPECT_EQ(sample()[1], 250);
-    post_message(ed, fourcc("undo"));
-    uikit::pump();
+    send(ed, fourcc("undo"));
     EXPECT_EQ(sample()[1], 1000);
-    post_message(ed, fourcc("redo"));
-    uikit::pump();
+    send(ed, fourcc("redo"));
     EXPECT_EQ(sample()[1], 250);
 
     // Deleting frames changes the length label and the main window's overview.
     ed->model().state().block_end = 100;
-    post_message(ed, fourcc("T002"));
-    uikit::pump();
+    send(ed, fourcc("T002"));
     EXPECT_EQ(ed->total_label()->text(), "Total 900/020 ms");
 
     ed->loop_start_field()->setText("12x4");
-    post_message(ed, fourcc("glos"));
-    uikit::pump();
+    send(ed, fourcc("glos"));
     EXPECT_EQ(ed->loop_start_field()->text(), "000");  // loop end is 0: rejected
 
     const QString path = dir.filePath("saved.wav");
     post_message(ed, Message(fourcc("svas")).add("path", path));
     uikit::pump();
-    SF_INFO info{};
-    SNDFILE* f = sf_open(path.toUtf8().constData(), SFM_READ, &info);
-    ASSERT_NE(f, nullptr);
+    SF_INFO info;
+    const std::vector<float> saved = files::read_sound(path.toStdString(), info);
     EXPECT_EQ(info.frames, 900);
     EXPECT_EQ(info.samplerate, 44100);
-    short first[2];
-    sf_readf_short(f, first, 2);
-    EXPECT_EQ(first[0], 1000);
-    sf_close(f);
+    EXPECT_EQ(saved.at(0) * 32768, 1000);
     EXPECT_TRUE(alerts().empty());
 }

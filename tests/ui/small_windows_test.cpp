@@ -1,16 +1,10 @@
 // The about window's timed credits and the shared controls.
-#include <QEvent>
 #include <QLabel>
 #include <QPointer>
 
-#include "midi/midi_port.h"
 #include "support/uikit.h"
 #include "ui/alert.h"
-#include "ui/controls/my_button.h"
-#include "ui/controls/my_check.h"
-#include "ui/controls/my_string_view.h"
 #include "ui/controls/textured.h"
-#include "ui/registry.h"
 #include "ui/windows/about_window.h"
 
 using uikit::MainWindowTest;
@@ -55,7 +49,7 @@ TEST(Controls, SourceMenuStoresTheChoiceAndTheLabelNamesIt) {
     testkit::fresh_tables();
 }
 
-TEST(Controls, ButtonImagesAreLitFromTheTopLeftUpAndPressedInDown) {
+TEST(Controls, ButtonsAreLitFromTheTopLeftAndPostTheirCodeAndCheckBoxesGoWithTheirOwner) {
     const QImage up = textured(80, 20, Shade::kUp);
     const QImage down = textured(80, 20, Shade::kDown);
     const auto lum = [](QRgb c) { return qRed(c) + qGreen(c) + qBlue(c); };
@@ -63,9 +57,6 @@ TEST(Controls, ButtonImagesAreLitFromTheTopLeftUpAndPressedInDown) {
     EXPECT_LT(lum(up.pixel(77, 10)), lum(up.pixel(40, 10)));
     EXPECT_LT(lum(down.pixel(1, 1)), lum(down.pixel(40, 10)));
     EXPECT_GT(lum(down.pixel(77, 10)), lum(down.pixel(40, 10)));
-}
-
-TEST(Controls, PlainButtonPostsItsCodeAndCheckBoxGoesWithItsOwner) {
     struct Sink : MyBWindow {
         std::vector<std::uint32_t> got;
         void MessageReceived(const Message& m) override { got.push_back(m.what); }

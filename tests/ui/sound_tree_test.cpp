@@ -2,9 +2,6 @@
 // slots and instruments, deleting with the alert's two answers, renaming.
 #include "ui/main/sound_tree.h"
 
-#include <QLineEdit>
-
-#include "core/instruments.h"
 #include "support/uikit.h"
 
 using uikit::MainWindowTest;
@@ -18,30 +15,25 @@ TEST_F(MainWindowTest, StartsWithOneEmptyInstrumentSelected) {
     EXPECT_EQ(win->windowTitle(), "Plexora, the virtual Midi sampler 1.1");
 }
 
-TEST_F(MainWindowTest, SelectingRowsSetsSoundAndInstrumentFlag) {
-    post("ains");
-    post("asam");   // instrument 1 now owns sounds 1 and 2
-    select_row(2);  // instrument 1's row
-    EXPECT_EQ(int(no_s), 1);
-    EXPECT_TRUE(Finst);
-    EXPECT_EQ(win->name_field()->text(), "None inst (001)");
-    select_row(4);  // its second sample
-    EXPECT_EQ(int(no_s), 2);
-    EXPECT_FALSE(Finst);
-}
-
-TEST_F(MainWindowTest, AddSubSampleOnTheMiddleOfThreeInstruments) {
+TEST_F(MainWindowTest, SelectingRowsSetsSoundAndInstrumentFlagAndASubSampleGoesToItsInstrument) {
     post("ains");
     post("ains");
     ASSERT_EQ(rows(), QStringList({"None Inst (000)", "  None sample", "None inst (001)",
                                    "  None sample", "None inst (002)", "  None sample"}));
-    select_row(2);
-    post("asam");
+    select_row(2);  // instrument 1's row
+    EXPECT_EQ(int(no_s), 1);
+    EXPECT_TRUE(Finst);
+    EXPECT_EQ(win->name_field()->text(), "None inst (001)");
+    post("asam");             // instrument 1, the middle one, now owns sounds 1 and 2
     EXPECT_EQ(int(no_s), 2);  // the new slot is selected
     EXPECT_FALSE(Finst);
     EXPECT_EQ(selected_row(), 4);
     EXPECT_EQ(rows()[4], "  None sample");
     EXPECT_EQ(rows().size(), 7);
+    select_row(1);
+    select_row(4);  // its second sample
+    EXPECT_EQ(int(no_s), 2);
+    EXPECT_FALSE(Finst);
 }
 
 TEST_F(MainWindowTest, DeletingAnOnlySampleAsksAndYesRemovesTheInstrument) {

@@ -1,38 +1,25 @@
 #include "io/avr.h"
 
-#include <cstdio>
-#include <cstring>
-
-#include "core/notify.h"
-#include "core/reclaim.h"
-#include "core/sound.h"
 #include "io/file_kind.h"
 #include "io/load.h"
-#include "support/file_builders.h"
 #include "support/testkit.h"
 
 TEST(FileKind, ExtensionsAndRecordedTypeChooseTheReader) {
-    const struct {
-        const char *path, *type;
-        FileKind kind;
-    } cases[] = {
-        {"/s/drum.avr", "", kKindAvr},
-        {"/s/DRUM.Avr", "", kKindAvr},
-        {"/s/drum.avr2", "", kKindAvr},  // a prefix test
-        {"/s/drum.WAVE", "", kKindWav},
-        {"/s/drum.aif", "", kKindAif},
-        {"/s/x.aiff", "", kKindAiff},
-        {"/s/x.AIFF", "", kKindAiff},  // ".AIF" first, then ".aiff"
-        {"/s/x.flac", "", kKindUnknown},
-        {"/s/drum", "", kKindUnknown},
-        {"/s/kit.v2/drum", "", kKindUnknown},  // a dot in a folder
-        {"/s/drum.avr.wav", "", kKindWav},     // only the last dot counts
-        {"/s/noext", "AUDIO/X-AIFF", kKindAiff},
-        {"/s/drum.avr", "audio/x-aiff", kKindAiff},
-        {"/s/drum.wav", "audio/x-wav", kKindWav},
+    // A prefix of the ending is enough; ".AIF" is tried before ".aiff"; only
+    // the last dot counts, and not one in a folder.
+    const std::pair<FileKind, std::vector<const char*>> by_name[] = {
+        {kKindAvr, {"/s/drum.avr", "/s/DRUM.Avr", "/s/drum.avr2"}},
+        {kKindWav, {"/s/drum.WAVE", "/s/drum.avr.wav"}},
+        {kKindAif, {"/s/drum.aif"}},
+        {kKindAiff, {"/s/x.aiff", "/s/x.AIFF"}},
+        {kKindUnknown, {"/s/x.flac", "/s/drum", "/s/kit.v2/drum"}},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(file_kind(c.path, c.type), c.kind) << c.path << " " << c.type;
+    for (const auto& [kind, paths] : by_name)
+        for (const char* path : paths) EXPECT_EQ(file_kind(path, ""), kind) << path;
+    // A recorded type wins over the name.
+    EXPECT_EQ(file_kind("/s/noext", "AUDIO/X-AIFF"), kKindAiff);
+    EXPECT_EQ(file_kind("/s/drum.avr", "audio/x-aiff"), kKindAiff);
+    EXPECT_EQ(file_kind("/s/drum.wav", "audio/x-wav"), kKindWav);
 }
 
 namespace {
@@ -55,11 +42,10 @@ TEST_F(AvrLoad, EachWidthAndChannelCountLoadsValueByValue) {
     for (int bits : {8, 16}) {
         for (int stereo : {0, 1}) {
             SCOPED_TRACE(testing::Message() << bits << "-bit stereo " << stereo);
-            files::Avr avr;
-            avr.bits = static_cast<std::uint8_t>(bits);
-            avr.channels = stereo ? 0xFF : 0;
-            avr.rate = 44100;
-            avr.note = 72;
+            files::Avr avr{.channels = std::uint8_t(stereo ? 0xFF : 0),
+                           .bits = std::uint8_t(bits),
+                           .note = 72,
+                           .rate = 44100};
             const int samples = 1000 * (stereo ? 2 : 1);
             for (int i = 0; i < samples; ++i) {
                 const auto v = static_cast<std::uint16_t>(files::pattern16(i, 0));
@@ -93,14 +79,15 @@ TEST_F(AvrLoad, EachWidthAndChannelCountLoadsValueByValue) {
 }
 
 TEST_F(AvrLoad, HeaderFieldsAreRepairedOrDefaulted) {
-    files::Avr avr;
-    avr.name = "";
-    avr.note = 0xFF;
-    avr.bits = 16;
-    avr.loop = 1;
-    avr.loop_begin = 0x000101;    // odd: rounded down to 256
-    avr.loop_end = 8;             // replaced by the data length
-    avr.data.assign(1001, 0x11);  // odd at 16 bits: the last byte is dropped
+    // An odd loop begin is rounded down, the loop end replaced by the data
+    // length, and an odd byte of 16-bit data dropped.
+    files::Avr avr{.name = "",
+                   .bits = 16,
+                   .loop = 1,
+                   .note = 0xFF,
+                   .loop_begin = 0x000101,
+                   .loop_end = 8,
+                   .data = files::Bytes(1001, 0x11)};
     const std::string leaf = "a_leaf_name_that_is_much_longer_than_thirty_one.AVR";
     ASSERT_EQ(load_avr(avr, leaf), LoadResult::loaded);
     const p_s* s = t_sound[0];
@@ -122,18 +109,13 @@ TEST_F(AvrLoad, HeaderFieldsAreRepairedOrDefaulted) {
 }
 
 TEST_F(AvrLoad, RefusedFilesLeaveTheSlotAsItWas) {
-    files::Avr good;
-    good.data.assign(64, 3);
+    const files::Avr good{.data = files::Bytes(64, 3)};
     ASSERT_EQ(load_avr(good), LoadResult::loaded);
     const p_s* before = t_sound[0];
-    files::Avr bad_bits = good;
-    bad_bits.bits = 12;
-    files::Avr no_rate = good;  // would play nothing
-    no_rate.rate = 0;
     files::Bytes short_file = good.bytes();
     short_file.resize(127);
-    for (const auto& [leaf, bytes] : {std::pair{"bad_bits.avr", bad_bits.bytes()},
-                                      {"no_rate.avr", no_rate.bytes()},
+    for (const auto& [leaf, bytes] : {std::pair{"bad_bits.avr", files::Avr{.bits = 12}.bytes()},
+                                      {"no_rate.avr", files::Avr{.rate = 0}.bytes()},
                                       {"short.avr", short_file},
                                       {"empty.avr", files::Bytes{}}})
         ASSERT_TRUE(files::write_bytes(dir_.file(leaf), bytes));
@@ -152,8 +134,7 @@ TEST_F(AvrLoad, RefusedFilesLeaveTheSlotAsItWas) {
         {dir_.file("empty.avr"), LoadResult::refused, "is empty"},
         {dir_.file("missing.avr"), LoadResult::unopenable,
          "cannot be opened: No such file or directory"},
-        {dir_.file(""), LoadResult::unopenable, "is a directory"},
-    };
+        {dir_.file(""), LoadResult::unopenable, "is a directory"}};
     int shown = 0;
     for (const Case& c : cases) {
         std::string why;
@@ -178,13 +159,10 @@ TEST_F(AvrLoad, RefusedFilesLeaveTheSlotAsItWas) {
 }
 
 TEST_F(AvrLoad, LoadGoesIntoTheSelectedSlotAndRetiresTheOldRecord) {
-    p_s* second = new_sound();
-    t_sound[1] = second;
-    nb_sound = 2;
+    add_sounds(0, 1);
+    const p_s* second = t_sound[1];
     no_s = 1;
-    files::Avr avr;
-    avr.data.assign(10, 1);
-    ASSERT_EQ(load_avr(avr), LoadResult::loaded);
+    ASSERT_EQ(load_avr({.data = files::Bytes(10, 1)}), LoadResult::loaded);
     EXPECT_NE(t_sound[1].load(), second);
     EXPECT_EQ(t_sound[1].load()->size, 10u);
     EXPECT_STREQ(t_sound[0].load()->name, "None Sample");

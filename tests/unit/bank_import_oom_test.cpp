@@ -3,20 +3,10 @@
 //
 // This test program replaces the global allocator with a counting one that
 // can make any single allocation fail.
-#include <cstdio>
 #include <cstdlib>
 #include <new>
-#include <string>
 
-#include "core/hooks.h"
-#include "core/instruments.h"
-#include "core/reclaim.h"
-#include "core/sound.h"
-#include "engine/channels.h"
 #include "io/bank_import.h"
-#include "io/input_bytes.h"
-#include "support/file_builders.h"
-#include "support/table_snapshot.h"
 #include "support/testkit.h"
 
 namespace {
@@ -81,23 +71,13 @@ class BankImportOutOfMemory : public testkit::EngineTest {
             ++g_alerts;
         };
     }
-    void TearDown() override {
-        ui_hooks().alert = nullptr;
-        EngineTest::TearDown();
-    }
 };
 
 files::Bytes small_general_midi_bank() {
-    std::vector<files::SfSample> samples(3);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i].name = "s" + std::to_string(i);
-        samples[i].points.assign(100, static_cast<std::int16_t>(i * 100));
-    }
-    using files::instrument;
-    using files::key_range;
-    using files::sample_id;
-    return files::sf_bank(
-        samples,
+    using namespace files;
+    using Points = std::vector<std::int16_t>;
+    return sf_bank(
+        {{"s0", Points(100, 0)}, {"s1", Points(100, 100)}, {"s2", Points(100, 200)}},
         {{"Keys", {{key_range(0, 59), sample_id(0)}, {key_range(60, 127), sample_id(1)}}},
          {"Kit", {{key_range(36, 36), sample_id(2)}}}},
         {{"Piano", 0, 0, {{instrument(0)}}},

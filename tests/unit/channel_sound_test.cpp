@@ -1,12 +1,6 @@
 // What mute, the low-pass filter and the modulation wheel do to the sound.
-#include <cmath>
-#include <cstring>
-#include <functional>
 
 #include "engine/channel_stage.h"
-#include "engine/render.h"
-#include "engine/voices.h"
-#include "midi/midi_port.h"
 #include "support/testkit.h"
 
 using namespace testkit;
@@ -28,6 +22,16 @@ std::vector<float> render_with(int buffers, const std::function<void(int)>& befo
     return render(buffers * kBuf, kRate, kBuf, 2, before);
 }
 
+// On fresh tables, sines of (Hz, channel) in sounds 0, 1, ... rendered for
+// `buffers` buffers.
+std::vector<float> tones(std::initializer_list<std::pair<double, std::uint32_t>> sines, int buffers,
+                         const std::function<void(int)>& before = {}) {
+    fresh_tables();
+    int slot = 0;
+    for (const auto& [hz, ch] : sines) play_sine(slot++, hz, ch);
+    return render_with(buffers, before);
+}
+
 float largest_step(const std::vector<float>& mono) {
     float m = 0.0f;
     for (std::size_t i = 1; i < mono.size(); ++i) m = std::max(m, std::fabs(mono[i] - mono[i - 1]));
@@ -39,27 +43,15 @@ bool same_bits(const std::vector<float>& a, const std::vector<float>& b, std::si
            std::memcmp(a.data() + from, b.data() + from, (a.size() - from) * sizeof(float)) == 0;
 }
 
-double db(double a, double b) {
-    return 20.0 * std::log10(a / b);
-}
-
 }  // namespace
 
 TEST_F(EngineTest, MutedChannelIsSilentWhileItsVoicesRunOn) {
-    const auto two_channels = [](const std::function<void(int)>& before) {
-        fresh_tables();
-        play_sine(0, 440.0, 0);
-        play_sine(1, 660.0, 1);
-        return render_with(20, before);
-    };
-    const std::vector<float> both = two_channels({});
-    fresh_tables();
-    play_sine(0, 440.0, 0);
-    const std::vector<float> alone = render_with(20);
+    const std::vector<float> both = tones({{440.0, 0}, {660.0, 1}}, 20);
+    const std::vector<float> alone = tones({{440.0, 0}}, 20);
 
     // Muted from buffer 2 to 9: one buffer fades out, then only channel 1's
     // partner is heard, to the bit; unmuted, the note goes on where it is.
-    const std::vector<float> muted = two_channels([](int k) {
+    const std::vector<float> muted = tones({{440.0, 0}, {660.0, 1}}, 20, [](int k) {
         if (k == 2) mute[1] = true;
         if (k == 10) mute[1] = false;
     });
@@ -73,16 +65,10 @@ TEST_F(EngineTest, MutedChannelIsSilentWhileItsVoicesRunOn) {
 }
 
 TEST_F(EngineTest, FilterStepsDoNotClickAndAnOpenedFilterLeavesNoTrace) {
-    const auto song = [](const std::function<void(int)>& before) {
-        fresh_tables();
-        play_sine(0, 1000.0, 3);
-        play_sine(1, 300.0, 4);
-        return render_with(16, before);
-    };
-    const std::vector<float> open = song({});
+    const std::vector<float> open = tones({{1000.0, 3}, {300.0, 4}}, 16);
     // Closed, moved and opened again: after the buffer that glides it open,
     // nothing is left of the filter.
-    const std::vector<float> stepped = song([](int k) {
+    const std::vector<float> stepped = tones({{1000.0, 3}, {300.0, 4}}, 16, [](int k) {
         if (k == 2) ch_lpf[3] = 127;
         if (k == 5) ch_lpf[3] = 20;
         if (k == 8) ch_lpf[3] = 0;
@@ -100,15 +86,14 @@ TEST_F(EngineTest, ClosedFilterCutsHighsAndPassesLows) {
         double min_db, max_db;
     };
     for (const Case& c : {Case{5000.0, -200.0, -30.0}, Case{50.0, -1.0, 1.0}}) {
-        fresh_tables();
-        play_sine(0, c.hz, 0);
-        const std::vector<float> open = channel(render_with(60), 0);
-        fresh_tables();
-        play_sine(0, c.hz, 0);
-        ch_lpf[0] = 127;
-        const std::vector<float> shut = channel(render_with(60), 0);
-        const std::size_t from = 20 * kBuf;  // past the filter's settling
-        const double gain = db(rms(shut, from), rms(open, from));
+        double level[2];  // open, shut: past the filter's settling
+        for (int lpf : {0, 127}) {
+            fresh_tables();
+            play_sine(0, c.hz, 0);
+            ch_lpf[0] = lpf;
+            level[lpf > 0] = rms(channel(render_with(60), 0), 20 * kBuf);
+        }
+        const double gain = 20.0 * std::log10(level[1] / level[0]);
         EXPECT_GE(gain, c.min_db) << c.hz;
         EXPECT_LE(gain, c.max_db) << c.hz;
     }
@@ -146,12 +131,7 @@ TEST_F(EngineTest, ModulationWheelIsAVibratoOfHalfASemitone) {
     ASSERT_EQ(ch_mod[2], 127);
     const std::vector<float> left = channel(render_with(int(2 * kRate / kBuf)), 0);
     // The frequency of each period of the tone, from its rising zero crossings.
-    std::vector<double> crossings;
-    for (std::size_t i = 1; i < left.size(); ++i) {
-        if (left[i - 1] < 0.0f && left[i] >= 0.0f) {
-            crossings.push_back(double(i - 1) + left[i - 1] / double(left[i - 1] - left[i]));
-        }
-    }
+    const std::vector<double> crossings = rising_crossings(left);
     double low = 1e9, high = 0.0;
     int swings = 0;
     bool above = false;

@@ -1,9 +1,5 @@
 #include "engine/envelope.h"
 
-#include <memory>
-
-#include "core/sound.h"
-#include "engine/voice_table.h"
 #include "support/testkit.h"
 
 namespace {
@@ -24,7 +20,7 @@ class Envelope : public testkit::EngineTest {
 
 }  // namespace
 
-TEST_F(Envelope, DefaultCurvesReleaseLinearlyAndKeepUnityUntilTheEnd) {
+TEST_F(Envelope, DefaultCurvesReleaseLinearlyPanIsCappedAndOddCurvesStayDefined) {
     const struct {
         int curve;
         std::uint32_t pos, total;
@@ -46,9 +42,6 @@ TEST_F(Envelope, DefaultCurvesReleaseLinearlyAndKeepUnityUntilTheEnd) {
     };
     for (const auto& c : cases)
         EXPECT_FLOAT_EQ(at(c.curve, c.pos, c.total), c.level) << c.curve << " at " << c.pos;
-}
-
-TEST_F(Envelope, PanIsCappedAt127StartSoundIsZeroAndOddCurvesStayDefined) {
     set_curve(2, {0x00C8, 0x40C8, 0x80C8, 0xC0C8, 0xFFC8});  // level 200 everywhere
     EXPECT_FLOAT_EQ(at(2, 10, 1000), 127.0f);
     set_curve(1, {0x00FF, 0x40FF, 0x80FF, 0xC0FF, 0xFFFF});

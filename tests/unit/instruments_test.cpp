@@ -1,21 +1,11 @@
 #include "core/instruments.h"
 
-#include <cstdio>
-#include <string>
-#include <vector>
-
-#include "core/reclaim.h"
-#include "core/sound.h"
 #include "support/testkit.h"
 
 namespace {
 
 class Instruments : public testkit::EngineTest {
   protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        clear_inst_names();
-    }
     // Instruments of the given sizes; sound j of instrument k is named "k.j".
     static void build(const std::vector<int>& sizes) {
         for (std::size_t k = 0; k < sizes.size(); ++k) {
@@ -26,27 +16,9 @@ class Instruments : public testkit::EngineTest {
                 std::snprintf(t_sound[inst_first(inst) + j].load()->name, 32, "%zu.%d", k, j);
         }
     }
-    // The sound names instrument by instrument, "0.0 0.1 | 1.0", after checking
-    // every invariant of the structure.
-    static std::string layout() {
-        std::string out;
-        EXPECT_TRUE(nb_inst > 0 || nb_sound == 0);
-        for (int k = 0; k < nb_inst; ++k) {
-            EXPECT_GE(inst_count(k), 1) << "instrument " << k << " owns no sound";
-            EXPECT_EQ(t_inst[k], k == 0 ? 0 : inst_first(k - 1) + inst_count(k - 1));
-            for (int s = inst_first(k); s < inst_first(k) + inst_count(k); ++s) {
-                EXPECT_EQ(t_invert[s], k) << "sound " << s;
-                EXPECT_EQ(quel_baseson(s), k) << "sound " << s;
-                out += (k && s == inst_first(k) ? " | "
-                        : s                     ? " "
-                                                : "") +
-                       std::string(t_sound[s].load()->name);
-            }
-        }
-        for (int s = nb_sound; s < kMaxSounds; ++s) EXPECT_EQ(t_sound[s].load(), nullptr) << s;
-        return out;
-    }
 };
+
+using testkit::layout;
 
 }  // namespace
 

@@ -1,12 +1,6 @@
 #include "core/keymap.h"
 
-#include <cstring>
-#include <string>
-#include <utility>
-#include <vector>
-
 #include "core/convert.h"
-#include "core/instruments.h"
 #include "support/testkit.h"
 
 namespace {
@@ -21,21 +15,15 @@ void instrument(const std::vector<Range>& ranges) {
     testkit::fresh_tables();
     add_sounds(0, int(ranges.size()) - 1);
     for (int i = 0; i < int(ranges.size()); ++i) {
-        if (ranges[i] == kEmpty) {
-            clear_sound(i);
-            continue;
-        }
-        t_sound[i]->key_lo = std::int16_t(ranges[i].first);
-        t_sound[i]->key_hi = std::int16_t(ranges[i].second);
+        if (ranges[i] == kEmpty) clear_sound(i);
+        if (p_s* s = t_sound[i]) set_key_range(*s, ranges[i].first, ranges[i].second);
     }
 }
 
 std::vector<Range> ranges(int count) {
     std::vector<Range> out;
-    for (int i = 0; i < count; ++i) {
-        const p_s* s = t_sound[i];
+    for (const p_s* s : std::vector<p_s*>(t_sound, t_sound + count))
         out.push_back(s ? Range{s->key_lo, s->key_hi} : kEmpty);
-    }
     return out;
 }
 
@@ -129,16 +117,11 @@ TEST_F(KeyMap, MapPaintsTheChosenRangeSolidOtherRangesStippledAndTheRestPlain) {
     instrument({{0, 20}, {40, 60}, {55, 90}, kEmpty});
     KeyPaint paint[kKeys];
     inst_key_paint(0, 4, 1, paint);
-    const auto at = [&](int k) { return paint[k]; };
-    EXPECT_EQ(at(0), KeyPaint::kOther);
-    EXPECT_EQ(at(20), KeyPaint::kOther);
-    EXPECT_EQ(at(21), KeyPaint::kPlain);
-    EXPECT_EQ(at(39), KeyPaint::kPlain);
-    EXPECT_EQ(at(40), KeyPaint::kChosen);
-    EXPECT_EQ(at(58), KeyPaint::kChosen);  // the chosen range wins where they overlap
-    EXPECT_EQ(at(61), KeyPaint::kOther);
-    EXPECT_EQ(at(90), KeyPaint::kOther);
-    EXPECT_EQ(at(91), KeyPaint::kPlain);
+    // Other, plain or chosen at each key; the chosen range wins where they overlap (58).
+    std::string shown;
+    for (int k : {0, 20, 21, 39, 40, 58, 61, 90, 91})
+        shown += paint[k] == KeyPaint::kOther ? 'O' : paint[k] == KeyPaint::kPlain ? 'P' : 'C';
+    EXPECT_EQ(shown, "OOPPCCOOP");
     inst_key_paint(0, 4, 3, paint);  // the chosen slot is empty: nothing shown
     for (int k = 0; k < kKeys; ++k) ASSERT_EQ(paint[k], KeyPaint::kPlain) << k;
 }
@@ -162,7 +145,7 @@ TEST_F(KeyMap, RangeEditsAndZoneReadsAgreeWhicheverWayTheRangeMoves) {
     EXPECT_EQ(clamp_key(300), 127);
 }
 
-TEST(ReleaseTime, MillisecondsAndFramesTruncateAndNeverWrap) {
+TEST(ReleaseTime, TimesNumbersAndNoteNamesKeepTheirWidthReadAsTypedAndNeverWrap) {
     EXPECT_EQ(frames_to_ms(102400, 44100), 2321u);
     EXPECT_EQ(ms_to_frames(1000, 44100), 44100u);
     EXPECT_EQ(ms_to_frames(3, 44100), 132u);
@@ -173,9 +156,6 @@ TEST(ReleaseTime, MillisecondsAndFramesTruncateAndNeverWrap) {
     EXPECT_EQ(frames_to_ms(4000000000u, 48000), 83333333u);
     EXPECT_EQ(frames_to_ms(4000000000u, 1), 0xFFFFFFFFu);
     EXPECT_EQ(frames_to_ms(1000, 0), 0u);
-}
-
-TEST(Convert, NumbersKeepTheirWidthAndDigitsAreReadAsTyped) {
     const std::pair<std::string, std::string> numbers[] = {
         {its(5, 8, 3), "005"},    {its(1234, 8, 3), "1234"},
         {its(0, 8, 3), "000"},    {its(64, 3, 0), "064"},
@@ -189,9 +169,6 @@ TEST(Convert, NumbersKeepTheirWidthAndDigitsAreReadAsTyped) {
     for (const auto& [text, value] : read)
         EXPECT_EQ(str_to_int(text, int(std::strlen(text))), value) << text;
     EXPECT_EQ(str_to_int("123", 2), 12);
-}
-
-TEST(Convert, NoteNamesReadWithC3At60AndRefusedFormsFallBackToOctaveTwo) {
     const std::pair<const char*, int> names[] = {
         {"C3", 60},  {"C 3", 60},  {"c#3", 61}, {"C -2", 0}, {"C -1", 12}, {"G8", 127},
         {"G9", 127}, {"A", 57},    {"H3", 69},  {"h3", 48},  {"E#3", 52},  {"B#3", 59},

@@ -2,14 +2,7 @@
 
 #include <dirent.h>
 
-#include <cmath>
-#include <cstdio>
-#include <cstring>
-
-#include "core/reclaim.h"
-#include "core/sound.h"
 #include "io/load.h"
-#include "support/file_builders.h"
 #include "support/testkit.h"
 
 namespace {
@@ -25,9 +18,7 @@ class MediaLoad : public testkit::EngineTest {
         return t_sound[0].load();
     }
     static std::int16_t s16(const p_s* s, std::size_t i) {
-        std::int16_t v;
-        std::memcpy(&v, s->data + 2 * i, 2);
-        return v;
+        return reinterpret_cast<const std::int16_t*>(s->data)[i];
     }
     // True when `s` holds `v` from its start, 8-bit sounds the top bytes.
     static bool holds(const p_s* s, const std::vector<std::int16_t>& v, std::size_t n) {
@@ -45,13 +36,13 @@ class MediaLoad : public testkit::EngineTest {
 // at 32-bit scale for writing.
 std::vector<std::int16_t> pattern(int frames, int channels) {
     std::vector<std::int16_t> v;
-    for (int i = 0; i < frames; ++i)
-        for (int c = 0; c < channels; ++c) v.push_back(files::pattern16(i, c));
+    for (int i = 0; i < frames * channels; ++i)
+        v.push_back(files::pattern16(i / channels, i % channels));
     return v;
 }
 std::vector<int> widen(const std::vector<std::int16_t>& v) {
-    std::vector<int> out;
-    for (std::int16_t x : v) out.push_back(static_cast<int>(static_cast<std::uint32_t>(x) << 16));
+    std::vector<int> out(v.begin(), v.end());
+    for (int& x : out) x = static_cast<int>(static_cast<std::uint32_t>(x) << 16);
     return out;
 }
 
@@ -100,7 +91,7 @@ TEST_F(MediaLoad, EightAndSixteenBitPcmKeepTheirWidth) {
     EXPECT_TRUE(alerts().empty());
 }
 
-TEST_F(MediaLoad, WiderFloatAndLossyEncodingsAreDecodedToSixteenBits) {
+TEST_F(MediaLoad, WiderFloatAndLossyEncodingsBecomeSixteenBitsAndMoreChannelsMono) {
     const int frames = 2000;
     for (int channels : {1, 2}) {
         SCOPED_TRACE(channels);
@@ -142,28 +133,25 @@ TEST_F(MediaLoad, WiderFloatAndLossyEncodingsAreDecodedToSixteenBits) {
         sig += std::pow(tone[i] * 32768.0, 2);
     }
     EXPECT_LT(err / sig, 1e-3);
-}
-
-TEST_F(MediaLoad, MoreThanTwoChannelsAreMixedToMono) {
+    // More than two channels are mixed to mono.
     std::vector<int> v;
-    for (int i = 0; i < 100; ++i)
-        for (int c = 0; c < 4; ++c) v.push_back((i * 10 + c * 1000) << 16);
-    const p_s* s = load_written("quad.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 4, 8000, v);
-    EXPECT_EQ(s->stereo, 0);
-    ASSERT_EQ(s->size, 200u);
-    for (int i = 0; i < 100; ++i) ASSERT_EQ(s16(s, i), i * 10 + 1500) << i;
+    for (int i = 0; i < 400; ++i) v.push_back((i / 4 * 10 + i % 4 * 1000) << 16);
+    const p_s* quad = load_written("quad.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 4, 8000, v);
+    EXPECT_EQ(quad->stereo, 0);
+    ASSERT_EQ(quad->size, 200u);
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(s16(quad, i), i * 10 + 1500) << i;
 }
 
 TEST_F(MediaLoad, UnreadableFilesAreRefusedAndLeaveNothingOpen) {
     const p_s* before = load_written("ok.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000,
                                      std::vector<int>{1 << 16});
     const int fds = open_fds();
-    ASSERT_TRUE(files::write_bytes(dir_.file("notes.wav"), files::Bytes(4000, 'x')));
-    ASSERT_TRUE(files::write_bytes(dir_.file("notes"), files::Bytes(4000, 'x')));
-    ASSERT_TRUE(files::write_bytes(
-        dir_.file("cut.wav"),
-        {'R', 'I', 'F', 'F', 0xFF, 0xFF, 0xFF, 0x7F, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '}));
-    for (const char* leaf : {"notes.wav", "notes", "cut.wav"}) {
+    const files::Bytes cut{'R', 'I', 'F', 'F', 0xFF, 0xFF, 0xFF, 0x7F,
+                           'W', 'A', 'V', 'E', 'f',  'm',  't',  ' '};
+    for (const auto& [leaf, bytes] : {std::pair{"notes.wav", files::Bytes(4000, 'x')},
+                                      {"notes", files::Bytes(4000, 'x')},
+                                      {"cut.wav", cut}}) {
+        ASSERT_TRUE(files::write_bytes(dir_.file(leaf), bytes));
         EXPECT_EQ(load(1, dir_.file(leaf).c_str(), leaf), LoadResult::refused) << leaf;
         EXPECT_EQ(t_sound[0].load(), before);
     }

@@ -19,41 +19,34 @@ using Bytes = std::vector<std::uint8_t>;
 // 8-bit: palette entry i is (i, 255 - i, i / 2) and pixel (x, y) uses entry 16y + x.
 Bytes picture(unsigned w, unsigned h, unsigned bits) {
     Bytes b(54, 0xEE);  // header bytes the reader must ignore
-    for (auto [at, v] : {std::pair{18u, w}, {20u, 0u}, {22u, h}, {24u, 0u}}) {
-        b[at] = v & 0xFF;
-        b[at + 1] = (v >> 8) & 0xFF;
-    }
+    for (auto [at, v] : {std::pair{18u, w}, {20u, 0u}, {22u, h}, {24u, 0u}})
+        b[at] = v & 0xFF, b[at + 1] = (v >> 8) & 0xFF;
     b[28] = static_cast<std::uint8_t>(bits);
-    if (bits == 8) {
-        for (unsigned i = 0; i < 256; ++i)
-            b.insert(b.end(), {std::uint8_t(i / 2), std::uint8_t(255 - i), std::uint8_t(i), 0x55});
-    }
-    for (unsigned row = 0; row < h; ++row) {
-        const unsigned y = h - 1 - row;  // bottom row first
+    for (unsigned i = 0; bits == 8 && i < 256; ++i)
+        b.insert(b.end(), {std::uint8_t(i / 2), std::uint8_t(255 - i), std::uint8_t(i), 0x55});
+    for (unsigned y = h; y-- > 0;) {  // bottom row first
         for (unsigned x = 0; x < w; ++x) {
-            if (bits == 8) {
+            if (bits == 8)
                 b.push_back(static_cast<std::uint8_t>(16 * y + x));
-            } else {
+            else
                 b.insert(b.end(),
                          {std::uint8_t(200 + x), std::uint8_t(100 + y), std::uint8_t(10 * x + y)});
-            }
         }
     }
     return b;
 }
 
 void expect_picture(const pictures::Image& img, int w, int h, bool indexed) {
-    ASSERT_EQ(img.width, w);
-    ASSERT_EQ(img.height, h);
-    ASSERT_EQ(img.rgb.size(), std::size_t(w) * h * 3);
+    ASSERT_EQ(std::tuple(img.width, img.height, img.rgb.size()),
+              std::tuple(w, h, std::size_t(w) * h * 3));
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            const unsigned i = 16 * y + x;
-            const std::vector<int> want = indexed
-                                              ? std::vector<int>{int(i), int(255 - i), int(i / 2)}
-                                              : std::vector<int>{10 * x + y, 100 + y, 200 + x};
+            const int i = 16 * y + x;
             const std::uint8_t* p = img.pixel(x, y);
-            EXPECT_EQ((std::vector<int>{p[0], p[1], p[2]}), want) << x << "," << y;
+            EXPECT_EQ((std::vector<int>{p[0], p[1], p[2]}),
+                      (indexed ? std::vector<int>{i, 255 - i, i / 2}
+                               : std::vector<int>{10 * x + y, 100 + y, 200 + x}))
+                << x << "," << y;
         }
     }
 }
@@ -67,10 +60,7 @@ Bytes operator+(Bytes a, const Bytes& b) {
 Bytes full_file() {
     Bytes file;
     for (const pictures::Slot& s : pictures::kSlots) {
-        pictures::Image img;
-        img.width = s.width;
-        img.height = s.height;
-        img.rgb.resize(std::size_t(s.width) * s.height * 3);
+        pictures::Image img{s.width, s.height, Bytes(std::size_t(s.width) * s.height * 3)};
         for (std::size_t i = 0; i < img.rgb.size(); ++i) img.rgb[i] = static_cast<std::uint8_t>(i);
         pictures::append_rgb(file, img);
     }
@@ -157,14 +147,9 @@ TEST(Pictures, HostileSizesAreRefusedWithoutReadingOrAllocating) {
 }
 
 TEST(Pictures, WriterOutputReadsBackUnchanged) {
-    pictures::Image a;
-    a.width = 3;
-    a.height = 2;
-    a.rgb = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
+    const pictures::Image a{3, 2, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18}};
     std::uint8_t palette[pictures::kPaletteBytes] = {};
-    palette[4 * 7 + 0] = 30;  // entry 7: blue 30, green 20, red 10
-    palette[4 * 7 + 1] = 20;
-    palette[4 * 7 + 2] = 10;
+    palette[4 * 7 + 0] = 30, palette[4 * 7 + 1] = 20, palette[4 * 7 + 2] = 10;  // entry 7: BGR
     const std::uint8_t indexes[6] = {0, 7, 0, 7, 7, 0};
     Bytes file;
     pictures::append_rgb(file, a);

@@ -2,11 +2,6 @@
 // strips' column images and highlights, and saving a sound to a file.
 #include <sndfile.h>
 
-#include <cstdio>
-#include <memory>
-#include <vector>
-
-#include "core/sound.h"
 #include "edit/edit_state.h"
 #include "edit/history.h"
 #include "edit/sample_save.h"
@@ -16,11 +11,8 @@
 TEST(History, DropsTheOldestStepsBeyondItsMemory) {
     History h(1000);
     const auto step = [](std::uint32_t bytes) {
-        Snapshot s;
-        s.block = std::shared_ptr<std::int8_t[]>(new std::int8_t[bytes]);
-        s.data = s.block.get();
-        s.capacity = bytes;
-        return s;
+        std::shared_ptr<std::int8_t[]> block(new std::int8_t[bytes]);
+        return Snapshot{block, block.get(), bytes};
     };
     Snapshot live = step(10);
     for (int i = 0; i < 5; ++i) h.record(step(300), live.data);
@@ -31,16 +23,13 @@ TEST(History, DropsTheOldestStepsBeyondItsMemory) {
     EXPECT_EQ(h.undo_steps(), 53u);
 }
 
-TEST(Strip, FullScaleFillsTheColumnAndSilenceIsOneLine) {
+TEST(Strip, FullScaleFillsTheColumnSilenceIsOneLineAndHighlightsFollowViewAndBlock) {
     testkit::fresh_tables();
     ColumnImage img;
     std::vector<std::int16_t> v(1024, 0);
     for (int i = 0; i < 512; ++i) v[i] = -32768;
-    p_s* s = testkit::make_sound16(v, 44100, 60);
-    EditState st;
-    st.total_frames = 1024;
-    st.view_end = 1024;
-    compute_overview(s, st, img);
+    const std::unique_ptr<p_s> s(testkit::make_sound16(v, 44100, 60));
+    compute_overview(s.get(), EditState{.total_frames = 1024, .view_end = 1024}, img);
     for (int row = 0; row < 64; ++row) {
         EXPECT_TRUE(strip_bit(img, 0, row)) << row;  // loud first half: full bars
         EXPECT_TRUE(strip_bit(img, 255, row)) << row;
@@ -48,25 +37,14 @@ TEST(Strip, FullScaleFillsTheColumnAndSilenceIsOneLine) {
     }
     compute_strip(nullptr, 0, 1, img);
     for (int c = 0; c < 512; c += 37) EXPECT_TRUE(strip_bit(img, c, 32) && !strip_bit(img, c, 31));
-    delete s;
-}
-
-TEST(Strip, HighlightColumnsFollowTheViewAndTheBlock) {
-    EditState st;
-    st.total_frames = 1024;
-    st.view_start = 256;
-    st.view_end = 512;
-    EXPECT_EQ(overview_span(st).first, 128);
-    EXPECT_EQ(overview_span(st).last, 256);
-    EXPECT_EQ(zoom_span(st).first, 511);  // no block
-    st.block_start = 100;                 // left of the view
-    st.block_end = 384;
-    EXPECT_EQ(zoom_span(st).first, 0);
-    EXPECT_EQ(zoom_span(st).last, 256);
-    st.block_start = 600;  // right of it
-    st.block_end = 700;
-    EXPECT_EQ(zoom_span(st).first, 511);
-    EXPECT_EQ(zoom_span(st).last, 512);
+    EditState st{.total_frames = 1024, .view_start = 256, .view_end = 512};
+    const auto span = [](ColumnSpan c) { return std::pair(c.first, c.last); };
+    EXPECT_EQ(span(overview_span(st)), std::pair(128, 256));
+    EXPECT_EQ(zoom_span(st).first, 511);       // no block
+    st.block_start = 100, st.block_end = 384;  // from left of the view
+    EXPECT_EQ(span(zoom_span(st)), std::pair(0, 256));
+    st.block_start = 600, st.block_end = 700;  // right of it
+    EXPECT_EQ(span(zoom_span(st)), std::pair(511, 512));
 }
 
 TEST(SaveSample, WritesEveryFormatBackBitForBitWithItsLoop) {

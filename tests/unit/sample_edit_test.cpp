@@ -3,17 +3,8 @@
 // the loop fields, previews, and undo/redo.
 #include "edit/sample_edit.h"
 
-#include <cstring>
-#include <memory>
-#include <random>
-#include <vector>
-
-#include "core/notify.h"
-#include "core/reclaim.h"
-#include "core/sound.h"
 #include "edit/sample_ops.h"
 #include "edit/view_ops.h"
-#include "engine/voices.h"
 #include "support/testkit.h"
 
 using testkit::EngineTest;
@@ -62,60 +53,51 @@ class SampleEditTest : public EngineTest {
 
 }  // namespace
 
-TEST_F(SampleEditTest, FadesRampPerFrameAndNormalizeUsesTheWholeSoundsPeak) {
-    open(testkit::make_sound16({1000, 1000, 1000, 1000}, 44100, 60));
-    select(0, 4);
-    ASSERT_TRUE(ed->apply(kFadeIn));
-    EXPECT_EQ(words_of(rec()), (std::vector<std::int16_t>{0, 250, 500, 750}));
-    EXPECT_EQ(uppo, 1);
-    EXPECT_EQ(refreshes, 1);
-    ASSERT_TRUE(ed->undo());
-    ASSERT_TRUE(ed->apply(kFadeOut));
-    EXPECT_EQ(words_of(rec()), (std::vector<std::int16_t>{1000, 750, 500, 250}));
-
-    // Stereo: both samples of a frame get the frame's gain.
-    open(testkit::make_sound16({-800, 800, -800, 800}, 44100, 60, true));
-    select(0, 2);
-    ed->apply(kFadeIn);
-    EXPECT_EQ(words_of(rec()), (std::vector<std::int16_t>{0, 0, -400, 400}));
-
-    // 8-bit, peak 50: every block sample times 101.6 / 50, truncated toward
-    // zero. The most negative value does not count as a peak and saturates
-    // instead of wrapping around.
-    open(testkit::make_sound8({50, -25, 10, -128, 3}, 8000, 60));
-    select(0, 4);
-    ASSERT_TRUE(ed->apply(kNormalize));
-    const p_s* n = rec();
-    EXPECT_EQ(std::vector<std::int8_t>(n->data, n->data + 5),
-              (std::vector<std::int8_t>{101, -50, 20, -128, 3}));
-
-    // 16-bit target is 26213.6: a peak of 1000 becomes 26213.
-    open(testkit::make_sound16({1000, -500, 7}, 44100, 60));
-    select(0, 3);
-    ed->apply(kNormalize);
-    EXPECT_EQ(words_of(rec()), (std::vector<std::int16_t>{26213, -13106, 183}));
-
+TEST_F(SampleEditTest, BlockOperationsWorkOnWholeFramesInEveryWidth) {
+    // Fades ramp per frame and give both samples of a frame its gain.
+    // Normalize scales by the whole sound's peak to 101.6 (8-bit) or 26213.6
+    // (16-bit), truncated toward zero; the most negative value does not count
+    // as a peak and saturates instead of wrapping around. Reverse moves whole
+    // frames and keeps an odd block's middle.
+    const struct {
+        int bits;
+        bool stereo;
+        std::vector<int> samples;
+        std::int32_t from, to;
+        EditOp op;
+        std::vector<int> want;
+    } cases[] = {
+        {16, false, {1000, 1000, 1000, 1000}, 0, 4, kFadeIn, {0, 250, 500, 750}},
+        {16, false, {1000, 1000, 1000, 1000}, 0, 4, kFadeOut, {1000, 750, 500, 250}},
+        {16, true, {-800, 800, -800, 800}, 0, 2, kFadeIn, {0, 0, -400, 400}},
+        {8, false, {50, -25, 10, -128, 3}, 0, 4, kNormalize, {101, -50, 20, -128, 3}},
+        {16, false, {1000, -500, 7}, 0, 3, kNormalize, {26213, -13106, 183}},
+        {16, true, {1, 2, 3, 4, 5, 6, 7, 8}, 0, 3, kReverse, {5, 6, 3, 4, 1, 2, 7, 8}},
+        {8, true, {1, 2, 3, 4, 5, 6}, 1, 3, kReverse, {1, 2, 5, 6, 3, 4}},
+    };
+    for (const auto& c : cases) {
+        const std::vector<std::int16_t> v(c.samples.begin(), c.samples.end());
+        open(c.bits == 16 ? testkit::make_sound16(v, 44100, 60, c.stereo)
+                          : testkit::make_sound8({v.begin(), v.end()}, 8000, 60, c.stereo));
+        uppo = refreshes = 0;
+        select(c.from, c.to);
+        ASSERT_TRUE(ed->apply(c.op));
+        const std::vector<std::int16_t> words = words_of(rec());
+        const std::vector<std::int8_t> bytes = bytes_of(rec());
+        EXPECT_EQ(c.bits == 16 ? std::vector<int>(words.begin(), words.end())
+                               : std::vector<int>(bytes.begin(), bytes.end()),
+                  c.want)
+            << c.op;
+        EXPECT_EQ(uppo, 1);
+        EXPECT_EQ(refreshes, 1);
+    }
     // A silent sound has nothing to normalize: no new data, no undo step.
     open(testkit::make_sound16({0, 0, 0}, 44100, 60));
-    select(0, 3);
     const p_s* before = rec();
+    select(0, 3);
     EXPECT_FALSE(ed->apply(kNormalize));
     EXPECT_EQ(rec(), before);
     EXPECT_EQ(ed->history().undo_steps(), 0u);
-}
-
-TEST_F(SampleEditTest, ReverseMovesWholeFramesAndKeepsAnOddBlocksMiddle) {
-    open(testkit::make_sound16({1, 2, 3, 4, 5, 6, 7, 8}, 44100, 60, true));
-    select(0, 3);
-    ASSERT_TRUE(ed->apply(kReverse));
-    EXPECT_EQ(words_of(rec()), (std::vector<std::int16_t>{5, 6, 3, 4, 1, 2, 7, 8}));
-    open(testkit::make_sound8({1, 2, 3, 4, 5, 6}, 8000, 60, true));
-    select(1, 3);
-    ed->apply(kReverse);
-    EXPECT_EQ(bytes_of(rec()), (std::vector<std::int8_t>{1, 2, 5, 6, 3, 4}));
-    open(testkit::make_sound8({1, 2, 3}, 8000, 60));
-    select(2, 2);
-    EXPECT_FALSE(ed->apply(kReverse));
 }
 
 TEST_F(SampleEditTest, InsertClearAndDeleteInEveryFormat) {
@@ -147,8 +129,7 @@ TEST_F(SampleEditTest, DeleteKeepsLoopsAndViewInsideTheShorterSound) {
     p_s* s = testkit::ramp_sound(16, false, 100);
     testkit::set_loop_frames(s, 40, 90);
     open(s);
-    ed->state().view_start = 60;
-    ed->state().view_end = 100;
+    ed->state().view_start = 60, ed->state().view_end = 100;
     select(50, 100);  // the last frames, with the loop end
     ASSERT_TRUE(ed->apply(kDelete));
     EXPECT_EQ(ed->state().total_frames, 50);
@@ -242,21 +223,17 @@ TEST_F(SampleEditTest, LoopFieldsAcceptOnlyPointsInsideTheSound) {
 TEST_F(SampleEditTest, ZoomStepsStayInsideTheSound) {
     open(testkit::ramp_sound(8, false, 1000));
     EditState& st = ed->state();
+    const auto view = [&] { return std::pair(st.view_start, st.view_end); };
     ed->zoom_out();
-    EXPECT_EQ(st.view_start, 0);
-    EXPECT_EQ(st.view_end, 1000);
+    EXPECT_EQ(view(), std::pair(0, 1000));
     ed->zoom_in();
-    EXPECT_EQ(st.view_start, 250);
-    EXPECT_EQ(st.view_end, 750);
-    st.view_start = 10;
-    st.view_end = 13;
+    EXPECT_EQ(view(), std::pair(250, 750));
+    st.view_start = 10, st.view_end = 13;
     ed->zoom_in();
-    EXPECT_EQ(st.view_end - st.view_start, 3);
-    st.view_start = 900;
-    st.view_end = 980;
+    EXPECT_EQ(view(), std::pair(10, 13));
+    st.view_start = 900, st.view_end = 980;
     ed->zoom_out();
-    EXPECT_EQ(st.view_start, 860);
-    EXPECT_EQ(st.view_end, 1000);
+    EXPECT_EQ(view(), std::pair(860, 1000));
 }
 
 TEST_F(SampleEditTest, PreviewsStartOneVoiceEachAndStopClearsTheButtons) {
@@ -289,6 +266,7 @@ TEST_F(SampleEditTest, UndoAndRedoRestoreEveryByteOverRandomEdits) {
             std::vector<std::int8_t> bytes;
             std::uint32_t loop_start, loop_end, loop;
             std::int32_t bs, be;
+            auto sound() const { return std::tie(bytes, loop_start, loop_end, loop); }
         };
         const auto seen = [&] {
             return Seen{bytes_of(rec()), rec()->loop_start,       rec()->loop_end,
@@ -312,27 +290,20 @@ TEST_F(SampleEditTest, UndoAndRedoRestoreEveryByteOverRandomEdits) {
                 changed = ed->history().undo_steps() != steps;
             }
             if (!changed) continue;
-            states.back().bs = before.bs;  // the block a step restores is the one it began with
-            states.back().be = before.be;
+            // The block a step restores is the one it began with.
+            states.back().bs = before.bs, states.back().be = before.be;
             states.push_back(seen());
         }
-        const auto same = [&](const Seen& want) {
-            const Seen got = seen();
-            EXPECT_EQ(got.bytes, want.bytes);
-            EXPECT_EQ(got.loop_start, want.loop_start);
-            EXPECT_EQ(got.loop_end, want.loop_end);
-            EXPECT_EQ(got.loop, want.loop);
-        };
         for (std::size_t i = states.size() - 1; i-- > 0;) {
             ASSERT_TRUE(ed->undo());
-            same(states[i]);
-            EXPECT_EQ(ed->state().block_start, states[i].bs);
-            EXPECT_EQ(ed->state().block_end, states[i].be);
+            const Seen got = seen();
+            EXPECT_EQ(got.sound(), states[i].sound());
+            EXPECT_EQ(std::pair(got.bs, got.be), std::pair(states[i].bs, states[i].be));
         }
         EXPECT_FALSE(ed->undo());
         for (std::size_t i = 1; i < states.size(); ++i) {
             ASSERT_TRUE(ed->redo());
-            same(states[i]);
+            EXPECT_EQ(seen().sound(), states[i].sound());
         }
         EXPECT_FALSE(ed->redo());
         // A new edit after undoing forgets what could be redone.

@@ -1,9 +1,5 @@
-#include <cmath>
-#include <vector>
 
-#include "engine/voices.h"
 #include "render/song_player.h"
-#include "support/file_builders.h"
 #include "support/testkit.h"
 
 using namespace testkit;
@@ -25,24 +21,20 @@ class SongRenderTest : public EngineTest {
         t_inst[1] = t_invert[1] = 1;
         fmodei = false;  // channels play their programs
     }
-    // The left output of the song in `tracks` (format 0 or 1 by their number).
+    // The left output of the song in `tracks` (format 0 or 1 by their number),
+    // rendered into a sink that takes every buffer, or refuses the first one.
     std::vector<float> render(const std::vector<SmfTrack>& tracks, std::size_t buffer = 512,
-                              std::uint16_t division = 480) {
+                              std::uint16_t division = 480, bool take = true) {
         const files::Bytes file = files::smf_file(tracks.size() > 1, division, tracks);
         SmfSong song;
         std::string error;
         EXPECT_TRUE(read_smf(file.data(), file.size(), song, error)) << error;
         std::vector<float> out;
-        SongRenderOptions options;
-        options.rate = kRate;
-        options.buffer_frames = buffer;
-        EXPECT_TRUE(render_song(
-            song, options,
-            [&](const float* p, std::size_t frames) {
-                out.insert(out.end(), p, p + 2 * frames);
-                return true;
-            },
-            stats));
+        const auto sink = [&](const float* p, std::size_t frames) {
+            out.insert(out.end(), p, p + 2 * frames);
+            return take;
+        };
+        EXPECT_EQ(render_song(song, {.rate = kRate, .buffer_frames = buffer}, sink, stats), take);
         return channel(out, 0);
     }
     SongRenderStats stats;
@@ -133,10 +125,5 @@ TEST_F(SongRenderTest, TheTailStopsAfterTenSecondsWhenVoicesNeverEndAndARefusing
     render({t}, 512, 96);
     EXPECT_EQ(stats.frames, static_cast<std::uint64_t>(0.5 * kRate + 10 * kRate));
     EXPECT_EQ(active_voices(), 1);
-    const files::Bytes file = files::smf_file(0, 96, {t});
-    SmfSong song;
-    std::string error;
-    ASSERT_TRUE(read_smf(file.data(), file.size(), song, error));
-    EXPECT_FALSE(render_song(
-        song, SongRenderOptions{}, [](const float*, std::size_t) { return false; }, stats));
+    render({t}, 512, 96, false);
 }

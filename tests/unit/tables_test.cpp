@@ -1,8 +1,4 @@
-#include <cstring>
 
-#include "core/sound.h"
-#include "engine/tone_tables.h"
-#include "engine/voice_table.h"
 #include "io/scratch.h"
 #include "support/testkit.h"
 

@@ -1,10 +1,6 @@
 #include "engine/voices.h"
 
-#include <vector>
-
-#include "core/notify.h"
-#include "core/sound.h"
-#include "engine/voice_table.h"
+#include "core/keymap.h"
 #include "support/testkit.h"
 
 namespace {
@@ -20,20 +16,13 @@ class VoiceTest : public testkit::EngineTest {
   protected:
     void SetUp() override {
         EngineTest::SetUp();
-        prince = true;
-        drain_notices();
-    }
-    void TearDown() override {
-        prince = false;
-        drain_notices();
-        EngineTest::TearDown();
+        prince = true;  // the main window listens for notices
     }
     // Sounds 0.. with the given key zones.
     static void zones(const std::vector<std::pair<int, int>>& z) {
         for (std::size_t i = 0; i < z.size(); ++i) {
             p_s* s = new_sound();
-            s->key_lo = static_cast<std::int16_t>(z[i].first);
-            s->key_hi = static_cast<std::int16_t>(z[i].second);
+            set_key_range(*s, z[i].first, z[i].second);
             replace_sound(static_cast<int>(i), s);
         }
         nb_sound = static_cast<std::uint16_t>(z.size());
@@ -64,25 +53,19 @@ TEST_F(VoiceTest, ZoneLookupTakesTheFirstMatchingSoundOfTheInstrumentElseItsLast
 TEST_F(VoiceTest, AddnoteClaimsTheLowestFreeVoiceUpTo128AndTellsTheKeyboard) {
     addnote(2, 60, 0, 100, true, 0, 0);
     addnote(3, 64, 0, 90, false, 500, 20);
-    ASSERT_EQ(nlist[0].state(), kVoicePlaying);
-    EXPECT_EQ(nlist[0].channel, 2u);
-    EXPECT_EQ(nlist[0].key, 60u);
-    EXPECT_TRUE(nlist[0].is_inst);
-    EXPECT_EQ(nlist[0].velocity, 100u);
-    EXPECT_EQ(nlist[0].release(), 0u);
-    EXPECT_EQ(nlist[1].pos, 20u);
-    EXPECT_EQ(nlist[1].end, 500u);
-    EXPECT_FALSE(nlist[1].is_inst);
+    const NOTE_LIST &a = nlist[0], &b = nlist[1];
+    ASSERT_EQ(a.state(), kVoicePlaying);
+    EXPECT_EQ(std::tuple(+a.channel, +a.key, +a.is_inst, +a.velocity, a.release()),
+              std::tuple(2u, 60u, 1, 100u, 0u));
+    EXPECT_EQ(std::tuple(+b.pos, +b.end, +b.is_inst), std::tuple(20u, 500u, 0));
     end_voice_claim(0, nlist[0].serial());  // free the lower voice: the next note takes it again
     addnote(4, 10, 0, 1, true, 0, 0);
     EXPECT_EQ(nlist[0].channel, 4u);
     const auto notices = drain_notices();
     ASSERT_EQ(notices.size(), 4u);  // on, on, off, on
     EXPECT_FALSE(notices[2].ww);
-    EXPECT_EQ(notices[0].what, fourcc("ppia"));
-    EXPECT_EQ(notices[0].ch, 2);
-    EXPECT_EQ(notices[0].no, 60);
-    EXPECT_TRUE(notices[0].ww);
+    EXPECT_EQ(std::tuple(notices[0].what, +notices[0].ch, +notices[0].no, notices[0].ww),
+              std::tuple(fourcc("ppia"), 2, 60, true));
     // The note beyond 128 voices is dropped without a notice.
     for (int i = 0; i < 126; ++i) addnote(0, static_cast<std::uint32_t>(i), 0, 100, true, 0, 0);
     EXPECT_EQ(active_voices(), 128);

@@ -1,15 +1,11 @@
 #include "support/uikit.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QSettings>
 #include <QStandardPaths>
-#include <limits>
 
-#include "core/reclaim.h"
 #include "ui/alert.h"
-#include "ui/main/sound_tree.h"
 
 namespace uikit {
 
@@ -60,6 +56,10 @@ void MainWindowTest::SetUp() {
 }
 
 void MainWindowTest::TearDown() {
+    // The windows a test opened go before the main window.
+    for (const auto& w : samwin) delete w.data();
+    samwin.clear();
+    for (QPointer<MyBWindow> w : {chwin, edwin, valwin, oscwin}) delete w.data();
     win.reset();
     pump();
     set_alert_function({});
@@ -75,6 +75,17 @@ void MainWindowTest::post(const char (&code)[5]) {
 void MainWindowTest::post(const Message& m) {
     post_message(win.get(), m);
     pump();
+}
+
+void MainWindowTest::open_paths(const QStringList& paths) {
+    post(Message(fourcc("_RRC")).add("refs", paths));
+}
+
+QString MainWindowTest::write_wav(const QString& leaf, int frames) {
+    const QString path = dir.filePath(leaf);
+    EXPECT_TRUE(files::write_sound(path.toStdString(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100,
+                                   testkit::sine16(350, 44100, std::uint32_t(frames), 0.4)));
+    return path;
 }
 
 QStringList MainWindowTest::rows() const {

@@ -1,17 +1,24 @@
 // Helpers for the window tests: a main window without audio, alerts and
-// pop-up menus answered by the test, and the event loop run on demand.
+// pop-up menus answered by the test, and the event loop run on demand. It also
+// brings in the controls and Qt headers most window tests use.
 #pragma once
 
+#include <QApplication>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QPoint>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "support/testkit.h"
+#include "ui/controls/my_button.h"
+#include "ui/controls/my_check.h"
+#include "ui/controls/my_string_view.h"
 #include "ui/main/main_window.h"
+#include "ui/main/sound_tree.h"
+#include "ui/registry.h"
 
 class QWidget;
 
@@ -34,6 +41,10 @@ class MainWindowTest : public testkit::EngineTest {
     // Posts `code` to the window and lets it handle it.
     void post(const char (&code)[5]);
     void post(const Message& m);
+    // Opens `paths` as the open panel or a drop hands them over.
+    void open_paths(const QStringList& paths);
+    // Writes a 16-bit mono WAV of `frames` frames of a tone as `leaf` in the test's folder.
+    QString write_wav(const QString& leaf, int frames = 3000);
     // The rows of the tree in full-list order; sample rows start with "  ".
     QStringList rows() const;
     // Selects the full-list row `row` as a click would.
