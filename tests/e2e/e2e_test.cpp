@@ -239,7 +239,7 @@ class JackPlay : public testkit::EngineTest {
         ASSERT_TRUE(player->Start());
         // The program's client and endpoint carry their names, and its outputs went
         // to the server's playback ports by themselves (the graph follows shortly).
-        EXPECT_NE(jack_port_by_name(kit.client, "Plexora MIDI:Plexora node (in)"), nullptr);
+        EXPECT_NE(jack_port_by_name(kit.client, "Plexora:Plexora node (in)"), nullptr);
         EXPECT_TRUE(wait_for(1, [&] { return playback_links(kit.client) == 2; }));
         const char** outs =
             jack_get_ports(kit.client, "^Plexora:", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
@@ -302,6 +302,15 @@ TEST_F(JackPlay, MidiNoteThroughJackIsHeardOnBothOutputsAndFadesAfterRelease) {
         unsigned(player->FrameRate()), player->BufferFrames(),
         static_cast<long long>(player->Latency()),
         static_cast<unsigned long long>(player->Xruns() - xruns_before));
+
+    // The server going away leaves the program standing: no sources are
+    // offered, none connects, and the player and endpoint close at once.
+    kill(server.child.pid_, SIGTERM);
+    ASSERT_TRUE(server.child.exited(10));
+    EXPECT_TRUE(wait_for(5, [&] { return midi->sources().empty(); }));
+    EXPECT_FALSE(midi->connect_first());
+    player.reset();
+    midi.reset();
 }
 
 // True while the server lists a port of the program's audio client.
