@@ -8,15 +8,18 @@ namespace {
 
 // The clients open now, so that the parts of the program share one. The
 // audio output is opened beside the window while the MIDI input opens on
-// the GUI thread, so the list and the slots are guarded.
-std::mutex clients_mutex;
+// the GUI thread: the list, the slots and every call the parts make on a
+// client are taken one at a time (libjack does not order two threads'
+// calls on one client). Recursive: a client dropped while the list is
+// looked at closes under the same lock.
+std::recursive_mutex clients_mutex;
 std::vector<std::weak_ptr<JackClient>> clients;
 
 }  // namespace
 
 std::shared_ptr<JackClient> JackClient::acquire(const std::string& name, Slot slot,
                                                 std::string& why) {
-    std::lock_guard<std::mutex> lock(clients_mutex);
+    std::lock_guard<std::recursive_mutex> lock(clients_mutex);
     auto& list = clients;
     std::erase_if(list, [](const std::weak_ptr<JackClient>& w) { return w.expired(); });
     for (const auto& w : list) {
@@ -56,9 +59,14 @@ bool JackClient::open(const std::string& name, std::string& why) {
     return true;
 }
 
+std::unique_lock<std::recursive_mutex> JackClient::calls() {
+    return std::unique_lock<std::recursive_mutex>(clients_mutex);
+}
+
 JackClient::~JackClient() {
     if (!client_) return;
     // Closing deactivates first; after a shutdown it only frees what is left.
+    std::lock_guard<std::recursive_mutex> lock(clients_mutex);
     jack_client_close(client_);
 }
 
@@ -75,7 +83,7 @@ void JackClient::detach(Slot slot) {
 
 void JackClient::give_back(Slot slot) {
     detach(slot);
-    std::lock_guard<std::mutex> lock(clients_mutex);
+    std::lock_guard<std::recursive_mutex> lock(clients_mutex);
     taken_[slot] = false;
 }
 

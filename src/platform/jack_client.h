@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class JackClient {
@@ -41,6 +42,9 @@ class JackClient {
     // GUI thread. The part of `slot` is gone for good: another may take the slot.
     void give_back(Slot slot);
 
+    // GUI thread or the opening thread. Held around every call a part makes
+    // on the client (ports, connections, lists); never in the cycle.
+    static std::unique_lock<std::recursive_mutex> calls();
     // GUI thread. Null once the server has gone: no JACK call may be made then.
     jack_client_t* handle() const { return alive() ? client_ : nullptr; }
     // Any thread. False once the server has shut down or thrown the client out.

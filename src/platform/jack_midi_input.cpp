@@ -43,6 +43,7 @@ JackMidiInput::~JackMidiInput() {
         sem_post(&queued_);
         thread_.join();
     }
+    const auto lock = JackClient::calls();
     if (jack_client_t* c = client_->handle(); c && input_) jack_port_unregister(c, input_);
     if (ring_) jack_ringbuffer_free(ring_);
     sem_destroy(&queued_);
@@ -50,6 +51,7 @@ JackMidiInput::~JackMidiInput() {
 
 std::vector<std::string> JackMidiInput::sources() {
     std::vector<std::string> list;
+    const auto lock = JackClient::calls();
     jack_client_t* c = client_->handle();
     if (!c) return list;
     const char** ports = jack_get_ports(c, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput);
@@ -63,6 +65,7 @@ std::vector<std::string> JackMidiInput::sources() {
 }
 
 bool JackMidiInput::connect(const std::string& source) {
+    const auto lock = JackClient::calls();
     jack_client_t* c = client_->handle();
     if (!c) return false;
     const int r = jack_connect(c, source.c_str(), jack_port_name(input_));
@@ -70,6 +73,7 @@ bool JackMidiInput::connect(const std::string& source) {
 }
 
 void JackMidiInput::disconnect(const std::string& source) {
+    const auto lock = JackClient::calls();
     if (jack_client_t* c = client_->handle())
         jack_disconnect(c, source.c_str(), jack_port_name(input_));
 }

@@ -8,6 +8,7 @@ std::unique_ptr<JackOutput> JackOutput::open(AudioGate& gate, const std::string&
     if (!client) return nullptr;
     std::unique_ptr<JackOutput> self(new JackOutput(gate, client));
     self->connect_ = connect_outputs;
+    const auto lock = JackClient::calls();
     for (int i = 0; i < 2; ++i) {
         const std::string name = "out_" + std::to_string(i + 1);
         self->ports_[i] = jack_port_register(client->handle(), name.c_str(),
@@ -24,6 +25,7 @@ std::unique_ptr<JackOutput> JackOutput::open(AudioGate& gate, const std::string&
 
 JackOutput::~JackOutput() {
     client_->give_back(JackClient::kAudio);
+    const auto lock = JackClient::calls();
     if (jack_client_t* c = client_->handle()) {
         for (jack_port_t* p : ports_)
             if (p) jack_port_unregister(c, p);
@@ -32,6 +34,7 @@ JackOutput::~JackOutput() {
 
 bool JackOutput::start() {
     if (!client_->alive()) return false;
+    const auto lock = JackClient::calls();
     if (connect_ && !connected_) connect_playback();
     if (client_->handle()) {
         jack_latency_range_t range{};
