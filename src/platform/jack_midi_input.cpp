@@ -18,6 +18,7 @@ std::unique_ptr<JackMidiInput> JackMidiInput::open(MyBMidiPort& port,
         why = "out of memory";
         return nullptr;
     }
+    const auto lock = JackClient::calls();
     self->input_ =
         jack_port_register(client->handle(), port_name, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     if (!self->input_) {
