@@ -261,6 +261,7 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
         // it stops short of it, silent for the rest of the buffer, and goes
         // on from the same place once the half is ready.
         bool wait = false;
+        SoundView view = sv;
         if (streamed && count > 0) {
             const std::uint16_t state = s->d2d_state.raw().load(std::memory_order_acquire);
             const std::uint64_t at = stream_wait_frame(pos, loop_startf, endf, state);
@@ -271,6 +272,10 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
                 if (fit < std::min(count, remaining)) {
                     count = fit;
                     wait = true;
+                    // The mix may read past its last frame (vector lanes
+                    // beyond the count); none of it may reach the half the
+                    // reader is writing now.
+                    view.last_index = std::min<std::uint64_t>(sv.last_index, at >= 2 ? at - 2 : 0);
                     stream_underruns.fetch_add(1, std::memory_order_relaxed);
                 }
             }
@@ -280,7 +285,7 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
             break;
         }
         count = std::min(count, remaining);
-        if (count > 0) mix(sv, pos, frac, step, static_cast<int>(count), o, stride, g1, g2);
+        if (count > 0) mix(view, pos, frac, step, static_cast<int>(count), o, stride, g1, g2);
         const std::int64_t whole = trunc_to_int(frac);
         frac -= static_cast<float>(whole);
         pos = std::min<std::uint64_t>(

@@ -1,6 +1,10 @@
 #include "engine/stream.h"
 
+#include <semaphore.h>
+
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 #include "core/reclaim.h"
@@ -175,9 +179,42 @@ bool pin_ring(Find find, Ring& r, reclaim::Pin& pin) {
     return find(r) && pin.hold(r.s);
 }
 
+// The reader's wake-up: a counting semaphore, since posting one is safe on
+// the audio thread and a post made before the reader waits is kept.
+struct Signal {
+    Signal() { sem_init(&sem, 0, 0); }
+    ~Signal() { sem_destroy(&sem); }
+    sem_t sem;
+};
+Signal signal;
+
 }  // namespace
 
-bool d2d_pass(DecodeScratch& scratch) {
+void d2d_signal() {
+    sem_post(&signal.sem);
+}
+
+void d2d_wait(int timeout_ms) {
+    int r;
+    if (timeout_ms < 0) {
+        do r = sem_wait(&signal.sem);
+        while (r != 0 && errno == EINTR);
+    } else {
+        timespec until{};
+        clock_gettime(CLOCK_MONOTONIC, &until);
+        until.tv_nsec += static_cast<long>(timeout_ms % 1000) * 1000000L;
+        until.tv_sec += timeout_ms / 1000 + until.tv_nsec / 1000000000L;
+        until.tv_nsec %= 1000000000L;
+        do r = sem_clockwait(&signal.sem, CLOCK_MONOTONIC, &until);
+        while (r != 0 && errno == EINTR);
+    }
+    // Signals that arrived meanwhile are answered by the pass that follows.
+    while (sem_trywait(&signal.sem) == 0) {
+    }
+}
+
+bool d2d_pass(DecodeScratch& scratch, bool* streaming) {
+    bool playing = false;
     bool work = false;
     // Only a voice that ended on a streamed sound asks for a rewind: without
     // one, an idle pass costs the same whatever the tables hold.
@@ -206,6 +243,7 @@ bool d2d_pass(DecodeScratch& scratch) {
         const bool found = pin_ring(
             [&](Ring& ring) {
                 if (!ring_of(sample_used(v.is_inst, v.index, v.key), &ring)) return false;
+                playing = true;
                 due = refill_due(i, serial, ring);
                 return due != Refill::kNone;
             },
@@ -217,5 +255,6 @@ bool d2d_pass(DecodeScratch& scratch) {
                       first ? kSecondHalfDue : kFirstHalfDue);
         work = true;
     }
+    if (streaming) *streaming = playing;
     return work;
 }

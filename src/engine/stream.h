@@ -58,5 +58,14 @@ class StreamSource {
 // then refills the half of each playing stream's ring that playback is not
 // in. It reads the tables inside short read sections and decodes with the
 // record pinned outside them, so a slow disk never delays other frees.
-// `scratch` grows to the largest buffer met. True when it did any work.
-bool d2d_pass(DecodeScratch& scratch);
+// `scratch` grows to the largest buffer met. True when it did any work;
+// `streaming`, when given, is set when a streamed voice is playing (the
+// reader must then keep looking, since playback alone never signals it).
+bool d2d_pass(DecodeScratch& scratch, bool* streaming = nullptr);
+
+// Any thread, the audio thread included (never blocks, locks or allocates).
+// Tells the streaming reader it has work: a streamed voice started or ended.
+void d2d_signal();
+// Streaming reader. Waits for `d2d_signal` (one signal sent since the last
+// wait ended is never lost), at most `timeout_ms` when it is not negative.
+void d2d_wait(int timeout_ms);

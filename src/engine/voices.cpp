@@ -62,6 +62,7 @@ void after_end(p_s* s, std::uint32_t channel, std::uint32_t key) {
     if (s && s->type == kTypeStreamed) {
         s->d2d_state = kRewind;  // the reader rewinds it
         d2d_rewind_due.store(true, std::memory_order_release);
+        d2d_signal();
     }
     notify_key(channel, key, false);
 }
@@ -128,6 +129,9 @@ void addnote(std::uint32_t channel, std::uint32_t key, std::uint32_t index, std:
     v.frac = 0.0f;
     v.ctl.store(with_state(v.ctl.load(std::memory_order_relaxed), kVoicePlaying),
                 std::memory_order_release);
+    // The reader sleeps while no stream plays: published first, then woken,
+    // so the pass it runs sees the voice.
+    if (s && s->type == kTypeStreamed) d2d_signal();
     notify_key(channel, key, true);
 }
 

@@ -2,13 +2,13 @@
 
 #include <pthread.h>
 
-#include <chrono>
-
 #include "core/reclaim.h"
 
 namespace {
 
-constexpr auto kIdleWait = std::chrono::milliseconds(50);
+// While a streamed voice plays the reader looks this often: playback moves
+// on without telling it.
+constexpr int kPollMs = 50;
 
 }  // namespace
 
@@ -21,28 +21,25 @@ void D2DReader::start() {
 void D2DReader::stop() {
     if (!thread_.joinable()) return;
     thread_.request_stop();
+    d2d_signal();
     thread_.join();
     thread_ = std::jthread();
 }
 
 void D2DReader::wake() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        woken_ = true;
-    }
-    idle_.notify_one();
+    d2d_signal();
 }
 
 void D2DReader::D2DREADLOAD(std::stop_token stop) {
     pthread_setname_np(pthread_self(), "kelvoryd2d_plex");
     DecodeScratch scratch;
     while (!stop.stop_requested()) {
-        const bool work = d2d_pass(scratch);
+        bool streaming = false;
+        const bool work = d2d_pass(scratch, &streaming);
         passes_.fetch_add(1, std::memory_order_acq_rel);
         if (work) continue;
-        std::unique_lock<std::mutex> lock(mutex_);
-        idle_.wait_for(lock, stop, kIdleWait, [this] { return woken_; });
-        woken_ = false;
+        // Nothing streams: sleep until a stream starts or ends (or stop).
+        d2d_wait(streaming ? kPollMs : -1);
     }
     reclaim::release_thread_slot();
 }

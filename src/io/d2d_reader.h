@@ -3,16 +3,15 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <stop_token>
 #include <thread>
 
 #include "engine/stream.h"
 
-// Owns the thread that runs D2DREADLOAD: `d2d_pass` in a loop, waiting
-// 50 ms between passes that found nothing to do.
+// Owns the thread that runs D2DREADLOAD: `d2d_pass` in a loop. After a pass
+// that found nothing to do it waits 50 ms while a streamed voice plays, and
+// otherwise sleeps until `d2d_signal` (a stream started or ended) wakes it.
 class D2DReader {
   public:
     D2DReader() = default;
@@ -24,7 +23,7 @@ class D2DReader {
     void start();
     // GUI thread. Asks the thread to finish its pass, then joins it.
     void stop();
-    // Any thread. Cuts the current idle wait short.
+    // Any thread. Cuts the current wait short (one process-wide signal).
     void wake();
     // Any thread. Passes completed since start.
     std::uint64_t passes() const { return passes_.load(std::memory_order_acquire); }
@@ -33,8 +32,5 @@ class D2DReader {
     void D2DREADLOAD(std::stop_token stop);
 
     std::jthread thread_;
-    std::mutex mutex_;
-    std::condition_variable_any idle_;
-    bool woken_ = false;
     std::atomic<std::uint64_t> passes_{0};
 };

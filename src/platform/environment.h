@@ -7,7 +7,7 @@ namespace environment {
 
 // Main thread, first thing in main(), before any other thread starts. A JACK
 // server is used only when one is already running: neither the audio nor the
-// MIDI library may start one for us.
+// MIDI library may start one for us, and a server going away never ends the program.
 void prepare();
 
 }  // namespace environment

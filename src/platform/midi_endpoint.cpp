@@ -6,6 +6,7 @@
 
 #include "core/reclaim.h"
 #include "midi/midi_port.h"
+#include "platform/jack_midi_input.h"
 
 MidiRoster* midi_roster = nullptr;
 
@@ -22,11 +23,9 @@ RtMidi::Api api_of(MidiBackend b) {
     }
 }
 
-// The sequencer client carries the program's name. Under JACK the audio
-// output already owns the client name "Plexora", so MIDI gets its own.
-const char* client_name(MidiBackend b) {
-    return b == MidiBackend::kJack ? "Plexora MIDI" : "Plexora";
-}
+// The sequencer client carries the program's name; under JACK the input is
+// a port of the client the audio output shares.
+constexpr const char* kClientName = "Plexora";
 
 std::string trimmed(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
@@ -59,6 +58,10 @@ std::uint32_t midi_source_id(const std::string& port_name) {
 
 MidiEndpoint::MidiEndpoint(MyBMidiPort& port, std::vector<MidiBackend> order) : port_(port) {
     for (MidiBackend b : order) {
+        if (b == MidiBackend::kJack) {
+            if (open_jack(port)) return;
+            continue;
+        }
         const RtMidi::Api api = api_of(b);
         std::vector<RtMidi::Api> apis;
         RtMidi::getCompiledApi(apis);
@@ -67,7 +70,7 @@ MidiEndpoint::MidiEndpoint(MyBMidiPort& port, std::vector<MidiBackend> order) : 
             continue;
         }
         try {
-            auto in = std::make_unique<RtMidiIn>(api, client_name(b));
+            auto in = std::make_unique<RtMidiIn>(api, kClientName);
             if (in->getCurrentApi() != api) {
                 report_ += std::string(midi_backend_name(b)) + ": not available\n";
                 continue;
@@ -86,7 +89,25 @@ MidiEndpoint::MidiEndpoint(MyBMidiPort& port, std::vector<MidiBackend> order) : 
     report_ += "no MIDI service: running without MIDI input\n";
 }
 
+bool MidiEndpoint::open_jack(MyBMidiPort& port) {
+    std::string why;
+    jack_ = JackMidiInput::open(port, kClientName, MyBMidiPort::kName, why);
+    const char* name = midi_backend_name(MidiBackend::kJack);
+    if (!jack_) {
+        report_ += std::string(name) + ": " + why + "\n";
+        return false;
+    }
+    backend_ = MidiBackend::kJack;
+    report_ += std::string(name) + ": opened\n";
+    return true;
+}
+
+std::uint64_t MidiEndpoint::messages() const {
+    return messages_.load(std::memory_order_relaxed) + (jack_ ? jack_->messages() : 0);
+}
+
 MidiEndpoint::~MidiEndpoint() {
+    jack_.reset();
     if (!in_) return;
     try {
         in_->cancelCallback();
@@ -106,6 +127,13 @@ std::string MidiEndpoint::port_name(unsigned index) {
 
 std::vector<MidiSourceInfo> MidiEndpoint::sources() {
     std::vector<MidiSourceInfo> list;
+    if (jack_) {
+        for (std::string& name : jack_->sources()) {
+            const std::uint32_t id = midi_source_id(name);
+            list.push_back({id, std::move(name)});
+        }
+        return list;
+    }
     if (!in_) return list;
     unsigned count = 0;
     try {
@@ -127,6 +155,17 @@ bool MidiEndpoint::connect_first() {
 }
 
 bool MidiEndpoint::connect(std::uint32_t id) {
+    if (jack_ && id != 0) {
+        for (const MidiSourceInfo& source : sources()) {
+            if (source.id != id) continue;
+            disconnect();
+            if (!jack_->connect(source.name)) return false;
+            connected_id_ = id;
+            connected_name_ = source.name;
+            return true;
+        }
+        return false;
+    }
     if (!in_ || id == 0) return false;
     unsigned count = 0;
     try {
@@ -162,6 +201,12 @@ bool MidiEndpoint::open_source(unsigned index, const std::string& name) {
 }
 
 void MidiEndpoint::disconnect() {
+    if (jack_ && connected_id_ != 0) {
+        jack_->disconnect(connected_name_);
+        connected_id_ = 0;
+        connected_name_.clear();
+        return;
+    }
     if (!in_ || connected_id_ == 0) return;
     connected_id_ = 0;
     connected_name_.clear();

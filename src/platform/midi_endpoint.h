@@ -1,6 +1,7 @@
 // The MIDI input endpoint "Plexora node (in)" and the list of MIDI sources
 // it can be connected to, through the ALSA sequencer or, where there is no
-// sequencer, JACK MIDI. Incoming bytes go through a byte parser into the
+// sequencer, JACK MIDI (a port of the program's JACK client "Plexora", which
+// the audio output shares). Incoming bytes go through a byte parser into the
 // hooks of a MyBMidiPort. Without any MIDI service the endpoint is simply
 // unavailable and the program runs without MIDI input.
 #pragma once
@@ -14,6 +15,7 @@
 #include "midi/midi_bytes.h"
 #include "platform/midi_roster.h"
 
+class JackMidiInput;
 class MyBMidiPort;
 class RtMidiIn;
 
@@ -38,7 +40,7 @@ class MidiEndpoint : public MidiRoster {
     MidiEndpoint& operator=(const MidiEndpoint&) = delete;
 
     // GUI thread.
-    bool available() const { return in_ != nullptr; }
+    bool available() const { return in_ != nullptr || jack_ != nullptr; }
     MidiBackend backend() const { return backend_; }
     // One line per MIDI service tried, saying why it was not taken.
     const std::string& report() const { return report_; }
@@ -56,16 +58,18 @@ class MidiEndpoint : public MidiRoster {
     const std::string& connected_name() const override { return connected_name_; }
 
     // Any thread. Messages parsed since the endpoint opened.
-    std::uint64_t messages() const { return messages_.load(std::memory_order_relaxed); }
+    std::uint64_t messages() const;
 
   private:
     static void on_message(double stamp, std::vector<unsigned char>* bytes, void* self);
     std::string port_name(unsigned index);
     bool open_source(unsigned index, const std::string& name);
     void keep_endpoint();
+    bool open_jack(MyBMidiPort& port);
 
     MyBMidiPort& port_;
     std::unique_ptr<RtMidiIn> in_;
+    std::unique_ptr<JackMidiInput> jack_;
     MidiBackend backend_ = MidiBackend::kNone;
     std::string report_;
     MidiByteParser parser_;  // MIDI thread only

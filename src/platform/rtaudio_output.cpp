@@ -10,8 +10,6 @@ namespace {
 
 RtAudio::Api api_of(AudioBackend b) {
     switch (b) {
-        case AudioBackend::kJack:
-            return RtAudio::UNIX_JACK;
         case AudioBackend::kPulse:
             return RtAudio::LINUX_PULSE;
         case AudioBackend::kAlsa:
@@ -31,18 +29,6 @@ bool compiled(RtAudio::Api api) {
 // of being thrown on its own thread; the library then stops the stream, and
 // the program goes on with silence.
 void on_stream_error(RtAudioError::Type, const std::string&) {}
-
-// The device to play on: under JACK the server's own playback ports
-// ("system"), elsewhere the default output.
-unsigned pick_device(RtAudio& audio, AudioBackend backend, unsigned count) {
-    unsigned chosen = audio.getDefaultOutputDevice();
-    if (backend != AudioBackend::kJack) return chosen;
-    for (unsigned i = 0; i < count; ++i) {
-        const RtAudio::DeviceInfo info = audio.getDeviceInfo(i);
-        if (info.probed && info.outputChannels >= 2 && info.name.rfind("system", 0) == 0) return i;
-    }
-    return chosen;
-}
 
 }  // namespace
 
@@ -88,15 +74,11 @@ std::unique_ptr<RtAudioOutput> RtAudioOutput::open(AudioBackend backend, AudioGa
         audio->showWarnings(false);
         const unsigned count = audio->getDeviceCount();
         if (count == 0) {
-            why = backend == AudioBackend::kJack ? "no server running" : "no device";
+            why = "no device";
             return nullptr;
         }
-        const unsigned device = pick_device(*audio, backend, count);
+        const unsigned device = audio->getDefaultOutputDevice();
         const RtAudio::DeviceInfo info = audio->getDeviceInfo(device);
-        if (info.probed && info.outputChannels < 2 && backend == AudioBackend::kJack) {
-            why = "no stereo playback ports";
-            return nullptr;
-        }
         unsigned rate = info.preferredSampleRate;
         if (rate == 0 && !info.sampleRates.empty()) rate = info.sampleRates.back();
         if (rate == 0) rate = 48000;
@@ -108,8 +90,7 @@ std::unique_ptr<RtAudioOutput> RtAudioOutput::open(AudioBackend backend, AudioGa
         RtAudio::StreamOptions options;
         options.streamName = request.client_name;
         if (backend == AudioBackend::kAlsa) options.flags |= RTAUDIO_ALSA_USE_DEFAULT;
-        if (!request.connect_outputs) options.flags |= RTAUDIO_JACK_DONT_CONNECT;
-        options.numberOfBuffers = backend == AudioBackend::kJack ? 0 : 3;
+        options.numberOfBuffers = 3;
         unsigned frames = request.buffer_frames;
 
         std::unique_ptr<RtAudioOutput> self(new RtAudioOutput(std::move(audio), gate));

@@ -1,4 +1,4 @@
-// An output through a sound server or device (JACK, PulseAudio, ALSA).
+// An output through PulseAudio or an ALSA device (JACK has an output of its own).
 #pragma once
 
 #include <memory>
@@ -18,12 +18,11 @@ class RtAudioOutput : public AudioOutput {
   public:
     struct Request {
         unsigned buffer_frames = 256;
-        std::string client_name;  // JACK client name
-        bool connect_outputs = true;
+        std::string client_name;  // the stream's name in the server
     };
 
-    // GUI thread. Opens a stereo float stream through `backend` (never the
-    // silent one), or returns null and says why in `why`.
+    // GUI thread. Opens a stereo float stream through PulseAudio or ALSA,
+    // or returns null and says why in `why`.
     static std::unique_ptr<RtAudioOutput> open(AudioBackend backend, AudioGate& gate,
                                                const Request& request, std::string& why);
     ~RtAudioOutput() override;

@@ -2,6 +2,7 @@
 
 #include "engine/render.h"
 #include "engine/scope.h"
+#include "platform/jack_output.h"
 #include "platform/silent_output.h"
 
 SoundPlayer::SoundPlayer(const char* name, RenderProc proc, void* cookie,
@@ -10,11 +11,18 @@ SoundPlayer::SoundPlayer(const char* name, RenderProc proc, void* cookie,
     RtAudioOutput::Request request;
     request.buffer_frames = options.buffer_frames;
     request.client_name = options.client_name;
-    request.connect_outputs = options.connect_outputs;
     for (AudioBackend b : options.order) {
         if (b == AudioBackend::kSilent || b == AudioBackend::kNone) continue;
         std::string why;
-        if (auto out = RtAudioOutput::open(b, gate_, request, why)) {
+        if (b == AudioBackend::kJack) {
+            if (auto out =
+                    JackOutput::open(gate_, options.client_name, options.connect_outputs, why)) {
+                output_ = std::move(out);
+                backend_ = b;
+                report_ += std::string(backend_name(b)) + ": opened\n";
+                return;
+            }
+        } else if (auto out = RtAudioOutput::open(b, gate_, request, why)) {
             output_ = std::move(out);
             backend_ = b;
             report_ += std::string(backend_name(b)) + ": opened\n";

@@ -6,14 +6,12 @@
 #include <jack/midiport.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -197,15 +195,13 @@ class Kit {
     std::atomic<bool> sent_{false};
 };
 
+// Links from the program's two outputs to the server's two playback ports.
 int playback_links(jack_client_t* c) {
     int links = 0;
-    const char** outs = jack_get_ports(c, "^Plexora:", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
-    for (int i = 0; outs && outs[i]; ++i) {
-        jack_port_t* p = jack_port_by_name(c, outs[i]);
-        links += jack_port_connected_to(p, "system:playback_1") +
-                 jack_port_connected_to(p, "system:playback_2");
-    }
-    jack_free(outs);
+    for (const char* out : {"Plexora:out_1", "Plexora:out_2"})
+        if (jack_port_t* p = jack_port_by_name(c, out))
+            for (const char* in : {"system:playback_1", "system:playback_2"})
+                links += jack_port_connected_to(p, in);
     return links;
 }
 
@@ -237,17 +233,13 @@ class JackPlay : public testkit::EngineTest {
         ASSERT_EQ(player->Backend(), AudioBackend::kJack) << player->Report();
         EXPECT_FLOAT_EQ(player->FrameRate(), float(kRate));
         ASSERT_TRUE(player->Start());
-        // The program's client and endpoint carry their names, and its outputs went
-        // to the server's playback ports by themselves (the graph follows shortly).
-        EXPECT_NE(jack_port_by_name(kit.client, "Plexora MIDI:Plexora node (in)"), nullptr);
+        // The endpoint is a port of the audio client, whose outputs went to the
+        // server's playback ports by themselves (the graph follows shortly).
+        EXPECT_NE(jack_port_by_name(kit.client, "Plexora:Plexora node (in)"), nullptr);
         EXPECT_TRUE(wait_for(1, [&] { return playback_links(kit.client) == 2; }));
-        const char** outs =
-            jack_get_ports(kit.client, "^Plexora:", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
-        ASSERT_TRUE(outs && outs[0] && outs[1]);
         const std::string me = jack_get_client_name(kit.client);
-        ASSERT_EQ(jack_connect(kit.client, outs[0], (me + ":in_0").c_str()), 0);
-        ASSERT_EQ(jack_connect(kit.client, outs[1], (me + ":in_1").c_str()), 0);
-        jack_free(outs);
+        ASSERT_EQ(jack_connect(kit.client, "Plexora:out_1", (me + ":in_0").c_str()), 0);
+        ASSERT_EQ(jack_connect(kit.client, "Plexora:out_2", (me + ":in_1").c_str()), 0);
     }
     JackServer server;
     MyBMidiPort port;
@@ -297,11 +289,14 @@ TEST_F(JackPlay, MidiNoteThroughJackIsHeardOnBothOutputsAndFadesAfterRelease) {
         EXPECT_LE(end, off + release + 4 * kPeriod);
         EXPECT_EQ(testkit::peak(kit.take(*ch, off + release + 4 * kPeriod, n)), 0.0f);
     }
-    std::printf(
-        "e2e: JACK %u Hz, buffer %u frames, latency %lld us, player xruns while recording %llu\n",
-        unsigned(player->FrameRate()), player->BufferFrames(),
-        static_cast<long long>(player->Latency()),
-        static_cast<unsigned long long>(player->Xruns() - xruns_before));
+    std::printf("e2e: JACK %u Hz, buffer %u frames, latency %lld us, xruns while recording %llu\n",
+                unsigned(player->FrameRate()), player->BufferFrames(), (long long)player->Latency(),
+                (unsigned long long)(player->Xruns() - xruns_before));
+
+    // Without the server the program stands: no source is offered, and both parts close.
+    kill(server.child.pid_, SIGTERM);
+    ASSERT_TRUE(server.child.exited(10));
+    EXPECT_TRUE(wait_for(5, [&] { return midi->sources().empty() && !midi->connect_first(); }));
 }
 
 // True while the server lists a port of the program's audio client.
@@ -312,9 +307,6 @@ bool has_plexora_ports(jack_client_t* c) {
     return found;
 }
 
-// The program as a user starts it: its audio client appears in the server's
-// port list, a bank named on its command line is loaded (and so remembered
-// among the recent files), and its Quit command (Ctrl+Q) ends it with status 0.
 // A full voice table: the render callback keeps up, so the server drops no
 // more cycles with 128 voices playing than with none.
 TEST_F(JackPlay, HundredTwentyEightVoicesDropNoMoreCyclesThanNone) {
@@ -340,25 +332,24 @@ TEST_F(JackPlay, HundredTwentyEightVoicesDropNoMoreCyclesThanNone) {
     EXPECT_EQ(active_voices(), 128);  // looping voices never end by themselves
     load.Stop();
     std::printf("e2e: 3 s idle: %llu buffers, %llu xruns; 3 s at 128 voices: %llu, %llu\n",
-                static_cast<unsigned long long>(idle.first),
-                static_cast<unsigned long long>(idle.second),
-                static_cast<unsigned long long>(loaded.first),
-                static_cast<unsigned long long>(loaded.second));
+                (unsigned long long)idle.first, (unsigned long long)idle.second,
+                (unsigned long long)loaded.first, (unsigned long long)loaded.second);
     EXPECT_GT(loaded.first, 3u * kRate / kPeriod / 2);  // the callback ran through the stretch
-    // A callback too slow for 128 voices misses nearly every cycle; a busy
-    // machine drops stray cycles with or without voices, so those are allowed
-    // up to one cycle in twenty.
+    // Too slow a callback misses nearly every cycle; a busy machine drops stray
+    // cycles with or without voices: up to one in twenty is allowed.
     EXPECT_LE(loaded.second, idle.second + loaded.first / 20);
 }
 
+// The program as a user starts it: its audio client appears in the server's
+// port list, a bank named on its command line is loaded (and so remembered
+// among the recent files), and its Quit command (Ctrl+Q) ends it with status 0.
 TEST(Program, ShowsItsAudioClientAndQuitsCleanlyOnCtrlQ) {
     const int number = 200 + getpid() % 500;
     const std::string display = ":" + std::to_string(number);
     Child x({"Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
             "/tmp/plexora-e2e-xvfb.log");
-    struct stat st;
-    ASSERT_TRUE(wait_for(
-        10, [&] { return stat(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), &st) == 0; }));
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+    ASSERT_TRUE(wait_for(10, [&] { return access(socket.c_str(), F_OK) == 0; }));
     sleep_s(0.2);
     JackServer jack;
     ASSERT_TRUE(jack.running) << "see " << jack.log;
@@ -373,21 +364,19 @@ TEST(Program, ShowsItsAudioClientAndQuitsCleanlyOnCtrlQ) {
     setenv("HOME", home.c_str(), 1);
     const std::string bank = "/usr/share/sounds/sf2/TimGM6mb.sf2";
     const bool with_bank = access(bank.c_str(), R_OK) == 0;
-    Child program(with_bank ? std::vector<std::string>{PLEXORA_EXE, bank}
-                            : std::vector<std::string>{PLEXORA_EXE},
-                  log, 60);
+    std::vector<std::string> args{PLEXORA_EXE};
+    if (with_bank) args.push_back(bank);
+    Child program(args, log, 60);
     ASSERT_GT(program.pid_, 0);
     EXPECT_TRUE(wait_for(20, [&] { return has_plexora_ports(probe); }))
         << "no Plexora ports; see " << log;
     if (with_bank) {
-        const std::string conf = home + "/.config/plexora/plexora.conf";
-        EXPECT_TRUE(wait_for(20,
-                             [&] {
-                                 std::ifstream f(conf);
-                                 const std::string text((std::istreambuf_iterator<char>(f)), {});
-                                 return text.find("TimGM6mb.sf2") != std::string::npos;
-                             }))
-            << "the bank on the command line was not loaded; see " << log;
+        const auto remembered = [&] {
+            std::ifstream f(home + "/.config/plexora/plexora.conf");
+            return std::string(std::istreambuf_iterator<char>(f), {}).find("TimGM6mb.sf2") !=
+                   std::string::npos;
+        };
+        EXPECT_TRUE(wait_for(20, remembered)) << "the bank on the command line was not loaded";
     }
 
     // Ctrl+Q in the main window once it is shown, as a user would type it.

@@ -170,8 +170,9 @@ TEST_P(Streaming, PlaysTheWholeFileThroughTheRingThenRewinds) {
     // The next note starts from the beginning and runs on through both halves.
     EXPECT_GE(play_and_compare(reader, 3 * kHalf + 10 * kBuffer), 3 * kHalf);
     EXPECT_EQ(active_voices(), 1);
-    delnote(0, 48, 0, 0, 0);  // stop it: a rewind is asked again
-    EXPECT_EQ(s->d2d_state, 3);
+    delnote(0, 48, 0, 0, 0);  // stop it: the reader, woken, rewinds again
+    for (int k = 0; k < 100 && s->rd_frames != kHalf; ++k) wait_for_reader(reader);
+    EXPECT_EQ(s->rd_frames, kHalf);
     reader.stop();
 }
 
@@ -179,6 +180,39 @@ INSTANTIATE_TEST_SUITE_P(Formats, Streaming, testing::Values(16, 8),
                          [](const testing::TestParamInfo<int>& p) {
                              return p.param == 8 ? "Mono8" : "Stereo16";
                          });
+
+// With nothing streaming the reader sleeps instead of polling, however long;
+// a note on a streamed sound wakes it, and while the voice plays it keeps
+// refilling by itself; the end of the voice wakes it for the rewind.
+TEST_F(EngineTest, AnIdleReaderSleepsUntilAStreamStartsThenFollowsIt) {
+    files::TempDir dir;
+    p_s* s = load_stream(dir, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 6 * kHalf, pattern_at);
+    D2DReader reader;
+    reader.start();
+    const auto settles = [&] {  // true once no pass runs for 200 ms
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        for (std::uint64_t seen = ~0ull; std::chrono::steady_clock::now() < deadline;) {
+            if (reader.passes() == seen) return true;
+            seen = reader.passes();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        return false;
+    };
+    const auto reaches = [&](std::uint16_t state, std::int64_t decoded) {
+        for (int k = 0; k < 500 && (s->d2d_state != state || s->rd_frames != decoded); ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return s->d2d_state == state && s->rd_frames == decoded;
+    };
+    ASSERT_TRUE(settles()) << "the idle reader keeps polling";
+    addnote(0, 48, 0, 127, false, 0, 0);
+    EXPECT_TRUE(reaches(kSecondHalfDue, 2 * kHalf)) << "the new stream did not wake the reader";
+    while (nlist[0].pos < kHalf + kBuffer) testkit::render(kBuffer);  // into the first half
+    EXPECT_TRUE(reaches(kFirstHalfDue, 3 * kHalf)) << "the reader stopped following the stream";
+    delnote(0, 48, 0, 0, 0);
+    EXPECT_TRUE(reaches(kFirstHalfDue, kHalf)) << "the ended stream was not rewound";
+    EXPECT_TRUE(settles());
+    reader.stop();
+}
 
 // The reader need not look while the voice crosses the end of the file: the
 // voice is stopped at the end exactly, or as soon as it is seen past it,

@@ -1,0 +1,77 @@
+#include "platform/jack_output.h"
+
+#include <algorithm>
+
+std::unique_ptr<JackOutput> JackOutput::open(AudioGate& gate, const std::string& client_name,
+                                             bool connect_outputs, std::string& why) {
+    std::shared_ptr<JackClient> client = JackClient::acquire(client_name, JackClient::kAudio, why);
+    if (!client) return nullptr;
+    std::unique_ptr<JackOutput> self(new JackOutput(gate, client));
+    self->connect_ = connect_outputs;
+    const auto lock = JackClient::calls();
+    for (int i = 0; i < 2; ++i) {
+        const std::string name = "out_" + std::to_string(i + 1);
+        self->ports_[i] = jack_port_register(client->handle(), name.c_str(),
+                                             JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        if (!self->ports_[i]) {
+            why = "the server refused the output ports";
+            return nullptr;  // the destructor unregisters what was registered
+        }
+    }
+    // From now on every cycle writes the ports: silence until the gate opens.
+    client->attach(JackClient::kAudio, self.get());
+    return self;
+}
+
+JackOutput::~JackOutput() {
+    client_->give_back(JackClient::kAudio);
+    const auto lock = JackClient::calls();
+    if (jack_client_t* c = client_->handle()) {
+        for (jack_port_t* p : ports_)
+            if (p) jack_port_unregister(c, p);
+    }
+}
+
+bool JackOutput::start() {
+    if (!client_->alive()) return false;
+    const auto lock = JackClient::calls();
+    if (connect_ && !connected_) connect_playback();
+    if (client_->handle()) {
+        jack_latency_range_t range{};
+        jack_port_get_latency_range(ports_[0], JackPlaybackLatency, &range);
+        latency_ = static_cast<long>(range.max);
+    }
+    return true;
+}
+
+// The gate is closed: the cycle goes on writing silence (an output port
+// left unwritten would repeat its last buffer).
+void JackOutput::stop() {}
+
+// The first two physical playback ports, as a stereo pair.
+void JackOutput::connect_playback() {
+    jack_client_t* c = client_->handle();
+    if (!c) return;
+    const char** playback =
+        jack_get_ports(c, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput | JackPortIsPhysical);
+    if (!playback) return;
+    for (int i = 0; i < 2 && playback[i]; ++i)
+        jack_connect(c, jack_port_name(ports_[i]), playback[i]);
+    jack_free(playback);
+    connected_ = true;
+}
+
+void JackOutput::process(jack_nframes_t frames) noexcept {
+    auto* left = static_cast<float*>(jack_port_get_buffer(ports_[0], frames));
+    auto* right = static_cast<float*>(jack_port_get_buffer(ports_[1], frames));
+    const float rate = client_->rate();
+    for (jack_nframes_t done = 0; done < frames;) {
+        const unsigned n = std::min<unsigned>(kChunk, frames - done);
+        gate_.render(mix_, n, rate);
+        for (unsigned i = 0; i < n; ++i) {
+            left[done + i] = mix_[2 * i];
+            right[done + i] = mix_[2 * i + 1];
+        }
+        done += n;
+    }
+}

@@ -1,0 +1,48 @@
+// An output straight to a JACK server: two float ports of the program's
+// client, filled from the render gate in the server's cycle.
+#pragma once
+
+#include <jack/jack.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/audio_gate.h"
+#include "platform/audio_output.h"
+#include "platform/jack_client.h"
+
+class JackOutput : public AudioOutput, private JackClient::Part {
+  public:
+    // GUI thread. Registers the outputs "out_1" and "out_2" on the client
+    // `client_name` (shared with the MIDI input), or returns null and says why.
+    static std::unique_ptr<JackOutput> open(AudioGate& gate, const std::string& client_name,
+                                            bool connect_outputs, std::string& why);
+    ~JackOutput() override;
+
+    // GUI thread. Starts the cycle's calls and, when asked at opening, links
+    // the outputs to the server's playback ports.
+    bool start() override;
+    void stop() override;
+    float rate() const override { return client_->rate(); }
+    unsigned buffer_frames() const override { return client_->period(); }
+    long latency_frames() const override { return latency_; }
+    const std::string& client_name() const { return client_->name(); }
+
+  private:
+    JackOutput(AudioGate& gate, std::shared_ptr<JackClient> client)
+        : gate_(gate), client_(std::move(client)) {}
+    void process(jack_nframes_t frames) noexcept override;
+    void xrun() noexcept override { gate_.count_xrun(); }
+    void connect_playback();
+
+    // The render callback mixes interleaved stereo; this many frames at a time.
+    static constexpr unsigned kChunk = 1024;
+
+    AudioGate& gate_;
+    std::shared_ptr<JackClient> client_;
+    jack_port_t* ports_[2] = {};
+    bool connect_ = true;
+    bool connected_ = false;
+    long latency_ = 0;
+    float mix_[2 * kChunk] = {};
+};
