@@ -186,7 +186,13 @@ __attribute__((always_inline)) inline float* drive(const M& m, Cursor& c, int gr
             }
         }
         alignas(32) float at[Lanes + kPositionSlack];
-        c.take(Lanes, at);
+        if (c.left == 0) {
+            // Summed one by one (the first frames of a block), in registers.
+            for (int i = 0; i < Lanes; ++i, c.f += c.step) at[i] = c.f;
+            c.refresh();
+        } else {
+            c.take(Lanes, at);
+        }
         m.one(at, out);
         out += M::kOutFloats;
         --groups;
