@@ -64,10 +64,10 @@ struct BinadeRun {
 // on f). While the sums stay below the binade's end they are f + k * rstep,
 // and each of those products and sums is exact in float. The sum that
 // leaves a binade, a tie, f = 0 and positions too low for a binade to hold
-// a group of eight take the plain addition.
+// half a group of eight take the plain addition.
 inline BinadeRun binade_run(float f, float step, int m) {
-    // Below this a binade holds too few frames for a group of eight.
-    if (!(f >= 16.0f * step)) return {0.0f, 0};
+    // Below this a binade holds too few frames for half a group.
+    if (!(f >= 8.0f * step)) return {0.0f, 0};
     std::uint32_t bits;
     std::memcpy(&bits, &f, sizeof bits);
     const std::uint32_t ex = (bits >> 23) & 0xFF;  // biased exponent
@@ -117,7 +117,7 @@ struct Cursor {
     // may be written too, with values of no meaning.
     void take(int m, float* at) {
         Cursor c = *this;                  // in registers
-        const float small = 16.0f * step;  // below, binade_run finds no run
+        const float small = 8.0f * step;  // below, binade_run finds no run
         for (int k = 0; k < m;) {
             if (c.left == 0) {
                 at[k++] = c.f;
