@@ -167,7 +167,7 @@ TEST_F(MixPathsTest, OneSoundAs8And16BitEndsAtTheSamePositionOnEveryPath) {
     EXPECT_EQ(static_cast<int>(sum), 79);
 }
 
-TEST(RunningPositions, EqualTheSumsFrameByFrame) {
+TEST(MixPositions, KernelGroupsEqualTheSumsFrameByFrame) {
     // Steps with few significant bits land exactly halfway between two
     // floats in some binade (the rounding then depends on the sum); tiny
     // steps leave the sum where it is; starts cover 0, the low binades
