@@ -35,14 +35,10 @@ void mix_plain(const SoundView& sv, std::uint64_t pos, float& frac, float step, 
     frac = f;
 }
 
-// Frames whose positions are worked out at once, on the stack.
-constexpr int kChunk = 512;
-
-// A vector path into a stereo output: the positions of a chunk of frames
-// first (the plain loop's sums, see running_positions), then `kernel`
-// renders them `Lanes` at a time. The last frames of the block, fewer than
-// `Lanes`, go through a copy of their output so that the kernel never
-// touches a frame past the block.
+// A vector path into a stereo output: `kernel` renders the frames `Lanes`
+// at a time at the plain loop's positions (see Cursor). The last frames of
+// the block, fewer than `Lanes`, go through a copy of their output so that
+// the kernel never touches a frame past the block.
 template <typename Sample, bool Stereo, int Lanes>
 void mix_vector(mixing::Kernel kernel, const SoundView& sv, std::uint64_t pos, float& frac,
                 float step, int n, float* out, float g1, float g2) {
@@ -56,36 +52,30 @@ void mix_vector(mixing::Kernel kernel, const SoundView& sv, std::uint64_t pos, f
         mix_plain<Sample, Stereo>(sv, pos, frac, step, n, out, 2, g1, g2);
         return;
     }
-    alignas(32) float at[kChunk + mixing::kPositionSlack];
     mixing::KernelArgs a{};
     a.src = sv.data + (pos << sv.shift);
-    a.at = at;
     a.lim = static_cast<std::uint32_t>(last - pos);
     // A 4-byte load of an 8-bit mono frame reads two frames past the next.
     a.safe = kByteMono ? a.lim - 2 : a.lim;
+    a.out = out;
     a.g1 = g1;
     a.g2 = g2;
-    float f = frac;
-    for (int j = 0; j < n; j += kChunk) {
-        const int m = n - j < kChunk ? n - j : kChunk;
-        f = mixing::running_positions(f, step, m, at);
-        const int groups = m / Lanes;
+    mixing::Cursor c = mixing::cursor_at(frac, step);
+    const int groups = n / Lanes;
+    if (groups > 0) kernel(a, c, groups);
+    if (const int m = n - groups * Lanes; m > 0) {
+        alignas(32) float at[Lanes + mixing::kPositionSlack];
+        c.take(m, at);
+        for (int k = m; k < Lanes; ++k) at[k] = at[m - 1];
+        float tail[2 * Lanes] = {};
+        float* o = out + 2 * groups * Lanes;
+        std::memcpy(tail, o, sizeof(float) * 2 * m);
         a.at = at;
-        a.out = out + 2 * j;
-        if (groups > 0) kernel(a, groups);
-        const int done = groups * Lanes;
-        if (done < m) {
-            float tail[2 * Lanes] = {};
-            float* o = out + 2 * (j + done);
-            std::memcpy(tail, o, sizeof(float) * 2 * (m - done));
-            for (int k = m; k < done + Lanes; ++k) at[k] = at[m - 1];
-            a.at = at + done;
-            a.out = tail;
-            kernel(a, 1);
-            std::memcpy(o, tail, sizeof(float) * 2 * (m - done));
-        }
+        a.out = tail;
+        kernel(a, c, 1);
+        std::memcpy(o, tail, sizeof(float) * 2 * m);
     }
-    frac = f;
+    frac = c.f;
 }
 
 bool avx2_supported() {

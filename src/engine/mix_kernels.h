@@ -1,6 +1,6 @@
-// The vector mixing kernels: each renders groups of frames at positions
-// given one by one (the plain loop's own sums, see mix_frame.h) into a
-// stereo output, with the same arithmetic as the plain loop.
+// The vector mixing kernels: each renders groups of frames at the plain
+// loop's own positions (see mix_frame.h) into a stereo output, with the
+// same arithmetic as the plain loop.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,7 @@ namespace mixing {
 
 struct KernelArgs {
     const std::int8_t* src;  // the sound's data at frame `pos`
-    const float* at;         // each output frame's position past `pos`
+    const float* at;         // one group's positions past `pos`, or null: from the cursor
     std::uint32_t lim;       // last readable frame index, relative to `pos`
     std::uint32_t safe;      // highest relative index a 4-byte load of 8-bit mono may start at
     float* out;              // first output frame (two floats per frame)
@@ -17,8 +17,11 @@ struct KernelArgs {
     float g2;
 };
 
-// Audio thread. Renders `groups` groups of the path's lanes of frames.
-using Kernel = void (*)(const KernelArgs& a, int groups);
+struct Cursor;
+
+// Audio thread. Renders `groups` groups of the path's lanes of frames at
+// the cursor's positions, advancing it; or one group at `a.at`.
+using Kernel = void (*)(const KernelArgs& a, Cursor& c, int groups);
 
 // Kernels by format: index (bits == 16) * 2 + stereo. Null when not compiled in.
 extern const Kernel kSse2Kernels[4];

@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "engine/mix_frame.h"
 #include "engine/mix_kernels.h"
 
 #ifdef __SSE2__
@@ -11,11 +12,36 @@ namespace {
 // Four frames at a time; the four loads are plain reads of each frame's
 // four bytes (this frame and the next, or a stereo frame).
 template <bool Sixteen, bool Stereo>
-void kernel(const KernelArgs& a, int groups) {
-    const __m128 vg1 = _mm_set1_ps(a.g1);
-    const __m128 vg2 = _mm_set1_ps(a.g2);
-    for (int g = 0; g < groups; ++g) {
-        const __m128 vf = _mm_loadu_ps(a.at + 4 * g);
+struct Mixer {
+    static constexpr int kOutFloats = 8;
+    const KernelArgs& a;
+
+    // The frames of a binade run: f + k * rstep, advanced four steps at a
+    // time (exact within the run).
+    void run(float f, float rstep, int groups, float* o) const {
+        __m128 vf =
+            _mm_add_ps(_mm_set1_ps(f), _mm_mul_ps(_mm_setr_ps(0, 1, 2, 3), _mm_set1_ps(rstep)));
+        const __m128 advance = _mm_set1_ps(4.0f * rstep);
+        for (int g = 0; g < groups; ++g, o += 8) {
+            group(vf, o);
+            vf = _mm_add_ps(vf, advance);
+        }
+    }
+
+    void one(const float* at, float* o) const { group(_mm_loadu_ps(at), o); }
+
+    // One group of two runs: k frames f + i * rstep, then q + i * rstep2.
+    void two(float f, float rstep, int k, float q, float rstep2, float* o) const {
+        const __m128 lane = _mm_setr_ps(0, 1, 2, 3);
+        const __m128 vk = _mm_set1_ps(static_cast<float>(k));
+        const __m128 first = _mm_add_ps(_mm_set1_ps(f), _mm_mul_ps(lane, _mm_set1_ps(rstep)));
+        const __m128 second =
+            _mm_add_ps(_mm_set1_ps(q), _mm_mul_ps(_mm_sub_ps(lane, vk), _mm_set1_ps(rstep2)));
+        const __m128 in_second = _mm_cmpge_ps(lane, vk);
+        group(_mm_or_ps(_mm_and_ps(in_second, second), _mm_andnot_ps(in_second, first)), o);
+    }
+
+    void group(__m128 vf, float* o) const {
         const __m128i vt = _mm_cvttps_epi32(vf);
         const __m128 within = _mm_sub_ps(vf, _mm_cvtepi32_ps(vt));
         alignas(16) std::uint32_t idx[4];
@@ -47,16 +73,25 @@ void kernel(const KernelArgs& a, int groups) {
         __m128 left;
         __m128 right;
         if constexpr (Stereo) {
-            left = _mm_mul_ps(s0, vg1);
-            right = _mm_mul_ps(s1, vg2);
+            left = _mm_mul_ps(s0, _mm_set1_ps(a.g1));
+            right = _mm_mul_ps(s1, _mm_set1_ps(a.g2));
         } else {
             const __m128 s = _mm_add_ps(s0, _mm_mul_ps(_mm_sub_ps(s1, s0), within));
-            left = _mm_mul_ps(s, vg1);
-            right = _mm_mul_ps(s, vg2);
+            left = _mm_mul_ps(s, _mm_set1_ps(a.g1));
+            right = _mm_mul_ps(s, _mm_set1_ps(a.g2));
         }
-        float* o = a.out + 8 * g;
         _mm_storeu_ps(o, _mm_add_ps(_mm_loadu_ps(o), _mm_unpacklo_ps(left, right)));
         _mm_storeu_ps(o + 4, _mm_add_ps(_mm_loadu_ps(o + 4), _mm_unpackhi_ps(left, right)));
+    }
+};
+
+template <bool Sixteen, bool Stereo>
+void kernel(const KernelArgs& a, Cursor& c, int groups) {
+    const Mixer<Sixteen, Stereo> m{a};
+    if (a.at) {
+        m.one(a.at, a.out);
+    } else {
+        drive<4>(m, c, groups, a.out);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "engine/render.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -338,15 +339,22 @@ void BufferProc(void* /*cookie*/, void* buffer, std::size_t size, const raw_audi
         // The states first, in one pass of loads that do not wait on each
         // other; only voices found playing are entered (which checks again).
         // A voice that starts meanwhile plays from the next buffer.
-        std::uint64_t playing[kVoices / 64] = {};
-        for (int v = 0; v < kVoices; ++v) {
-            playing[v / 64] |= std::uint64_t{nlist[v].playing()} << (v % 64);
+        // Each word is gathered in a register: or-ing into memory would
+        // chain every load to the one before.
+        std::uint64_t playing[kVoices / 64];
+        for (int w = 0; w < kVoices / 64; ++w) {
+            std::uint64_t bits = 0;
+            for (int b = 0; b < 64; ++b) bits |= std::uint64_t{nlist[64 * w + b].playing()} << b;
+            playing[w] = bits;
         }
-        for (int v = 0; section.entered() && v < kVoices; ++v) {
-            if (!((playing[v / 64] >> (v % 64)) & 1) || !enter_voice(v)) continue;
-            // Previews from the sample editor belong to no channel.
-            float* target = nlist[v].end ? out : stage_target(nlist[v].channel, out);
-            if (!render_voice(v, target, frames, channels, rate)) leave_voice(v);
+        for (int w = 0; section.entered() && w < kVoices / 64; ++w) {
+            for (std::uint64_t bits = playing[w]; bits != 0; bits &= bits - 1) {
+                const int v = 64 * w + std::countr_zero(bits);
+                if (!enter_voice(v)) continue;
+                // Previews from the sample editor belong to no channel.
+                float* target = nlist[v].end ? out : stage_target(nlist[v].channel, out);
+                if (!render_voice(v, target, frames, channels, rate)) leave_voice(v);
+            }
         }
         stage_end(out);
     }

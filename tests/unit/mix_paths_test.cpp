@@ -104,6 +104,21 @@ class MixPathsTest : public EngineTest {
     }
 };
 
+// A kernel that writes down the positions it is given.
+struct PositionsOnly {
+    static constexpr int kOutFloats = 8;
+    void run(float f, float rstep, int groups, float* o) const {
+        for (int k = 0; k < 8 * groups; ++k) o[k] = f + static_cast<float>(k) * rstep;
+    }
+    void one(const float* at, float* o) const { std::memcpy(o, at, 8 * sizeof(float)); }
+    void two(float f, float rstep, int k, float q, float rstep2, float* o) const {
+        for (int i = 0; i < 8; ++i) {
+            o[i] =
+                i < k ? f + static_cast<float>(i) * rstep : q + static_cast<float>(i - k) * rstep2;
+        }
+    }
+};
+
 }  // namespace
 
 TEST_F(MixPathsTest, EveryPathMatchesThePlainLoopBitForBit) {
@@ -152,7 +167,7 @@ TEST_F(MixPathsTest, OneSoundAs8And16BitEndsAtTheSamePositionOnEveryPath) {
     EXPECT_EQ(static_cast<int>(sum), 79);
 }
 
-TEST(RunningPositions, EqualTheSumsFrameByFrame) {
+TEST(MixPositions, KernelGroupsEqualTheSumsFrameByFrame) {
     // Steps with few significant bits land exactly halfway between two
     // floats in some binade (the rounding then depends on the sum); tiny
     // steps leave the sum where it is; starts cover 0, the low binades
@@ -166,7 +181,11 @@ TEST(RunningPositions, EqualTheSumsFrameByFrame) {
                                         : std::ldexp(static_cast<float>(rng() % (1 << 24)),
                                                      -24 + static_cast<int>(rng() % 30));
         const int m = 1 + static_cast<int>(rng() % 700);
-        const float end = mixing::running_positions(f0, step, m, at.data());
+        // Groups of eight as the kernels take them, then the rest.
+        mixing::Cursor c = mixing::cursor_at(f0, step);
+        float* rest = mixing::drive<8>(PositionsOnly{}, c, m / 8, at.data());
+        c.take(m % 8, rest);
+        const float end = c.f;
         float f = f0;
         for (int k = 0; k < m; ++k, f += step) {
             ASSERT_EQ(at[k], f) << "start " << f0 << " step " << step << " frame " << k;

@@ -37,8 +37,14 @@ class SongRenderer {
     bool render_buffer(std::size_t n) {
         fmt_.buffer_size = n * 2 * sizeof(float);
         BufferProc(nullptr, buf_.data(), n * 2 * sizeof(float), fmt_);
-        for (std::size_t i = 0; i < n * 2; ++i)
-            stats_.peak = std::max(stats_.peak, std::fabs(buf_[i]));
+        // Eight running maxima, so that no comparison waits on the one before.
+        float peaks[8] = {};
+        std::size_t i = 0;
+        for (; i + 8 <= n * 2; i += 8) {
+            for (int k = 0; k < 8; ++k) peaks[k] = std::max(peaks[k], std::fabs(buf_[i + k]));
+        }
+        for (; i < n * 2; ++i) peaks[0] = std::max(peaks[0], std::fabs(buf_[i]));
+        for (const float p : peaks) stats_.peak = std::max(stats_.peak, p);
         stats_.frames += n;
         return sink_(buf_.data(), n);
     }
