@@ -151,7 +151,7 @@ TEST_F(BankImport, UnusableBanksAreRefusedWithTheirReasonAndChangeNothing) {
         const char* reason;  // null: no alert
     } cases[] = {
         {nullptr, [](Bytes& b) { b[0] = 'X'; }, nullptr},
-        {nullptr, [](Bytes& b) { b.resize(b.size() - 30); },
+        {nullptr, [](Bytes& b) { b.erase(b.end() - 30, b.end()); },
          ""},  // sample headers run past the end
         {[](SfChunks& k) { k.c["inst"].push_back(0); }, nullptr, "whole number"},
         {[](SfChunks& k) { k.c.erase("shdr"); }, nullptr, ""},
