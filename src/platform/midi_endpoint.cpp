@@ -12,15 +12,10 @@ MidiRoster* midi_roster = nullptr;
 
 namespace {
 
+// Only the sequencer goes through the MIDI library; JACK MIDI is a port of
+// the audio output's own client.
 RtMidi::Api api_of(MidiBackend b) {
-    switch (b) {
-        case MidiBackend::kAlsaSeq:
-            return RtMidi::LINUX_ALSA;
-        case MidiBackend::kJack:
-            return RtMidi::UNIX_JACK;
-        default:
-            return RtMidi::UNSPECIFIED;
-    }
+    return b == MidiBackend::kAlsaSeq ? RtMidi::LINUX_ALSA : RtMidi::UNSPECIFIED;
 }
 
 // The sequencer client carries the program's name; under JACK the input is
