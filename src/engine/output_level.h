@@ -9,6 +9,9 @@
 // Audio thread. Scales and clips `count` output samples in place and adds to
 // the clip counts. Never locks or allocates.
 void finish_output(float* samples, std::size_t count);
+// Audio thread, or tests. As `finish_output`, with vectors of at most
+// `lanes` floats (1: the plain loop; a width the processor lacks is left out).
+void finish_output_with(float* samples, std::size_t count, int lanes);
 
 // Any thread. The gain applied before the clip; 1 (the start value) leaves
 // the mix as it always was.

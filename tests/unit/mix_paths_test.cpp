@@ -10,6 +10,7 @@
 #include "core/reclaim.h"
 #include "engine/mix.h"
 #include "engine/mix_frame.h"
+#include "engine/output_level.h"
 #include "engine/render.h"
 #include "engine/voices.h"
 #include "support/testkit.h"
@@ -192,4 +193,34 @@ TEST(MixPositions, KernelGroupsEqualTheSumsFrameByFrame) {
         }
         ASSERT_EQ(end, f) << "start " << f0 << " step " << step << " frames " << m;
     }
+}
+
+TEST(OutputStage, EveryWidthGivesThePlainLoopsSamplesAndCounts) {
+    // Lengths around the vector widths; NaN, infinities, values at and past
+    // the clip; a gain that rounds.
+    const float specials[] = {NAN, INFINITY, -INFINITY, 4.0f, -4.0f, 4.0000005f, 1e30f, -0.0f};
+    std::mt19937 rng(7);
+    for (int trial = 0; trial < 400; ++trial) {
+        const std::size_t n = rng() % 70;
+        std::vector<float> in(n);
+        for (float& x : in) {
+            x = rng() % 8 == 0 ? specials[rng() % 8]
+                               : std::uniform_real_distribution<float>(-9.0f, 9.0f)(rng);
+        }
+        set_output_gain(trial % 2 ? 0.7f : 1.0f);
+        Trace results[3];
+        const int widths[] = {1, 4, 8};
+        for (int w = 0; w < 3; ++w) {
+            std::vector<float> buf = in;
+            reset_clip_counts();
+            finish_output_with(buf.data(), n, widths[w]);
+            for (const float x : buf) results[w].add(x);
+            results[w].add(clip_counts().peak);
+            results[w].add(static_cast<float>(clip_counts().clipped));
+        }
+        ASSERT_EQ(results[1].words, results[0].words) << "trial " << trial;
+        ASSERT_EQ(results[2].words, results[0].words) << "trial " << trial;
+    }
+    set_output_gain(1.0f);
+    reset_clip_counts();
 }
