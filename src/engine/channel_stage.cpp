@@ -204,6 +204,8 @@ void stage_begin(std::int64_t frames, std::uint32_t stride, float rate) {
     cur_frames = frames;
     cur_stride = stride;
     const bool fits = frames > 0 && frames <= kStageFrames && (stride == 1 || stride == 2);
+    // Vibrato cycles this buffer lasts.
+    const double span = kVibratoHz * static_cast<double>(frames) / rate;
     for (int ch = 0; ch < kChannels; ++ch) {
         Channel& c = chans[ch];
         const int lpf = std::clamp<int>(ch_lpf[ch], 0, 127);
@@ -233,7 +235,6 @@ void stage_begin(std::int64_t frames, std::uint32_t stride, float rate) {
         // The vibrato starts from no deviation whenever the wheel leaves 0.
         if (c.mod == 0) c.phase = 0.0;
         c.mod = mod;
-        const double span = kVibratoHz * static_cast<double>(frames) / rate;
         if (mod > 0 && span > 0.0 && std::isfinite(span)) {
             const double mid = c.phase + 0.5 * span;
             const float depth = kVibratoSemitones * static_cast<float>(mod) / 127.0f;
