@@ -3,13 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#endif
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -21,35 +16,60 @@ std::atomic<float> g_gain{1.0f};
 std::atomic<std::uint64_t> g_clipped{0};
 std::atomic<float> g_peak{0.0f};  // written by the audio thread only
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-// Eight at a time, where the processor has AVX2: the same arithmetic as
-// the four-at-a-time loop below. Returns how many samples it finished.
+// Float and integer vectors of `Bytes` bytes.
+template <int Bytes>
+struct Vectors;
+template <>
+struct Vectors<16> {
+    using F = float __attribute__((vector_size(16)));
+    using I = std::int32_t __attribute__((vector_size(16)));
+};
+template <>
+struct Vectors<32> {
+    using F = float __attribute__((vector_size(32)));
+    using I = std::int32_t __attribute__((vector_size(32)));
+};
+
+// Bytes / 4 samples at a time, with the plain loop's roundings (a division
+// by 4 is a multiplication by 1/4) and its answers for NaN: never the peak,
+// never counted, passed through the clip unchanged. Returns how many
+// samples it finished.
+template <int Bytes>
+__attribute__((always_inline)) inline std::size_t finish_vectors(float* samples, std::size_t count,
+                                                                 float gain, std::uint64_t& clipped,
+                                                                 float& peak) {
+    using F = typename Vectors<Bytes>::F;
+    using I = typename Vectors<Bytes>::I;
+    constexpr std::size_t kLanes = Bytes / sizeof(float);
+    const F one = F{} + 1.0f;
+    const F minus_one = F{} - 1.0f;
+    F vpeak{};
+    I over{};  // clipped samples, per lane
+    std::size_t i = 0;
+    for (; i + kLanes <= count; i += kLanes) {
+        F x;
+        std::memcpy(&x, samples + i, Bytes);
+        x = x * (1.0f / kMixHeadroom) * gain;
+        const F magnitude = (F)((I)x & 0x7FFFFFFF);
+        vpeak = magnitude > vpeak ? magnitude : vpeak;
+        over -= magnitude > one;  // a comparison is -1 where true
+        F y = one < x ? one : x;
+        y = minus_one > y ? minus_one : y;
+        std::memcpy(samples + i, &y, Bytes);
+    }
+    for (std::size_t k = 0; k < kLanes; ++k) {
+        peak = std::max(peak, vpeak[k]);
+        clipped += static_cast<std::uint32_t>(over[k]);
+    }
+    return i;
+}
+
+#if defined(__x86_64__)
+// Where the processor has AVX2.
 __attribute__((target("avx2"))) std::size_t finish_eights(float* samples, std::size_t count,
                                                           float gain, std::uint64_t& clipped,
                                                           float& peak) {
-    const __m256 quarter = _mm256_set1_ps(1.0f / kMixHeadroom);
-    const __m256 vgain = _mm256_set1_ps(gain);
-    const __m256 one = _mm256_set1_ps(1.0f);
-    const __m256 minus_one = _mm256_set1_ps(-1.0f);
-    const __m256 sign = _mm256_set1_ps(-0.0f);
-    __m256 vpeak = _mm256_setzero_ps();
-    __m256i over = _mm256_setzero_si256();
-    std::size_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        const __m256 x = _mm256_mul_ps(_mm256_mul_ps(_mm256_loadu_ps(samples + i), quarter), vgain);
-        const __m256 magnitude = _mm256_andnot_ps(sign, x);
-        vpeak = _mm256_max_ps(magnitude, vpeak);
-        over =
-            _mm256_sub_epi32(over, _mm256_castps_si256(_mm256_cmp_ps(magnitude, one, _CMP_GT_OQ)));
-        _mm256_storeu_ps(samples + i, _mm256_max_ps(minus_one, _mm256_min_ps(one, x)));
-    }
-    alignas(32) float lanes[8];
-    _mm256_store_ps(lanes, vpeak);
-    for (const float p : lanes) peak = std::max(peak, p);
-    alignas(32) std::uint32_t counts[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(counts), over);
-    for (const std::uint32_t c : counts) clipped += c;
-    return i;
+    return finish_vectors<32>(samples, count, gain, clipped, peak);
 }
 
 const bool g_avx2 = __builtin_cpu_supports("avx2");
@@ -66,37 +86,10 @@ void finish_output_with(float* samples, std::size_t count, int lanes) {
     std::uint64_t clipped = 0;
     float peak = 0.0f;
     std::size_t i = 0;
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(__x86_64__)
     if (lanes >= 8 && g_avx2) i = finish_eights(samples, count, gain, clipped, peak);
 #endif
-#ifdef __SSE2__
-    if (lanes >= 4) {
-        // Four at a time with the same roundings (a division by 4 is a
-        // multiplication by 1/4) and the same answers for NaN: it is never the
-        // peak, never counted, and passes the clip unchanged.
-        const __m128 quarter = _mm_set1_ps(1.0f / kMixHeadroom);
-        const __m128 vgain = _mm_set1_ps(gain);
-        const __m128 one = _mm_set1_ps(1.0f);
-        const __m128 minus_one = _mm_set1_ps(-1.0f);
-        const __m128 sign = _mm_set1_ps(-0.0f);
-        __m128 vpeak = _mm_setzero_ps();
-        __m128i over = _mm_setzero_si128();  // clipped samples, per lane
-        for (; i + 4 <= count; i += 4) {
-            const __m128 x = _mm_mul_ps(_mm_mul_ps(_mm_loadu_ps(samples + i), quarter), vgain);
-            const __m128 magnitude = _mm_andnot_ps(sign, x);
-            vpeak = _mm_max_ps(magnitude, vpeak);  // the second operand when either is NaN
-            // A lane's comparison is all ones (-1) where it clips.
-            over = _mm_sub_epi32(over, _mm_castps_si128(_mm_cmpgt_ps(magnitude, one)));
-            _mm_storeu_ps(samples + i, _mm_max_ps(minus_one, _mm_min_ps(one, x)));
-        }
-        alignas(16) float lanes[4];
-        _mm_store_ps(lanes, vpeak);
-        for (const float p : lanes) peak = std::max(peak, p);
-        alignas(16) std::uint32_t counts[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(counts), over);
-        for (const std::uint32_t c : counts) clipped += c;
-    }
-#endif
+    if (lanes >= 4) i += finish_vectors<16>(samples + i, count - i, gain, clipped, peak);
     for (; i < count; ++i) {
         float x = samples[i] / kMixHeadroom * gain;
         const float magnitude = std::fabs(x);
