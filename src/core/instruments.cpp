@@ -4,20 +4,13 @@
 #include <cstring>
 #include <vector>
 
-#include "core/reclaim.h"
 #include "core/sound.h"
+#include "core/structure.h"
 
 namespace {
 
 constexpr int kNameBytes = 32;
 char g_names[kMaxInsts][kNameBytes];
-
-int sounds_in_use() {
-    return std::min<int>(nb_sound, kMaxSounds);
-}
-int insts_in_use() {
-    return std::min<int>(nb_inst, kMaxInsts);
-}
 
 p_s* empty_slot_record() {
     p_s* r = new_sound();
@@ -27,116 +20,101 @@ p_s* empty_slot_record() {
 }
 
 // Opens `count` slots at `at` (the end of instrument `k`), filled with empty
-// records. The order keeps what readers see close to consistent: the later
-// instruments' sounds are copied up first, then their first entries follow
-// them, and only then do the new records replace the stale copies that are
-// now inside instrument `k`.
+// records; the later instruments' sounds move up.
 void open_slots(int k, int at, int count) {
-    const int n = sounds_in_use();
-    for (int i = n - 1; i >= at; --i) t_sound[i + count].store(t_sound[i].load());
-    for (int j = k + 1; j < insts_in_use(); ++j)
-        t_inst[j] = static_cast<std::uint16_t>(t_inst[j] + count);
-    // When slots moved, the new end already holds copies, so the count may grow first.
-    if (at < n) nb_sound = static_cast<std::uint16_t>(n + count);
-    for (int i = at; i < at + count; ++i) {
-        if (at < n) {
-            t_sound[i].store(empty_slot_record());  // over a copy that lives on above
-        } else {
-            replace_sound(i, empty_slot_record());
-        }
-    }
-    nb_sound = static_cast<std::uint16_t>(n + count);
-    do_invert();
+    StructureEdit edit;
+    std::vector<p_s*> fresh(static_cast<std::size_t>(count));
+    for (p_s*& r : fresh) r = empty_slot_record();
+    InstrumentStructure& st = edit.next();
+    const int n = st.sounds();
+    for (int i = n - 1; i >= at; --i) st.sound[i + count] = st.sound[i];
+    for (int j = k + 1; j < st.insts(); ++j)
+        st.inst[j] = static_cast<std::uint16_t>(st.inst[j] + count);
+    for (int i = 0; i < count; ++i) st.sound[at + i] = fresh[static_cast<std::size_t>(i)];
+    st.nb_sound = static_cast<std::uint16_t>(n + count);
+    edit.publish();
 }
 
 // Removes sounds [first, first + count) of instrument `k`, and the
 // instrument's own entry when `whole` is set. The removed records are retired
-// once no slot holds them any more.
+// as the new snapshot goes out.
 void close_slots(int k, int first, int count, bool whole) {
-    const int n = sounds_in_use();
-    std::vector<p_s*> removed;
-    removed.reserve(static_cast<std::size_t>(count));
-    for (int i = first; i < first + count; ++i) removed.push_back(t_sound[i].load());
-    for (int i = first; i + count < n; ++i) t_sound[i].store(t_sound[i + count].load());
-    const int insts = insts_in_use();
-    for (int j = k + 1; j < insts; ++j) t_inst[j] = static_cast<std::uint16_t>(t_inst[j] - count);
+    StructureEdit edit;
+    InstrumentStructure& st = edit.next();
+    const int n = st.sounds();
+    for (int i = first; i + count < n; ++i) st.sound[i] = st.sound[i + count];
+    const int insts = st.insts();
+    for (int j = k + 1; j < insts; ++j) st.inst[j] = static_cast<std::uint16_t>(st.inst[j] - count);
     if (whole) {
         for (int j = k; j + 1 < insts; ++j) {
-            t_inst[j] = t_inst[j + 1].load();
+            st.inst[j] = st.inst[j + 1];
             std::memcpy(g_names[j], g_names[j + 1], kNameBytes);
         }
         g_names[insts - 1][0] = 0;
-        nb_inst = static_cast<std::uint16_t>(insts - 1);
+        st.nb_inst = static_cast<std::uint16_t>(insts - 1);
     }
-    nb_sound = static_cast<std::uint16_t>(n - count);
-    for (int i = n - count; i < n; ++i) t_sound[i].store(nullptr);
-    for (p_s* r : removed) reclaim::retire_object(r);
-    if (nb_inst == 0) t_inst[0] = 0;
-    do_invert();
+    st.nb_sound = static_cast<std::uint16_t>(n - count);
+    for (int i = n - count; i < n; ++i) st.sound[i] = nullptr;
+    if (st.nb_inst == 0) st.inst[0] = 0;
+    edit.publish();
 }
 
 }  // namespace
 
 std::int16_t quel_baseson(int s) {
-    const int insts = insts_in_use();
+    const InstrumentStructure& st = structure();
+    const int insts = st.insts();
     for (int k = 0; k + 1 < insts; ++k) {
-        if (t_inst[k] <= s && s < t_inst[k + 1]) return static_cast<std::int16_t>(k);
+        if (st.inst[k] <= s && s < st.inst[k + 1]) return static_cast<std::int16_t>(k);
     }
     return static_cast<std::int16_t>(insts - 1);
 }
 
 std::int16_t listtoson(int row) {
-    const int insts = insts_in_use();
+    const InstrumentStructure& st = structure();
+    const int insts = st.insts();
     if (insts == 0) return static_cast<std::int16_t>(row == 0 ? 0 : row - 1);
     int k = insts - 1;
     for (int j = 0; j + 1 < insts; ++j) {
-        if (t_inst[j] + j <= row && row < t_inst[j + 1] + j + 1) {
+        if (st.inst[j] + j <= row && row < st.inst[j + 1] + j + 1) {
             k = j;
             break;
         }
     }
-    if (row == t_inst[k] + k) return static_cast<std::int16_t>(t_inst[k]);
+    if (row == st.inst[k] + k) return static_cast<std::int16_t>(st.inst[k]);
     return static_cast<std::int16_t>(row - k - 1);
 }
 
 int inst_first(int k) {
-    if (k < 0 || k >= insts_in_use()) return 0;
-    return t_inst[k];
+    const InstrumentStructure& st = structure();
+    if (k < 0 || k >= st.insts()) return 0;
+    return st.inst[k];
 }
 
 int inst_count(int k) {
-    const int insts = insts_in_use();
+    const InstrumentStructure& st = structure();
+    const int insts = st.insts();
     if (k < 0 || k >= insts) return 0;
-    const int end = k + 1 < insts ? int(t_inst[k + 1]) : sounds_in_use();
-    return std::max(0, end - int(t_inst[k]));
+    const int end = k + 1 < insts ? int(st.inst[k + 1]) : st.sounds();
+    return std::max(0, end - int(st.inst[k]));
 }
 
 void do_invert() {
-    const int n = sounds_in_use();
-    const int insts = insts_in_use();
-    int s = 0;
-    for (int k = 0; k < insts && s < n; ++k) {
-        const int end = std::min(n, inst_first(k) + inst_count(k));
-        for (; s < end; ++s) t_invert[s] = static_cast<std::uint16_t>(k);
-    }
-    // Sounds past the last range (none while the invariants hold).
-    for (; s < n; ++s) t_invert[s] = static_cast<std::uint16_t>(insts > 0 ? insts - 1 : 0);
+    StructureEdit edit;
+    edit.publish(true, false);
 }
 
 bool add_sounds(int k, int count) {
-    if (k < 0 || k >= insts_in_use() || count < 0) return false;
+    if (k < 0 || k >= structure().insts() || count < 0) return false;
     if (count == 0) return true;
-    if (sounds_in_use() + count > kMaxSounds) return false;
+    if (structure().sounds() + count > kMaxSounds) return false;
     open_slots(k, inst_first(k) + inst_count(k), count);
     return true;
 }
 
 int add_multi() {
     const int k = quel_baseson(no_s);
-    if (k < 0) {
-        do_invert();
-        return -1;
-    }
+    if (k < 0) return -1;
     const int at = inst_first(k) + inst_count(k);
     if (!add_sounds(k, 1)) return -1;
     no_s = static_cast<std::int16_t>(at);
@@ -144,17 +122,17 @@ int add_multi() {
 }
 
 int add_inst(const char* name) {
-    const int insts = insts_in_use();
-    const int n = sounds_in_use();
+    StructureEdit edit;
+    InstrumentStructure& st = edit.next();
+    const int insts = st.insts();
+    const int n = st.sounds();
     if (insts >= kMaxInsts || n >= kMaxSounds) return -1;
     set_inst_name(insts, name);
-    // The sound goes in first, so that a reader never sees the new instrument
-    // without its slot.
-    replace_sound(n, empty_slot_record());
-    t_invert[n] = static_cast<std::uint16_t>(insts);
-    t_inst[insts] = static_cast<std::uint16_t>(n);
-    nb_sound = static_cast<std::uint16_t>(n + 1);
-    nb_inst = static_cast<std::uint16_t>(insts + 1);
+    st.sound[n] = empty_slot_record();
+    st.inst[insts] = static_cast<std::uint16_t>(n);
+    st.nb_sound = static_cast<std::uint16_t>(n + 1);
+    st.nb_inst = static_cast<std::uint16_t>(insts + 1);
+    edit.publish();
     return insts;
 }
 
@@ -170,7 +148,7 @@ bool del_sounds(int k, int first, int count) {
 int del_sound(int s, bool whole_instrument) {
     const int k = quel_baseson(s);
     const int have = inst_count(k);
-    if (k < 0 || have == 0 || s < 0 || s >= sounds_in_use()) return 0;
+    if (k < 0 || have == 0 || s < 0 || s >= structure().sounds()) return 0;
     int first = s;
     int count = 1;
     const bool whole = whole_instrument || have == 1;
@@ -179,7 +157,7 @@ int del_sound(int s, bool whole_instrument) {
         count = have;
     }
     close_slots(k, first, count, whole);
-    no_s = static_cast<std::int16_t>(std::max(0, sounds_in_use() - 1));
+    no_s = static_cast<std::int16_t>(std::max(0, structure().sounds() - 1));
     return count;
 }
 

@@ -1,15 +1,11 @@
 #include "core/sound.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <iterator>
 
 #include "core/reclaim.h"
-
-published<p_s*> t_sound[kMaxSounds];
-rt<std::uint16_t> nb_sound;
-rt<std::uint16_t> t_inst[kMaxInsts];
-rt<std::uint16_t> nb_inst;
-rt<std::uint16_t> t_invert[kMaxSounds];
 
 rt<std::int16_t> no_s;
 rt<bool> fmodei{true};
@@ -18,6 +14,8 @@ rt<bool> loadin;
 rt<std::int32_t> limitd2d{1000000};
 
 namespace {
+
+std::atomic<std::uint64_t> g_next_ident{1};
 
 // Default envelope points per curve (time : level), points 0..4.
 constexpr std::uint16_t kDefaultEnv[kCurves][kPoints] = {
@@ -29,6 +27,10 @@ constexpr std::uint16_t kDefaultEnv[kCurves][kPoints] = {
 };
 
 }  // namespace
+
+std::uint64_t next_sound_ident() noexcept {
+    return g_next_ident.fetch_add(1, std::memory_order_relaxed);
+}
 
 void Raz_data(p_s* r) {
     r->flags = 16;
@@ -94,13 +96,56 @@ void finish_loaded_sound(p_s* r) {
     r->shift = static_cast<std::int16_t>(r->bits / 16 + (r->stereo ? 1 : 0));
 }
 
+void SoundSlot::store(p_s* p) const {
+    (void)exchange(p);
+}
+
+p_s* SoundSlot::exchange(p_s* p) const {
+    if (i_ < 0 || i_ >= kMaxSounds) return nullptr;
+    StructureEdit edit;
+    p_s* old = edit.next().sound[i_];
+    edit.next().sound[i_] = p;
+    edit.publish(false, false);
+    return old;
+}
+
+std::uint16_t StructureEntry::load() const noexcept {
+    const InstrumentStructure& st = structure();
+    switch (kind_) {
+    case kInst: return i_ >= 0 && i_ < kMaxInsts ? st.inst[i_] : 0;
+    case kInvert: return i_ >= 0 && i_ < kMaxSounds ? st.invert[i_] : 0;
+    case kSounds: return st.nb_sound;
+    case kInsts: return st.nb_inst;
+    }
+    return 0;
+}
+
+void StructureEntry::store(std::uint16_t v) const {
+    StructureEdit edit;
+    InstrumentStructure& st = edit.next();
+    switch (kind_) {
+    case kInst:
+        if (i_ < 0 || i_ >= kMaxInsts) return;
+        st.inst[i_] = v;
+        break;
+    case kInvert:
+        if (i_ < 0 || i_ >= kMaxSounds) return;
+        st.invert[i_] = v;
+        break;
+    case kSounds: st.nb_sound = v; break;
+    case kInsts: st.nb_inst = v; break;
+    }
+    edit.publish(false, false);
+}
+
 void replace_sound(int index, p_s* rec) {
     if (index < 0 || index >= kMaxSounds) {
         delete rec;
         return;
     }
-    p_s* old = t_sound[index].exchange(rec);
-    reclaim::retire_object(old);
+    StructureEdit edit;
+    edit.next().sound[index] = rec;
+    edit.publish(false);
 }
 
 void clear_sound(int index) {
@@ -113,16 +158,16 @@ void reset_sound_tables() {
     loadin = false;
     no_s = 0;
     limitd2d = 1000000;
-    for (int i = 0; i < kMaxSounds; ++i) {
-        if (t_sound[i].load()) clear_sound(i);
-        t_invert[i] = 0;
-    }
-    for (auto& e : t_inst) e = 0;
     p_s* none = new_sound();
     std::strcpy(none->name, "None Sample");
     none->nb_next = 0;
-    t_sound[0] = none;
-    nb_sound = 1;
-    nb_inst = 1;
-    t_inst[0] = 0;
+    StructureEdit edit;
+    InstrumentStructure& st = edit.next();
+    std::fill(std::begin(st.sound), std::end(st.sound), nullptr);
+    std::fill(std::begin(st.inst), std::end(st.inst), 0);
+    std::fill(std::begin(st.invert), std::end(st.invert), 0);
+    st.sound[0] = none;
+    st.nb_sound = 1;
+    st.nb_inst = 1;
+    edit.publish();
 }

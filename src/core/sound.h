@@ -17,11 +17,10 @@
 #include <memory>
 
 #include "core/rt.h"
+#include "core/structure.h"
 
 class StreamSource;
 
-constexpr int kMaxSounds = 4096;
-constexpr int kMaxInsts = 4096;
 constexpr int kCurves = 5;
 constexpr int kPoints = 5;
 // Zero bytes kept after every sample data block, so that interpolation may
@@ -38,8 +37,15 @@ enum CurveIndex : int {
 
 enum SoundType : std::uint16_t { kTypeMemory = 0, kTypeInstrumentHead = 1, kTypeStreamed = 2 };
 
+// Any thread. A number no sound has had before in this run.
+std::uint64_t next_sound_ident() noexcept;
+
 // One sound: sample data with its playing parameters.
 struct p_s {
+    // Who the sound is: new for every sound made, kept by the copies that
+    // copy-on-write edits publish, so that a voice or a window holding a slot
+    // can tell its own sound from another one put there since.
+    std::uint64_t ident = next_sound_ident();
     rt<std::uint32_t> rate;  // source frames per second
     // Sample data: signed 8-bit or signed 16-bit host order, stereo
     // interleaved left first. Null marks an empty sound.
@@ -95,12 +101,64 @@ struct p_s {
     p_s& operator=(const p_s&) = delete;
 };
 
-// Sounds and instruments.
-extern published<p_s*> t_sound[kMaxSounds];
-extern rt<std::uint16_t> nb_sound;
-extern rt<std::uint16_t> t_inst[kMaxInsts];
-extern rt<std::uint16_t> nb_inst;
-extern rt<std::uint16_t> t_invert[kMaxSounds];
+// Sounds and instruments: the faces of the published structure (structure.h)
+// under their usual names. Each read looks at the snapshot published last;
+// each write (GUI thread) publishes a copy with that one entry changed and
+// keeps the records it displaces, as a plain table store would. Changes of
+// more than one entry go through StructureEdit instead.
+class SoundSlot {
+  public:
+    constexpr explicit SoundSlot(int i) noexcept : i_(i) {}
+    p_s* load() const noexcept { return structure().at(i_); }
+    operator p_s*() const noexcept { return load(); }  // NOLINT: implicit by design
+    p_s* operator->() const noexcept { return load(); }
+    void store(p_s* p) const;
+    const SoundSlot& operator=(p_s* p) const {
+        store(p);
+        return *this;
+    }
+    // GUI thread. Puts `p` in and returns the record it replaced.
+    p_s* exchange(p_s* p) const;
+
+  private:
+    int i_;
+};
+struct SoundTableFace {
+    SoundSlot operator[](int i) const noexcept { return SoundSlot(i); }
+};
+
+// A 16-bit entry of the structure: an instrument's first sound, a sound's
+// instrument, or a count.
+class StructureEntry {
+  public:
+    enum Kind : std::uint8_t { kInst, kInvert, kSounds, kInsts };
+    constexpr StructureEntry(Kind kind, int i) noexcept : kind_(kind), i_(i) {}
+    std::uint16_t load() const noexcept;
+    operator std::uint16_t() const noexcept { return load(); }  // NOLINT: implicit by design
+    void store(std::uint16_t v) const;
+    const StructureEntry& operator=(std::uint16_t v) const {
+        store(v);
+        return *this;
+    }
+    const StructureEntry& operator=(const StructureEntry& o) const {
+        store(o.load());
+        return *this;
+    }
+
+  private:
+    Kind kind_;
+    int i_;
+};
+template <StructureEntry::Kind K>
+struct StructureColumnFace {
+    StructureEntry operator[](int i) const noexcept { return StructureEntry(K, i); }
+};
+
+inline constexpr SoundTableFace t_sound{};
+inline constexpr StructureColumnFace<StructureEntry::kInst> t_inst{};
+inline constexpr StructureColumnFace<StructureEntry::kInvert> t_invert{};
+inline constexpr StructureEntry nb_sound{StructureEntry::kSounds, 0};
+inline constexpr StructureEntry nb_inst{StructureEntry::kInsts, 0};
 
 // The selection and modes the windows share.
 extern rt<std::int16_t> no_s;  // the selected sound

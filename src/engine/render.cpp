@@ -128,7 +128,7 @@ std::int64_t frames_below(float room, float frac, float step, std::int64_t most)
 bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, float out_rate) {
     NOTE_LIST& n = nlist[v];
     const std::uint32_t key = n.key;
-    const p_s* s = sample_used(n.is_inst, n.index, key);
+    const p_s* s = voice_sound(v, true);
     if (!s || !s->data) {
         return end_voice(v);
     }
@@ -150,15 +150,27 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
     const std::uint64_t max_end = cap_frames - 1;
 
     const std::uint32_t end = n.end;
-    const bool looping = s->loop != 0;
+    // A streamed sound loops over its ring, whose shape comes from the
+    // record's buffer size alone, the same shape the streaming reader fills.
+    RingGeometry ring{};
+    if (streamed && !ring_geometry(*s, &ring)) {
+        return end_voice(v);
+    }
+    const bool looping = streamed || s->loop != 0;
     const std::uint32_t loop_start_b = s->loop_start;
     const std::uint32_t loop_end_b = s->loop_end;
     std::uint64_t endf = end == 0 ? (std::uint64_t{s->size} >> sh) : end;
-    if (looping) endf = std::uint64_t{loop_end_b} >> sh;
+    if (streamed) {
+        endf = ring.end;
+    } else if (looping) {
+        endf = std::uint64_t{loop_end_b} >> sh;
+    }
     // A preview started before its sound was shortened stops at the new end.
-    if (end != 0 && s->type != kTypeStreamed) endf = std::min(endf, std::uint64_t{s->size} >> sh);
+    if (end != 0 && !streamed) endf = std::min(endf, std::uint64_t{s->size} >> sh);
     endf = std::min(endf, max_end);
-    const std::uint64_t loop_startf = std::min<std::uint64_t>(loop_start_b >> sh, endf);
+    const std::uint64_t loop_startf =
+        std::min<std::uint64_t>(streamed ? ring.half : loop_start_b >> sh, endf);
+    const bool loop_has_room = streamed ? ring.half < ring.end : loop_start_b < loop_end_b;
 
     // Pitch.
     const int base = clamp_key(s->base);
@@ -298,7 +310,7 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
                 std::uint64_t{rel_pos} + static_cast<std::uint64_t>(advance), UINT32_MAX));
         }
         if (wait) break;
-        if (remaining != 0 && looping && loop_start_b < loop_end_b) {
+        if (remaining != 0 && looping && loop_has_room) {
             pos = loop_startf;
             continue;
         }

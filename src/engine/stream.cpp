@@ -35,16 +35,14 @@ namespace {
 using Ring = StreamRing;
 
 bool ring_of(p_s* s, Ring* out) {
-    if (!s || s->type != kTypeStreamed || !s->mfile || !s->data) return false;
+    RingGeometry g{};
+    if (!s || !s->mfile || !ring_geometry(*s, &g)) return false;
     StreamSource* m = s->mfile.get();
     const unsigned fb = m->frame_bytes();
-    const std::uint32_t chunk = s->chunk;
-    if (fb == 0 || chunk < fb || chunk > kMaxChunkBytes) return false;
-    const std::int64_t chunk_frames = chunk / fb;
-    const std::int64_t half = chunk_frames * kHalfChunks;
-    // The ring must lie inside the block whatever the record says.
-    if (static_cast<std::uint64_t>(3 * half) * fb > s->capacity) return false;
-    *out = Ring(s, m, chunk_frames, half, fb);
+    // The decoder delivers frames of the size the record says it holds.
+    if (fb != (1u << frame_shift(s->bits, s->stereo))) return false;
+    *out = Ring(s, m, static_cast<std::int64_t>(s->chunk / fb), static_cast<std::int64_t>(g.half),
+                fb);
     return true;
 }
 
@@ -190,6 +188,19 @@ Signal signal;
 
 }  // namespace
 
+bool ring_geometry(const p_s& s, RingGeometry* out) {
+    if (s.type != kTypeStreamed || !s.data) return false;
+    const std::uint32_t fb = 1u << frame_shift(s.bits, s.stereo);
+    const std::uint32_t chunk = s.chunk;
+    if (chunk < fb || chunk > kMaxChunkBytes) return false;
+    const std::uint64_t half = std::uint64_t{chunk / fb} * kHalfChunks;
+    // The ring lies inside the block whatever the record says.
+    if (3 * half * fb > s.capacity) return false;
+    out->half = half;
+    out->end = 3 * half;
+    return true;
+}
+
 void d2d_signal() {
     sem_post(&signal.sem);
 }
@@ -220,18 +231,27 @@ bool d2d_pass(DecodeScratch& scratch, bool* streaming) {
     // one, an idle pass costs the same whatever the tables hold.
     const bool rewinds = d2d_rewind_due.exchange(false, std::memory_order_acq_rel);
     const int sounds = rewinds ? std::min<int>(nb_sound, kMaxSounds) : 0;
+    bool rewinds_left = false;  // asked for but not done in this pass
     for (int i = 0; i < sounds; ++i) {
         Ring r{};
         reclaim::Pin pin;
+        bool asked = false;
         const bool due = pin_ring(
-            [i](Ring& ring) {
-                return ring_of(t_sound[i].load(), &ring) && ring.s->d2d_state == kRewind;
+            [i, &asked](Ring& ring) {
+                asked = ring_of(structure().at(i), &ring) && ring.s->d2d_state == kRewind;
+                return asked;
             },
             r, pin);
-        if (!due || !ensure_scratch(scratch, r)) continue;
+        if (!due || !ensure_scratch(scratch, r)) {
+            rewinds_left |= asked;
+            continue;
+        }
         rewind(r, scratch);
         work = true;
     }
+    // A rewind that could not be done now (no pin or no scratch free) stays
+    // asked for: the next pass tries again.
+    if (rewinds_left) d2d_rewind_due.store(true, std::memory_order_release);
     for (int i = 0; i < kVoices; ++i) {
         const NOTE_LIST& v = nlist[i];
         const std::uint64_t w = v.word();
@@ -242,7 +262,7 @@ bool d2d_pass(DecodeScratch& scratch, bool* streaming) {
         Refill due = Refill::kNone;
         const bool found = pin_ring(
             [&](Ring& ring) {
-                if (!ring_of(sample_used(v.is_inst, v.index, v.key), &ring)) return false;
+                if (!ring_of(voice_sound(i), &ring)) return false;
                 playing = true;
                 due = refill_due(i, serial, ring);
                 return due != Refill::kNone;
@@ -255,6 +275,7 @@ bool d2d_pass(DecodeScratch& scratch, bool* streaming) {
                       first ? kSecondHalfDue : kFirstHalfDue);
         work = true;
     }
-    if (streaming) *streaming = playing;
+    // A rewind left for later keeps the reader looking, as a playing stream does.
+    if (streaming) *streaming = playing || rewinds_left;
     return work;
 }

@@ -21,6 +21,22 @@ constexpr std::uint32_t kMaxChunkBytes = kChunkFrames * 4;
 // asked for by the voice that ended.
 enum StreamState : std::uint16_t { kSecondHalfDue = 0, kFirstHalfDue = 1, kRewind = 3 };
 
+struct p_s;
+
+// The shape of a streamed sound's ring in frames: the resident start is
+// [0, half), the refill halves [half, 2 half) and [2 half, end). Worked out
+// from the record's buffer size (`chunk`) and frame size alone, never from
+// its loop fields, so the render callback and the streaming reader always
+// agree on which half is which.
+struct RingGeometry {
+    std::uint64_t half = 0;
+    std::uint64_t end = 0;  // 3 half
+};
+// Any thread that may read `s`. False when `s` is no streamed sound with a
+// usable ring (the buffer size does not fit its frames, or the ring does not
+// fit its data block).
+bool ring_geometry(const p_s& s, RingGeometry* out);
+
 // Room for the decoder's output before it is converted.
 struct DecodeScratch {
     std::vector<float> samples;

@@ -53,6 +53,10 @@ struct NOTE_LIST {
     rt<std::uint32_t> rel_pos;
     rt<float> frac;
     rt<std::uint32_t> end;
+    // The sound the voice plays, found when it started: the slot it was in
+    // and its identity (see p_s::ident). 0: none.
+    rt<std::int32_t> slot;
+    rt<std::uint64_t> ident;
 
     // Any thread. The whole control word.
     std::uint64_t word() const noexcept { return ctl.load(std::memory_order_acquire); }

@@ -6,34 +6,52 @@
 #include "core/notify.h"
 #include "core/reclaim.h"
 #include "core/sound.h"
+#include "core/sound_ref.h"
 #include "engine/stream.h"
 #include "engine/voice_table.h"
 
-p_s* sample_used(bool is_inst, std::uint32_t index, std::uint32_t key) {
-    if (!is_inst) return index < kMaxSounds ? t_sound[index].load() : nullptr;
-    const std::uint32_t insts = nb_inst;
+int sample_slot(const InstrumentStructure& st, bool is_inst, std::uint32_t index,
+                std::uint32_t key) {
+    if (!is_inst) return index < kMaxSounds && st.sound[index] ? static_cast<int>(index) : -1;
+    const std::uint32_t insts = st.nb_inst;
     // An instrument that does not exist (deleted while a channel still names
     // it) plays nothing.
-    if (index >= insts || index >= kMaxInsts) return nullptr;
-    const int first = t_inst[index];
-    if (first >= kMaxSounds) return nullptr;
-    int count = (index == insts - 1) ? int(nb_sound) - first : int(t_inst[index + 1]) - first;
-    if (count <= 0) return t_sound[first].load();
+    if (index >= insts || index >= kMaxInsts) return -1;
+    const int first = st.inst[index];
+    if (first >= kMaxSounds) return -1;
+    int count = (index == insts - 1) ? int(st.nb_sound) - first : int(st.inst[index + 1]) - first;
+    if (count <= 0) return st.sound[first] ? first : -1;
     if (first + count > kMaxSounds) count = kMaxSounds - first;
     const int k = static_cast<int>(key);
-    p_s* last = nullptr;
+    int last = -1;
     for (int i = first; i < first + count; ++i) {
-        last = t_sound[i].load();
-        if (last && zone_holds(*last, k)) return last;
+        const p_s* r = st.sound[i];
+        last = r ? i : -1;
+        if (r && zone_holds(*r, k)) return i;
     }
     return last;
 }
 
-namespace {
-
-p_s* voice_sound(const NOTE_LIST& v) {
-    return sample_used(v.is_inst, v.index, v.key);
+p_s* sample_used(bool is_inst, std::uint32_t index, std::uint32_t key) {
+    const InstrumentStructure& st = structure();
+    return st.at(sample_slot(st, is_inst, index, key));
 }
+
+VoiceSeams voice_seams;
+
+p_s* voice_sound(int voice, bool remember_move) {
+    NOTE_LIST& v = nlist[voice];
+    const std::uint64_t ident = v.ident;
+    const int slot = v.slot;
+    const InstrumentStructure& st = structure();
+    if (p_s* r = st.at(slot); r && r->ident == ident) return r;
+    const int now = find_sound(st, slot, ident);
+    if (now < 0) return nullptr;
+    if (remember_move) v.slot = now;
+    return st.sound[now];
+}
+
+namespace {
 
 void notify_key(std::uint32_t channel, std::uint32_t key, bool on) {
     if (prince)
@@ -56,14 +74,22 @@ bool owner_live(std::uint64_t owner) {
            NOTE_LIST::state_of(w) != kVoiceFree;
 }
 
-// What ending a voice tells the others: a streamed sound rewinds, the key goes up.
-// `s`, `channel` and `key` were read while the voice was still ours.
-void after_end(p_s* s, std::uint32_t channel, std::uint32_t key) {
+// A streamed sound whose voice ends starts over: marked for the reader
+// before the voice is free, so that a note that takes the stream as soon as it
+// is free never finds it where the last one left it.
+void mark_rewind(p_s* s) {
     if (s && s->type == kTypeStreamed) {
-        s->d2d_state = kRewind;  // the reader rewinds it
+        s->d2d_state = kRewind;
         d2d_rewind_due.store(true, std::memory_order_release);
-        d2d_signal();
     }
+}
+
+// What ending a voice tells the others once it is free: the reader wakes to
+// rewind, the key goes up. `s`, `channel` and `key` were read while the voice
+// was still ours.
+void after_end(int voice, p_s* s, std::uint32_t channel, std::uint32_t key) {
+    if (voice_seams.after_free) voice_seams.after_free(voice);
+    if (s && s->type == kTypeStreamed) d2d_signal();
     notify_key(channel, key, false);
 }
 
@@ -110,7 +136,9 @@ std::atomic<bool> d2d_rewind_due{false};
 void addnote(std::uint32_t channel, std::uint32_t key, std::uint32_t index, std::uint32_t velocity,
              bool is_inst, std::uint32_t end, std::uint32_t start) {
     reclaim::ReadSection section;
-    p_s* s = sample_used(is_inst, index, key);
+    const InstrumentStructure& st = structure();
+    const int slot = sample_slot(st, is_inst, index, key);
+    p_s* s = st.at(slot);
     const int i = claim_voice();
     if (i < 0) return;
     if (s && s->type == kTypeStreamed && !take_stream(s, i)) {
@@ -127,6 +155,8 @@ void addnote(std::uint32_t channel, std::uint32_t key, std::uint32_t index, std:
     v.rel_pos = 0;
     v.end = end;
     v.frac = 0.0f;
+    v.slot = slot;
+    v.ident = s ? s->ident : 0;
     v.ctl.store(with_state(v.ctl.load(std::memory_order_relaxed), kVoicePlaying),
                 std::memory_order_release);
     // The reader sleeps while no stream plays: published first, then woken,
@@ -144,7 +174,7 @@ bool end_voice_claim(int voice, std::uint32_t serial) {
     // Read while the claim is still ours: nobody refills a playing voice.
     const std::uint32_t channel = v.channel;
     const std::uint32_t key = v.key;
-    p_s* s = voice_sound(v);
+    p_s* s = voice_sound(voice);
     for (;;) {
         if (NOTE_LIST::serial_of(w) != serial || NOTE_LIST::state_of(w) != kVoicePlaying ||
             (w & kVoiceEndAsked)) {
@@ -157,8 +187,9 @@ bool end_voice_claim(int voice, std::uint32_t serial) {
             }
             continue;
         }
+        mark_rewind(s);
         if (v.ctl.compare_exchange_weak(w, with_state(w, kVoiceFree), std::memory_order_acq_rel)) {
-            after_end(s, channel, key);
+            after_end(voice, s, channel, key);
             return true;
         }
     }
@@ -190,15 +221,21 @@ void delnote(std::uint32_t channel, std::uint32_t key, std::uint32_t /*instrumen
             return;
         }
         const std::uint64_t released_bits = std::min<std::uint32_t>(velocity, 0x7FFF) + 256u;
+        const std::uint32_t serial = NOTE_LIST::serial_of(w);
+        if (voice_seams.before_release) voice_seams.before_release(i);
         bool done = false;
         // `rel_pos` is still 0 from addnote: only released voices advance it.
+        // The release acts on the claim it read and no other: a voice ended
+        // and started again meanwhile plays another note, even one of the
+        // same channel and key.
         while ((w & kVoiceReleaseMask) < 256) {
             if (v.ctl.compare_exchange_weak(w, (w & ~kVoiceReleaseMask) | released_bits,
                                             std::memory_order_acq_rel)) {
                 done = true;
                 break;
             }
-            if (NOTE_LIST::state_of(w) != kVoicePlaying) break;  // ended or reused meanwhile
+            if (NOTE_LIST::state_of(w) != kVoicePlaying || NOTE_LIST::serial_of(w) != serial)
+                break;
         }
         if (!done) continue;
         notify_key(channel, key, false);
@@ -221,12 +258,13 @@ void end_voice_inside(int voice) {
     NOTE_LIST& v = nlist[voice];
     const std::uint32_t channel = v.channel;
     const std::uint32_t key = v.key;
-    p_s* s = voice_sound(v);
+    p_s* s = voice_sound(voice);
+    mark_rewind(s);
     // Nobody else frees a voice the callback is in, so this store wins; a
     // request racing with it was for this claim and is moot.
     v.ctl.store(with_state(v.ctl.load(std::memory_order_relaxed), kVoiceFree),
                 std::memory_order_release);
-    after_end(s, channel, key);
+    after_end(voice, s, channel, key);
 }
 
 void leave_voice(int voice) {

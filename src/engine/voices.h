@@ -6,12 +6,23 @@
 #include <cstdint>
 
 struct p_s;
+struct InstrumentStructure;
 
 // Any thread, inside a reclaim::ReadSection. The sound a note plays: sound
 // `index` itself, or, for an instrument, the first of its sounds whose key
 // zone holds `key` (the instrument's last sound when none does). Null when
 // there is no such sound.
 p_s* sample_used(bool is_inst, std::uint32_t index, std::uint32_t key);
+// Any thread that may read `st`. The same as a slot of `st`; -1 for none.
+int sample_slot(const InstrumentStructure& st, bool is_inst, std::uint32_t index,
+                std::uint32_t key);
+
+// Audio thread, inside the voice; or any thread inside a read section that
+// only reads. The record voice `voice` plays: the sound it started with,
+// followed to the slot it moved to. Null once that sound has left the table
+// (a load replaced it, it was deleted): the voice has nothing left to play.
+// The callback remembers a move, so the search happens once per move.
+p_s* voice_sound(int voice, bool remember_move = false);
 
 // MIDI or GUI thread. Starts a voice on the lowest free voice. `end` is 0 for
 // an ordinary note, or the frame at which a preview stops; `start` is the
@@ -52,6 +63,15 @@ bool voice_stop_asked(int voice);
 // Any thread. Set after a streamed sound was marked for rewinding, so that
 // the streaming reader looks through the sounds only when one waits for it.
 extern std::atomic<bool> d2d_rewind_due;
+
+// Tests only: called, when set, at two points where another thread may act.
+struct VoiceSeams {
+    // A release (delnote with -1) read voice `voice` and is about to change it.
+    void (*before_release)(int voice) = nullptr;
+    // Voice `voice` has just been freed.
+    void (*after_free)(int voice) = nullptr;
+};
+extern VoiceSeams voice_seams;
 
 // Any thread. Voices currently active (for tests, the renderer and meters).
 int active_voices();

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/instruments.h"
-#include "core/reclaim.h"
+#include "core/structure.h"
 
 namespace {
 
@@ -26,14 +26,6 @@ ReplacedRange replaced_range(int first, std::size_t count) {
 
 }  // namespace
 
-// The records taken out of the table, freed together once no reader holds them.
-struct BankPlacement::Replaced {
-    std::vector<p_s*> records;
-    ~Replaced() {
-        for (p_s* r : records) delete r;
-    }
-};
-
 std::size_t sounds_after_placement(int first, std::size_t count, std::size_t new_sounds) {
     const ReplacedRange r = replaced_range(first, count);
     const std::size_t sounds = static_cast<std::size_t>(std::min<int>(nb_sound, kMaxSounds));
@@ -41,13 +33,11 @@ std::size_t sounds_after_placement(int first, std::size_t count, std::size_t new
 }
 
 BankPlacement::BankPlacement(int first, std::size_t count)
-    : first_(first), count_(count), replaced_(std::make_unique<Replaced>()) {
+    : first_(first), count_(count), edit_(std::make_unique<StructureEdit>()) {
     const ReplacedRange r = replaced_range(first, count);
     existing_ = r.existing;
     replaced_first_sound_ = r.first_sound;
     replaced_end_sound_ = r.end_sound;
-    replaced_->records.reserve(static_cast<std::size_t>(r.end_sound - r.first_sound));
-    reclaim::reserve(1);
 }
 
 BankPlacement::~BankPlacement() = default;
@@ -57,38 +47,34 @@ std::size_t BankPlacement::instruments_after() const {
 }
 
 void BankPlacement::publish(std::vector<BuiltInstrument>& built) noexcept {
-    const int n = std::min<int>(nb_sound, kMaxSounds);
+    InstrumentStructure& st = edit_->next();
+    st = structure();
+    const int n = st.sounds();
     const int begin = replaced_first_sound_;
     const int end = replaced_end_sound_;
     int total = 0;
     for (const BuiltInstrument& b : built) total += static_cast<int>(b.sounds.size());
     const int delta = total - (end - begin);
 
-    for (int i = begin; i < end; ++i) replaced_->records.push_back(t_sound[i].load());
-    // The instruments after the replaced ones keep their numbers; their sounds
-    // move. Moving up goes from the top, so no record is ever out of the table.
+    // The instruments after the replaced ones keep their numbers; their sounds move.
     const int later = std::max(existing_ - first_ - static_cast<int>(count_), 0);
     if (delta > 0) {
-        for (int i = n - 1; i >= end; --i) t_sound[i + delta].store(t_sound[i].load());
-        nb_sound = static_cast<std::uint16_t>(n + delta);
+        for (int i = n - 1; i >= end; --i) st.sound[i + delta] = st.sound[i];
     } else if (delta < 0) {
-        for (int i = end; i < n; ++i) t_sound[i + delta].store(t_sound[i].load());
+        for (int i = end; i < n; ++i) st.sound[i + delta] = st.sound[i];
+        for (int i = n + delta; i < n; ++i) st.sound[i] = nullptr;
     }
-    for (int j = existing_ - later; j < existing_; ++j) {
-        t_inst[j] = static_cast<std::uint16_t>(t_inst[j] + delta);
-    }
+    for (int j = existing_ - later; j < existing_; ++j)
+        st.inst[j] = static_cast<std::uint16_t>(st.inst[j] + delta);
     int at = begin;
     for (std::size_t j = 0; j < built.size(); ++j) {
         const int k = first_ + static_cast<int>(j);
         set_inst_name(k, built[j].name);
-        t_inst[k] = static_cast<std::uint16_t>(at);
-        for (std::unique_ptr<p_s>& r : built[j].sounds) t_sound[at++].store(r.release());
+        st.inst[k] = static_cast<std::uint16_t>(at);
+        for (std::unique_ptr<p_s>& r : built[j].sounds) st.sound[at++] = r.release();
     }
-    if (delta < 0) {
-        nb_sound = static_cast<std::uint16_t>(n + delta);
-        for (int i = n + delta; i < n; ++i) t_sound[i].store(nullptr);
-    }
-    nb_inst = static_cast<std::uint16_t>(instruments_after());
-    do_invert();
-    reclaim::retire_object(replaced_.release());
+    st.nb_sound = static_cast<std::uint16_t>(n + delta);
+    st.nb_inst = static_cast<std::uint16_t>(instruments_after());
+    // The replaced records leave with this snapshot, each retired on its own.
+    edit_->publish();
 }

@@ -1,7 +1,7 @@
 // Putting a bank's instruments into the tables in one step that cannot fail.
 //
-// Everything that needs memory (the new records, the list of the records they
-// replace, room in the retire list) is taken before the first table entry
+// Everything that needs memory (the new records, the new snapshot of the
+// structure, room in the retire list) is taken before the first table entry
 // changes; publishing then only moves pointers.
 #pragma once
 
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/sound.h"
+#include "core/structure.h"
 
 // An instrument ready to publish; it owns its records until then.
 struct BuiltInstrument {
@@ -33,13 +34,12 @@ class BankPlacement {
     void publish(std::vector<BuiltInstrument>& built) noexcept;
 
   private:
-    struct Replaced;
     int first_;
     std::size_t count_;
     int existing_;
     int replaced_first_sound_;
     int replaced_end_sound_;
-    std::unique_ptr<Replaced> replaced_;
+    std::unique_ptr<StructureEdit> edit_;
 };
 
 // Any thread. Sounds the tables will hold after putting instruments with

@@ -22,8 +22,10 @@ void instrument(const std::vector<Range>& ranges) {
 
 std::vector<Range> ranges(int count) {
     std::vector<Range> out;
-    for (const p_s* s : std::vector<p_s*>(t_sound, t_sound + count))
+    for (int i = 0; i < count; ++i) {
+        const p_s* s = t_sound[i];
         out.push_back(s ? Range{s->key_lo, s->key_hi} : kEmpty);
+    }
     return out;
 }
 
