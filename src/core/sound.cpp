@@ -112,10 +112,14 @@ p_s* SoundSlot::exchange(p_s* p) const {
 std::uint16_t StructureEntry::load() const noexcept {
     const InstrumentStructure& st = structure();
     switch (kind_) {
-    case kInst: return i_ >= 0 && i_ < kMaxInsts ? st.inst[i_] : 0;
-    case kInvert: return i_ >= 0 && i_ < kMaxSounds ? st.invert[i_] : 0;
-    case kSounds: return st.nb_sound;
-    case kInsts: return st.nb_inst;
+        case kInst:
+            return i_ >= 0 && i_ < kMaxInsts ? st.inst[i_] : 0;
+        case kInvert:
+            return i_ >= 0 && i_ < kMaxSounds ? st.invert[i_] : 0;
+        case kSounds:
+            return st.nb_sound;
+        case kInsts:
+            return st.nb_inst;
     }
     return 0;
 }
@@ -124,16 +128,20 @@ void StructureEntry::store(std::uint16_t v) const {
     StructureEdit edit;
     InstrumentStructure& st = edit.next();
     switch (kind_) {
-    case kInst:
-        if (i_ < 0 || i_ >= kMaxInsts) return;
-        st.inst[i_] = v;
-        break;
-    case kInvert:
-        if (i_ < 0 || i_ >= kMaxSounds) return;
-        st.invert[i_] = v;
-        break;
-    case kSounds: st.nb_sound = v; break;
-    case kInsts: st.nb_inst = v; break;
+        case kInst:
+            if (i_ < 0 || i_ >= kMaxInsts) return;
+            st.inst[i_] = v;
+            break;
+        case kInvert:
+            if (i_ < 0 || i_ >= kMaxSounds) return;
+            st.invert[i_] = v;
+            break;
+        case kSounds:
+            st.nb_sound = v;
+            break;
+        case kInsts:
+            st.nb_inst = v;
+            break;
     }
     edit.publish(false, false);
 }

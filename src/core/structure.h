@@ -25,16 +25,14 @@ constexpr int kMaxInsts = 4096;
 
 struct InstrumentStructure {
     p_s* sound[kMaxSounds] = {};
-    std::uint16_t inst[kMaxInsts] = {};    // first sound of each instrument
+    std::uint16_t inst[kMaxInsts] = {};     // first sound of each instrument
     std::uint16_t invert[kMaxSounds] = {};  // the instrument of each sound
     std::uint16_t nb_sound = 0;
     std::uint16_t nb_inst = 0;
     std::uint64_t generation = 0;  // one more for every publication
 
     // Any thread. The record in slot `i`; null outside the table.
-    p_s* at(int i) const noexcept {
-        return i >= 0 && i < kMaxSounds ? sound[i] : nullptr;
-    }
+    p_s* at(int i) const noexcept { return i >= 0 && i < kMaxSounds ? sound[i] : nullptr; }
     // Any thread. Sounds and instruments in use, never past the tables.
     int sounds() const noexcept { return nb_sound < kMaxSounds ? nb_sound : kMaxSounds; }
     int insts() const noexcept { return nb_inst < kMaxInsts ? nb_inst : kMaxInsts; }

@@ -41,8 +41,8 @@ bool ring_of(p_s* s, Ring* out) {
     const unsigned fb = m->frame_bytes();
     // The decoder delivers frames of the size the record says it holds.
     if (fb != (1u << frame_shift(s->bits, s->stereo))) return false;
-    *out = Ring(s, m, static_cast<std::int64_t>(s->chunk / fb), static_cast<std::int64_t>(g.half),
-                fb);
+    *out =
+        Ring(s, m, static_cast<std::int64_t>(s->chunk / fb), static_cast<std::int64_t>(g.half), fb);
     return true;
 }
 

@@ -234,8 +234,7 @@ void delnote(std::uint32_t channel, std::uint32_t key, std::uint32_t /*instrumen
                 done = true;
                 break;
             }
-            if (NOTE_LIST::state_of(w) != kVoicePlaying || NOTE_LIST::serial_of(w) != serial)
-                break;
+            if (NOTE_LIST::state_of(w) != kVoicePlaying || NOTE_LIST::serial_of(w) != serial) break;
         }
         if (!done) continue;
         notify_key(channel, key, false);

@@ -2,6 +2,7 @@
 
 #include <climits>
 
+#include "core/reclaim.h"
 #include "core/sound.h"
 #include "engine/channels.h"
 #include "engine/voice_table.h"
@@ -23,7 +24,8 @@ rt<std::int32_t>* const kSlotTable[kBoundSlots] = {ch_pitch, ch_main, ch_pan, ch
 std::uint32_t selected_instrument() {
     int s = no_s;
     if (s < 0 || s >= kMaxSounds) s = 0;
-    return t_invert[s];
+    reclaim::ReadSection section;  // the structure may be replaced meanwhile
+    return structure().invert[s];
 }
 
 bool valid_channel(std::uint8_t channel) {
@@ -86,7 +88,8 @@ void MyBMidiPort::PitchBend(std::uint8_t channel, std::uint8_t lsb, std::uint8_t
 
 void MyBMidiPort::ProgramChange(std::uint8_t channel, std::uint8_t program, std::int64_t) {
     if (!valid_channel(channel)) return;
-    if (program < nb_inst && !ch_instf[channel]) ch_inst[channel] = program;
+    reclaim::ReadSection section;
+    if (program < structure().nb_inst && !ch_instf[channel]) ch_inst[channel] = program;
 }
 
 void MyBMidiPort::ControlChange(std::uint8_t channel, std::uint8_t controller, std::uint8_t value,
