@@ -4,10 +4,8 @@
 // stream whose voice ends.
 #include <atomic>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "core/reclaim.h"
@@ -32,8 +30,12 @@ std::int16_t value_at(std::int64_t i) {
     return static_cast<std::int16_t>(i % kPeriod + 1);  // never 0: silence is told apart
 }
 
-// 16-bit mono frames numbered by `value_at`. A read can be held at its start
-// until the test lets it go; the source says when it is destroyed.
+// A read can be held at its start until the test lets it go. Kept outside
+// the source, which the fault under test frees while the reader is inside.
+std::atomic<bool> g_hold{false};
+std::atomic<bool> g_inside{false};
+
+// 16-bit mono frames numbered by `value_at`; says when it is destroyed.
 class HeldSource : public StreamSource {
   public:
     explicit HeldSource(std::atomic<bool>* destroyed) : destroyed_(destroyed) {}
@@ -41,13 +43,9 @@ class HeldSource : public StreamSource {
     unsigned frame_bytes() const override { return 2; }
     std::size_t scratch_samples(std::int64_t) const override { return 0; }
     std::int64_t read(std::int8_t* dst, std::int64_t frames, DecodeScratch&) override {
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            if (hold_) {
-                inside_ = true;
-                changed_.notify_all();
-                changed_.wait(lock, [this] { return !hold_; });
-            }
+        if (g_hold.load()) {
+            g_inside = true;
+            while (g_hold.load()) std::this_thread::yield();
         }
         for (std::int64_t k = 0; k < frames; ++k) {
             const std::int16_t v = value_at(at_ + k);
@@ -60,28 +58,10 @@ class HeldSource : public StreamSource {
         at_ = frame;
         return true;
     }
-    void hold() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        hold_ = true;
-        inside_ = false;
-    }
-    void wait_inside() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return inside_; });
-    }
-    void let_go() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        hold_ = false;
-        changed_.notify_all();
-    }
 
   private:
     std::atomic<bool>* destroyed_;
     std::int64_t at_ = 0;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool hold_ = false;
-    bool inside_ = false;
 };
 
 // A streamed sound laid out as the loader lays it out, its resident start read.
@@ -131,14 +111,14 @@ class SoundLifetime : public EngineTest {
 TEST_F(SoundLifetime, ABankLoadedOverAStreamTheReaderFillsFreesNothingItHolds) {
     addnote(0, 48, 0, 127, true, 0, 0);
     ASSERT_EQ(active_voices(), 1);
-    auto* source = static_cast<HeldSource*>(stream->mfile.get());
-    source->hold();
+    g_inside = false;
+    g_hold = true;
     std::thread reader([] {
         DecodeScratch scratch;
         d2d_pass(scratch);  // pins the record, then fills its first half
         reclaim::release_thread_slot();
     });
-    source->wait_inside();
+    while (!g_inside.load()) std::this_thread::yield();
 
     std::vector<BuiltInstrument> bank(1);
     bank[0].name = "bank";
@@ -148,7 +128,7 @@ TEST_F(SoundLifetime, ABankLoadedOverAStreamTheReaderFillsFreesNothingItHolds) {
     reclaim::reclaim();  // the window's periodic reclamation
     EXPECT_FALSE(destroyed.load()) << "the decoder the reader is inside was freed";
 
-    source->let_go();
+    g_hold = false;
     reader.join();
     EXPECT_NE(t_sound[0].load(), stream);
     reclaim::reclaim_all();
