@@ -6,10 +6,10 @@
 // Invariants kept by every change: instrument k owns the sounds from
 // `t_inst[k]` up to `t_inst[k + 1]` (the last one up to `nb_sound`), entries
 // ascend from `t_inst[0]` = 0, every instrument owns at least one sound, and
-// `t_invert` is rebuilt afterwards. Sounds move between slots by pointer
-// moves; a record taken out of the table is retired, never freed on the spot,
-// so voices and the render callback may keep reading while the structure
-// changes.
+// `t_invert` is rebuilt with them. Each change is made on a copy of the
+// structure and published whole (structure.h); a record taken out of the
+// table is retired, never freed on the spot, so voices and the render
+// callback may keep reading while the structure changes.
 #pragma once
 
 #include <cstdint>

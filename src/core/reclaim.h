@@ -16,7 +16,10 @@
 // A reader that must keep one record alive while it does slow work (the
 // streaming reader's disk reads) pins it inside its section and then leaves
 // the section: a pinned record is not freed until it is unpinned, and the
-// section no longer holds back every other free.
+// section no longer holds back every other free. A pin names an address, so
+// it protects only an object retired under that address: records are retired
+// one by one (never inside a batch), and what they share (sample blocks,
+// decoders) is owned by them and freed with the last of them.
 #pragma once
 
 #include <cstddef>

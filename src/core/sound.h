@@ -1,11 +1,19 @@
 // The sound record and the process-wide sound and instrument tables, with
 // the selection state the windows share.
 //
-// Sharing rules (see also reclaim.h):
-// - A sound record is found through `t_sound`; a record that is replaced or
-//   deleted is unpublished from the table and retired, never freed on the spot.
+// Sharing rules (see also structure.h and reclaim.h):
+// - A sound record is found through `t_sound`, a face of the published
+//   structure; a record that is replaced or deleted leaves with a new
+//   snapshot and is retired on its own, never freed on the spot.
+// - A record is known by its identity (`ident`) as well as its slot: voices
+//   and windows hold both (SoundRef) and check them on every use.
 // - `data`, `capacity` and `block` of a record never change once it is in the
-//   table: new sample data means a new record (copy-on-write).
+//   table: new sample data means a new record (copy-on-write), which keeps
+//   the sound's identity. A streamed record's ring is shaped by `chunk`
+//   alone (ring_geometry); its loop fields play no part.
+// - Memory shared between records (`block`, `mfile`) belongs to the records
+//   and goes with the last of them, so it lives as long as any record a
+//   reader holds or has pinned.
 // - Every other field that one thread may write while another reads is an
 //   `rt<>` (relaxed atomic), so windows may edit key zones, curves and the
 //   like while voices play.
