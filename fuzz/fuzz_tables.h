@@ -53,20 +53,21 @@ class Session {
         if (runs++ % 64 == 0)
             for (int s = nb_sound; s < kMaxSounds; ++s) check(t_sound[s].load() == nullptr);
         reset_voice_table();
-        for (int s = 1; s < nb_sound; ++s) {
-            clear_sound(s);
-            t_invert[s] = 0;
-        }
-        for (int k = 0; k < nb_inst; ++k) {
-            t_inst[k] = 0;
-            set_inst_name(k, "");
-        }
+        for (int k = 0; k < nb_inst; ++k) set_inst_name(k, "");
         p_s* none = new_sound();  // sound 0 as the tables start with it
         std::strcpy(none->name, "None Sample");
         none->nb_next = 0;
-        replace_sound(0, none);
-        nb_sound = 1;
-        nb_inst = 1;
+        StructureEdit edit;
+        InstrumentStructure& st = edit.next();
+        for (int s = 0; s < st.sounds(); ++s) {
+            st.sound[s] = nullptr;
+            st.invert[s] = 0;
+        }
+        for (int k = 0; k < st.insts(); ++k) st.inst[k] = 0;
+        st.sound[0] = none;
+        st.nb_sound = 1;
+        st.nb_inst = 1;
+        edit.publish();
         loadin = false;
         build_structure();
         reclaim::reclaim_all();

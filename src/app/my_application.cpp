@@ -86,8 +86,7 @@ MyApplication::~MyApplication() {
     midi_roster = nullptr;
     endpoint_.reset();
     reclaim::reclaim_all();
-    for (int i = 0; i < kMaxSounds; ++i)
-        if (t_sound[i].load()) clear_sound(i);
+    clear_all_sounds();
     reclaim::reclaim_all();
     clear_pictures();
 }

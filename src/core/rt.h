@@ -5,10 +5,6 @@
 // reader and the render callback without torn values or data races, at the
 // cost of a plain load or store on the machines we run on. It is copyable
 // (field by field) so records can be duplicated for copy-on-write edits.
-//
-// `published<T*>` is a pointer slot that is written with a release store and
-// read with an acquire load: whatever was written into the record before it
-// was published is visible to the thread that finds it in the table.
 #pragma once
 
 #include <atomic>
@@ -43,28 +39,4 @@ class rt {
 
   private:
     std::atomic<T> v_;
-};
-
-template <typename T>
-class published;
-
-template <typename T>
-class published<T*> {
-  public:
-    constexpr published() noexcept : p_(nullptr) {}
-    published(const published&) = delete;
-    published& operator=(const published&) = delete;
-    published& operator=(T* p) noexcept {
-        store(p);
-        return *this;
-    }
-    operator T*() const noexcept { return load(); }  // NOLINT: implicit by design
-    T* operator->() const noexcept { return load(); }
-
-    T* load() const noexcept { return p_.load(std::memory_order_acquire); }
-    void store(T* p) noexcept { p_.store(p, std::memory_order_release); }
-    T* exchange(T* p) noexcept { return p_.exchange(p, std::memory_order_acq_rel); }
-
-  private:
-    std::atomic<T*> p_;
 };

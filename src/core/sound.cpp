@@ -160,6 +160,12 @@ void clear_sound(int index) {
     replace_sound(index, nullptr);
 }
 
+void clear_all_sounds() {
+    StructureEdit edit;
+    edit.next() = InstrumentStructure{};
+    edit.publish();
+}
+
 void reset_sound_tables() {
     Finst = false;
     fmodei = true;

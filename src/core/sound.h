@@ -200,6 +200,10 @@ void replace_sound(int index, p_s* rec);
 // GUI thread. Empties slot `index` and retires its record.
 void clear_sound(int index);
 
+// GUI thread. Empties every slot and retires every record: no sound and no
+// instrument is left (the program's end).
+void clear_all_sounds();
+
 // GUI thread, with no other thread running. Empties every slot but sound 0,
 // "None Sample", owned by the one instrument, and resets the selection.
 void reset_sound_tables();
