@@ -9,8 +9,8 @@
 constexpr std::int32_t kNoBlock = 0x7FFFFFFF;
 
 struct EditState {
-    int sound = 0;                  // slot in the sound table, fixed for the editor's life
-    std::int32_t total_frames = 0;  // size >> shift
+    int sound = 0;                  // slot of the edited sound (follows it when it moves)
+    std::int32_t total_frames = 0;  // size >> shift (a streamed sound: its file's frames)
     std::int32_t view_start = 0;    // 0 <= view_start <= view_end <= total_frames
     std::int32_t view_end = 0;
     std::int32_t block_start = kNoBlock;  // half-open block; no block while start > end

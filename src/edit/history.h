@@ -23,6 +23,7 @@ struct Snapshot {
     std::int32_t block_end = 0;
     std::int32_t view_start = 0;
     std::int32_t view_end = 0;
+    std::uint64_t ident = 0;  // the sound the state is of (p_s::ident)
 };
 
 // 256 MB of sample data kept for undo and redo per editor.

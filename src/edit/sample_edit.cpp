@@ -9,45 +9,89 @@
 #include "core/sound.h"
 #include "edit/sample_ops.h"
 #include "edit/view_ops.h"
+#include "engine/stream.h"
 #include "engine/voices.h"
 
 const char* const kStreamedRefusal =
-    "This sound is streamed from disk and cannot be edited: only its loop can be changed.";
+    "This sound is streamed from disk and cannot be edited: it is read from its file as it plays.";
+const char* const kStreamedLoopRefusal =
+    "This sound is streamed from disk and has no loop: it plays its file once, from start to end.";
 
 namespace {
 
+std::int32_t clamp_frames(std::uint64_t frames) {
+    return std::int32_t(std::min<std::uint64_t>(frames, INT32_MAX));
+}
+
+// Frames of the record's data.
 std::int32_t frames_of(const p_s& s) {
-    return std::int32_t(std::min<std::uint32_t>(std::uint32_t(s.size) >> s.shift, INT32_MAX));
+    return clamp_frames(std::uint32_t(s.size) >> s.shift);
+}
+
+bool streamed(const p_s& s) {
+    return s.type == kTypeStreamed;
 }
 
 }  // namespace
 
-SampleEdit::SampleEdit(int sound, EditHooks hooks) : hooks_(std::move(hooks)) {
+std::int32_t SampleEdit::shown_frames(const p_s& s) {
+    if (streamed(s)) return clamp_frames(std::uint64_t(std::max<std::int64_t>(s.nframes, 0)));
+    return frames_of(s);
+}
+
+SampleEdit::ShownLoop SampleEdit::shown_loop(const p_s& s) {
+    if (streamed(s)) return {false, 0, std::uint32_t(shown_frames(s))};
+    return {s.loop != 0, std::uint32_t(s.loop_start) >> s.shift,
+            std::uint32_t(s.loop_end) >> s.shift};
+}
+
+SampleEdit::SampleEdit(int sound, EditHooks hooks)
+    : ref_(sound_ref(sound)), hooks_(std::move(hooks)) {
     st_.sound = sound;
     reinit();
 }
 
-p_s* SampleEdit::record() const {
-    if (st_.sound < 0 || st_.sound >= kMaxSounds) return nullptr;
-    return t_sound[st_.sound].load();
+p_s* SampleEdit::record() {
+    if (ref_.empty()) return nullptr;
+    p_s* rec = resolve(ref_);
+    if (!rec) {
+        // The history was made on a sound that is no longer there.
+        history_.clear();
+        return nullptr;
+    }
+    st_.sound = ref_.slot;
+    return rec;
+}
+
+bool SampleEdit::gone() {
+    return !ref_.empty() && !record();
 }
 
 bool SampleEdit::reinit() {
-    history_.clear();
     st_.clear_block();
     st_.view_start = 0;
     const p_s* rec = record();
     if (!rec || !rec->data) {
+        history_.clear();
         st_.total_frames = st_.view_end = 0;
         return false;
     }
-    st_.total_frames = st_.view_end = frames_of(*rec);
+    st_.total_frames = st_.view_end = shown_frames(*rec);
     return true;
 }
 
-Snapshot SampleEdit::snapshot() const {
+bool SampleEdit::retarget(int slot) {
+    const SoundRef now = sound_ref(slot);
+    if (now.ident != ref_.ident) history_.clear();
+    ref_ = now;
+    st_.sound = slot;
+    return reinit();
+}
+
+Snapshot SampleEdit::snapshot() {
     Snapshot s;
     if (const p_s* rec = record()) {
+        s.ident = rec->ident;
         s.block = rec->block;
         s.data = rec->data;
         s.capacity = rec->capacity;
@@ -71,7 +115,7 @@ void SampleEdit::finish_edit() {
 bool SampleEdit::apply(EditOp op) {
     const p_s* rec = record();
     if (!rec || !rec->data || !st_.has_block()) return false;
-    if (rec->type == kTypeStreamed) {
+    if (streamed(*rec)) {
         alert(kStreamedRefusal, "...");
         return false;
     }
@@ -125,7 +169,12 @@ bool SampleEdit::publish(p_s* rec, const Snapshot& before) {
 bool SampleEdit::restore(const Snapshot& s) {
     p_s* rec = record();
     if (!rec || !rec->data) return false;
-    if (rec->type == kTypeStreamed || (rec->data == s.data && rec->size == s.size)) {
+    if (rec->ident != s.ident || streamed(*rec)) {
+        // Never another sound's state, and never the ring of a streamed one.
+        history_.clear();
+        return false;
+    }
+    if (rec->data == s.data && rec->size == s.size) {
         // Same data: only the loop changes, one field at a time.
         rec->loop_start = s.loop_start;
         rec->loop_end = s.loop_end;
@@ -160,27 +209,41 @@ bool SampleEdit::restore(const Snapshot& s) {
 }
 
 bool SampleEdit::undo() {
-    if (!record() || !record()->data) return false;
+    const p_s* rec = record();
+    if (!rec || !rec->data) return false;
     auto s = history_.undo(snapshot());
     return s && restore(*s);
 }
 
 bool SampleEdit::redo() {
-    if (!record() || !record()->data) return false;
+    const p_s* rec = record();
+    if (!rec || !rec->data) return false;
     auto s = history_.redo(snapshot());
     return s && restore(*s);
 }
 
 void SampleEdit::loop_changed(const Snapshot& before) {
     const p_s* rec = record();
+    if (!rec) return;
     if (before.loop_start != rec->loop_start || before.loop_end != rec->loop_end ||
         before.loop != rec->loop)
         history_.record(before, rec->data);
 }
 
+void SampleEdit::refuse_loop_change(const p_s& rec) {
+    alert(kStreamedLoopRefusal, "...");
+    const ShownLoop l = shown_loop(rec);
+    if (hooks_.set_button) hooks_.set_button(EditButton::kLoop, l.on ? 1 : 0);
+    if (hooks_.set_field) {
+        hooks_.set_field(LoopField::kStart, l.start);
+        hooks_.set_field(LoopField::kEnd, l.end);
+    }
+}
+
 void SampleEdit::toggle_loop() {
     p_s* rec = record();
     if (!rec) return;
+    if (streamed(*rec)) return refuse_loop_change(*rec);
     const Snapshot before = snapshot();
     rec->loop = rec->loop ? 0 : 1;
     if (hooks_.set_button) hooks_.set_button(EditButton::kLoop, rec->loop ? 1 : 0);
@@ -190,6 +253,7 @@ void SampleEdit::toggle_loop() {
 void SampleEdit::set_loop_start(const char* text) {
     p_s* rec = record();
     if (!rec) return;
+    if (streamed(*rec)) return refuse_loop_change(*rec);
     const Snapshot before = snapshot();
     const int sh = rec->shift;
     const auto v = std::uint32_t(str_to_int(text, int(std::strlen(text))));
@@ -201,6 +265,7 @@ void SampleEdit::set_loop_start(const char* text) {
 void SampleEdit::set_loop_end(const char* text) {
     p_s* rec = record();
     if (!rec) return;
+    if (streamed(*rec)) return refuse_loop_change(*rec);
     const Snapshot before = snapshot();
     const int sh = rec->shift;
     const auto v = std::uint32_t(str_to_int(text, int(std::strlen(text))));
@@ -228,8 +293,14 @@ void SampleEdit::play_block() {
     if (!(st_.play_state & 2)) {
         if (st_.block_start < st_.block_end) {
             st_.play_state |= 2;
+            std::uint32_t start = std::uint32_t(st_.block_start);
+            // A streamed sound's block is in its file's frames, and only the
+            // ring's resident start holds the same frames as the file: a
+            // block beyond it plays from the start of the sound.
+            RingGeometry ring;
+            if (streamed(*rec) && (!ring_geometry(*rec, &ring) || start >= ring.half)) start = 0;
             addnote(0, std::uint32_t(rec->base), std::uint32_t(st_.sound), 127, false,
-                    std::uint32_t(st_.block_end), std::uint32_t(st_.block_start));
+                    std::uint32_t(st_.block_end), start);
         }
     } else if (hooks_.set_button) {
         hooks_.set_button(EditButton::kPlayBlock, 1);

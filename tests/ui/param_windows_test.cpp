@@ -283,3 +283,69 @@ TEST_F(ParamWindowsTest, NoteOffTimeFollowsTheSelectionAndStoresFrames) {
     EXPECT_TRUE(valwin.isNull());
     no_courbe = 0;
 }
+
+TEST_F(ParamWindowsTest,
+       WindowsFollowTheirSoundWhenABankGrowsAnInstrumentBeforeItAndCloseWhenItGoes) {
+    post("ains");  // instrument 1 owns sound 3
+    std::strcpy(t_sound[3]->name, "Fourth");
+    SamWindow* fourth = open_sample(3);
+    InstWindow* map = open_inst(3);
+    SamWindow* replaced = open_sample(1);
+    ASSERT_TRUE(fourth && map && replaced);
+    QPointer<SamWindow> replaced_p(replaced);
+    const p_s* rec = t_sound[3];
+
+    // A bank of one instrument with four sounds over instrument 0 (three sounds).
+    std::vector<files::SfSample> samples;
+    std::vector<std::vector<files::SfGen>> zones;
+    for (int i = 0; i < 4; ++i) {
+        samples.push_back(
+            {"bank" + std::to_string(i), std::vector<std::int16_t>(200, 500), 10, 150});
+        zones.push_back({files::key_range(i * 32, i * 32 + 31), files::sample_id(i)});
+    }
+    const QString bank = dir.filePath("grow.sf2");
+    ASSERT_TRUE(
+        files::write_bytes(bank.toStdString(), files::sf_bank(samples, {{"Grown", zones}})));
+    win->select_sound(0);
+    pump();
+    open_paths({bank});
+    pump();
+    ASSERT_TRUE(alerts().empty()) << alerts()[0].text;
+    ASSERT_EQ(t_sound[4].load(), rec);  // the sound moved from slot 3 to slot 4
+
+    EXPECT_EQ(fourth->key(), 4);
+    EXPECT_EQ(fourth->sound(), 4);
+    EXPECT_EQ(fourth->field(fourcc("chna"))->text().toStdString(), "Fourth");
+    type(fourth->field(fourcc("chba")), "C 5");
+    EXPECT_EQ(t_sound[4]->base, 84);
+    EXPECT_EQ(t_sound[3]->base, 60);  // the bank's sound now in slot 3 is left alone
+    EXPECT_EQ(map->key(), 1);
+    EXPECT_EQ(map->sound(), 4);
+    EXPECT_EQ(map->field(fourcc("chna"))->text().toStdString(), "Fourth");
+    // The window of a sound the bank replaced is gone.
+    EXPECT_TRUE(replaced_p.isNull() || !replaced_p->isVisible())
+        << "the window of a replaced sound shows "
+        << replaced->field(fourcc("chna"))->text().toStdString();
+    EXPECT_EQ(open_sample(4), fourth);  // asked for again, the same window comes forward
+}
+
+TEST_F(ParamWindowsTest, TheMapWindowKeepsItsChosenSoundWhenOneBeforeItIsDeleted) {
+    const char* names[] = {"A", "B", "C"};
+    for (int s = 0; s < 3; ++s) std::strcpy(t_sound[s]->name, names[s]);
+    InstWindow* map = open_inst(0);
+    ASSERT_NE(map, nullptr);
+    map->list()->setCurrentRow(1);  // "B"
+    pump();
+    ASSERT_EQ(map->field(fourcc("chna"))->text().toStdString(), "B");
+
+    win->select_sound(0);
+    pump();
+    post("dsam");  // "A" goes; "B" moves to slot 0
+    pump();
+    EXPECT_EQ(map->sound(), 0);
+    EXPECT_EQ(map->list()->currentRow(), 0);
+    EXPECT_EQ(map->field(fourcc("chna"))->text().toStdString(), "B");
+    type(map->field(fourcc("chto")), "C 3");
+    EXPECT_EQ(t_sound[0]->key_hi, 60);   // "B"
+    EXPECT_EQ(t_sound[1]->key_hi, 127);  // "C" left alone
+}

@@ -173,3 +173,155 @@ TEST_F(SampleEditorTest, FunctionsMenuEditsUndoesAndSaves) {
     EXPECT_EQ(saved.at(0) * 32768, 1000);
     EXPECT_TRUE(alerts().empty());
 }
+
+namespace {
+
+// The bytes of the record in `slot` now.
+std::vector<std::int8_t> bytes_in(int slot) {
+    const p_s* r = t_sound[slot].load();
+    if (!r || !r->data) return {};
+    return {r->data, r->data + std::uint32_t(r->size)};
+}
+
+// Fades in the first four frames of the edited sound: one step of history.
+void fade_in_start(EdWindow* ed) {
+    ed->model().state().block_start = 0, ed->model().state().block_end = 4;
+    post_message(ed, fourcc("T004"));
+    uikit::pump();
+    ASSERT_EQ(ed->model().history().undo_steps(), 1u);
+}
+
+}  // namespace
+
+TEST_F(SampleEditorTest, AfterALoadReplacesItsSoundUndoNeverReachesTheNewOne) {
+    // A sample loaded into the edited slot: the editor shows it, with a fresh history.
+    EdWindow* ed = open(std::vector<std::int16_t>(1000, 1000));
+    ASSERT_NE(ed, nullptr);
+    const int slot = no_s;
+    fade_in_start(ed);
+    open_paths({write_wav("new.wav", 2000)});
+    ASSERT_EQ(edwin.data(), ed);
+    EXPECT_EQ(ed->total_label()->text().toStdString(), "Total 2000/045 ms");
+    std::vector<std::int8_t> loaded = bytes_in(slot);
+    send(ed, fourcc("undo"));
+    EXPECT_EQ(bytes_in(slot), loaded) << "Undo after a sample load changed the new sound";
+
+    // A bank imported over its instrument: the editor closes, and an undo
+    // sent to it changes nothing.
+    fade_in_start(ed);
+    const QString bank = dir.filePath("kit.sf2");
+    std::vector<std::int16_t> points(600);
+    for (std::size_t i = 0; i < points.size(); ++i) points[i] = std::int16_t(100 + i);
+    ASSERT_TRUE(files::write_bytes(
+        bank.toStdString(),
+        files::sf_bank({{"tone", points, 10, 500}}, {{"Kit", {{files::sample_id(0)}}}})));
+    QPointer<EdWindow> kept(ed);
+    open_paths({bank});
+    ASSERT_TRUE(alerts().empty()) << alerts()[0].text;
+    loaded = bytes_in(slot);
+    ASSERT_FALSE(loaded.empty());
+    if (kept) send(kept, fourcc("undo"));
+    EXPECT_EQ(bytes_in(slot), loaded) << "Undo after a bank import changed the bank's sound";
+    EXPECT_TRUE(edwin.isNull()) << "the editor stayed open on a sound that has gone";
+
+    // An instrument file loaded over it: the same.
+    post("edsa");
+    ed = dynamic_cast<EdWindow*>(edwin.data());
+    ASSERT_NE(ed, nullptr);
+    fade_in_start(ed);
+    const QString inst = dir.filePath("kit.it");
+    files::ItSound is;
+    is.data = files::be_points(std::vector<std::int16_t>(800, -300));
+    ASSERT_TRUE(files::write_bytes(inst.toStdString(), files::it_file({is})));
+    kept = ed;
+    open_paths({inst});
+    ASSERT_TRUE(alerts().empty()) << alerts()[0].text;
+    loaded = bytes_in(slot);
+    ASSERT_EQ(loaded.size(), 1600u);
+    if (kept) send(kept, fourcc("undo"));
+    EXPECT_EQ(bytes_in(slot), loaded) << "Undo after an instrument load changed its sound";
+    EXPECT_TRUE(edwin.isNull()) << "the editor stayed open on a sound that has gone";
+}
+
+TEST_F(SampleEditorTest, TheEditorFollowsItsSoundWhenSoundsAreAddedOrDeletedBeforeIt) {
+    post("ains");  // instrument 1 owns sound 1
+    win->select_sound(1);
+    uikit::pump();
+    EdWindow* ed = open(std::vector<std::int16_t>(1000, 1000));
+    ASSERT_NE(ed, nullptr);
+    fade_in_start(ed);
+    const auto sample1 = [](int slot) {
+        return reinterpret_cast<const std::int16_t*>(t_sound[slot].load()->data)[1];
+    };
+    EXPECT_EQ(sample1(1), 250);
+
+    // A sound added to instrument 0 moves it to slot 2.
+    win->select_sound(0);
+    uikit::pump();
+    post("asam");
+    ASSERT_EQ(edwin.data(), ed) << "the editor closed when its sound moved";
+    EXPECT_EQ(ed->model().state().sound, 2);
+    EXPECT_EQ(ed->total_label()->text().toStdString(), "Total 1000/022 ms");
+    send(ed, fourcc("undo"));
+    EXPECT_EQ(sample1(2), 1000);
+    EXPECT_EQ(t_sound[1].load()->data, nullptr);  // the added sound is left alone
+    send(ed, fourcc("redo"));
+    EXPECT_EQ(sample1(2), 250);
+
+    // Deleting that sound again moves it back to slot 1.
+    win->select_sound(1);
+    uikit::pump();
+    post("dsam");
+    ASSERT_EQ(edwin.data(), ed);
+    EXPECT_EQ(ed->model().state().sound, 1);
+    send(ed, fourcc("undo"));
+    EXPECT_EQ(sample1(1), 1000);
+
+    // Deleting the sound itself closes the editor.
+    alert_answer = 1;  // "Yes": its instrument goes with it
+    win->select_sound(1);
+    uikit::pump();
+    post("dsam");
+    EXPECT_TRUE(edwin.isNull());
+}
+
+TEST_F(SampleEditorTest, AStreamedSoundShowsItsFileAndRefusesLoopChanges) {
+    limitd2d = 100000;
+    open_paths({write_wav("long.wav", 300000)});  // 600 KB: streamed
+    p_s* s = t_sound[no_s].load();
+    ASSERT_NE(s, nullptr);
+    ASSERT_EQ(int(s->type), int(kTypeStreamed));
+    const std::uint32_t loop = s->loop, loop_start = s->loop_start, loop_end = s->loop_end;
+    post("edsa");
+    auto* ed = dynamic_cast<EdWindow*>(edwin.data());
+    ASSERT_NE(ed, nullptr);
+    // The file's 300000 frames (6.8 s), not the ring's 153600 (3.5 s); no loop.
+    EXPECT_EQ(ed->total_label()->text().toStdString(), "Total 300000/6802 ms");
+    EXPECT_EQ(ed->loop_button()->Value(), 0);
+    EXPECT_EQ(ed->loop_start_field()->text().toStdString(), "000");
+    EXPECT_EQ(ed->loop_end_field()->text().toStdString(), "300000");
+    popup_answer = 3;  // "Set Locator All"
+    uikit::mouse(ed->zoom_field(), QEvent::MouseButtonPress, {5, 5});
+    EXPECT_EQ(ed->block_end_label()->text().toStdString(), "BE 300000/6802 ms");
+
+    ed->loop_button()->click();
+    uikit::pump();
+    ed->loop_start_field()->setText("1000");
+    send(ed, fourcc("glos"));
+    ed->loop_end_field()->setText("2000");
+    send(ed, fourcc("gloe"));
+    ASSERT_EQ(alerts().size(), 3u);
+    for (const auto& a : alerts())
+        EXPECT_EQ(a.text,
+                  "This sound is streamed from disk and has no loop: it plays its file once, "
+                  "from start to end.");
+    EXPECT_EQ(std::uint32_t(s->loop), loop);
+    EXPECT_EQ(std::uint32_t(s->loop_start), loop_start);
+    EXPECT_EQ(std::uint32_t(s->loop_end), loop_end);
+    EXPECT_EQ(t_sound[no_s].load(), s);
+    EXPECT_EQ(ed->loop_button()->Value(), 0);
+    EXPECT_EQ(ed->loop_start_field()->text().toStdString(), "000");
+    EXPECT_EQ(ed->loop_end_field()->text().toStdString(), "300000");
+    send(ed, fourcc("undo"));  // nothing to undo
+    EXPECT_EQ(std::uint32_t(s->loop_end), loop_end);
+}

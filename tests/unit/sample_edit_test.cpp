@@ -12,6 +12,9 @@ using testkit::EngineTest;
 namespace {
 
 constexpr int kSlot = 1;
+// The refusal of a loop change on a streamed sound.
+const std::string kLoopRefusal =
+    "This sound is streamed from disk and has no loop: it plays its file once, from start to end.";
 
 std::vector<std::int8_t> bytes_of(const p_s* s) {
     return {s->data, s->data + std::uint32_t(s->size)};
@@ -162,10 +165,14 @@ TEST_F(SampleEditTest, NothingHappensWithoutABlockOrOnAStreamedSound) {
     EXPECT_FALSE(ed->apply(kFadeIn));
     ASSERT_EQ(alerts().size(), 1u);
     EXPECT_EQ(alerts()[0].text, kStreamedRefusal);
-    ed->set_loop_end("30");  // the loop still works
-    EXPECT_EQ(std::uint32_t(rec()->loop_end), 60u);
-    EXPECT_TRUE(ed->undo());
-    EXPECT_EQ(std::uint32_t(rec()->loop_end), 0u);
+    // Nor its loop: a streamed sound plays its file once.
+    const std::uint32_t loop_end = rec()->loop_end;
+    ed->set_loop_end("30");
+    EXPECT_EQ(std::uint32_t(rec()->loop_end), loop_end);
+    ASSERT_EQ(alerts().size(), 2u);
+    EXPECT_EQ(alerts()[1].text, kLoopRefusal);
+    EXPECT_FALSE(ed->undo());
+    EXPECT_EQ(std::uint32_t(rec()->loop_end), loop_end);
 }
 
 TEST_F(SampleEditTest, EditsAreCopiesThatLeaveTheOldDataAndSharersAlone) {
@@ -312,4 +319,74 @@ TEST_F(SampleEditTest, UndoAndRedoRestoreEveryByteOverRandomEdits) {
         ed->apply(kClear);
         EXPECT_EQ(ed->history().redo_steps(), 0u);
     }
+}
+
+TEST_F(SampleEditTest, UndoBelongsToTheSoundItWasMadeOnAndFollowsItToItsNewSlot) {
+    open(testkit::ramp_sound(16, false, 100));
+    const std::vector<std::int8_t> orig = bytes_of(rec());
+    select(0, 100);
+    ASSERT_TRUE(ed->apply(kReverse));
+    const std::vector<std::int8_t> reversed = bytes_of(rec());
+
+    // A sound put in before it moves it one slot on: the editor follows.
+    {
+        StructureEdit e;
+        InstrumentStructure& st = e.next();
+        st.sound[2] = st.sound[1];
+        st.sound[1] = testkit::ramp_sound(8, false, 10);
+        st.nb_sound = 3;
+        e.publish();
+    }
+    const std::vector<std::int8_t> newcomer = bytes_of(t_sound[1].load());
+    ASSERT_TRUE(ed->undo());
+    EXPECT_EQ(ed->state().sound, 2);
+    EXPECT_EQ(bytes_of(t_sound[2].load()), orig);
+    EXPECT_EQ(bytes_of(t_sound[1].load()), newcomer);
+    ASSERT_TRUE(ed->redo());
+    EXPECT_EQ(bytes_of(t_sound[2].load()), reversed);
+
+    // A load puts another sound in its slot: the history is not for that one.
+    replace_sound(2, testkit::ramp_sound(16, false, 100));
+    const std::vector<std::int8_t> loaded = bytes_of(t_sound[2].load());
+    const std::string loaded_fields = testkit::describe(t_sound[2].load());
+    EXPECT_EQ(ed->record(), nullptr);
+    EXPECT_FALSE(ed->undo());
+    EXPECT_FALSE(ed->redo());
+    EXPECT_EQ(bytes_of(t_sound[2].load()), loaded);
+    EXPECT_EQ(ed->history().undo_steps() + ed->history().redo_steps(), 0u);
+    select(0, 100);
+    EXPECT_FALSE(ed->apply(kReverse));
+    ed->set_loop_end("50");
+    ed->toggle_loop();
+    EXPECT_EQ(bytes_of(t_sound[2].load()), loaded);
+    EXPECT_EQ(testkit::describe(t_sound[2].load()), loaded_fields);
+}
+
+TEST_F(SampleEditTest, AStreamedSoundShowsItsFileAndItsLoopCannotBeChanged) {
+    // A ring of 150 buffers of 1024 frames standing for a file of 130 s.
+    p_s* s = testkit::ramp_sound(16, false, 153600);
+    s->type = kTypeStreamed;
+    s->chunk = 2048;
+    s->nframes = 5733000;
+    s->rate = 44100;
+    s->loop = 1;
+    s->loop_start = 50 * 2048;
+    s->loop_end = 150 * 2048;
+    open(s);
+    EXPECT_EQ(ed->state().total_frames, 5733000);
+    EXPECT_EQ(ed->state().view_end, 5733000);
+
+    ed->toggle_loop();
+    ed->set_loop_start("1000");
+    ed->set_loop_end("2000");
+    ASSERT_EQ(alerts().size(), 3u);
+    for (const auto& a : alerts()) EXPECT_EQ(a.text, kLoopRefusal);
+    EXPECT_EQ(std::uint32_t(rec()->loop), 1u);
+    EXPECT_EQ(std::uint32_t(rec()->loop_start), 50u * 2048);
+    EXPECT_EQ(std::uint32_t(rec()->loop_end), 150u * 2048);
+    // The controls show the file's "no loop" again.
+    EXPECT_EQ(buttons[int(EditButton::kLoop)], 0);
+    EXPECT_EQ(fields[0], 0u);
+    EXPECT_EQ(fields[1], 5733000u);
+    EXPECT_EQ(ed->history().undo_steps(), 0u);
 }

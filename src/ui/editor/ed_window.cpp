@@ -142,24 +142,28 @@ void EdWindow::build() {
         new PictureButton(QRect(180, 328, 24, 24), kStopon, kStopoff, fourcc("bstp"), this, this);
 
     overview_->on_press = [this](int x, bool primary) {
+        if (!follow()) return;
         press_state_ = edit_->state();
         click_overview(edit_->state(), x, primary);
         myupdated(2);
         myupdated(1);
     };
     overview_->on_drag = [this](int x0, int x1) {
+        if (!follow()) return;
         edit_->state() = press_state_;
         drag_overview(edit_->state(), x0, x1);
         myupdated(2);
         myupdated(1);
     };
     zoom_->on_press = [this](int x, bool primary) {
+        if (!follow()) return;
         press_state_ = edit_->state();
         click_zoom(edit_->state(), x, primary);
         aff_block();
         myupdated(3);
     };
     zoom_->on_drag = [this](int x0, int x1) {
+        if (!follow()) return;
         edit_->state() = press_state_;
         drag_zoom(edit_->state(), x0, x1);
         aff_block();
@@ -180,7 +184,7 @@ void EdWindow::build() {
 }
 
 void EdWindow::MessageReceived(const Message& m) {
-    if (!ready_) return;
+    if (!ready_ || !follow()) return;
     const std::uint32_t code = m.what;
     switch (code) {
         case fourcc("glos"):
@@ -223,14 +227,18 @@ void EdWindow::MessageReceived(const Message& m) {
     }
 }
 
-void EdWindow::minit() {
-    const int s = edit_->state().sound;
-    const p_s* rec = s < nb_sound ? edit_->record() : nullptr;
-    if (!ready_ || !rec || !rec->data) {
+bool EdWindow::follow() {
+    if (!edit_->gone()) return true;
+    close();
+    return false;
+}
+
+void EdWindow::minit(int slot) {
+    const bool ok = slot >= 0 ? edit_->retarget(slot) : edit_->reinit();
+    if (!ready_ || !ok || edit_->state().sound >= nb_sound) {
         close();
         return;
     }
-    edit_->reinit();
     aff_block();
     actu_bloop();
     aff_info();
@@ -279,21 +287,24 @@ void EdWindow::aff_info() {
     const p_s* rec = edit_->record();
     if (!rec) return;
     const EditState& st = edit_->state();
+    // A streamed sound shows its file (frames, time, no loop), not its ring.
     total_->setText("Total " + number(st.total_frames) + "/" + millis(rec, st.total_frames) +
                     " ms");
     channels_->setText(rec->stereo ? "Stereo" : "Mono");
     width_->setText(rec->bits == 16 ? "16 Bits" : "8 Bits");
     rate_->setText(number(long(std::uint32_t(rec->rate)), 5));
-    loop_start_->setText(number(std::uint32_t(rec->loop_start) >> rec->shift));
-    loop_end_->setText(number(std::uint32_t(rec->loop_end) >> rec->shift));
+    const SampleEdit::ShownLoop l = SampleEdit::shown_loop(*rec);
+    loop_start_->setText(number(l.start));
+    loop_end_->setText(number(l.end));
 }
 
 void EdWindow::actu_bloop() {
     const p_s* rec = edit_->record();
-    loop_->SetValue(rec && rec->loop ? 1 : 0);
+    loop_->SetValue(rec && SampleEdit::shown_loop(*rec).on ? 1 : 0);
 }
 
 void EdWindow::zoom_menu(QPoint where) {
+    if (!follow()) return;
     const int k = run_popup(kZoomItems, where);
     if (k < 0) return;
     ::zoom_menu(edit_->state(), k);
@@ -303,12 +314,14 @@ void EdWindow::zoom_menu(QPoint where) {
 }
 
 void EdWindow::functions_menu(QPoint where) {
+    if (!follow()) return;
     const int k = run_popup(kFunctionItems, where);
     if (k < 0 || k >= kFunctionItems.size()) return;
     PostMessage(kFunctionCodes[k]);
 }
 
 void EdWindow::scrolled(int value) {
+    if (!follow()) return;
     scroll_to(edit_->state(), float(value));
     myupdated(2);
     myupdated(4);
@@ -349,10 +362,15 @@ void EdWindow::paintEvent(QPaintEvent*) {
 void EdWindow::closeEvent(QCloseEvent* e) {
     if (edwin == this) edwin = nullptr;
     if (ready_) prin = false;
+    // Closed for good: no more commands, and the messenger of an editor
+    // opened before this one is deleted is left alone.
+    ready_ = false;
     e->accept();
 }
 
 void appel_edsam(int sound) {
+    // An editor whose sound has gone closes; one for `sound` opens instead.
+    if (auto* e = dynamic_cast<EdWindow*>(edwin.data()); e && e->ready()) e->follow();
     if (edwin) {
         edwin->show();
         edwin->raise();
@@ -371,5 +389,22 @@ void appel_edsam(int sound) {
 
 void editor_minit(int sound) {
     auto* e = dynamic_cast<EdWindow*>(edwin.data());
-    if (e && (sound < 0 || sound == e->model().state().sound)) e->minit();
+    if (!e) return;
+    if (sound < 0) return e->minit();
+    SampleEdit& m = e->model();
+    if (m.record()) {
+        // Its sound is still there (moved perhaps): only a reload of its own
+        // slot concerns it.
+        if (m.state().sound == sound) e->minit();
+        return;
+    }
+    // Its sound has gone: replaced in that slot by the load, or gone otherwise.
+    if (m.sound().slot == sound)
+        e->minit(sound);
+    else
+        e->close();
+}
+
+void editor_follow() {
+    if (auto* e = dynamic_cast<EdWindow*>(edwin.data()); e && e->ready()) e->follow();
 }

@@ -28,9 +28,16 @@ class EdWindow : public MyBWindow {
     void MessageReceived(const Message& m) override;
 
     bool ready() const { return ready_; }
-    // GUI thread. Re-reads the slot (whole sound in view, no block); the
-    // window closes when the slot is no longer there or has no data.
-    void minit();
+    // GUI thread. Re-reads the sound edited, following it to the slot it has
+    // moved to (whole sound in view, no block; the history stays); with
+    // `slot` set, takes on whatever that slot holds now instead (a load put
+    // another sound there; the history goes). The window closes when there is
+    // no sound with data to show.
+    void minit(int slot = -1);
+    // GUI thread. Follows the sound edited to its slot; when it has left the
+    // table (a load replaced it, or it was deleted) the window closes and the
+    // answer is false.
+    bool follow();
     // GUI thread. mode bit 1: zoom strip (else overview); bit 0: reuse the
     // last column image; bit 2: leave the scroll bar alone.
     void myupdated(int mode);
@@ -100,6 +107,11 @@ class EdWindow : public MyBWindow {
 // the open one to the front; with nothing to edit, the editor is closed
 // again and the "Load a sample to edit it..." alert is shown.
 void appel_edsam(int sound);
-// GUI thread. Re-initialises the open editor (after adds and deletes), or
-// only when it edits `sound` (after a load into that slot).
+// GUI thread. Re-initialises the open editor on its sound (after adds and
+// deletes); with `sound` set, only when the editor's sound is or was in that
+// slot (after a load into it): a sound the load replaced gives way to the
+// new one.
 void editor_minit(int sound = -1);
+// GUI thread. After any change of the tables (a bank or instrument file
+// load): the open editor follows its sound, or closes when it has gone.
+void editor_follow();

@@ -238,6 +238,7 @@ void MyWindow::install_hooks() {
     };
     h.instruments_changed = [] {
         if (awin) awin->rebuild_tree();
+        editor_follow();
     };
     h.post = [](std::uint32_t code) { post_message(awin, code); };
 }
@@ -363,6 +364,8 @@ void MyWindow::MessageReceived(const Message& m) {
             if (current) myupdate();
             break;
         case fourcc("RauQ"):
+            // The windows that show a sound follow it, or close once it has gone.
+            editor_follow();
             rafr_all();
             break;
         default:

@@ -45,27 +45,56 @@ void InstWindow::build_list() {
         if (row_ >= count_) row_ = 0;
         if (count_ > 0) list_->setCurrentRow(row_);
     }
-    sound_ = first_ + row_;
+    if (sound_ != first_ + row_ || ref_.empty()) show_slot(first_ + row_);
     SamWindow::rafraichi();
 }
 
 void InstWindow::choose(int row) {
     if (row < 0 || row >= count_) return;
     row_ = row;
-    sound_ = first_ + row_;
+    show_slot(first_ + row_);
     rafraichi();
 }
 
+bool InstWindow::sync() {
+    if (!still_there()) return false;
+    if (!record()) return true;  // an empty slot: the instrument's arithmetic holds
+    const int k = quel_baseson(sound_);
+    if (k < 0) return true;
+    inst_ = k;
+    const int row = sound_ - inst_first(k);
+    if (inst_first(k) != first_ || inst_count(k) != count_ || row != row_) {
+        row_ = row;
+        build_list();
+    }
+    return true;
+}
+
 bool InstWindow::follow(int, int, int inst_at, int inst_by) {
+    if (!ref_.empty() && record()) {
+        // The chosen sound is still there, perhaps in another slot: its
+        // instrument is the window's. The list follows on the next refresh.
+        const int k = quel_baseson(sound_);
+        if (k >= 0) {
+            inst_ = k;
+            first_ = inst_first(k);
+            row_ = sound_ - first_;
+            return true;
+        }
+    }
+    // The chosen sound was deleted: the instrument stays shown, with another
+    // of its sounds chosen, unless it was deleted too.
     if (inst_by < 0 && inst_ >= inst_at && inst_ < inst_at - inst_by) return false;
     if (inst_ >= inst_at) inst_ += inst_by;
     // The slots are counted again on the refresh that follows.
     first_ = inst_first(inst_);
-    sound_ = first_ + std::min(row_, std::max(0, inst_count(inst_) - 1));
+    row_ = std::min(row_, std::max(0, inst_count(inst_) - 1));
+    show_slot(first_ + row_);
     return true;
 }
 
 void InstWindow::MessageReceived(const Message& m) {
+    if (!sync()) return;
     switch (m.what) {
         case fourcc("siit"):
             choose(list_->currentRow());
@@ -95,6 +124,7 @@ void InstWindow::MessageReceived(const Message& m) {
 }
 
 void InstWindow::refresh_with_auto_map() {
+    if (!sync()) return;
     if (inst_count(inst_) != count_ || inst_first(inst_) != first_) build_list();
     if (autom && count_ > 1 && record()) auto_map(first_, count_, sound_);
     for (int j = 0; j < count_ && j < list_->count(); ++j) {

@@ -4,6 +4,12 @@
 // the keys evenly among the sounds, and "Auto Map", the switch shared by
 // every instrument window that makes the neighbours of a range changed with
 // the mouse meet it.
+//
+// The chosen sound is held as a sample parameter window holds its sound: the
+// window follows it, and with it its instrument, when sounds are added or
+// deleted before it, and closes once a load has replaced it. When the chosen
+// sound itself is deleted from its instrument, another row of the instrument
+// is chosen instead.
 #pragma once
 
 #include <QListWidget>
@@ -34,6 +40,10 @@ class InstWindow : public SamWindow {
     void build_list();
     void choose(int row);
     void refresh_with_auto_map();
+    // Finds the chosen sound's instrument and row again (it may have moved);
+    // rebuilds the list when the instrument's slots changed. False, after
+    // closing the window, when the chosen sound has gone.
+    bool sync();
 
     int inst_;
     int first_ = 0;  // the instrument's first sound

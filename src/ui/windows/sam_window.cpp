@@ -66,7 +66,8 @@ QString digits(long value, int width, int min_digits) {
 SamWindow::SamWindow(QRect frame, int sound, const QString& title)
     : ParamWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                                Qt::CustomizeWindowHint),
-      sound_(sound) {
+      sound_(sound),
+      ref_(sound_ref(sound)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(title);
     setFixedSize(frame.size());
@@ -104,11 +105,36 @@ QLineEdit* SamWindow::field(std::uint32_t code) const {
     return nullptr;
 }
 
-p_s* SamWindow::record() const {
-    return (sound_ >= 0 && sound_ < nb_sound) ? t_sound[sound_].load() : nullptr;
+p_s* SamWindow::record() {
+    if (ref_.empty()) {
+        if (sound_ < 0 || sound_ >= nb_sound) return nullptr;
+        ref_ = sound_ref(sound_);
+        if (ref_.empty()) return nullptr;
+    }
+    p_s* rec = resolve(ref_);
+    if (rec) sound_ = ref_.slot;
+    return rec;
+}
+
+void SamWindow::show_slot(int slot) {
+    sound_ = slot;
+    ref_ = sound_ref(slot);
+}
+
+bool SamWindow::still_there() {
+    if (ref_.empty() || record()) return true;
+    close();  // deleted once the event loop runs; the registry forgets it then
+    return false;
+}
+
+int SamWindow::key() const {
+    if (ref_.empty()) return sound_;
+    return find_sound(structure(), ref_.slot, ref_.ident);
 }
 
 bool SamWindow::follow(int at, int by, int, int) {
+    if (!ref_.empty()) return record() != nullptr;
+    // An empty slot moves with the slots around it.
     if (by < 0 && sound_ >= at && sound_ < at - by) return false;
     if (sound_ >= at) sound_ += by;
     return true;
@@ -123,6 +149,7 @@ void SamWindow::broadcast() {
 }
 
 void SamWindow::MessageReceived(const Message& m) {
+    if (!still_there()) return;
     switch (m.what) {
         case fourcc("chna"):
         case fourcc("chba"):
@@ -188,6 +215,7 @@ void SamWindow::edited(std::uint32_t code) {
 }
 
 void SamWindow::clicked(int key, Qt::MouseButtons buttons) {
+    if (!still_there()) return;
     p_s* s = record();
     if (!s) return;
     if ((buttons & Qt::LeftButton) && key <= s->key_hi) {
@@ -201,6 +229,7 @@ void SamWindow::clicked(int key, Qt::MouseButtons buttons) {
 }
 
 void SamWindow::rafraichi() {
+    if (!still_there()) return;
     const p_s* s = record();
     if (s) {
         field(fourcc("chfr"))->setText(note_name(s->key_lo));
