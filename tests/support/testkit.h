@@ -155,6 +155,12 @@ class MidiRecorder : public MyBMidiPort {
     std::vector<std::string> calls_;
 };
 
+// Event `j` of a numbered stream of channel messages (a note-on, every fifth
+// a program change, each telling `j` by its channel and data), and what a
+// MidiRecorder hears of it.
+std::vector<std::uint8_t> numbered_event(unsigned j);
+std::string numbered_heard(unsigned j);
+
 struct Alert {
     std::string text, button, details;  // details: "" when the alert has none
 };

@@ -17,18 +17,8 @@ bool push(MidiEventRing& ring, std::vector<std::uint8_t> bytes) {
     return ring.push(bytes.data(), bytes.size());
 }
 
-// Event j of a stream: a note-on, or every fifth a program change, each
-// telling its number by its channel and data.
-std::vector<std::uint8_t> event(unsigned j) {
-    const auto ch = static_cast<std::uint8_t>(j % 16), a = static_cast<std::uint8_t>(j / 16 % 128);
-    if (j % 5 == 4) return {static_cast<std::uint8_t>(0xC0 | ch), a};
-    return {static_cast<std::uint8_t>(0x90 | ch), a, static_cast<std::uint8_t>(1 + j / 2048)};
-}
-std::string heard(unsigned j) {
-    const std::vector<std::uint8_t> e = event(j);
-    const std::string common = std::to_string(e[0] & 15) + " " + std::to_string(e[1]);
-    return e.size() == 2 ? "prog " + common : "on " + common + " " + std::to_string(e[2]);
-}
+using testkit::numbered_event;
+using testkit::numbered_heard;
 
 TEST(MidiEventRing, AFullRingDropsWholeEventsCountsThemAndKeepsTheRestInOrder) {
     MidiEventRing ring;
@@ -41,7 +31,7 @@ TEST(MidiEventRing, AFullRingDropsWholeEventsCountsThemAndKeepsTheRestInOrder) {
         SCOPED_TRACE(round);
         const unsigned sent = round % 2 ? capacity + 37 : capacity - 1 - round;
         unsigned taken = 0;
-        for (unsigned j = 0; j < sent; ++j) taken += push(ring, event(j));
+        for (unsigned j = 0; j < sent; ++j) taken += push(ring, numbered_event(j));
         const unsigned kept = std::min(sent, capacity);
         overflowed += sent - kept;
         EXPECT_EQ(taken, kept);
@@ -50,7 +40,7 @@ TEST(MidiEventRing, AFullRingDropsWholeEventsCountsThemAndKeepsTheRestInOrder) {
         ASSERT_EQ(ring.deliver(parser, port), kept);
         const V calls = port.calls();
         ASSERT_EQ(calls.size(), kept);
-        for (unsigned j = 0; j < kept; ++j) ASSERT_EQ(calls[j], heard(j)) << j;
+        for (unsigned j = 0; j < kept; ++j) ASSERT_EQ(calls[j], numbered_heard(j)) << j;
         EXPECT_EQ(ring.deliver(parser, port), 0u);
     }
     EXPECT_EQ(ring.skipped(), 0u);
