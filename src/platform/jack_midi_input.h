@@ -28,12 +28,13 @@ class MyBMidiPort;
 // that a bridge split) are of no use to the parser and are skipped.
 class MidiEventRing {
   public:
-    // GUI thread. ok() is false when the memory for the ring was not to be had.
+    // GUI thread.
     MidiEventRing();
     // GUI thread, once neither the cycle nor the MIDI thread can reach the ring.
     ~MidiEventRing();
     MidiEventRing(const MidiEventRing&) = delete;
     MidiEventRing& operator=(const MidiEventRing&) = delete;
+    // Any thread. False when the memory for the ring was not to be had.
     bool ok() const { return ring_ != nullptr; }
     // Any thread. Events the ring holds when nothing has been taken out.
     std::size_t capacity() const { return capacity_; }

@@ -46,10 +46,11 @@ class Kit {
     // Links the output's ports to the kit's inputs.
     bool listen(const std::string& output_client) {
         const std::string me = jack_get_client_name(client);
-        return jack_connect(client, (output_client + ":out_1").c_str(), (me + ":in_1").c_str()) ==
-                   0 &&
-               jack_connect(client, (output_client + ":out_2").c_str(), (me + ":in_2").c_str()) ==
-                   0;
+        for (const std::string i : {"1", "2"}) {
+            const std::string from = output_client + ":out_" + i, to = me + ":in_" + i;
+            if (jack_connect(client, from.c_str(), to.c_str()) != 0) return false;
+        }
+        return true;
     }
     // Waits for `n` more of the kit's cycles.
     bool pass_cycles(unsigned n) {
@@ -71,9 +72,9 @@ class Kit {
         jack_midi_clear_buffer(buf);
         if (me->flood) {
             const std::uint8_t note = me->cycles % 128;
-            const Bytes on{0x92, note, 100}, off{0x82, note, 0};
-            jack_midi_event_write(buf, 0, on.data(), on.size());
-            jack_midi_event_write(buf, 1, off.data(), off.size());
+            const std::uint8_t on[3] = {0x92, note, 100}, off[3] = {0x82, note, 0};
+            jack_midi_event_write(buf, 0, on, 3);
+            jack_midi_event_write(buf, 1, off, 3);
         }
         if (me->queue_mutex_.try_lock()) {  // the test thread never holds it for long
             while (!me->queue_.empty()) {
@@ -148,6 +149,13 @@ class HeldRecorder : public testkit::MidiRecorder {
     }
 };
 
+// Clears `flag` when it goes out of scope, so that a failed assertion never
+// leaves a part's thread waiting on it while the part closes.
+struct Clear {
+    std::atomic<bool>& flag;
+    ~Clear() { flag = false; }
+};
+
 class JackTest : public ::testing::Test {
   protected:
     void start(unsigned period) {
@@ -185,6 +193,7 @@ TEST_F(JackTest, ABurstLargerThanTheMidiRingIsCountedAndWhatFitsArrivesInOrder) 
     HeldRecorder port;
     auto input = open_input(port);
     ASSERT_NE(input, nullptr);
+    const Clear unhold{port.hold};
     // The MIDI thread takes the first event and stops in the hook: the ring
     // then holds what comes next until it is full.
     port.hold = true;
@@ -262,6 +271,7 @@ TEST_F(JackTest, APartClosedWhileACycleRunsWaitsForItAndIsNeverCalledAgain) {
         std::unique_ptr<JackMidiInput> input = open_input(port);
         std::unique_ptr<JackOutput> output = open_output(gate);
         ASSERT_TRUE(input && output);
+        const Clear unstall{ramp.stall};
         ASSERT_TRUE(wait_for(10, [&] { return ramp.calls > 2 && !port.calls().empty(); }));
         // Stop the cycle inside the render callback, then close one part.
         ramp.stall = true;
@@ -303,6 +313,7 @@ TEST_F(JackTest, TheServerGoingAwayDuringACycleLeavesPartsThatCloseCleanly) {
         std::unique_ptr<JackMidiInput> input = open_input(port);
         std::unique_ptr<JackOutput> output = open_output(gate);
         ASSERT_TRUE(input && output);
+        const Clear unstall{ramp.stall};
         const std::string keys = kit->keys();
         ASSERT_TRUE(wait_for(10, [&] { return ramp.calls > 2 && !port.calls().empty(); }));
         ramp.stall = true;
