@@ -41,7 +41,8 @@ std::size_t MidiEventRing::deliver(MidiByteParser& parser, MyBMidiPort& port) {
         jack_ringbuffer_read(ring_, reinterpret_cast<char*>(&ev), sizeof ev);
         // An event is a whole message: it neither ends the one before nor runs
         // on its status. A piece of a split exclusive message (data bytes after
-        // a skipped head) would otherwise play as the last note-on again.
+        // its skipped head) would otherwise be read as one more message of the
+        // status before it: a note-on with made-up key and velocity.
         parser.reset();
         parser.feed(ev.bytes, ev.size, port);
         ++count;
