@@ -158,8 +158,9 @@ struct Clear {
 
 class JackTest : public ::testing::Test {
   protected:
-    void start(unsigned period) {
-        server = std::make_unique<JackServer>("plexora-jack", period);
+    void start(unsigned period, bool reused_name = false) {
+        server.reset();
+        server = std::make_unique<JackServer>("plexora-jack", period, 48000, reused_name);
         ASSERT_TRUE(server->running) << "jackd did not start; see " << server->log;
         kit = std::make_unique<Kit>();
         ASSERT_NE(kit->client, nullptr);
@@ -304,7 +305,7 @@ TEST_F(JackTest, APartClosedWhileACycleRunsWaitsForItAndIsNeverCalledAgain) {
 TEST_F(JackTest, TheServerGoingAwayDuringACycleLeavesPartsThatCloseCleanly) {
     for (const int signal : {SIGTERM, SIGKILL}) {
         SCOPED_TRACE(signal);
-        start(256);
+        start(256, true);
         if (HasFatalFailure()) return;
         kit->flood = true;
         Ramp ramp;

@@ -76,9 +76,14 @@ class Child {
 
 // `jackd -d dummy` under a name of its own (`tag`, the process and a count);
 // every client of this process talks to it only, and none may start another.
+// A server that is to be killed takes a name kept from run to run instead
+// (`reused_name`): JACK's registry of servers has a few entries and frees a
+// killed server's entry only when a server of the same name starts again.
 struct JackServer {
-    explicit JackServer(const std::string& tag, unsigned period = 256, unsigned rate = 48000)
-        : name(tag + "-" + std::to_string(getpid()) + "-" + std::to_string(count()++)),
+    explicit JackServer(const std::string& tag, unsigned period = 256, unsigned rate = 48000,
+                        bool reused_name = false)
+        : name(reused_name ? tag + "-" + std::to_string(getuid())
+                           : tag + "-" + std::to_string(getpid()) + "-" + std::to_string(count()++)),
           log("/tmp/" + name + ".log"),
           child({"jackd", "-r", "-n", name, "-d", "dummy", "-r", std::to_string(rate), "-p",
                  std::to_string(period)},
