@@ -8,13 +8,55 @@
 
 #include "core/reclaim.h"
 
+MidiEventRing::MidiEventRing() {
+    ring_ = jack_ringbuffer_create(kEvents * sizeof(Event));
+    if (!ring_) return;
+    jack_ringbuffer_mlock(ring_);
+    capacity_ = jack_ringbuffer_write_space(ring_) / sizeof(Event);
+}
+
+MidiEventRing::~MidiEventRing() {
+    if (ring_) jack_ringbuffer_free(ring_);
+}
+
+bool MidiEventRing::push(const std::uint8_t* bytes, std::size_t size) noexcept {
+    if (size == 0 || size > sizeof(Event::bytes)) {
+        skipped_.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    if (jack_ringbuffer_write_space(ring_) < sizeof(Event)) {
+        overflows_.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    Event ev{static_cast<std::uint8_t>(size), {}};
+    std::memcpy(ev.bytes, bytes, size);
+    jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(&ev), sizeof ev);
+    return true;
+}
+
+std::size_t MidiEventRing::deliver(MidiByteParser& parser, MyBMidiPort& port) {
+    std::size_t count = 0;
+    Event ev;
+    while (jack_ringbuffer_read_space(ring_) >= sizeof ev) {
+        jack_ringbuffer_read(ring_, reinterpret_cast<char*>(&ev), sizeof ev);
+        // An event is a whole message: it neither ends the one before nor runs
+        // on its status. A piece of a split exclusive message (data bytes after
+        // its skipped head) would otherwise be read as one more message of the
+        // status before it: a note-on with made-up key and velocity.
+        parser.reset();
+        parser.feed(ev.bytes, ev.size, port);
+        ++count;
+    }
+    return count;
+}
+
 std::unique_ptr<JackMidiInput> JackMidiInput::open(MyBMidiPort& port,
                                                    const std::string& client_name,
                                                    const char* port_name, std::string& why) {
     std::shared_ptr<JackClient> client = JackClient::acquire(client_name, JackClient::kMidi, why);
     if (!client) return nullptr;
     std::unique_ptr<JackMidiInput> self(new JackMidiInput(port, client));
-    if (!self->ring_) {
+    if (!self->ring_.ok()) {
         why = "out of memory";
         return nullptr;
     }
@@ -33,8 +75,6 @@ std::unique_ptr<JackMidiInput> JackMidiInput::open(MyBMidiPort& port,
 JackMidiInput::JackMidiInput(MyBMidiPort& port, std::shared_ptr<JackClient> client)
     : port_(port), client_(std::move(client)) {
     sem_init(&queued_, 0, 0);
-    ring_ = jack_ringbuffer_create(kRingEvents * sizeof(Event));
-    if (ring_) jack_ringbuffer_mlock(ring_);
 }
 
 JackMidiInput::~JackMidiInput() {
@@ -46,7 +86,6 @@ JackMidiInput::~JackMidiInput() {
     }
     const auto lock = JackClient::calls();
     if (jack_client_t* c = client_->handle(); c && input_) jack_port_unregister(c, input_);
-    if (ring_) jack_ringbuffer_free(ring_);
     sem_destroy(&queued_);
 }
 
@@ -85,16 +124,7 @@ void JackMidiInput::process(jack_nframes_t frames) noexcept {
     bool queued = false;
     for (jack_nframes_t i = 0; i < count; ++i) {
         jack_midi_event_t e;
-        if (jack_midi_event_get(&e, buffer, i) != 0) continue;
-        if (e.size == 0 || e.size > sizeof(Event::bytes) ||
-            jack_ringbuffer_write_space(ring_) < sizeof(Event)) {
-            dropped_.fetch_add(1, std::memory_order_relaxed);
-            continue;
-        }
-        Event ev{static_cast<std::uint8_t>(e.size), {}};
-        std::memcpy(ev.bytes, e.buffer, e.size);
-        jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(&ev), sizeof ev);
-        queued = true;
+        if (jack_midi_event_get(&e, buffer, i) == 0 && ring_.push(e.buffer, e.size)) queued = true;
     }
     // The MIDI thread sleeps until there is something to parse.
     if (queued) sem_post(&queued_);
@@ -106,12 +136,7 @@ void JackMidiInput::run() {
         while (sem_wait(&queued_) != 0 && errno == EINTR) {
         }
         if (quit_.load(std::memory_order_acquire)) break;
-        Event ev;
-        while (jack_ringbuffer_read_space(ring_) >= sizeof ev) {
-            jack_ringbuffer_read(ring_, reinterpret_cast<char*>(&ev), sizeof ev);
-            parser_.feed(ev.bytes, ev.size, port_);
-            messages_.fetch_add(1, std::memory_order_relaxed);
-        }
+        messages_.fetch_add(ring_.deliver(parser_, port_), std::memory_order_relaxed);
     }
     reclaim::release_thread_slot();
 }

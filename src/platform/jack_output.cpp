@@ -64,13 +64,17 @@ void JackOutput::connect_playback() {
 void JackOutput::process(jack_nframes_t frames) noexcept {
     auto* left = static_cast<float*>(jack_port_get_buffer(ports_[0], frames));
     auto* right = static_cast<float*>(jack_port_get_buffer(ports_[1], frames));
-    const float rate = client_->rate();
-    for (jack_nframes_t done = 0; done < frames;) {
-        const unsigned n = std::min<unsigned>(kChunk, frames - done);
-        gate_.render(mix_, n, rate);
+    fill(gate_, mix_, left, right, frames, client_->rate());
+}
+
+void JackOutput::fill(AudioGate& gate, float* mix, float* left, float* right, unsigned frames,
+                      float rate) noexcept {
+    for (unsigned done = 0; done < frames;) {
+        const unsigned n = std::min(kChunk, frames - done);
+        gate.render(mix, n, rate);
         for (unsigned i = 0; i < n; ++i) {
-            left[done + i] = mix_[2 * i];
-            right[done + i] = mix_[2 * i + 1];
+            left[done + i] = mix[2 * i];
+            right[done + i] = mix[2 * i + 1];
         }
         done += n;
     }

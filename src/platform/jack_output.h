@@ -28,15 +28,20 @@ class JackOutput : public AudioOutput, private JackClient::Part {
     long latency_frames() const override { return latency_; }
     const std::string& client_name() const { return client_->name(); }
 
+    // The render callback mixes interleaved stereo; this many frames at a time.
+    static constexpr unsigned kChunk = 1024;
+    // Audio thread. Fills `frames` frames of the two port buffers from `gate`
+    // in calls of at most kChunk frames, each mixed into `mix` (2 * kChunk
+    // floats) and then split between the ports.
+    static void fill(AudioGate& gate, float* mix, float* left, float* right, unsigned frames,
+                     float rate) noexcept;
+
   private:
     JackOutput(AudioGate& gate, std::shared_ptr<JackClient> client)
         : gate_(gate), client_(std::move(client)) {}
     void process(jack_nframes_t frames) noexcept override;
     void xrun() noexcept override { gate_.count_xrun(); }
     void connect_playback();
-
-    // The render callback mixes interleaved stereo; this many frames at a time.
-    static constexpr unsigned kChunk = 1024;
 
     AudioGate& gate_;
     std::shared_ptr<JackClient> client_;

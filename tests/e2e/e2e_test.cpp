@@ -1,12 +1,9 @@
 // The program against real services: a private JACK server (dummy driver)
 // and, for the program itself, a private X server.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,74 +28,18 @@
 #include "midi/midi_port.h"
 #include "platform/midi_endpoint.h"
 #include "platform/sound_player.h"
+#include "support/jack_server.h"
 #include "support/testkit.h"
-
-extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using jackkit::Child;
+using jackkit::sleep_s;
+using jackkit::wait_for;
 
-void sleep_s(double s) {
-    std::this_thread::sleep_for(std::chrono::duration<double>(s));
-}
-
-// Waits up to `seconds` for `ready`.
-template <typename F>
-bool wait_for(double seconds, F ready) {
-    const auto until = Clock::now() + std::chrono::duration<double>(seconds);
-    while (!ready()) {
-        if (Clock::now() > until) return false;
-        sleep_s(0.05);
-    }
-    return true;
-}
-
-// Starts `args` under `timeout` (so that it ends even if this test dies),
-// output to `log`.
-class Child {
-  public:
-    Child(std::vector<std::string> args, const std::string& log, int seconds = 120) {
-        args.insert(args.begin(), {"timeout", std::to_string(seconds)});
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (posix_spawnp(&pid_, "timeout", &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Child() {
-        if (pid_ <= 0 || exited(0.0)) return;
-        kill(pid_, SIGTERM);
-        if (!exited(5.0)) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
-    }
-    // Waits up to `seconds` for the child to end; its status is then `status`.
-    bool exited(double seconds) {
-        return wait_for(seconds, [&] { return waitpid(pid_, &status, WNOHANG) == pid_; });
-    }
-    pid_t pid_ = -1;
-    int status = -1;
-};
-
-// `jackd -d dummy` under a name of its own; every client of this process talks
-// to it only, and none may start another.
-struct JackServer {
-    const std::string name = "plexora-e2e-" + std::to_string(getpid());
-    const std::string log = "/tmp/" + name + ".log";
-    Child child{{"jackd", "-r", "-n", name, "-d", "dummy", "-r", "48000", "-p", "256"}, log};
-    const bool running = [this] {
-        setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
-        setenv("JACK_NO_START_SERVER", "1", 1);
-        return wait_for(15, [] {
-            jack_client_t* c = jack_client_open("plexora-e2e-probe", JackNoStartServer, nullptr);
-            if (c) jack_client_close(c);
-            return c != nullptr;
-        });
-    }();
+// Every client of this process talks to this server only.
+struct JackServer : jackkit::JackServer {
+    JackServer() : jackkit::JackServer("plexora-e2e") {}
 };
 
 constexpr unsigned kRate = 48000, kPeriod = 256;

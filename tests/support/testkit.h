@@ -15,6 +15,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -126,6 +127,39 @@ struct TableSnapshot {
 inline void expect_unchanged(const TableSnapshot& before) {
     EXPECT_TRUE(TableSnapshot::take() == before) << "the tables changed";
 }
+
+// Records the hooks a MIDI source calls, as short text ("on 0 60 100",
+// "prog 5 9"); one thread may read while another records.
+class MidiRecorder : public MyBMidiPort {
+  public:
+    using U = std::uint8_t;
+    void NoteOn(U c, U n, U v, std::int64_t) override { add("on", c, n, v); }
+    void NoteOff(U c, U n, U v, std::int64_t) override { add("off", c, n, v); }
+    void ControlChange(U c, U n, U v, std::int64_t) override { add("cc", c, n, v); }
+    void PitchBend(U c, U l, U m, std::int64_t) override { add("bend", c, l, m); }
+    void ProgramChange(U c, U p, std::int64_t) override { add("prog", c, p, -1); }
+    std::vector<std::string> calls() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
+    }
+
+  protected:
+    virtual void add(const char* what, int c, int a, int b) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls_.push_back(std::string(what) + " " + std::to_string(c) + " " + std::to_string(a) +
+                         (b >= 0 ? " " + std::to_string(b) : ""));
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> calls_;
+};
+
+// Event `j` of a numbered stream of channel messages (a note-on, every fifth
+// a program change, each telling `j` by its channel and data), and what a
+// MidiRecorder hears of it.
+std::vector<std::uint8_t> numbered_event(unsigned j);
+std::string numbered_heard(unsigned j);
 
 struct Alert {
     std::string text, button, details;  // details: "" when the alert has none

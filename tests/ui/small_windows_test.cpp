@@ -77,11 +77,39 @@ TEST(Controls, ButtonsAreLitFromTheTopLeftAndPostTheirCodeAndCheckBoxesGoWithThe
     EXPECT_TRUE(lamp.isNull());
 }
 
-TEST_F(MainWindowTest, UnknownCodesAreDropped) {
-    const QStringList before = rows();
-    post("zzzz");
-    post("alin");  // adds an instrument, then offers the open panel
-    EXPECT_EQ(rows().size(), before.size() + 2);
-    EXPECT_TRUE(win->open_panel()->isVisible());
-    win->open_panel()->hide();
+TEST_F(MainWindowTest, UnknownCodesReachTheWindowAndChangeNothing) {
+    // Records the messages that reach the window, so that nothing changing
+    // cannot come from a message that never arrived.
+    struct Seen : QObject {
+        std::vector<std::uint32_t> codes;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == MessageEvent::type())
+                codes.push_back(static_cast<MessageEvent*>(e)->message.what);
+            return false;
+        }
+    } seen;
+    const auto shown = [] {
+        QWidgetList v;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible()) v << w;
+        return v;
+    };
+    const QStringList rows_before = rows();
+    const testkit::TableSnapshot before = testkit::TableSnapshot::take();
+    const int row = selected_row();
+    const QWidgetList windows = shown();
+    // Near misses too: a known code in capitals, and the codes on either side
+    // of the sixteen lamp codes.
+    const std::vector<std::uint32_t> codes = {fourcc("zzzz"), fourcc("AINS"), fourcc("ri00") - 1,
+                                              fourcc("ri00") + 16};
+    win->installEventFilter(&seen);
+    for (const std::uint32_t code : codes) post(Message(code));
+    win->removeEventFilter(&seen);
+    EXPECT_EQ(seen.codes, codes);
+    EXPECT_EQ(rows(), rows_before);
+    testkit::expect_unchanged(before);
+    EXPECT_EQ(selected_row(), row);
+    EXPECT_EQ(shown(), windows);
+    EXPECT_TRUE(helpwin.isNull());
+    EXPECT_TRUE(alerts().empty());
 }

@@ -147,30 +147,13 @@ TEST_F(MidiTest, AllNotesOffReleasesOnlyItsChannelAndOtherChannelsAreIgnored) {
 
 namespace {
 
-// Records the hooks the parser calls, as short text.
-class Recorder : public MyBMidiPort {
-  public:
-    std::vector<std::string> calls;
-
-    using U = std::uint8_t;
-    void NoteOn(U c, U n, U v, std::int64_t) override { add("on", c, n, v); }
-    void NoteOff(U c, U n, U v, std::int64_t) override { add("off", c, n, v); }
-    void ControlChange(U c, U n, U v, std::int64_t) override { add("cc", c, n, v); }
-    void PitchBend(U c, U l, U m, std::int64_t) override { add("bend", c, l, m); }
-    void ProgramChange(U c, U p, std::int64_t) override { add("prog", c, p, -1); }
-
-  private:
-    void add(const char* what, int c, int a, int b) {
-        calls.push_back(std::string(what) + " " + std::to_string(c) + " " + std::to_string(a) +
-                        (b >= 0 ? " " + std::to_string(b) : ""));
-    }
-};
+using Recorder = testkit::MidiRecorder;
 
 std::vector<std::string> parse(std::vector<std::uint8_t> bytes) {
     Recorder r;
     MidiByteParser p;
     p.feed(bytes.data(), bytes.size(), r);
-    return r.calls;
+    return r.calls();
 }
 
 using V = std::vector<std::string>;
@@ -212,13 +195,13 @@ TEST(MidiBytes, MessagesMayArriveInPiecesAndResetForgetsThem) {
     const std::uint8_t a[] = {0x9A}, b[] = {60}, c[] = {100, 61};
     p.feed(a, 1, r);
     p.feed(b, 1, r);
-    EXPECT_TRUE(r.calls.empty());
+    EXPECT_TRUE(r.calls().empty());
     p.feed(c, 2, r);
-    EXPECT_EQ(r.calls, (V{"on 10 60 100"}));
+    EXPECT_EQ(r.calls(), (V{"on 10 60 100"}));
     p.reset();
     const std::uint8_t d[] = {100, 62, 5};
     p.feed(d, 3, r);  // neither the half message nor the running status survive
-    EXPECT_EQ(r.calls.size(), 1u);
+    EXPECT_EQ(r.calls().size(), 1u);
 }
 
 }  // namespace

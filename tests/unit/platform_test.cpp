@@ -1,5 +1,5 @@
 // The sound player without sound services and stopped mid-buffer, and the
-// system counts read from /proc.
+// system counts parsed from the text of /proc.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -101,14 +101,6 @@ TEST(SysInfo, PagesAndThreadsFromProcText) {
     EXPECT_EQ(old.max_pages, 400u);
     EXPECT_EQ(old.used_pages, 300u);
     EXPECT_EQ(old.threads, 0u);
-}
-
-TEST(SysInfo, ThisMachineHasMemoryAndThreads) {
-    const sysinfo::Counts c = sysinfo::read_counts();
-    EXPECT_GT(c.max_pages, 0u);
-    EXPECT_GT(c.used_pages, 0u);
-    EXPECT_LE(c.used_pages, c.max_pages);
-    EXPECT_GT(c.threads, 0u);
 }
 
 }  // namespace

@@ -14,19 +14,6 @@ TEST_F(EngineTest, StartUpStateHasOneInstrumentOwningTheEmptySoundAndNoVoice) {
     for (const NOTE_LIST& v : nlist) EXPECT_EQ(v.state(), kVoiceFree);
 }
 
-TEST_F(EngineTest, PitchAndPanTablesKeepTheirFloatRounding) {
-    // The repeated float product drifts above the exact octave.
-    EXPECT_EQ(inote[0], 1.0f);
-    EXPECT_EQ(inote[12], 2.00000048f);
-    EXPECT_NEAR(inote[24], 4.0f, 1e-5);
-    for (int k = 1; k < 128; ++k) ASSERT_GT(inote[k], inote[k - 1]) << k;
-    // A sine quarter that never reaches one; a centred pan is slightly uneven.
-    EXPECT_EQ(tab_pan[0], 0.0f);
-    EXPECT_NEAR(tab_pan[64], 0.70710678f, 1e-6);
-    EXPECT_NEAR(tab_pan[63], 0.6984f, 1e-4);
-    EXPECT_NEAR(tab_pan[127], 0.99992470f, 1e-6);
-}
-
 TEST(ReturnBuffer, ReadsBigEndianWidthsAndRefusesOthers) {
     const unsigned char bytes[] = {0x12, 0x34, 0x56, 0x78};
     std::memcpy(buffer + 10, bytes, 4);
