@@ -56,7 +56,7 @@ class DailyUse : public MainWindowTest {
         const QStringList rows_before = rows();
         const testkit::TableSnapshot before = testkit::TableSnapshot::take();
         g_gate = false;
-        open_paths({path});
+        start_open({path});
         ASSERT_TRUE(win->loading());
         EXPECT_TRUE(win->progress()->isVisible());
         EXPECT_TRUE(win->progress_label()->text().contains(QFileInfo(path).fileName()));
@@ -67,8 +67,7 @@ class DailyUse : public MainWindowTest {
         testkit::expect_unchanged(before);
         if (cancel) win->progress()->findChild<QPushButton*>()->click();
         g_gate = true;
-        for (int i = 0; i < 1000 && win->loading(); ++i) uikit::pump(5);
-        ASSERT_FALSE(win->loading());
+        finish_loads();
         EXPECT_FALSE(win->progress()->isVisible());
         if (!cancel) return;
         EXPECT_EQ(rows(), rows_before);
@@ -178,7 +177,7 @@ TEST_F(DailyUse, RecentFilesAreKeptNewestFirstAndMissingOnesLeaveWithAMessage) {
     load_wav("a.wav");
     EXPECT_EQ(recent_files(), QStringList({a, b}));
     // A new run of the window finds them again.
-    win = std::make_unique<MyWindow>(MainWindowOptions{false, false});
+    win = std::make_unique<MyWindow>(*services);
     emit win->recent_menu()->aboutToShow();
     QList<QAction*> items = win->recent_menu()->actions();
     ASSERT_EQ(items.size(), 2);
@@ -200,7 +199,8 @@ TEST_F(DailyUse, BackgroundLoadsCanBeCancelledAndAFinishedOneGoesInWhole) {
     const QString it = dir.filePath("pair.it");
     ASSERT_TRUE(saveinst(it.toUtf8().constData()));
     post("ains");
-    MyWindow::set_loader([](const std::string& p) { return std::make_unique<GatedInput>(p); }, 0);
+    services->set_opener([](const std::string& p) { return std::make_unique<GatedInput>(p); });
+    MyWindow::set_background_from(0);
     gated_load(it, true);
     gated_load(it, false);
     EXPECT_EQ(inst_count(1), 2);
@@ -224,7 +224,7 @@ TEST_F(DailyUse, FilesHandedOverAtStartUpOpenOneAfterTheOther) {
     if (!QFile::exists(bank)) GTEST_SKIP() << "no bank installed";
     select_row(1);
     const QString wav = write_wav("first.wav");
-    MyWindow::set_loader({}, 1 << 20);                       // the bank loads in the background
+    MyWindow::set_background_from(1 << 20);                  // the bank shows its progress
     win->open_files({wav, dir.filePath("gone.wav"), bank});  // a missing file is passed over
     for (int i = 0; i < 1000 && recent_files().size() < 2; ++i) uikit::pump(5);
     EXPECT_EQ(recent_files(), QStringList({bank, wav}));
