@@ -79,6 +79,10 @@ bool EngineServices::start_load(const std::string& path, const std::string& leaf
     return true;
 }
 
+bool EngineServices::wait_load(std::chrono::milliseconds limit) {
+    return !job_ || job_->wait_finished(limit);
+}
+
 void EngineServices::cancel_load() {
     if (job_) job_->cancel();
 }

@@ -79,6 +79,9 @@ class EngineServices {
     // sample for sound slot `slot`. False, with nothing started, while
     // another load runs.
     bool start_load(const std::string& path, const std::string& leaf, bool instrument, int slot);
+    // GUI thread. Blocks until the running load has finished reading or
+    // `limit` has passed; true when there is nothing left to wait for.
+    bool wait_load(std::chrono::milliseconds limit);
     // GUI thread. Asks the running load to stop; the next `poll_load`
     // drops it and nothing changes.
     void cancel_load();

@@ -7,6 +7,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QThread>
+#include <condition_variable>
+#include <mutex>
 
 #include "io/instrument_file.h"
 #include "support/uikit.h"
@@ -38,6 +40,33 @@ class GatedInput final : public InputBytes {
 
   private:
     FileInput file_;
+};
+
+// A disk that holds a file up (a network mount that stopped answering, a
+// pipe nobody writes to): opening the file waits until the test lets it go,
+// or until a watchdog does, so that a window stuck waiting for it fails the
+// test instead of hanging it.
+struct StuckDisk {
+    std::mutex m;
+    std::condition_variable cv;
+    bool released = false;
+    std::atomic<bool> watchdog_fired{false};
+    void wait() {
+        std::unique_lock lock(m);
+        cv.wait(lock, [this] { return released; });
+    }
+    void release() {
+        const std::lock_guard lock(m);
+        released = true;
+        cv.notify_all();
+    }
+    void watch(std::chrono::seconds limit) {
+        std::unique_lock lock(m);
+        if (cv.wait_for(lock, limit, [this] { return released; })) return;
+        watchdog_fired = true;
+        released = true;
+        cv.notify_all();
+    }
 };
 
 }  // namespace
@@ -217,6 +246,39 @@ TEST_F(DailyUse, BackgroundLoadsCanBeCancelledAndAFinishedOneGoesInWhole) {
     for (int k = 0; k < nb_inst; ++k)
         EXPECT_EQ(win->tree()->topLevelItem(k)->childCount(), inst_count(k)) << k;
     EXPECT_TRUE(alerts().empty());
+}
+
+TEST_F(DailyUse, ASmallFileOnAStuckDiskShowsItsProgressAndCancelLeavesEverythingAsItWas) {
+    select_row(1);
+    const QString path = write_wav("stuck.wav");  // far below the size that shows progress at once
+    const QStringList rows_before = rows();
+    const testkit::TableSnapshot before = testkit::TableSnapshot::take();
+    auto disk = std::make_shared<StuckDisk>();
+    services->set_opener([disk](const std::string& p) -> std::unique_ptr<InputBytes> {
+        disk->wait();
+        auto file = std::make_unique<FileInput>(p.c_str());
+        if (!file->ok()) return nullptr;
+        return file;
+    });
+    std::jthread watchdog([disk] { disk->watch(std::chrono::seconds(20)); });
+    start_open({path});
+    ASSERT_FALSE(disk->watchdog_fired) << "the window waited for the stuck file";
+    ASSERT_TRUE(win->loading());
+    EXPECT_TRUE(win->progress()->isVisible());
+    auto* cancel = win->progress()->findChild<QPushButton*>();
+    ASSERT_TRUE(cancel);
+    EXPECT_TRUE(cancel->isVisible());
+    post("ains");  // the window answers commands meanwhile
+    EXPECT_EQ(alerts().size(), 1u);
+    cancel->click();
+    EXPECT_FALSE(win->loading());
+    EXPECT_FALSE(win->progress()->isVisible());
+    disk->release();
+    for (int i = 0; i < 4000 && services->dropping(); ++i) uikit::pump(5);
+    EXPECT_FALSE(services->dropping());
+    EXPECT_EQ(rows(), rows_before);
+    testkit::expect_unchanged(before);
+    EXPECT_TRUE(recent_files().isEmpty());
 }
 
 TEST_F(DailyUse, FilesHandedOverAtStartUpOpenOneAfterTheOther) {

@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QThread>
 
 #include "core/sound.h"
 #include "platform/engine_services.h"
@@ -20,7 +19,12 @@ namespace {
 
 // How often the window looks at a running load.
 constexpr int kProgressMs = 50;
-// Files at least this large load in the background; smaller ones at once.
+// How long a small file is waited for before its progress is shown: long
+// enough for one on a local disk to land without a flash of the display,
+// short enough that one on a stalled disk leaves the window usable.
+constexpr std::chrono::milliseconds kSmallFileWait{120};
+
+// Files at least this large show their progress at once.
 qint64 g_background_from = 4 << 20;
 
 QString megabytes(std::uint64_t bytes) {
@@ -65,9 +69,9 @@ void MyWindow::start_load(const QString& path) {
     if (!services_.start_load(path.toStdString(), info.fileName().toStdString(),
                               is_instrument_name(info.fileName()), no_s))
         return;
-    if (info.size() < g_background_from) {
-        // Small files are done before anyone could see a progress display.
-        while (!services_.load()->finished()) QThread::usleep(200);
+    // A small file is usually in before a progress display could be seen;
+    // one that a slow or stuck disk holds up shows it like a large file.
+    if (info.size() < g_background_from && services_.wait_load(kSmallFileWait)) {
         poll_load();
         return;
     }

@@ -46,7 +46,7 @@ void MainWindowTest::SetUp() {
         return popup_answer;
     });
     // Settings go to this test's own folder (tests run side by side), start
-    // empty, and files are first waited for.
+    // empty, and every file is small enough to be waited for a moment.
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
     QSettings(QSettings::NativeFormat, QSettings::UserScope, "plexora", "plexora").clear();
     MyWindow::set_background_from(std::numeric_limits<qint64>::max());
