@@ -9,9 +9,8 @@
 
 #include "core/reclaim.h"
 #include "core/sound.h"
-#include "midi/midi_port.h"
 #include "midi/reset_tables.h"
-#include "platform/midi_endpoint.h"
+#include "platform/engine_services.h"
 #include "platform/paths.h"
 #include "platform/pictures.h"
 #include "platform/sys_info.h"
@@ -19,11 +18,6 @@
 #include "ui/graphics.h"
 #include "ui/main/main_window.h"
 #include "ui/windows/about_window.h"
-
-namespace {
-// The endpoint's hooks; they live as long as the program.
-MyBMidiPort myport;
-}  // namespace
 
 MyApplication::MyApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName("Plexora");
@@ -39,20 +33,18 @@ MyApplication::MyApplication(int& argc, char** argv) : QApplication(argc, argv) 
         show_splash(splash);
     }
 
-    window_ = std::make_unique<MyWindow>();
+    // The player opens beside the window, which is usable meanwhile.
+    services_ = std::make_unique<EngineServices>();
+    services_->start_audio();
+    window_ = std::make_unique<MyWindow>(*services_);
+    services_->start_streaming();
     window_->show();
     // Deleted, not only closed: a closed splash kept its credits timer
     // waking this thread twenty times a second for the whole run.
     delete splash;
     // The MIDI endpoint comes right after the window has been drawn: opening
     // it costs a connection to the MIDI service that the user need not wait for.
-    QTimer::singleShot(0, this, [this] {
-        endpoint_ = std::make_unique<MidiEndpoint>(myport);
-        if (endpoint_->available()) {
-            endpoint_->connect_first();
-            midi_roster = endpoint_.get();
-        }
-    });
+    QTimer::singleShot(0, this, [this] { services_->open_midi(); });
     // Files named on the command line open once the window is up.
     QStringList files;
     for (const QString& arg : arguments().mid(1)) {
@@ -81,10 +73,9 @@ void MyApplication::show_splash(QWidget* splash) {
 MyApplication::~MyApplication() {
     // The window stops the streaming reader and the player when it closes;
     // once they are stopped every retired record can go, then the sounds.
-    if (window_) window_->stop_audio();
+    if (services_) services_->stop();
     window_.reset();
-    midi_roster = nullptr;
-    endpoint_.reset();
+    services_.reset();
     reclaim::reclaim_all();
     clear_all_sounds();
     reclaim::reclaim_all();

@@ -1,13 +1,14 @@
 // The application object: builds the running program in a fixed order
-// (tables, pictures with the splash, MIDI endpoint, sound table, main
-// window) and takes it down in the reverse order when the main window has
-// closed.
+// (tables, pictures with the splash, the sound player's opening, main
+// window, streaming reader, then the MIDI endpoint once the window is
+// drawn) and takes it down in the reverse order when the main window has
+// closed. It owns the engine's services and the main window that uses them.
 #pragma once
 
 #include <QApplication>
 #include <memory>
 
-class MidiEndpoint;
+class EngineServices;
 class MyWindow;
 
 class MyApplication : public QApplication {
@@ -20,6 +21,6 @@ class MyApplication : public QApplication {
     void load_pictures();
     void show_splash(QWidget* splash);
 
-    std::unique_ptr<MidiEndpoint> endpoint_;
+    std::unique_ptr<EngineServices> services_;
     std::unique_ptr<MyWindow> window_;
 };

@@ -52,8 +52,17 @@ LoadJob::~LoadJob() {
 void LoadJob::start(const Opener& open) {
     thread_ = std::thread([this, open] {
         run(open);
-        finished_.store(true, std::memory_order_release);
+        {
+            const std::lock_guard lock(finish_mutex_);
+            finished_.store(true, std::memory_order_release);
+        }
+        finish_cv_.notify_all();
     });
+}
+
+bool LoadJob::wait_finished(std::chrono::milliseconds limit) {
+    std::unique_lock lock(finish_mutex_);
+    return finish_cv_.wait_for(lock, limit, [this] { return finished(); });
 }
 
 bool LoadJob::read_all(InputBytes& in, std::vector<std::uint8_t>* keep) {

@@ -7,9 +7,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,6 +45,9 @@ class LoadJob {
     std::uint64_t total_bytes() const { return total_.load(std::memory_order_relaxed); }
     // Any thread. True once the loader thread has nothing more to do.
     bool finished() const { return finished_.load(std::memory_order_acquire); }
+    // GUI thread. Blocks until the loader thread has finished or `limit` has
+    // passed, whichever comes first; true when it has finished.
+    bool wait_finished(std::chrono::milliseconds limit);
     bool cancelled() const { return cancel_.load(std::memory_order_relaxed); }
     const std::string& path() const { return path_; }
     const std::string& leaf() const { return leaf_; }
@@ -60,6 +66,9 @@ class LoadJob {
     std::thread thread_;
     std::atomic<std::uint64_t> done_{0}, total_{0};
     std::atomic<bool> cancel_{false}, finished_{false};
+    // Wakes a thread waiting in `wait_finished` when the loader thread ends.
+    std::mutex finish_mutex_;
+    std::condition_variable finish_cv_;
     // Written by the loader thread before `finished_`, read after it.
     bool opened_ = false;
     std::vector<std::uint8_t> bytes_;

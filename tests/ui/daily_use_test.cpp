@@ -7,6 +7,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QThread>
+#include <condition_variable>
+#include <mutex>
 
 #include "io/instrument_file.h"
 #include "support/uikit.h"
@@ -40,6 +42,33 @@ class GatedInput final : public InputBytes {
     FileInput file_;
 };
 
+// A disk that holds a file up (a network mount that stopped answering, a
+// pipe nobody writes to): opening the file waits until the test lets it go,
+// or until a watchdog does, so that a window stuck waiting for it fails the
+// test instead of hanging it.
+struct StuckDisk {
+    std::mutex m;
+    std::condition_variable cv;
+    bool released = false;
+    std::atomic<bool> watchdog_fired{false};
+    void wait() {
+        std::unique_lock lock(m);
+        cv.wait(lock, [this] { return released; });
+    }
+    void release() {
+        const std::lock_guard lock(m);
+        released = true;
+        cv.notify_all();
+    }
+    void watch(std::chrono::seconds limit) {
+        std::unique_lock lock(m);
+        if (cv.wait_for(lock, limit, [this] { return released; })) return;
+        watchdog_fired = true;
+        released = true;
+        cv.notify_all();
+    }
+};
+
 }  // namespace
 
 class DailyUse : public MainWindowTest {
@@ -56,7 +85,7 @@ class DailyUse : public MainWindowTest {
         const QStringList rows_before = rows();
         const testkit::TableSnapshot before = testkit::TableSnapshot::take();
         g_gate = false;
-        open_paths({path});
+        start_open({path});
         ASSERT_TRUE(win->loading());
         EXPECT_TRUE(win->progress()->isVisible());
         EXPECT_TRUE(win->progress_label()->text().contains(QFileInfo(path).fileName()));
@@ -67,8 +96,7 @@ class DailyUse : public MainWindowTest {
         testkit::expect_unchanged(before);
         if (cancel) win->progress()->findChild<QPushButton*>()->click();
         g_gate = true;
-        for (int i = 0; i < 1000 && win->loading(); ++i) uikit::pump(5);
-        ASSERT_FALSE(win->loading());
+        finish_loads();
         EXPECT_FALSE(win->progress()->isVisible());
         if (!cancel) return;
         EXPECT_EQ(rows(), rows_before);
@@ -178,7 +206,7 @@ TEST_F(DailyUse, RecentFilesAreKeptNewestFirstAndMissingOnesLeaveWithAMessage) {
     load_wav("a.wav");
     EXPECT_EQ(recent_files(), QStringList({a, b}));
     // A new run of the window finds them again.
-    win = std::make_unique<MyWindow>(MainWindowOptions{false, false});
+    win = std::make_unique<MyWindow>(*services);
     emit win->recent_menu()->aboutToShow();
     QList<QAction*> items = win->recent_menu()->actions();
     ASSERT_EQ(items.size(), 2);
@@ -200,7 +228,8 @@ TEST_F(DailyUse, BackgroundLoadsCanBeCancelledAndAFinishedOneGoesInWhole) {
     const QString it = dir.filePath("pair.it");
     ASSERT_TRUE(saveinst(it.toUtf8().constData()));
     post("ains");
-    MyWindow::set_loader([](const std::string& p) { return std::make_unique<GatedInput>(p); }, 0);
+    services->set_opener([](const std::string& p) { return std::make_unique<GatedInput>(p); });
+    MyWindow::set_background_from(0);
     gated_load(it, true);
     gated_load(it, false);
     EXPECT_EQ(inst_count(1), 2);
@@ -219,12 +248,45 @@ TEST_F(DailyUse, BackgroundLoadsCanBeCancelledAndAFinishedOneGoesInWhole) {
     EXPECT_TRUE(alerts().empty());
 }
 
+TEST_F(DailyUse, ASmallFileOnAStuckDiskShowsItsProgressAndCancelLeavesEverythingAsItWas) {
+    select_row(1);
+    const QString path = write_wav("stuck.wav");  // far below the size that shows progress at once
+    const QStringList rows_before = rows();
+    const testkit::TableSnapshot before = testkit::TableSnapshot::take();
+    auto disk = std::make_shared<StuckDisk>();
+    services->set_opener([disk](const std::string& p) -> std::unique_ptr<InputBytes> {
+        disk->wait();
+        auto file = std::make_unique<FileInput>(p.c_str());
+        if (!file->ok()) return nullptr;
+        return file;
+    });
+    std::jthread watchdog([disk] { disk->watch(std::chrono::seconds(20)); });
+    start_open({path});
+    ASSERT_FALSE(disk->watchdog_fired) << "the window waited for the stuck file";
+    ASSERT_TRUE(win->loading());
+    EXPECT_TRUE(win->progress()->isVisible());
+    auto* cancel = win->progress()->findChild<QPushButton*>();
+    ASSERT_TRUE(cancel);
+    EXPECT_TRUE(cancel->isVisible());
+    post("ains");  // the window answers commands meanwhile
+    EXPECT_EQ(alerts().size(), 1u);
+    cancel->click();
+    EXPECT_FALSE(win->loading());
+    EXPECT_FALSE(win->progress()->isVisible());
+    disk->release();
+    for (int i = 0; i < 4000 && services->dropping(); ++i) uikit::pump(5);
+    EXPECT_FALSE(services->dropping());
+    EXPECT_EQ(rows(), rows_before);
+    testkit::expect_unchanged(before);
+    EXPECT_TRUE(recent_files().isEmpty());
+}
+
 TEST_F(DailyUse, FilesHandedOverAtStartUpOpenOneAfterTheOther) {
     const QString bank = kBank;
     if (!QFile::exists(bank)) GTEST_SKIP() << "no bank installed";
     select_row(1);
     const QString wav = write_wav("first.wav");
-    MyWindow::set_loader({}, 1 << 20);                       // the bank loads in the background
+    MyWindow::set_background_from(1 << 20);                  // the bank shows its progress
     win->open_files({wav, dir.filePath("gone.wav"), bank});  // a missing file is passed over
     for (int i = 0; i < 1000 && recent_files().size() < 2; ++i) uikit::pump(5);
     EXPECT_EQ(recent_files(), QStringList({bank, wav}));

@@ -42,6 +42,7 @@ TEST_F(MainWindowTest, OpeningOrDroppingAWavFillsTheSelectedSlotAndRelabelsItsRo
     QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(win.get(), &drop);
     uikit::pump();
+    finish_loads();
     EXPECT_EQ(int(t_sound[0]->size), 4000);
 }
 

@@ -17,6 +17,7 @@
 #include "engine/voices.h"
 #include "midi/reset_tables.h"
 #include "param_shots.h"
+#include "platform/engine_services.h"
 #include "platform/pictures.h"
 #include "render/song_player.h"
 #include "ui/graphics.h"
@@ -101,7 +102,8 @@ int main(int argc, char** argv) {
     } else if (show_param_window(what)) {
         // one of the parameter windows, over sounds of its own
     } else {
-        auto* w = new MyWindow(MainWindowOptions{false, false});
+        // The window without sound, streaming or MIDI: it only has to be seen.
+        auto* w = new MyWindow(*new EngineServices({false, false, false}));
         w->move(10, 40);
         w->show();
         // A sound in the overview and two held notes on the keyboard.

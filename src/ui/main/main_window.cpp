@@ -11,9 +11,7 @@
 #include "core/sound.h"
 #include "engine/render.h"
 #include "engine/voices.h"
-#include "io/d2d_reader.h"
-#include "platform/sound_player.h"
-#include "platform/sys_info.h"
+#include "platform/engine_services.h"
 #include "ui/alert.h"
 #include "ui/controls/my_button.h"
 #include "ui/controls/my_check.h"
@@ -45,10 +43,10 @@ constexpr int kReclaimTicks = 8;
 
 }  // namespace
 
-MyWindow::MyWindow(MainWindowOptions options)
+MyWindow::MyWindow(EngineServices& services)
     : MyBWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                              Qt::CustomizeWindowHint),
-      options_(options) {
+      services_(services) {
     awin = this;
     setWindowTitle("Plexora, the virtual Midi sampler 1.1");
     setFixedSize(701, 461);
@@ -65,7 +63,7 @@ MyWindow::MyWindow(MainWindowOptions options)
     clear_inst_names();
     set_inst_name(0, "None Inst (000)");
 
-    start_audio();
+    build_audio_line();
     build_views();
     build_menus();
     myupdate();
@@ -79,24 +77,20 @@ MyWindow::MyWindow(MainWindowOptions options)
     build_progress();
     keys_ = new ComputerKeys(this, keyboard_);
     install_hooks();
-    sysinfo::aff_info();
-    if (options_.streaming) {
-        d2d_ = std::make_unique<D2DReader>();
-        d2d_->start();
-    }
     connect(&notices_, &QTimer::timeout, this, [this] { collect_notices(); });
     notices_.start(kNoticeMs);
     prince = true;
 }
 
 MyWindow::~MyWindow() {
-    stop_audio();
+    notices_.stop();
+    job_timer_.stop();
     ui_hooks() = UiHooks{};
     prince = false;
     if (awin == this) awin = nullptr;
 }
 
-void MyWindow::start_audio() {
+void MyWindow::build_audio_line() {
     audio_line_ = new QLabel(this);
     audio_line_->setGeometry(462, 423, 228, 18);
     QFont f = audio_line_->font();
@@ -105,40 +99,10 @@ void MyWindow::start_audio() {
     audio_line_->setFont(f);
     audio_line_->setStyleSheet("color: rgb(255, 235, 190);");
     audio_line_->hide();
-    if (!options_.audio) return;
-    // Finding and opening the output takes the sound server several client
-    // connections: it happens beside the window, which is usable meanwhile.
-    opener_ = std::thread([this] {
-        auto player = std::make_unique<SoundPlayer>("wave_player", BufferProc, nullptr);
-        player->Start();
-        opened_player_ = std::move(player);
-        player_opened_.store(true, std::memory_order_release);
-    });
 }
 
-void MyWindow::take_player() {
-    if (!opener_.joinable() || !player_opened_.load(std::memory_order_acquire)) return;
-    opener_.join();
-    player_ = std::move(opened_player_);
-    if (player_->Backend() == AudioBackend::kSilent) {
-        audio_line_->setText("No audio output: playing silently");
-        audio_line_->show();
-    }
-}
-
-void MyWindow::stop_audio() {
-    if (stopped_) return;
-    stopped_ = true;
-    notices_.stop();
-    prince = false;
-    if (d2d_) d2d_->stop();
-    if (opener_.joinable()) {
-        opener_.join();
-        player_ = std::move(opened_player_);
-    }
-    if (player_) player_->Stop();
-    player_.reset();
-    d2d_.reset();
+bool MyWindow::loading() const {
+    return services_.loading();
 }
 
 void MyWindow::build_views() {
@@ -244,7 +208,10 @@ void MyWindow::install_hooks() {
 }
 
 void MyWindow::collect_notices() {
-    take_player();
+    if (services_.take_player() && services_.silent()) {
+        audio_line_->setText("No audio output: playing silently");
+        audio_line_->show();
+    }
     KeyNotice n;
     bool any = false;
     while (take_key_notice(n)) any = true;
@@ -252,7 +219,7 @@ void MyWindow::collect_notices() {
     const bool ended = take_preview_ended();
     if (ended && edwin) post_message(edwin, fourcc("uped"));
     // Looking less often while nothing happens keeps an idle program idle.
-    if (any || ended || active_voices() > 0 || (opener_.joinable() && !player_))
+    if (any || ended || active_voices() > 0 || services_.opening_player())
         quiet_ticks_ = 0;
     else if (quiet_ticks_ < kQuietTicks)
         ++quiet_ticks_;
@@ -264,8 +231,7 @@ void MyWindow::collect_notices() {
     }
     // Streams that had to wait for the disk, unless the line says the output is silent.
     const std::uint64_t underruns = stream_underruns.load(std::memory_order_relaxed);
-    if (underruns != underruns_shown_ && audio_line_ &&
-        !(player_ && player_->Backend() == AudioBackend::kSilent)) {
+    if (underruns != underruns_shown_ && audio_line_ && !services_.silent()) {
         underruns_shown_ = underruns;
         audio_line_->setText(QString("Stream underruns: %1").arg(underruns));
         audio_line_->show();
@@ -389,9 +355,11 @@ void MyWindow::paintEvent(QPaintEvent*) {
 void MyWindow::closeEvent(QCloseEvent* e) {
     // Audio stops before the application is asked to quit; a load in
     // progress is dropped.
-    job_.reset();
     keys_->release_all();
-    stop_audio();
+    notices_.stop();
+    job_timer_.stop();
+    prince = false;
+    services_.stop();
     e->accept();
     QCoreApplication::postEvent(QCoreApplication::instance(), new QEvent(QEvent::Quit));
 }

@@ -1,10 +1,10 @@
 // The main window: menus, the sound tree with its name field, the envelope
 // editor, the waveform overview, the keyboard, sixteen channel lamps and
-// "All Note-Off". It owns the sound player and the streaming reader, and
-// every command reaches it as a four-character code in MessageReceived.
+// "All Note-Off". It shows what the engine's services do (the audio line, a
+// load's progress and result) and owns none of their threads; every command
+// reaches it as a four-character code in MessageReceived.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,12 +12,8 @@
 #include <QPointer>
 #include <QTimer>
 #include <array>
-#include <atomic>
 #include <memory>
-#include <thread>
-#include <vector>
 
-#include "io/load_job.h"
 #include "ui/message.h"
 
 class EnvelopeView;
@@ -28,20 +24,15 @@ class MyBOutlineListView;
 class MyBStringView;
 class OverviewView;
 class QTreeWidgetItem;
-class SoundPlayer;
-class D2DReader;
+class EngineServices;
 class mycheck;
 class ComputerKeys;
 class QProgressBar;
 
-struct MainWindowOptions {
-    bool audio = true;      // open the sound player
-    bool streaming = true;  // run the streaming reader thread
-};
-
 class MyWindow : public MyBWindow {
   public:
-    explicit MyWindow(MainWindowOptions options = {});
+    // GUI thread. `services` outlive the window.
+    explicit MyWindow(EngineServices& services);
     ~MyWindow() override;
 
     void MessageReceived(const Message& m) override;
@@ -60,16 +51,14 @@ class MyWindow : public MyBWindow {
     void rebuild_tree();
     // GUI thread. Selects the row of sound `s`, expanding its instrument.
     void select_sound(int s);
-    // GUI thread. Stops the streaming reader and the sound player (once).
-    void stop_audio();
     // GUI thread. Opens the files one after the other, each as if chosen in
     // the open panel (the files named on the command line).
     void open_files(const QStringList& paths);
     // GUI thread. True while a file is being loaded in the background.
-    bool loading() const { return bool(job_); }
-    // Tests: how files are opened for reading, and the size from which a
-    // file is loaded in the background (smaller ones load at once).
-    static void set_loader(LoadJob::Opener open, qint64 background_from);
+    bool loading() const;
+    // Tests: the size from which a file shows its progress at once; a
+    // smaller one is first waited for a moment.
+    static void set_background_from(qint64 bytes);
 
     // What the window shows, for tests and the manual's pictures.
     MyBOutlineListView* tree() const { return tree_; }
@@ -90,7 +79,7 @@ class MyWindow : public MyBWindow {
     QLabel* progress_label() const { return progress_label_; }
     ComputerKeys* computer_keys() const { return keys_; }
     QFileDialog* save_panel() const { return save_panel_; }
-    SoundPlayer* player() const { return player_.get(); }
+    EngineServices& services() const { return services_; }
 
   protected:
     void paintEvent(QPaintEvent*) override;
@@ -104,7 +93,7 @@ class MyWindow : public MyBWindow {
     void show_open_panel();
     void show_save_panel();
     void fill_recent_menu();
-    void start_audio();
+    void build_audio_line();
     void collect_notices();
     void install_hooks();
 
@@ -133,7 +122,7 @@ class MyWindow : public MyBWindow {
     void all_notes_off();
     void led_clicked(int channel);
 
-    MainWindowOptions options_;
+    EngineServices& services_;
     QMenuBar* menus_ = nullptr;
     EnvelopeView* envelope_ = nullptr;
     MyBStringView* curve_label_ = nullptr;
@@ -152,12 +141,8 @@ class MyWindow : public MyBWindow {
     QPointer<QFileDialog> save_panel_;
     QMenu* recent_ = nullptr;
     ComputerKeys* keys_ = nullptr;
-    std::unique_ptr<LoadJob> job_;
-    std::vector<std::unique_ptr<LoadJob>> dropped_;
-    int job_slot_ = 0;
     QStringList pending_;
     QTimer job_timer_;
-    QElapsedTimer job_clock_;
     QWidget* progress_ = nullptr;
     QLabel* progress_label_ = nullptr;
     QProgressBar* progress_bar_ = nullptr;
@@ -165,12 +150,4 @@ class MyWindow : public MyBWindow {
     int ticks_ = 0;
     int quiet_ticks_ = 0;
     int current_row_ = -1;
-    std::unique_ptr<SoundPlayer> player_;
-    // The player while it opens on its own thread.
-    void take_player();
-    std::thread opener_;
-    std::unique_ptr<SoundPlayer> opened_player_;
-    std::atomic<bool> player_opened_{false};
-    std::unique_ptr<D2DReader> d2d_;
-    bool stopped_ = false;
 };

@@ -15,6 +15,7 @@
 
 #include "core/sound.h"
 #include "io/instrument_file.h"
+#include "platform/engine_services.h"
 #include "platform/paths.h"
 #include "ui/alert.h"
 #include "ui/main/main_window.h"
@@ -88,12 +89,12 @@ void MyWindow::RefsReceived(const Message& m) {
     const QFileInfo info(refs.first());
     if (info.isFile() && !refused_while_loading()) start_load(info.absoluteFilePath());
     // A file of the command line that went away does not hold up the others.
-    if (!job_ && !pending_.isEmpty()) open_files({});
+    if (!services_.loading() && !pending_.isEmpty()) open_files({});
 }
 
 void MyWindow::open_files(const QStringList& paths) {
     pending_ += paths;
-    if (!job_ && !pending_.isEmpty())
+    if (!services_.loading() && !pending_.isEmpty())
         PostMessage(Message(fourcc("_RRC")).add("refs", QStringList(pending_.takeFirst())));
 }
 

@@ -1,17 +1,14 @@
-// Loading files in the background: a loader thread reads and decodes while
-// the window stays usable and shows how far it got with a "Cancel" button;
-// the result goes into the tables in one step on this thread at the end. A
-// cancelled or failed load changes nothing.
-#include <QElapsedTimer>
+// Loading files in the background: the engine's loader reads and decodes on
+// a thread of its own while the window stays usable and shows how far it got
+// with a "Cancel" button; the result goes into the tables in one step on this
+// thread at the end. A cancelled or failed load changes nothing.
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QThread>
-#include <cstdio>
 
 #include "core/sound.h"
-#include "io/loadi.h"
+#include "platform/engine_services.h"
 #include "ui/alert.h"
 #include "ui/main/keyboard.h"
 #include "ui/main/main_window.h"
@@ -22,11 +19,12 @@ namespace {
 
 // How often the window looks at a running load.
 constexpr int kProgressMs = 50;
-// Loads at least this large say on standard output how long they took.
-constexpr std::uint64_t kReportBytes = 16u << 20;
+// How long a small file is waited for before its progress is shown: long
+// enough for one on a local disk to land without a flash of the display,
+// short enough that one on a stalled disk leaves the window usable.
+constexpr std::chrono::milliseconds kSmallFileWait{120};
 
-LoadJob::Opener g_opener;
-// Files at least this large load in the background; smaller ones at once.
+// Files at least this large show their progress at once.
 qint64 g_background_from = 4 << 20;
 
 QString megabytes(std::uint64_t bytes) {
@@ -35,9 +33,8 @@ QString megabytes(std::uint64_t bytes) {
 
 }  // namespace
 
-void MyWindow::set_loader(LoadJob::Opener open, qint64 background_from) {
-    g_opener = std::move(open);
-    g_background_from = background_from;
+void MyWindow::set_background_from(qint64 bytes) {
+    g_background_from = bytes;
 }
 
 void MyWindow::build_progress() {
@@ -62,21 +59,19 @@ void MyWindow::build_progress() {
 }
 
 bool MyWindow::refused_while_loading() {
-    if (!job_) return false;
+    if (!services_.loading()) return false;
     show_alert("A file is being loaded: wait until it is done, or cancel it first.", {"..."}, 0);
     return true;
 }
 
 void MyWindow::start_load(const QString& path) {
     const QFileInfo info(path);
-    const bool instrument = is_instrument_name(info.fileName());
-    job_slot_ = no_s;
-    job_ = std::make_unique<LoadJob>(path.toStdString(), info.fileName().toStdString(), instrument);
-    job_clock_.start();
-    job_->start(g_opener);
-    if (info.size() < g_background_from) {
-        // Small files are done before anyone could see a progress display.
-        while (!job_->finished()) QThread::usleep(200);
+    if (!services_.start_load(path.toStdString(), info.fileName().toStdString(),
+                              is_instrument_name(info.fileName()), no_s))
+        return;
+    // A small file is usually in before a progress display could be seen;
+    // one that a slow or stuck disk holds up shows it like a large file.
+    if (info.size() < g_background_from && services_.wait_load(kSmallFileWait)) {
         poll_load();
         return;
     }
@@ -88,48 +83,31 @@ void MyWindow::start_load(const QString& path) {
 }
 
 void MyWindow::cancel_load() {
-    if (!job_) return;
-    job_->cancel();
+    if (!services_.loading()) return;
+    services_.cancel_load();
     poll_load();
 }
 
 void MyWindow::poll_load() {
-    // Cancelled jobs finish their piece on their own thread, then go.
-    std::erase_if(dropped_, [](const auto& j) { return j->finished(); });
-    if (!job_) {
-        if (dropped_.empty()) job_timer_.stop();
-        return;
+    if (const LoadJob* job = services_.load()) {
+        const std::uint64_t total = job->total_bytes(), done = job->done_bytes();
+        if (total > 0) progress_bar_->setValue(int(1000 * double(done) / double(total)));
+        progress_label_->setText(
+            QString("Loading %1: %2 of %3 MB")
+                .arg(QString::fromStdString(job->leaf()), megabytes(done), megabytes(total)));
     }
-    const std::uint64_t total = job_->total_bytes(), done = job_->done_bytes();
-    if (total > 0) progress_bar_->setValue(int(1000 * double(done) / double(total)));
-    progress_label_->setText(
-        QString("Loading %1: %2 of %3 MB")
-            .arg(QString::fromStdString(job_->leaf()), megabytes(done), megabytes(total)));
-    if (!job_->finished() && !job_->cancelled()) return;
+    const LoadStep step = services_.poll_load();
+    // The timer runs on while cancelled jobs still have to be forgotten.
+    if (step != LoadStep::kRunning && !services_.dropping()) job_timer_.stop();
+    if (step == LoadStep::kIdle || step == LoadStep::kRunning) return;
     progress_->hide();
-    std::unique_ptr<LoadJob> job = std::move(job_);
-    if (job->cancelled()) {
-        if (!job->finished()) dropped_.push_back(std::move(job));
-        if (dropped_.empty()) job_timer_.stop();
-    } else {
-        job_timer_.stop();
-        // The file was chosen for the sound selected then; the tree could
-        // not change while it loaded.
-        no_s = std::int16_t(job_slot_);
-        QElapsedTimer publishing;
-        publishing.start();
-        const bool loaded = job->publish(job_slot_);
-        if (loaded) add_recent_file(QString::fromStdString(job->path()));
+    if (step != LoadStep::kCancelled) {
+        if (step == LoadStep::kLoaded)
+            add_recent_file(QString::fromStdString(services_.last_loaded()));
         PostMessage(fourcc("RauQ"));
         myupdate();
         aff_ADSR();
         keyboard_->update();
-        if (loaded && job->total_bytes() >= kReportBytes)
-            std::printf("Loaded %s: %.1f MB in %lld ms, %lld ms of it putting it in place\n",
-                        job->leaf().c_str(), double(job->total_bytes()) / 1e6,
-                        static_cast<long long>(job_clock_.elapsed()),
-                        static_cast<long long>(publishing.elapsed()));
-        std::fflush(stdout);
     }
     if (!pending_.isEmpty()) open_files({});
 }

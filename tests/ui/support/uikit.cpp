@@ -46,11 +46,12 @@ void MainWindowTest::SetUp() {
         return popup_answer;
     });
     // Settings go to this test's own folder (tests run side by side), start
-    // empty, and files load at once.
+    // empty, and every file is small enough to be waited for a moment.
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
     QSettings(QSettings::NativeFormat, QSettings::UserScope, "plexora", "plexora").clear();
-    MyWindow::set_loader({}, std::numeric_limits<qint64>::max());
-    win = std::make_unique<MyWindow>(MainWindowOptions{false, false});
+    MyWindow::set_background_from(std::numeric_limits<qint64>::max());
+    services = std::make_unique<EngineServices>(EngineServicesOptions{false, false, false});
+    win = std::make_unique<MyWindow>(*services);
     win->show();
     pump();
 }
@@ -61,6 +62,7 @@ void MainWindowTest::TearDown() {
     samwin.clear();
     for (QPointer<MyBWindow> w : {chwin, edwin, valwin, oscwin}) delete w.data();
     win.reset();
+    services.reset();
     pump();
     set_alert_function({});
     set_popup_function({});
@@ -77,8 +79,18 @@ void MainWindowTest::post(const Message& m) {
     pump();
 }
 
-void MainWindowTest::open_paths(const QStringList& paths) {
+void MainWindowTest::start_open(const QStringList& paths) {
     post(Message(fourcc("_RRC")).add("refs", paths));
+}
+
+void MainWindowTest::open_paths(const QStringList& paths) {
+    start_open(paths);
+    finish_loads();
+}
+
+void MainWindowTest::finish_loads() {
+    for (int i = 0; i < 4000 && win->loading(); ++i) pump(5);
+    EXPECT_FALSE(win->loading()) << "a load did not end";
 }
 
 QString MainWindowTest::write_wav(const QString& leaf, int frames) {

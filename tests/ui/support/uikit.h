@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include "platform/engine_services.h"
 #include "support/testkit.h"
 #include "ui/controls/my_button.h"
 #include "ui/controls/my_check.h"
@@ -41,8 +42,13 @@ class MainWindowTest : public testkit::EngineTest {
     // Posts `code` to the window and lets it handle it.
     void post(const char (&code)[5]);
     void post(const Message& m);
-    // Opens `paths` as the open panel or a drop hands them over.
+    // Hands `paths` over as the open panel or a drop does, and lets the
+    // window handle them: a load may still run afterwards.
+    void start_open(const QStringList& paths);
+    // The same, then lets the load finish.
     void open_paths(const QStringList& paths);
+    // Runs the event loop until no load runs.
+    void finish_loads();
     // Writes a 16-bit mono WAV of `frames` frames of a tone as `leaf` in the test's folder.
     QString write_wav(const QString& leaf, int frames = 3000);
     // The rows of the tree in full-list order; sample rows start with "  ".
@@ -52,6 +58,8 @@ class MainWindowTest : public testkit::EngineTest {
     // The full-list row selected now, or -1.
     int selected_row() const;
 
+    // The engine's services without sound, streaming or MIDI; they outlive the window.
+    std::unique_ptr<EngineServices> services;
     std::unique_ptr<MyWindow> win;
     int alert_answer = 0;             // index of the button the "user" presses in an alert
     std::vector<QStringList> popups;  // items of the pop-up menus shown

@@ -1,0 +1,129 @@
+#include "platform/engine_services.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "core/sound.h"
+#include "engine/render.h"
+#include "io/d2d_reader.h"
+#include "platform/midi_endpoint.h"
+#include "platform/sound_player.h"
+#include "platform/sys_info.h"
+
+namespace {
+
+// Loads at least this large say on standard output how long they took.
+constexpr std::uint64_t kReportBytes = 16u << 20;
+
+long long ms_since(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 t)
+        .count();
+}
+
+}  // namespace
+
+EngineServices::EngineServices(EngineServicesOptions options) : options_(options) {}
+
+EngineServices::~EngineServices() {
+    stop();
+    if (midi_roster == endpoint_.get()) midi_roster = nullptr;
+    endpoint_.reset();
+}
+
+void EngineServices::start_audio() {
+    if (!options_.audio || stopped_ || player_thread_.joinable()) return;
+    player_thread_ = std::thread([this] {
+        auto player = std::make_unique<SoundPlayer>("wave_player", BufferProc, nullptr);
+        player->Start();
+        opened_player_ = std::move(player);
+        player_opened_.store(true, std::memory_order_release);
+    });
+}
+
+bool EngineServices::take_player() {
+    if (player_ || !player_thread_.joinable() || !player_opened_.load(std::memory_order_acquire))
+        return false;
+    player_thread_.join();
+    player_ = std::move(opened_player_);
+    return true;
+}
+
+bool EngineServices::silent() const {
+    return player_ && player_->Backend() == AudioBackend::kSilent;
+}
+
+void EngineServices::start_streaming() {
+    sysinfo::aff_info();
+    if (!options_.streaming || stopped_) return;
+    d2d_ = std::make_unique<D2DReader>();
+    d2d_->start();
+}
+
+void EngineServices::open_midi() {
+    if (!options_.midi || endpoint_) return;
+    endpoint_ = std::make_unique<MidiEndpoint>(port_);
+    if (endpoint_->available()) {
+        endpoint_->connect_first();
+        midi_roster = endpoint_.get();
+    }
+}
+
+bool EngineServices::start_load(const std::string& path, const std::string& leaf, bool instrument,
+                                int slot) {
+    if (job_ || stopped_) return false;
+    job_slot_ = slot;
+    job_ = std::make_unique<LoadJob>(path, leaf, instrument);
+    job_start_ = std::chrono::steady_clock::now();
+    job_->start(file_opener_);
+    return true;
+}
+
+bool EngineServices::wait_load(std::chrono::milliseconds limit) {
+    return !job_ || job_->wait_finished(limit);
+}
+
+void EngineServices::cancel_load() {
+    if (job_) job_->cancel();
+}
+
+LoadStep EngineServices::poll_load() {
+    // Cancelled jobs finish their piece on their own thread, then go.
+    std::erase_if(dropped_, [](const auto& j) { return j->finished(); });
+    if (!job_) return LoadStep::kIdle;
+    if (!job_->finished() && !job_->cancelled()) return LoadStep::kRunning;
+    std::unique_ptr<LoadJob> job = std::move(job_);
+    if (job->cancelled()) {
+        if (!job->finished()) dropped_.push_back(std::move(job));
+        return LoadStep::kCancelled;
+    }
+    // The file was chosen for the sound selected then; nothing could change
+    // the instruments while it loaded.
+    no_s = std::int16_t(job_slot_);
+    const auto publishing = std::chrono::steady_clock::now();
+    if (!job->publish(job_slot_)) return LoadStep::kFailed;
+    last_loaded_ = job->path();
+    if (job->total_bytes() >= kReportBytes) {
+        std::printf("Loaded %s: %.1f MB in %lld ms, %lld ms of it putting it in place\n",
+                    job->leaf().c_str(), double(job->total_bytes()) / 1e6, ms_since(job_start_),
+                    ms_since(publishing));
+        std::fflush(stdout);
+    }
+    return LoadStep::kLoaded;
+}
+
+void EngineServices::stop() {
+    if (stopped_) return;
+    stopped_ = true;
+    // A load in progress is dropped; its thread is waited for.
+    job_.reset();
+    dropped_.clear();
+    if (d2d_) d2d_->stop();
+    if (player_thread_.joinable()) {
+        player_thread_.join();
+        player_ = std::move(opened_player_);
+    }
+    if (player_) player_->Stop();
+    player_.reset();
+    d2d_.reset();
+}
