@@ -1,31 +1,5 @@
 // The program against real services: a private JACK server (dummy driver)
 // and, for the program itself, a private X server.
-#include <gtest/gtest.h>
-#include <jack/jack.h>
-#include <jack/midiport.h>
-#include <signal.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <memory>
-#include <string>
-#include <thread>
-#include <utility>
-#include <vector>
-
-#include "core/sound.h"
-#include "engine/render.h"
-#include "engine/tone_tables.h"
-#include "engine/voices.h"
-#include "midi/midi_port.h"
 #include "platform/midi_endpoint.h"
 #include "platform/sound_player.h"
 #include "support/jack_server.h"
@@ -34,6 +8,7 @@
 namespace {
 
 using jackkit::Child;
+using jackkit::Kit;
 using jackkit::sleep_s;
 using jackkit::wait_for;
 
@@ -43,98 +18,6 @@ struct JackServer : jackkit::JackServer {
 };
 
 constexpr unsigned kRate = 48000, kPeriod = 256;
-
-// A client that plays the keyboard (one MIDI output sending a message at the
-// start of the next cycle) and listens (two audio inputs). Each cycle is
-// recorded at its frame time, so cycles the server dropped leave gaps marked
-// as not recorded instead of shifting the rest.
-class Kit {
-  public:
-    explicit Kit(std::size_t frames) : left(frames), right(frames), valid(frames) {
-        client = jack_client_open("plexora-e2e-kit", JackNoStartServer, nullptr);
-        if (!client) return;
-        midi_ = jack_port_register(client, "keys", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        for (int i = 0; i < 2; ++i)
-            in_[i] = jack_port_register(client, ("in_" + std::to_string(i)).c_str(),
-                                        JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-        jack_set_process_callback(client, &Kit::process, this);
-        if (jack_activate(client) != 0) jack_client_close(client), client = nullptr;
-    }
-    ~Kit() {
-        if (client) jack_client_close(client);
-    }
-    std::string keys_port() const { return jack_port_name(midi_); }
-    // Sends a three-byte message; returns the frame time of its cycle.
-    std::uint32_t send(std::uint8_t status, std::uint8_t a, std::uint8_t b) {
-        sent_ = false;
-        pending_ = status | a << 8 | b << 16;
-        wait_for(5, [&] { return sent_.load(); });
-        return sent_at_;
-    }
-    // The recorded samples of `v` in [from, to), without the gaps.
-    std::vector<float> take(const std::vector<float>& v, std::size_t from, std::size_t to) const {
-        std::vector<float> r;
-        for (std::size_t i = from; i < to; ++i)
-            if (valid[i]) r.push_back(v[i]);
-        return r;
-    }
-    // First and last recorded non-zero sample in [from, to).
-    std::pair<std::size_t, std::size_t> sound_span(const std::vector<float>& v, std::size_t from,
-                                                   std::size_t to) const {
-        std::size_t first = to, last = from;
-        for (std::size_t i = from; i < to; ++i)
-            if (valid[i] && v[i] != 0.0f) first = std::min(first, i), last = i;
-        return {first, last};
-    }
-    // The longest stretch of unbroken recording inside [from, to).
-    std::vector<float> longest_run(const std::vector<float>& v, std::size_t from,
-                                   std::size_t to) const {
-        std::size_t best = from, len = 0, start = from;
-        for (std::size_t i = from; i <= to; ++i) {
-            if (i < to && valid[i]) continue;
-            if (i - start > len) best = start, len = i - start;
-            start = i + 1;
-        }
-        return {v.begin() + static_cast<std::ptrdiff_t>(best),
-                v.begin() + static_cast<std::ptrdiff_t>(best + len)};
-    }
-
-    jack_client_t* client = nullptr;
-    std::vector<float> left, right;
-    std::vector<std::uint8_t> valid;
-    std::atomic<bool> recording{false};
-    std::atomic<std::size_t> frames{0};
-    std::uint32_t first_frame = 0;
-
-  private:
-    static int process(jack_nframes_t n, void* self) {
-        auto* me = static_cast<Kit*>(self);
-        void* buf = jack_port_get_buffer(me->midi_, n);
-        jack_midi_clear_buffer(buf);
-        const jack_nframes_t now = jack_last_frame_time(me->client);
-        if (const std::uint32_t msg = me->pending_.exchange(0)) {
-            const jack_midi_data_t bytes[3] = {jack_midi_data_t(msg), jack_midi_data_t(msg >> 8),
-                                               jack_midi_data_t(msg >> 16)};
-            jack_midi_event_write(buf, 0, bytes, 3);
-            me->sent_at_ = now;
-            me->sent_ = true;
-        }
-        if (!me->recording) return 0;
-        if (me->frames == 0 && !me->valid[0]) me->first_frame = now;
-        const std::size_t at = now - me->first_frame;
-        if (at >= me->left.size()) return 0;
-        const std::size_t count = std::min<std::size_t>(n, me->left.size() - at);
-        std::memcpy(&me->left[at], jack_port_get_buffer(me->in_[0], n), count * sizeof(float));
-        std::memcpy(&me->right[at], jack_port_get_buffer(me->in_[1], n), count * sizeof(float));
-        std::memset(&me->valid[at], 1, count);
-        me->frames.store(at + count);
-        return 0;
-    }
-    jack_port_t* midi_ = nullptr;
-    jack_port_t* in_[2] = {};
-    std::atomic<std::uint32_t> pending_{0}, sent_at_{0};
-    std::atomic<bool> sent_{false};
-};
 
 // Links from the program's two outputs to the server's two playback ports.
 int playback_links(jack_client_t* c) {
@@ -167,8 +50,8 @@ class JackPlay : public testkit::EngineTest {
         ASSERT_EQ(midi->backend(), MidiBackend::kJack);
         const std::vector<MidiSourceInfo> sources = midi->sources();
         ASSERT_EQ(sources.size(), 1u);
-        EXPECT_EQ(sources[0].name, kit.keys_port());
-        EXPECT_EQ(sources[0].id, midi_source_id(kit.keys_port()));
+        EXPECT_EQ(sources[0].name, kit.keys());
+        EXPECT_EQ(sources[0].id, midi_source_id(kit.keys()));
         ASSERT_TRUE(midi->connect_first());
         EXPECT_EQ(midi->connected_id(), sources[0].id);
         ASSERT_EQ(player->Backend(), AudioBackend::kJack) << player->Report();
@@ -178,9 +61,7 @@ class JackPlay : public testkit::EngineTest {
         // server's playback ports by themselves (the graph follows shortly).
         EXPECT_NE(jack_port_by_name(kit.client, "Plexora:Plexora node (in)"), nullptr);
         EXPECT_TRUE(wait_for(1, [&] { return playback_links(kit.client) == 2; }));
-        const std::string me = jack_get_client_name(kit.client);
-        ASSERT_EQ(jack_connect(kit.client, "Plexora:out_1", (me + ":in_0").c_str()), 0);
-        ASSERT_EQ(jack_connect(kit.client, "Plexora:out_2", (me + ":in_1").c_str()), 0);
+        ASSERT_TRUE(kit.listen("Plexora"));
     }
     JackServer server;
     MyBMidiPort port;
@@ -198,9 +79,9 @@ TEST_F(JackPlay, MidiNoteThroughJackIsHeardOnBothOutputsAndFadesAfterRelease) {
     const std::uint64_t xruns_before = player->Xruns();
     kit.recording = true;
     sleep_s(0.5);
-    const std::uint32_t on_at = kit.send(0x90, 81, 127);
+    const std::uint32_t on_at = kit.send_now({0x90, 81, 127});
     sleep_s(1.0);
-    const std::uint32_t off_at = kit.send(0x80, 81, 64);
+    const std::uint32_t off_at = kit.send_now({0x80, 81, 64});
     sleep_s(1.2);
     kit.recording = false;
     player->Stop();

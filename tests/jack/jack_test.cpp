@@ -2,11 +2,6 @@
 // server (dummy driver): a MIDI burst larger than the ring, long events among
 // channel messages, periods longer than one render call, and parts or the
 // whole server going away while a cycle is running.
-#include <jack/midiport.h>
-
-#include <deque>
-#include <mutex>
-
 #include "platform/jack_midi_input.h"
 #include "platform/jack_output.h"
 #include "support/jack_server.h"
@@ -15,126 +10,12 @@
 namespace {
 
 using jackkit::JackServer;
+using jackkit::Kit;
 using jackkit::wait_for;
+using testkit::Ramp;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr const char* kClient = "Plexora";
-
-// A second client: a MIDI output that sends what the test queues, as much
-// per cycle as the port takes, and two audio inputs whose every period is
-// checked against the ramp the output plays (see Ramp below).
-class Kit {
-  public:
-    Kit() {
-        client = jack_client_open("plexora-kit", JackNoStartServer, nullptr);
-        if (!client) return;
-        keys_ = jack_port_register(client, "keys", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        for (int i = 0; i < 2; ++i)
-            in_[i] = jack_port_register(client, i ? "in_2" : "in_1", JACK_DEFAULT_AUDIO_TYPE,
-                                        JackPortIsInput, 0);
-        jack_set_process_callback(client, &Kit::process, this);
-        if (jack_activate(client) != 0) jack_client_close(client), client = nullptr;
-    }
-    ~Kit() {
-        if (client) jack_client_close(client);
-    }
-    std::string keys() const { return jack_port_name(keys_); }
-    void send(const std::vector<Bytes>& events) {
-        std::lock_guard<std::mutex> lock(queue_mutex_);
-        queue_.insert(queue_.end(), events.begin(), events.end());
-    }
-    // Links the output's ports to the kit's inputs.
-    bool listen(const std::string& output_client) {
-        const std::string me = jack_get_client_name(client);
-        for (const std::string i : {"1", "2"}) {
-            const std::string from = output_client + ":out_" + i, to = me + ":in_" + i;
-            if (jack_connect(client, from.c_str(), to.c_str()) != 0) return false;
-        }
-        return true;
-    }
-    // Waits for `n` more of the kit's cycles.
-    bool pass_cycles(unsigned n) {
-        const std::uint64_t until = cycles + n;
-        return wait_for(10, [&] { return cycles >= until; });
-    }
-
-    jack_client_t* client = nullptr;
-    std::atomic<std::uint64_t> cycles{0}, sent{0};
-    std::atomic<bool> flood{false};  // a note-on and its note-off every cycle
-    // Periods heard, by length (2048 and 4096 frames), that carried the ramp
-    // whole; and periods that broke it, or fell silent once it had started.
-    std::atomic<unsigned> whole_2048{0}, whole_4096{0}, broken{0};
-
-  private:
-    static int process(jack_nframes_t n, void* self) {
-        auto* me = static_cast<Kit*>(self);
-        void* buf = jack_port_get_buffer(me->keys_, n);
-        jack_midi_clear_buffer(buf);
-        if (me->flood) {
-            const std::uint8_t note = me->cycles % 128;
-            const std::uint8_t on[3] = {0x92, note, 100}, off[3] = {0x82, note, 0};
-            jack_midi_event_write(buf, 0, on, 3);
-            jack_midi_event_write(buf, 1, off, 3);
-        }
-        if (me->queue_mutex_.try_lock()) {  // the test thread never holds it for long
-            while (!me->queue_.empty()) {
-                const Bytes& e = me->queue_.front();
-                if (jack_midi_event_write(buf, n - 1, e.data(), e.size()) != 0) break;
-                me->queue_.pop_front();
-                ++me->sent;
-            }
-            me->queue_mutex_.unlock();
-        }
-        me->check(static_cast<const float*>(jack_port_get_buffer(me->in_[0], n)),
-                  static_cast<const float*>(jack_port_get_buffer(me->in_[1], n)), n);
-        ++me->cycles;
-        return 0;
-    }
-    void check(const float* left, const float* right, jack_nframes_t n) {
-        if (left[0] == 0.0f) {
-            broken += ramp_started_;
-            return;
-        }
-        ramp_started_ = true;
-        bool whole = true;
-        for (jack_nframes_t i = 0; i < n; ++i)
-            whole &= left[i] == left[0] + static_cast<float>(i) && right[i] == -left[i];
-        if (!whole)
-            ++broken;
-        else if (n == 2048)
-            ++whole_2048;
-        else if (n == 4096)
-            ++whole_4096;
-    }
-
-    jack_port_t* keys_ = nullptr;
-    jack_port_t* in_[2] = {};
-    std::mutex queue_mutex_;
-    std::deque<Bytes> queue_;
-    bool ramp_started_ = false;  // process thread only
-};
-
-// A render callback that plays a ramp (frame n of the stream is n on the
-// left, -n on the right), counts its calls and, while `stall` is set, keeps
-// the cycle waiting inside it.
-struct Ramp {
-    std::atomic<unsigned> calls{0}, largest{0};
-    std::atomic<int> inside{0};
-    std::atomic<bool> stall{false}, stalled{false};
-    float next = 1;  // audio thread only
-    static void proc(void* cookie, void* buffer, std::size_t size, const raw_audio_format&) {
-        auto* me = static_cast<Ramp*>(cookie);
-        ++me->inside;
-        while (me->stall) me->stalled = true;
-        const unsigned frames = static_cast<unsigned>(size / (2 * sizeof(float)));
-        if (frames > me->largest) me->largest = frames;
-        auto* out = static_cast<float*>(buffer);
-        for (unsigned i = 0; i < frames; ++i, ++me->next)
-            out[2 * i] = me->next, out[2 * i + 1] = -me->next;
-        ++me->calls;
-        --me->inside;
-    }
-};
 
 // A recorder whose hooks wait while `hold` is set, so that the MIDI thread
 // stops reading the ring.

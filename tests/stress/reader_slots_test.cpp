@@ -1,14 +1,6 @@
 // The reclamation scheme under pressure: more reading threads than reader
 // slots, and a record pinned across slow work outside any section.
-#include <atomic>
-#include <thread>
-#include <vector>
 
-#include "core/reclaim.h"
-#include "core/sound.h"
-#include "engine/render.h"
-#include "engine/voice_table.h"
-#include "engine/voices.h"
 #include "support/testkit.h"
 
 using testkit::EngineTest;

@@ -2,19 +2,6 @@
 // reader decoding into a record a bank load replaces, a late release meeting
 // a reused voice, loop fields edited on a streamed sound, and the rewind of a
 // stream whose voice ends.
-#include <atomic>
-#include <cmath>
-#include <cstring>
-#include <memory>
-#include <thread>
-
-#include "core/reclaim.h"
-#include "core/sound.h"
-#include "engine/render.h"
-#include "engine/stream.h"
-#include "engine/tone_tables.h"
-#include "engine/voice_table.h"
-#include "engine/voices.h"
 #include "io/bank_import_place.h"
 #include "io/d2d_reader.h"
 #include "support/testkit.h"
@@ -24,80 +11,18 @@ using testkit::EngineTest;
 namespace {
 
 constexpr std::int64_t kHalf = std::int64_t{kHalfChunks} * kChunkFrames;
-constexpr int kPeriod = 30000;
-
-std::int16_t value_at(std::int64_t i) {
-    return static_cast<std::int16_t>(i % kPeriod + 1);  // never 0: silence is told apart
-}
-
-// A read can be held at its start until the test lets it go. Kept outside
-// the source, which the fault under test frees while the reader is inside.
-std::atomic<bool> g_hold{false};
-std::atomic<bool> g_inside{false};
-
-// 16-bit mono frames numbered by `value_at`; says when it is destroyed.
-class HeldSource : public StreamSource {
-  public:
-    explicit HeldSource(std::atomic<bool>* destroyed) : destroyed_(destroyed) {}
-    ~HeldSource() override { destroyed_->store(true); }
-    unsigned frame_bytes() const override { return 2; }
-    std::size_t scratch_samples(std::int64_t) const override { return 0; }
-    std::int64_t read(std::int8_t* dst, std::int64_t frames, DecodeScratch&) override {
-        if (g_hold.load()) {
-            g_inside = true;
-            while (g_hold.load()) std::this_thread::yield();
-        }
-        for (std::int64_t k = 0; k < frames; ++k) {
-            const std::int16_t v = value_at(at_ + k);
-            std::memcpy(dst + 2 * k, &v, 2);
-        }
-        at_ += frames;
-        return frames;
-    }
-    bool seek(std::int64_t frame) override {
-        at_ = frame;
-        return true;
-    }
-
-  private:
-    std::atomic<bool>* destroyed_;
-    std::int64_t at_ = 0;
-};
-
-// A streamed sound laid out as the loader lays it out, its resident start read.
-p_s* make_stream(const std::shared_ptr<HeldSource>& src) {
-    const std::uint32_t chunk = kChunkFrames * 2;
-    p_s* s = new_sound_with_data(kRingChunks * chunk);
-    s->type = kTypeStreamed;
-    s->bits = 16;
-    s->rate = 44100;
-    finish_loaded_sound(s);
-    s->base = 48;
-    s->chunk = chunk;
-    s->nframes = 100'000'000;
-    DecodeScratch scratch;
-    src->read(s->data, kHalf, scratch);
-    s->rd_frames = kHalf;
-    s->rd_frames2 = kHalf;
-    s->d2d_state = kFirstHalfDue;
-    s->loop = 1;
-    s->loop_start = kHalfChunks * chunk;
-    s->loop_end = kRingChunks * chunk;
-    s->mfile = src;
-    return s;
-}
 
 class SoundLifetime : public EngineTest {
   protected:
-    std::atomic<bool> destroyed{false};
-    std::shared_ptr<HeldSource> src = std::make_shared<HeldSource>(&destroyed);
+    // Kept outside the source, which the fault under test frees while the
+    // reader is inside it.
+    std::shared_ptr<testkit::SourceControl> control = std::make_shared<testkit::SourceControl>();
     p_s* stream = nullptr;
 
     void SetUp() override {
         EngineTest::SetUp();
-        stream = make_stream(src);
+        stream = testkit::numbered_stream(control);
         replace_sound(0, stream);  // the one sound of instrument 0
-        src.reset();               // the record owns its decoder from now on
     }
     void TearDown() override {
         EngineTest::TearDown();
@@ -111,14 +36,13 @@ class SoundLifetime : public EngineTest {
 TEST_F(SoundLifetime, ABankLoadedOverAStreamTheReaderFillsFreesNothingItHolds) {
     addnote(0, 48, 0, 127, true, 0, 0);
     ASSERT_EQ(active_voices(), 1);
-    g_inside = false;
-    g_hold = true;
+    control->hold = true;
     std::thread reader([] {
         DecodeScratch scratch;
         d2d_pass(scratch);  // pins the record, then fills its first half
         reclaim::release_thread_slot();
     });
-    while (!g_inside.load()) std::this_thread::yield();
+    while (!control->inside.load()) std::this_thread::yield();
 
     std::vector<BuiltInstrument> bank(1);
     bank[0].name = "bank";
@@ -126,13 +50,13 @@ TEST_F(SoundLifetime, ABankLoadedOverAStreamTheReaderFillsFreesNothingItHolds) {
     BankPlacement placement(0, 1);
     placement.publish(bank);
     reclaim::reclaim();  // the window's periodic reclamation
-    EXPECT_FALSE(destroyed.load()) << "the decoder the reader is inside was freed";
+    EXPECT_FALSE(control->destroyed.load()) << "the decoder the reader is inside was freed";
 
-    g_hold = false;
+    control->hold = false;
     reader.join();
     EXPECT_NE(t_sound[0].load(), stream);
     reclaim::reclaim_all();
-    EXPECT_TRUE(destroyed.load()) << "the replaced stream was never freed";
+    EXPECT_TRUE(control->destroyed.load()) << "the replaced stream was never freed";
     // The voice's sound is gone: it ends instead of playing the bank's sound.
     testkit::render(512);
     EXPECT_EQ(active_voices(), 0);
@@ -143,28 +67,19 @@ TEST_F(SoundLifetime, ABankLoadedOverAStreamTheReaderFillsFreesNothingItHolds) {
 // order, every frame once.
 TEST_F(SoundLifetime, LoopFieldsEditedOnAPlayingStreamLeaveItsRingAlone) {
     addnote(0, 48, 0, 127, false, 0, 0);  // key = base, rate = output rate: step 1
-    const float g = 127.0f * tab_pan[64] * (127.0f / 128.0f) / 4194304.0f / 4.0f;
     DecodeScratch scratch;
-    std::int64_t expected = 0;
-    std::int64_t heard = 0;
-    std::int64_t wrong = 0;
-    for (int b = 0; heard < 4 * kHalf && b < 2000; ++b) {
+    testkit::FileOrder order;
+    for (int b = 0; order.heard < 4 * kHalf && b < 2000; ++b) {
         if (b == 20) {
             stream->loop_start = 0;
             stream->loop_end = 4096;
         }
         if (b == 300) stream->loop = 0;
         d2d_pass(scratch);
-        for (float x : testkit::channel(testkit::render(512), 0)) {
-            const long v = std::lround(x / g);
-            if (v == 0) continue;  // waiting for the reader
-            wrong += v != value_at(expected);
-            expected = v % kPeriod;
-            ++heard;
-        }
+        order.hear(testkit::render(512));  // silent while waiting for the reader
     }
-    EXPECT_GE(heard, 4 * kHalf);
-    EXPECT_EQ(wrong, 0) << "frames out of file order";
+    EXPECT_GE(order.heard, 4 * kHalf);
+    EXPECT_EQ(order.wrong, 0) << "frames out of file order";
 }
 
 // A rewind asked for while the reader can pin nothing is done by a later pass.

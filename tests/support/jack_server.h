@@ -4,14 +4,21 @@
 
 #include <fcntl.h>
 #include <jack/jack.h>
+#include <jack/midiport.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -82,8 +89,9 @@ class Child {
 struct JackServer {
     explicit JackServer(const std::string& tag, unsigned period = 256, unsigned rate = 48000,
                         bool reused_name = false)
-        : name(reused_name ? tag + "-" + std::to_string(getuid())
-                           : tag + "-" + std::to_string(getpid()) + "-" + std::to_string(count()++)),
+        : name(reused_name
+                   ? tag + "-" + std::to_string(getuid())
+                   : tag + "-" + std::to_string(getpid()) + "-" + std::to_string(count()++)),
           log("/tmp/" + name + ".log"),
           child({"jackd", "-r", "-n", name, "-d", "dummy", "-r", std::to_string(rate), "-p",
                  std::to_string(period)},
@@ -115,6 +123,158 @@ struct JackServer {
         static int n = 0;
         return n;
     }
+};
+
+// A second client: a MIDI output "keys" that sends what the test queues at
+// the start of the next cycle, as much per cycle as the port takes (and,
+// while `flood` is set, a note-on and its note-off every cycle), and two
+// audio inputs. Every period heard is checked against the ramp a
+// testkit::Ramp plays; while `recording`, periods are also kept at their
+// frame time, so cycles the server dropped leave gaps marked as not
+// recorded instead of shifting the rest.
+class Kit {
+  public:
+    using Bytes = std::vector<std::uint8_t>;
+    explicit Kit(std::size_t frames = 0) : left(frames), right(frames), valid(frames) {
+        client = jack_client_open("plexora-kit", JackNoStartServer, nullptr);
+        if (!client) return;
+        keys_ = jack_port_register(client, "keys", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        for (int i = 0; i < 2; ++i)
+            in_[i] = jack_port_register(client, i ? "in_2" : "in_1", JACK_DEFAULT_AUDIO_TYPE,
+                                        JackPortIsInput, 0);
+        jack_set_process_callback(client, &Kit::process, this);
+        if (jack_activate(client) != 0) jack_client_close(client), client = nullptr;
+    }
+    ~Kit() {
+        if (client) jack_client_close(client);
+    }
+    std::string keys() const { return jack_port_name(keys_); }
+    void send(const std::vector<Bytes>& events) {
+        std::lock_guard<std::mutex> lock(queue_mutex_);
+        queue_.insert(queue_.end(), events.begin(), events.end());
+    }
+    // Sends one event and waits for it to go; returns the frame time of its cycle.
+    std::uint32_t send_now(const Bytes& event) {
+        const std::uint64_t before = sent;
+        send({event});
+        wait_for(5, [&] { return sent > before; });
+        return sent_at;
+    }
+    // Links the two outputs of `output_client` to the kit's inputs.
+    bool listen(const std::string& output_client) {
+        const std::string me = jack_get_client_name(client);
+        for (const std::string i : {"1", "2"}) {
+            const std::string from = output_client + ":out_" + i, to = me + ":in_" + i;
+            if (jack_connect(client, from.c_str(), to.c_str()) != 0) return false;
+        }
+        return true;
+    }
+    // Waits for `n` more of the kit's cycles.
+    bool pass_cycles(unsigned n) {
+        const std::uint64_t until = cycles + n;
+        return wait_for(10, [&] { return cycles >= until; });
+    }
+    // The recorded samples of `v` in [from, to), without the gaps.
+    std::vector<float> take(const std::vector<float>& v, std::size_t from, std::size_t to) const {
+        std::vector<float> r;
+        for (std::size_t i = from; i < to; ++i)
+            if (valid[i]) r.push_back(v[i]);
+        return r;
+    }
+    // First and last recorded non-zero sample in [from, to).
+    std::pair<std::size_t, std::size_t> sound_span(const std::vector<float>& v, std::size_t from,
+                                                   std::size_t to) const {
+        std::size_t first = to, last = from;
+        for (std::size_t i = from; i < to; ++i)
+            if (valid[i] && v[i] != 0.0f) first = std::min(first, i), last = i;
+        return {first, last};
+    }
+    // The longest stretch of unbroken recording inside [from, to).
+    std::vector<float> longest_run(const std::vector<float>& v, std::size_t from,
+                                   std::size_t to) const {
+        std::size_t best = from, len = 0, start = from;
+        for (std::size_t i = from; i <= to; ++i) {
+            if (i < to && valid[i]) continue;
+            if (i - start > len) best = start, len = i - start;
+            start = i + 1;
+        }
+        return {v.begin() + static_cast<std::ptrdiff_t>(best),
+                v.begin() + static_cast<std::ptrdiff_t>(best + len)};
+    }
+
+    jack_client_t* client = nullptr;
+    std::atomic<std::uint64_t> cycles{0}, sent{0};
+    std::atomic<std::uint32_t> sent_at{0};
+    std::atomic<bool> flood{false};
+    // Periods heard, by length (2048 and 4096 frames), that carried the ramp
+    // whole; and periods that broke it, or fell silent once it had started.
+    std::atomic<unsigned> whole_2048{0}, whole_4096{0}, broken{0};
+    std::vector<float> left, right;
+    std::vector<std::uint8_t> valid;
+    std::atomic<bool> recording{false};
+    std::atomic<std::size_t> frames{0};
+    std::uint32_t first_frame = 0;
+
+  private:
+    static int process(jack_nframes_t n, void* self) {
+        auto* me = static_cast<Kit*>(self);
+        void* buf = jack_port_get_buffer(me->keys_, n);
+        jack_midi_clear_buffer(buf);
+        const jack_nframes_t now = jack_last_frame_time(me->client);
+        if (me->queue_mutex_.try_lock()) {  // the test thread never holds it for long
+            for (; !me->queue_.empty(); me->queue_.pop_front(), ++me->sent) {
+                const Bytes& e = me->queue_.front();
+                if (jack_midi_event_write(buf, 0, e.data(), e.size()) != 0) break;
+                me->sent_at = now;
+            }
+            me->queue_mutex_.unlock();
+        }
+        if (me->flood) {
+            const std::uint8_t note = me->cycles % 128;
+            const std::uint8_t on[3] = {0x92, note, 100}, off[3] = {0x82, note, 0};
+            jack_midi_event_write(buf, 0, on, 3);
+            jack_midi_event_write(buf, 1, off, 3);
+        }
+        const auto* l = static_cast<const float*>(jack_port_get_buffer(me->in_[0], n));
+        const auto* r = static_cast<const float*>(jack_port_get_buffer(me->in_[1], n));
+        me->check(l, r, n);
+        me->record(l, r, n, now);
+        ++me->cycles;
+        return 0;
+    }
+    void check(const float* l, const float* r, jack_nframes_t n) {
+        if (l[0] == 0.0f) {
+            broken += ramp_started_;
+            return;
+        }
+        ramp_started_ = true;
+        bool whole = true;
+        for (jack_nframes_t i = 0; i < n; ++i)
+            whole &= l[i] == l[0] + static_cast<float>(i) && r[i] == -l[i];
+        if (!whole)
+            ++broken;
+        else if (n == 2048)
+            ++whole_2048;
+        else if (n == 4096)
+            ++whole_4096;
+    }
+    void record(const float* l, const float* r, jack_nframes_t n, jack_nframes_t now) {
+        if (!recording) return;
+        if (frames == 0 && !valid[0]) first_frame = now;
+        const std::size_t at = now - first_frame;
+        if (at >= left.size()) return;
+        const std::size_t count = std::min<std::size_t>(n, left.size() - at);
+        std::memcpy(&left[at], l, count * sizeof(float));
+        std::memcpy(&right[at], r, count * sizeof(float));
+        std::memset(&valid[at], 1, count);
+        frames.store(at + count);
+    }
+
+    jack_port_t* keys_ = nullptr;
+    jack_port_t* in_[2] = {};
+    std::mutex queue_mutex_;
+    std::deque<Bytes> queue_;
+    bool ramp_started_ = false;  // process thread only
 };
 
 }  // namespace jackkit

@@ -128,6 +128,75 @@ bool all_finite(const std::vector<float>& v) {
     return std::all_of(v.begin(), v.end(), [](float x) { return std::isfinite(x); });
 }
 
+float unit_gain(int out) {
+    const double pan = std::sin(M_PI / 2 * (out == 0 ? 64 : 63) / 128.0);
+    return static_cast<float>(127.0 * pan * (127.0 / 128.0) / 4194304.0 / 4.0);
+}
+
+std::int64_t NumberedSource::read(std::int8_t* dst, std::int64_t frames, DecodeScratch&) {
+    SourceControl& c = *c_;  // waited on without touching the source, which a fault may free
+    if (const int d = c.delay_us.load()) std::this_thread::sleep_for(std::chrono::microseconds(d));
+    if (c.hold.load()) {
+        c.inside = true;
+        while (c.hold.load()) std::this_thread::yield();
+    }
+    for (std::int64_t k = 0; k < frames; ++k, ++at_) {
+        const std::int16_t v = numbered_frame(at_);
+        std::memcpy(dst + 2 * k, &v, 2);
+    }
+    return frames;
+}
+
+p_s* numbered_stream(std::shared_ptr<SourceControl> c) {
+    const std::uint32_t chunk = kChunkFrames * 2;
+    const std::int64_t half = std::int64_t{kHalfChunks} * kChunkFrames;
+    p_s* s = new_sound_with_data(kRingChunks * chunk);
+    s->type = kTypeStreamed;
+    s->bits = 16;
+    s->rate = 44100;
+    s->base = 48;
+    finish_loaded_sound(s);
+    s->chunk = chunk;
+    s->nframes = 100'000'000;
+    auto src = std::make_shared<NumberedSource>(std::move(c));
+    DecodeScratch scratch;
+    src->read(s->data, half, scratch);
+    s->rd_frames = s->rd_frames2 = half;
+    s->d2d_state = kFirstHalfDue;
+    s->loop = 1;
+    s->loop_start = kHalfChunks * chunk;
+    s->loop_end = kRingChunks * chunk;
+    s->mfile = src;
+    return s;
+}
+
+void FileOrder::hear(const std::vector<float>& interleaved) {
+    for (std::size_t j = 0; j < interleaved.size(); j += 2) {
+        const long v = std::lround(interleaved[j] / unit_gain(0));
+        if (v == 0) {
+            ++silent;
+            continue;
+        }
+        wrong += v != numbered_frame(next);
+        next = v % kNumberedPeriod;  // the next frame follows this one
+        ++heard;
+    }
+}
+
+void Ramp::proc(void* cookie, void* buffer, std::size_t size, const raw_audio_format& f) {
+    auto* me = static_cast<Ramp*>(cookie);
+    ++me->inside;
+    while (me->stall) me->stalled = true;
+    const unsigned frames = static_cast<unsigned>(size / (2 * sizeof(float)));
+    if (f.channel_count != 2 || f.buffer_size != size) me->bad_format = true;
+    if (frames > me->largest) me->largest = frames;
+    auto* out = static_cast<float*>(buffer);
+    for (unsigned i = 0; i < frames; ++i, ++me->next)
+        out[2 * i] = me->next, out[2 * i + 1] = -me->next;
+    ++me->calls;
+    --me->inside;
+}
+
 std::string layout() {
     std::string out;
     EXPECT_TRUE(nb_inst > 0 || nb_sound == 0);

@@ -29,6 +29,7 @@
 #include "core/sound.h"
 #include "engine/channels.h"
 #include "engine/render.h"
+#include "engine/stream.h"
 #include "engine/tone_tables.h"
 #include "engine/voice_table.h"
 #include "engine/voices.h"
@@ -83,6 +84,60 @@ double zero_crossing_hz(const std::vector<float>& mono, double rate);
 double rms(const std::vector<float>& v, std::size_t from = 0, std::size_t to = SIZE_MAX);
 float peak(const std::vector<float>& v, std::size_t from = 0, std::size_t to = SIZE_MAX);
 bool all_finite(const std::vector<float>& v);
+
+// The output of one 16-bit sample unit on output `out` (0 left, 1 right) for
+// a centred channel at velocity 127 and main volume 127: the pan law's
+// sin(pi/2 * 64/128) or sin(pi/2 * 63/128), then the final /4.
+float unit_gain(int out);
+
+// A decoder of 16-bit mono frames numbered by `numbered_frame` (never 0, so
+// silence is told apart from sound). Each read sleeps `delay_us` first and,
+// while `hold` is set, waits there with `inside` raised. Its controls are
+// shared, so they outlive a source that a fault frees under its reader.
+inline constexpr int kNumberedPeriod = 30000;
+inline std::int16_t numbered_frame(std::int64_t i) {
+    return static_cast<std::int16_t>(i % kNumberedPeriod + 1);
+}
+struct SourceControl {
+    std::atomic<int> delay_us{0};
+    std::atomic<bool> hold{false}, inside{false}, destroyed{false};
+};
+class NumberedSource : public StreamSource {
+  public:
+    explicit NumberedSource(std::shared_ptr<SourceControl> c) : c_(std::move(c)) {}
+    ~NumberedSource() override { c_->destroyed = true; }
+    unsigned frame_bytes() const override { return 2; }
+    std::size_t scratch_samples(std::int64_t) const override { return 0; }
+    std::int64_t read(std::int8_t* dst, std::int64_t frames, DecodeScratch&) override;
+    bool seek(std::int64_t frame) override { return at_ = frame, true; }
+
+  private:
+    std::shared_ptr<SourceControl> c_;
+    std::int64_t at_ = 0;
+};
+// A streamed sound (base key 48, 44100 Hz) of a NumberedSource, laid out as
+// the loader lays it out, its resident start read; not published.
+p_s* numbered_stream(std::shared_ptr<SourceControl> c);
+// Follows the left side of a numbered stream played at step 1 by a centred
+// voice at full velocity: frames heard, silent (waiting for the reader), and
+// out of file order (each frame heard should follow the one before it).
+struct FileOrder {
+    std::int64_t heard = 0, silent = 0, wrong = 0, next = 0;
+    void hear(const std::vector<float>& interleaved);
+};
+
+// A render callback that writes the frame count so far into each frame: n
+// on the left, -n on the right, so that a frame written twice, skipped or
+// shifted shows. It counts its calls and the frames of the largest, notes a
+// format that disagrees with the buffer, and while `stall` is set keeps the
+// caller waiting inside it.
+struct Ramp {
+    std::atomic<unsigned> calls{0}, largest{0};
+    std::atomic<int> inside{0};
+    std::atomic<bool> stall{false}, stalled{false}, bad_format{false};
+    float next = 1;  // the rendering thread only
+    static void proc(void* cookie, void* buffer, std::size_t size, const raw_audio_format& f);
+};
 
 // The sound names instrument by instrument, "0.0 0.1 | 1.0", after checking
 // every invariant of the instrument structure.

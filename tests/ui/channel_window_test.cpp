@@ -1,6 +1,5 @@
 // The channel window and the oscilloscope, driven through their messages.
 
-#include "engine/scope.h"
 #include "platform/midi_roster.h"
 #include "support/uikit.h"
 #include "ui/windows/ch_window.h"

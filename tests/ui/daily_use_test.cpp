@@ -7,8 +7,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QThread>
-#include <condition_variable>
-#include <mutex>
 
 #include "io/instrument_file.h"
 #include "support/uikit.h"

@@ -2,7 +2,6 @@
 // clicks, the zoom menu, the scroll bar, the strips' pixels, the functions
 // pop-up with undo, and saving.
 
-#include "edit/sample_edit.h"
 #include "support/uikit.h"
 #include "ui/editor/ed_window.h"
 #include "ui/editor/strip_view.h"

@@ -1,6 +1,4 @@
 // The about window's timed credits and the shared controls.
-#include <QLabel>
-#include <QPointer>
 
 #include "support/uikit.h"
 #include "ui/alert.h"

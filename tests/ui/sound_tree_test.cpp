@@ -1,6 +1,5 @@
 // The sound tree in the real main window: start-up rows, adding sample
 // slots and instruments, deleting with the alert's two answers, renaming.
-#include "ui/main/sound_tree.h"
 
 #include "support/uikit.h"
 

@@ -3,7 +3,6 @@
 #include <sys/resource.h>
 
 #include <csignal>
-#include <fstream>
 #include <tuple>
 
 #include "io/loadi.h"

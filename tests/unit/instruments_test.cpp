@@ -1,4 +1,3 @@
-#include "core/instruments.h"
 
 #include "support/testkit.h"
 

@@ -1,10 +1,6 @@
 // The parts of the JACK output and MIDI input that run without a server: the
 // ring between the server's cycle and the MIDI thread, and the filling of a
 // period of any length from the render gate.
-#include <cmath>
-#include <string>
-#include <vector>
-
 #include "platform/jack_midi_input.h"
 #include "platform/jack_output.h"
 #include "support/testkit.h"
@@ -69,32 +65,13 @@ TEST(MidiEventRing, LongEventsAreSkippedAndNoPieceOfOneBecomesANote) {
     EXPECT_EQ(ring.overflows(), 0u);
 }
 
-// Writes the frame count so far into each frame: n on the left, -n on the
-// right, so that a frame written twice, skipped or shifted shows.
-struct Ramp {
-    unsigned next = 1, calls = 0, largest = 0;
-    bool bad_format = false;
-    static void proc(void* cookie, void* buffer, std::size_t size, const raw_audio_format& f) {
-        auto* me = static_cast<Ramp*>(cookie);
-        const unsigned frames = static_cast<unsigned>(size / (2 * sizeof(float)));
-        me->bad_format |= f.channel_count != 2 || f.buffer_size != size;
-        me->largest = std::max(me->largest, frames);
-        ++me->calls;
-        auto* out = static_cast<float*>(buffer);
-        for (unsigned i = 0; i < frames; ++i, ++me->next) {
-            out[2 * i] = static_cast<float>(me->next);
-            out[2 * i + 1] = -static_cast<float>(me->next);
-        }
-    }
-};
-
 TEST(JackOutputPeriod, EveryFrameOfAPeriodOfAnyLengthIsWrittenAndNothingBeyondIt) {
     constexpr float kGuard = 12345.0f;
     constexpr unsigned kChunk = JackOutput::kChunk, kPad = 64;
     for (const unsigned frames : {1u, 255u, 1023u, 1024u, 1025u, 2048u, 4096u, 4097u, 8192u}) {
         SCOPED_TRACE(frames);
-        Ramp ramp;
-        AudioGate gate(&Ramp::proc, &ramp);
+        testkit::Ramp ramp;
+        AudioGate gate(&testkit::Ramp::proc, &ramp);
         std::vector<float> mix(2 * kChunk + kPad, kGuard), left(frames + kPad, kGuard),
             right(frames + kPad, kGuard);
         for (const bool open : {true, false}) {

@@ -2,17 +2,9 @@
 // output and voice state bit for bit, over random scenes that cover the
 // formats, loops of every length, steps from 1/1024 to 1024, curves, bends,
 // tuning, previews and releases.
-#include <cmath>
-#include <cstring>
-#include <random>
-#include <vector>
 
-#include "core/reclaim.h"
-#include "engine/mix.h"
 #include "engine/mix_frame.h"
 #include "engine/output_level.h"
-#include "engine/render.h"
-#include "engine/voices.h"
 #include "support/testkit.h"
 
 using namespace testkit;

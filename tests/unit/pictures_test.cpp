@@ -1,13 +1,10 @@
 #include "platform/pictures.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdint>
-#include <string>
-#include <vector>
+#include "support/testkit.h"
 
 namespace {
 

@@ -1,17 +1,11 @@
 // The sound player without sound services and stopped mid-buffer, and the
 // system counts parsed from the text of /proc.
-#include <gtest/gtest.h>
 #include <unistd.h>
-
-#include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <string>
-#include <thread>
 
 #include "platform/environment.h"
 #include "platform/sound_player.h"
 #include "platform/sys_info.h"
+#include "support/testkit.h"
 
 namespace {
 

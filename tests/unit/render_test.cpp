@@ -1,5 +1,3 @@
-#include "engine/render.h"
-
 #include "support/testkit.h"
 
 using namespace testkit;
@@ -11,14 +9,6 @@ std::vector<std::int16_t> ramp(std::uint32_t frames) {
     std::vector<std::int16_t> v(frames);
     for (std::uint32_t i = 0; i < frames; ++i) v[i] = static_cast<std::int16_t>(i & 0x7FFF);
     return v;
-}
-
-// Output of one 16-bit sample unit on output `out` for a centred channel at
-// velocity 127 and main volume 127: pan gain sin(pi/2 * 64/128) on the first
-// output and sin(pi/2 * 63/128) on the second, then the final /4.
-float unit_gain(int out) {
-    const double pan = std::sin(M_PI / 2 * (out == 0 ? 64 : 63) / 128.0);
-    return static_cast<float>(127.0 * pan * (127.0 / 128.0) / 4194304.0 / 4.0);
 }
 
 // Plays sound 0 on voice 0 and returns the voice.

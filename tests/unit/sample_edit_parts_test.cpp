@@ -1,6 +1,5 @@
 // The editor's parts that stand alone: the undo history's memory bound, the
 // strips' column images and highlights, and saving a sound to a file.
-#include <sndfile.h>
 
 #include "edit/edit_state.h"
 #include "edit/history.h"

@@ -2,11 +2,7 @@
 // reader never sees half of one buffer and half of the next.
 #include "engine/scope.h"
 
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <thread>
-#include <vector>
+#include "support/testkit.h"
 
 TEST(Scope, KeepsTheFirstFramesOfStereoAndMonoBuffers) {
     scope_clear();

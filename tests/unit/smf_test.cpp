@@ -1,10 +1,6 @@
 #include "io/smf.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-
-#include "support/file_builders.h"
+#include "support/testkit.h"
 
 using files::smf_file;
 using files::SmfTrack;

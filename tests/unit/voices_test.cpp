@@ -1,4 +1,3 @@
-#include "engine/voices.h"
 
 #include "core/keymap.h"
 #include "support/testkit.h"
