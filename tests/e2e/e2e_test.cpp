@@ -29,54 +29,48 @@ int playback_links(jack_client_t* c) {
     return links;
 }
 
-// A private server, a looping 440 Hz sine on base key 69 (exactly 100 frames
-// at 44000 Hz) as the only sound of instrument 0, the program's MIDI endpoint
-// on the kit's keys and its player's outputs linked to the kit's inputs.
+// A private server for each test, on fresh tables.
 class JackPlay : public testkit::EngineTest {
   protected:
-    static constexpr std::uint32_t kSampleRate = 44000;
-    void start(Kit& kit) {
-        ASSERT_TRUE(server.running) << "jackd did not start; see " << server.log;
-        rel_time =
-            testkit::looped_sound(testkit::sine16(440.0, kSampleRate, kSampleRate), kSampleRate, 69)
-                ->rel_time;
-        ASSERT_NE(kit.client, nullptr);
-        // Made only now: the engine's tables were reset after the fixture was built.
-        midi = std::make_unique<MidiEndpoint>(port, std::vector<MidiBackend>{MidiBackend::kJack});
-        SoundPlayerOptions jack_only;
-        jack_only.order = {AudioBackend::kJack};
-        player = std::make_unique<SoundPlayer>("wave_player", &BufferProc, nullptr, jack_only);
-        ASSERT_TRUE(midi->available()) << midi->report();
-        ASSERT_EQ(midi->backend(), MidiBackend::kJack);
-        const std::vector<MidiSourceInfo> sources = midi->sources();
-        ASSERT_EQ(sources.size(), 1u);
-        EXPECT_EQ(sources[0].name, kit.keys());
-        EXPECT_EQ(sources[0].id, midi_source_id(kit.keys()));
-        ASSERT_TRUE(midi->connect_first());
-        EXPECT_EQ(midi->connected_id(), sources[0].id);
-        ASSERT_EQ(player->Backend(), AudioBackend::kJack) << player->Report();
-        EXPECT_FLOAT_EQ(player->FrameRate(), float(kRate));
-        ASSERT_TRUE(player->Start());
-        // The endpoint is a port of the audio client, whose outputs went to the
-        // server's playback ports by themselves (the graph follows shortly).
-        EXPECT_NE(jack_port_by_name(kit.client, "Plexora:Plexora node (in)"), nullptr);
-        EXPECT_TRUE(wait_for(1, [&] { return playback_links(kit.client) == 2; }));
-        ASSERT_TRUE(kit.listen("Plexora"));
-    }
     JackServer server;
-    MyBMidiPort port;
-    std::unique_ptr<MidiEndpoint> midi;
-    std::unique_ptr<SoundPlayer> player;
-    std::uint32_t rel_time = 0;
 };
 
+// A looping 440 Hz sine on base key 69 (exactly 100 frames at 44000 Hz) as
+// the only sound of instrument 0, the program's MIDI endpoint on the kit's
+// keys and its player's outputs linked to the kit's inputs.
 TEST_F(JackPlay, MidiNoteThroughJackIsHeardOnBothOutputsAndFadesAfterRelease) {
+    constexpr std::uint32_t kSampleRate = 44000;
     ASSERT_TRUE(fmodei);  // notes play instrument 0 while "Play inst selected" is on
+    ASSERT_TRUE(server.running) << "jackd did not start; see " << server.log;
+    const std::uint32_t rel_time =
+        testkit::looped_sound(testkit::sine16(440.0, kSampleRate, kSampleRate), kSampleRate, 69)
+            ->rel_time;
     Kit kit(kRate * 5);
-    start(kit);
-    if (HasFatalFailure()) return;
+    ASSERT_NE(kit.client, nullptr);
+    // Made only now: the engine's tables were reset after the fixture was built.
+    MyBMidiPort port;
+    MidiEndpoint midi(port, {MidiBackend::kJack});
+    SoundPlayerOptions jack_only;
+    jack_only.order = {AudioBackend::kJack};
+    SoundPlayer player("wave_player", &BufferProc, nullptr, jack_only);
+    ASSERT_TRUE(midi.available()) << midi.report();
+    ASSERT_EQ(midi.backend(), MidiBackend::kJack);
+    const std::vector<MidiSourceInfo> sources = midi.sources();
+    ASSERT_EQ(sources.size(), 1u);
+    EXPECT_EQ(sources[0].name, kit.keys());
+    EXPECT_EQ(sources[0].id, midi_source_id(kit.keys()));
+    ASSERT_TRUE(midi.connect_first());
+    EXPECT_EQ(midi.connected_id(), sources[0].id);
+    ASSERT_EQ(player.Backend(), AudioBackend::kJack) << player.Report();
+    EXPECT_FLOAT_EQ(player.FrameRate(), float(kRate));
+    ASSERT_TRUE(player.Start());
+    // The endpoint is a port of the audio client, whose outputs went to the
+    // server's playback ports by themselves (the graph follows shortly).
+    EXPECT_NE(jack_port_by_name(kit.client, "Plexora:Plexora node (in)"), nullptr);
+    EXPECT_TRUE(wait_for(1, [&] { return playback_links(kit.client) == 2; }));
+    ASSERT_TRUE(kit.listen("Plexora"));
     sleep_s(0.3);  // let the graph settle after the connections
-    const std::uint64_t xruns_before = player->Xruns();
+    const std::uint64_t xruns_before = player.Xruns();
     kit.recording = true;
     sleep_s(0.5);
     const std::uint32_t on_at = kit.send_now({0x90, 81, 127});
@@ -84,9 +78,9 @@ TEST_F(JackPlay, MidiNoteThroughJackIsHeardOnBothOutputsAndFadesAfterRelease) {
     const std::uint32_t off_at = kit.send_now({0x80, 81, 64});
     sleep_s(1.2);
     kit.recording = false;
-    player->Stop();
-    midi->disconnect();
-    EXPECT_GE(midi->messages(), 2u);
+    player.Stop();
+    midi.disconnect();
+    EXPECT_GE(midi.messages(), 2u);
 
     const std::size_t n = kit.frames, on = on_at - kit.first_frame, off = off_at - kit.first_frame;
     ASSERT_GT(n, std::size_t(kRate * 2.5));
@@ -112,13 +106,8 @@ TEST_F(JackPlay, MidiNoteThroughJackIsHeardOnBothOutputsAndFadesAfterRelease) {
         EXPECT_EQ(testkit::peak(kit.take(*ch, off + release + 4 * kPeriod, n)), 0.0f);
     }
     std::printf("e2e: JACK %u Hz, buffer %u frames, latency %lld us, xruns while recording %llu\n",
-                unsigned(player->FrameRate()), player->BufferFrames(), (long long)player->Latency(),
-                (unsigned long long)(player->Xruns() - xruns_before));
-
-    // Without the server the program stands: no source is offered, and both parts close.
-    kill(server.child.pid_, SIGTERM);
-    ASSERT_TRUE(server.child.exited(10));
-    EXPECT_TRUE(wait_for(5, [&] { return midi->sources().empty() && !midi->connect_first(); }));
+                unsigned(player.FrameRate()), player.BufferFrames(), (long long)player.Latency(),
+                (unsigned long long)(player.Xruns() - xruns_before));
 }
 
 // True while the server lists a port of the program's audio client.

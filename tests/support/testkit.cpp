@@ -44,6 +44,11 @@ p_s* ramp_sound(int bits, bool stereo, int frames) {
     return make_sound8(v, 22050, 60, stereo);
 }
 
+std::vector<std::int8_t> bytes_of(const p_s* s) {
+    if (!s || !s->data) return {};
+    return {s->data, s->data + std::uint32_t(s->size)};
+}
+
 void set_loop_frames(p_s* s, std::uint32_t start, std::uint32_t end) {
     const int sh = frame_shift(s->bits, s->stereo);
     s->loop_start = start << sh;

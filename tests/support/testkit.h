@@ -56,6 +56,11 @@ struct Format {
 };
 inline constexpr Format kFormats[] = {{8, false}, {8, true}, {16, false}, {16, true}};
 p_s* ramp_sound(int bits, bool stereo, int frames);
+// A sound's data as bytes (none for an empty slot), and its 16-bit sample `i`.
+std::vector<std::int8_t> bytes_of(const p_s* s);
+inline std::int16_t word_at(const p_s* s, std::size_t i) {
+    return reinterpret_cast<const std::int16_t*>(s->data)[i];
+}
 // Sets a sound's loop in frames and turns looping on.
 void set_loop_frames(p_s* s, std::uint32_t start, std::uint32_t end);
 // Publishes in `slot` a 16-bit mono sound that loops over all its frames.

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QMenu>
 #include <QPushButton>
-#include <QThread>
 
 #include "io/instrument_file.h"
 #include "support/uikit.h"
@@ -25,23 +24,8 @@ void key(QWidget* to, QEvent::Type type, int k, bool repeat = false) {
 
 const char* const kBank = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
-// A file that gives nothing until the test opens the gate.
-std::atomic<bool> g_gate{true};
-class GatedInput final : public InputBytes {
-  public:
-    explicit GatedInput(const std::string& path) : file_(path.c_str()) {}
-    std::uint64_t size() const override { return file_.size(); }
-    bool read_at(std::uint64_t offset, void* dst, std::size_t n) override {
-        while (!g_gate) QThread::msleep(1);
-        return file_.read_at(offset, dst, n);
-    }
-
-  private:
-    FileInput file_;
-};
-
-// A disk that holds a file up (a network mount that stopped answering, a
-// pipe nobody writes to): opening the file waits until the test lets it go,
+// A disk that holds files up (a network mount that stopped answering, a
+// pipe nobody writes to): opening a file waits until the test lets it go,
 // or until a watchdog does, so that a window stuck waiting for it fails the
 // test instead of hanging it.
 struct StuckDisk {
@@ -76,25 +60,40 @@ class DailyUse : public MainWindowTest {
         open_paths({write_wav(name)});
         return dir.filePath(name);
     }
-    // Loads `path` through the gated reader: nothing changes while it loads,
-    // not even when asked to, and a cancelled load leaves everything as it was.
-    void gated_load(const QString& path, bool cancel) {
+    // Opens `path` from a stuck disk: the window does not wait for it, and
+    // nothing changes while it loads, not even when asked to; then the disk
+    // answers, and a cancelled load leaves everything as it was.
+    void stuck_load(const QString& path, bool cancel) {
         SCOPED_TRACE(path.toStdString() + (cancel ? " cancelled" : ""));
         const QStringList rows_before = rows();
         const testkit::TableSnapshot before = testkit::TableSnapshot::take();
-        g_gate = false;
+        auto disk = std::make_shared<StuckDisk>();
+        services->set_opener([disk](const std::string& p) -> std::unique_ptr<InputBytes> {
+            disk->wait();
+            auto file = std::make_unique<FileInput>(p.c_str());
+            if (!file->ok()) return nullptr;
+            return file;
+        });
+        std::jthread watchdog([disk] { disk->watch(std::chrono::seconds(20)); });
         start_open({path});
+        ASSERT_FALSE(disk->watchdog_fired) << "the window waited for the stuck file";
         ASSERT_TRUE(win->loading());
         EXPECT_TRUE(win->progress()->isVisible());
         EXPECT_TRUE(win->progress_label()->text().contains(QFileInfo(path).fileName()));
+        auto* stop = win->progress()->findChild<QPushButton*>();
+        ASSERT_TRUE(stop && stop->isVisible());
         post("ains");  // refused while the tables are about to change
         EXPECT_EQ(alerts().size(), 1u);
         alerts().clear();
         EXPECT_EQ(rows(), rows_before);
         testkit::expect_unchanged(before);
-        if (cancel) win->progress()->findChild<QPushButton*>()->click();
-        g_gate = true;
+        if (cancel) stop->click();
+        EXPECT_EQ(win->loading(), !cancel);
+        EXPECT_EQ(win->progress()->isVisible(), !cancel);
+        disk->release();
         finish_loads();
+        for (int i = 0; i < 4000 && services->dropping(); ++i) uikit::pump(5);
+        EXPECT_FALSE(services->dropping());
         EXPECT_FALSE(win->progress()->isVisible());
         if (!cancel) return;
         EXPECT_EQ(rows(), rows_before);
@@ -226,10 +225,9 @@ TEST_F(DailyUse, BackgroundLoadsCanBeCancelledAndAFinishedOneGoesInWhole) {
     const QString it = dir.filePath("pair.it");
     ASSERT_TRUE(saveinst(it.toUtf8().constData()));
     post("ains");
-    services->set_opener([](const std::string& p) { return std::make_unique<GatedInput>(p); });
     MyWindow::set_background_from(0);
-    gated_load(it, true);
-    gated_load(it, false);
+    stuck_load(it, true);
+    stuck_load(it, false);
     EXPECT_EQ(inst_count(1), 2);
     ASSERT_NE(t_sound[2]->data, nullptr);
     EXPECT_EQ(int(t_sound[3]->size), 6000);
@@ -237,8 +235,8 @@ TEST_F(DailyUse, BackgroundLoadsCanBeCancelledAndAFinishedOneGoesInWhole) {
     EXPECT_EQ(recent_files().first(), it);
     // A bank: one row per instrument, each with one row per sound.
     if (!QFile::exists(kBank)) GTEST_SKIP() << "no bank installed";
-    gated_load(kBank, true);
-    gated_load(kBank, false);
+    stuck_load(kBank, true);
+    stuck_load(kBank, false);
     ASSERT_GT(int(nb_inst), 100);
     ASSERT_EQ(win->tree()->topLevelItemCount(), int(nb_inst));
     for (int k = 0; k < nb_inst; ++k)
@@ -248,34 +246,7 @@ TEST_F(DailyUse, BackgroundLoadsCanBeCancelledAndAFinishedOneGoesInWhole) {
 
 TEST_F(DailyUse, ASmallFileOnAStuckDiskShowsItsProgressAndCancelLeavesEverythingAsItWas) {
     select_row(1);
-    const QString path = write_wav("stuck.wav");  // far below the size that shows progress at once
-    const QStringList rows_before = rows();
-    const testkit::TableSnapshot before = testkit::TableSnapshot::take();
-    auto disk = std::make_shared<StuckDisk>();
-    services->set_opener([disk](const std::string& p) -> std::unique_ptr<InputBytes> {
-        disk->wait();
-        auto file = std::make_unique<FileInput>(p.c_str());
-        if (!file->ok()) return nullptr;
-        return file;
-    });
-    std::jthread watchdog([disk] { disk->watch(std::chrono::seconds(20)); });
-    start_open({path});
-    ASSERT_FALSE(disk->watchdog_fired) << "the window waited for the stuck file";
-    ASSERT_TRUE(win->loading());
-    EXPECT_TRUE(win->progress()->isVisible());
-    auto* cancel = win->progress()->findChild<QPushButton*>();
-    ASSERT_TRUE(cancel);
-    EXPECT_TRUE(cancel->isVisible());
-    post("ains");  // the window answers commands meanwhile
-    EXPECT_EQ(alerts().size(), 1u);
-    cancel->click();
-    EXPECT_FALSE(win->loading());
-    EXPECT_FALSE(win->progress()->isVisible());
-    disk->release();
-    for (int i = 0; i < 4000 && services->dropping(); ++i) uikit::pump(5);
-    EXPECT_FALSE(services->dropping());
-    EXPECT_EQ(rows(), rows_before);
-    testkit::expect_unchanged(before);
+    stuck_load(write_wav("stuck.wav"), true);  // far below the size that shows progress at once
     EXPECT_TRUE(recent_files().isEmpty());
 }
 

@@ -24,10 +24,7 @@ class EnvelopeTest : public uikit::MainWindowTest {
     std::string at(int point, int curve) const {
         return std::to_string(time(point, curve)) + "/" + std::to_string(level(point, curve));
     }
-    void choose_curve(int k) {
-        popup_answer = k;
-        mouse(win->curve_selector(), QEvent::MouseButtonPress, {5, 5});
-    }
+    void choose_curve(int k) { pick(win->curve_selector(), k); }
     p_s* sound = nullptr;
 };
 
@@ -92,15 +89,13 @@ TEST_F(EnvelopeTest, CurveSelectorLabelsAndStoresTheCurveAndInverseTwiceRestores
     choose_curve(-1);  // dismissed
     EXPECT_EQ(no_courbe, 0);
     choose_curve(2);
-    popup_answer = 3;  // "Left to Right"
-    mouse(win->options_button(), QEvent::MouseButtonPress, {5, 5});
+    pick(win->options_button(), 3);  // "Left to Right"
     EXPECT_EQ(popups.back()[3], "Left to Right");
     EXPECT_EQ(level(0, 2), 128);
     EXPECT_EQ(level(4, 2), 0);
     std::uint16_t before[5];
     for (int p = 0; p < 5; ++p) before[p] = sound->env[p][2];
-    popup_answer = 4;  // "Inverse"
-    mouse(win->options_button(), QEvent::MouseButtonPress, {5, 5});
+    pick(win->options_button(), 4);  // "Inverse"
     EXPECT_EQ(level(0, 2), 0);
     EXPECT_EQ(at(1, 2), "64/32");
     mouse(win->options_button(), QEvent::MouseButtonPress, {5, 5});
@@ -121,11 +116,9 @@ TEST_F(EnvelopeTest, OptionsButtonAndOnBoxFollowTheShownCurve) {
     EXPECT_TRUE(popups.empty());
     choose_curve(0);
     ASSERT_EQ(int(sound->flags), 16);
-    win->curve_check()->lamp()->click();  // curve 0 on
-    uikit::pump();
+    uikit::click(win->curve_check()->lamp());  // curve 0 on
     EXPECT_EQ(int(sound->flags), 17);
-    win->curve_check()->lamp()->click();  // and off again
-    uikit::pump();
+    uikit::click(win->curve_check()->lamp());  // and off again
     EXPECT_EQ(int(sound->flags), 16);
     choose_curve(4);
     EXPECT_EQ(win->curve_check()->Value(), 1);  // the box follows the shown curve

@@ -54,8 +54,7 @@ class ParamWindowsTest : public uikit::MainWindowTest {
     }
     // Opens the window of sound `s` from the Sample menu, or the map window of its instrument.
     SamWindow* open_sample(int s, bool instrument = false) {
-        win->select_sound(s);
-        pump();
+        select_sound(s);
         post(instrument ? "pain" : "pasa");
         const int key = instrument ? quel_baseson(s) : s;
         for (const auto& w : samwin)
@@ -136,8 +135,7 @@ TEST_F(ParamWindowsTest, KeyboardClicksSetRangeEndsOnTheirSideAndAChangeRefreshe
     SamWindow* b = open_sample(2);
     InstWindow* map = open_inst(0);
     ASSERT_TRUE(a && b && map);
-    map->list()->setCurrentRow(1);
-    pump();
+    uikit::choose(map->list(), 1);
     ASSERT_EQ(map->sound(), 1);
     click(a->keyboard(), 36, Qt::LeftButton);
     EXPECT_EQ(map->field(fourcc("chfr"))->text(), "C  1");
@@ -156,8 +154,7 @@ TEST_F(ParamWindowsTest, AutoMapMakesTheNeighboursMeetARangeSetByClicks) {
     EXPECT_EQ(map->windowTitle(), "Instrument parameter");
     EXPECT_EQ(map->list()->count(), 3);
     EXPECT_TRUE(map->map_button()->isEnabled());  // all three cover 0..127
-    map->map_button()->click();
-    pump();
+    uikit::click(map->map_button());
     EXPECT_EQ(range(0), std::make_pair(0, 41));
     EXPECT_EQ(range(2), std::make_pair(84, 125));
     EXPECT_FALSE(map->map_button()->isEnabled());
@@ -166,21 +163,18 @@ TEST_F(ParamWindowsTest, AutoMapMakesTheNeighboursMeetARangeSetByClicks) {
     post("ains");
     InstWindow* other = open_inst(3);
     ASSERT_NE(other, nullptr);
-    map->auto_map_button()->click();
-    pump();
+    uikit::click(map->auto_map_button());
     EXPECT_TRUE(autom);
     EXPECT_EQ(map->auto_map_button()->Value() + other->auto_map_button()->Value(), 2);
 
-    map->list()->setCurrentRow(1);
-    pump();
+    uikit::choose(map->list(), 1);
     click(map->keyboard(), 40, Qt::LeftButton);
     click(map->keyboard(), 60, Qt::RightButton);
     EXPECT_EQ(range(0), std::make_pair(0, 39));
     EXPECT_EQ(range(1), std::make_pair(40, 60));
     EXPECT_EQ(range(2), std::make_pair(61, 125));
 
-    map->auto_map_button()->click();
-    pump();
+    uikit::click(map->auto_map_button());
     click(map->keyboard(), 50, Qt::RightButton);  // off: the neighbours stay
     EXPECT_EQ(range(2), std::make_pair(61, 125));
 }
@@ -188,15 +182,13 @@ TEST_F(ParamWindowsTest, AutoMapMakesTheNeighboursMeetARangeSetByClicks) {
 TEST_F(ParamWindowsTest, ChoosingARowShowsThatSoundSolidAndTheOthersStippled) {
     InstWindow* map = open_inst(0);
     type(map->field(fourcc("chto")), "C 0");  // sound 0: keys 0..24
-    map->list()->setCurrentRow(2);
-    pump();
+    uikit::choose(map->list(), 2);
     type(map->field(fourcc("chfr")), "C 5");  // sound 2: keys 84..127
     EXPECT_EQ(map->sound(), 2);
     EXPECT_EQ(map->field(fourcc("chfr"))->text(), "C  5");
     EXPECT_TRUE(map->map_button()->isEnabled());  // sound 1 still covers everything
     t_sound[1]->key_lo = 30, t_sound[1]->key_hi = 40;
-    map->list()->setCurrentRow(1);
-    pump();
+    uikit::choose(map->list(), 1);
     const QImage img = map->keyboard()->composed();
     const auto lit = [&](int key) {
         // Pixels of the key's lower half in the highlight colour.
@@ -230,10 +222,8 @@ TEST_F(ParamWindowsTest, OneWindowEachAndDeletingSoundsClosesTheirsAndTheOthersF
     QPointer<SamWindow> gone_p(gone), moved_p(moved);
     QPointer<InstWindow> later_p(later);
 
-    win->select_sound(1);
-    pump();
+    select_sound(1);
     post("dsam");
-    pump();
     EXPECT_TRUE(gone_p.isNull());
     ASSERT_FALSE(moved_p.isNull());
     EXPECT_EQ(moved->key(), 1);
@@ -244,7 +234,6 @@ TEST_F(ParamWindowsTest, OneWindowEachAndDeletingSoundsClosesTheirsAndTheOthersF
     alert_answer = 1;  // "Yes"
     select_row(0);
     post("dins");  // instrument 0 goes with sounds 0 and 1
-    pump();
     EXPECT_TRUE(moved_p.isNull());
     ASSERT_FALSE(later_p.isNull());
     EXPECT_EQ(later->key(), 0);
@@ -256,8 +245,7 @@ TEST_F(ParamWindowsTest, NoteOffTimeFollowsTheSelectionAndStoresFrames) {
     p_s *s0 = t_sound[0], *s1 = t_sound[1];
     s0->rate = 44100, s0->rel_time = 102400;
     s1->rate = 22050, s1->rel_time = 1102;
-    win->select_sound(0);
-    pump();
+    select_sound(0);
     post("aopt");  // the envelope editor shows "Velocity": no window
     EXPECT_TRUE(valwin.isNull());
     no_courbe = kCurveVelocityOff;
@@ -272,12 +260,10 @@ TEST_F(ParamWindowsTest, NoteOffTimeFollowsTheSelectionAndStoresFrames) {
     post("aopt");
     EXPECT_EQ(valwin.data(), v);
 
-    win->select_sound(1);
-    pump();
+    select_sound(1);
     EXPECT_EQ(v->time_field()->text(), "049");
     v->time_field()->setText("2000");
-    v->ok_button()->click();
-    pump();
+    uikit::click(v->ok_button());
     EXPECT_EQ(s1->rel_time, 44100u);  // the sound selected now
     EXPECT_EQ(s0->rel_time, 132u);
     EXPECT_TRUE(valwin.isNull());
@@ -306,10 +292,8 @@ TEST_F(ParamWindowsTest,
     const QString bank = dir.filePath("grow.sf2");
     ASSERT_TRUE(
         files::write_bytes(bank.toStdString(), files::sf_bank(samples, {{"Grown", zones}})));
-    win->select_sound(0);
-    pump();
+    select_sound(0);
     open_paths({bank});
-    pump();
     ASSERT_TRUE(alerts().empty()) << alerts()[0].text;
     ASSERT_EQ(t_sound[4].load(), rec);  // the sound moved from slot 3 to slot 4
 
@@ -334,14 +318,11 @@ TEST_F(ParamWindowsTest, TheMapWindowKeepsItsChosenSoundWhenOneBeforeItIsDeleted
     for (int s = 0; s < 3; ++s) std::strcpy(t_sound[s]->name, names[s]);
     InstWindow* map = open_inst(0);
     ASSERT_NE(map, nullptr);
-    map->list()->setCurrentRow(1);  // "B"
-    pump();
+    uikit::choose(map->list(), 1);  // "B"
     ASSERT_EQ(map->field(fourcc("chna"))->text().toStdString(), "B");
 
-    win->select_sound(0);
-    pump();
+    select_sound(0);
     post("dsam");  // "A" goes; "B" moves to slot 0
-    pump();
     EXPECT_EQ(map->sound(), 0);
     EXPECT_EQ(map->list()->currentRow(), 0);
     EXPECT_EQ(map->field(fourcc("chna"))->text().toStdString(), "B");

@@ -6,7 +6,10 @@
 #include "ui/editor/ed_window.h"
 #include "ui/editor/strip_view.h"
 
+using testkit::bytes_of;
+using testkit::word_at;
 using uikit::MainWindowTest;
+using uikit::send;
 
 namespace {
 
@@ -17,14 +20,6 @@ class SampleEditorTest : public MainWindowTest {
         replace_sound(no_s, testkit::make_sound16(samples, 44100, 60));
         post("edsa");
         return dynamic_cast<EdWindow*>(edwin.data());
-    }
-    static void press(QWidget* w, int x, Qt::MouseButton b = Qt::LeftButton) {
-        uikit::mouse(w, QEvent::MouseButtonPress, {x, 40}, false, b);
-    }
-    // Sends `code` to the editor and lets it handle it.
-    void send(EdWindow* ed, std::uint32_t code) {
-        post_message(ed, code);
-        uikit::pump();
     }
     static std::pair<int, int> view(EdWindow* ed) {
         return {ed->model().state().view_start, ed->model().state().view_end};
@@ -73,10 +68,11 @@ TEST_F(SampleEditorTest, AnEmptySlotIsRefusedAndAnOpenEditorComesToTheFront) {
 TEST_F(SampleEditorTest, ClicksAndDragsSetTheBlockAndTheZoomMenuAndScrollBarKeepTheViewInside) {
     EdWindow* ed = open(std::vector<std::int16_t>(1024, 100));
     ASSERT_NE(ed, nullptr);
-    press(ed->zoom(), 260);  // frame 500, no block yet
+    uikit::mouse(ed->zoom(), QEvent::MouseButtonPress, {260, 40});  // frame 500, no block yet
     EXPECT_EQ(ed->block_start_label()->text(), "BS 000/000 ms");
     EXPECT_EQ(ed->block_end_label()->text(), "BE 500/011 ms");
-    press(ed->zoom(), 110, Qt::RightButton);  // end at 200
+    // A right click sets the end of the block: frame 200.
+    uikit::mouse(ed->zoom(), QEvent::MouseButtonPress, {110, 40}, false, Qt::RightButton);
     EXPECT_EQ(ed->model().state().block_end, 200);
     // A drag selects from the press to the release.
     uikit::mouse(ed->zoom(), QEvent::MouseButtonPress, {60, 40});
@@ -90,12 +86,10 @@ TEST_F(SampleEditorTest, ClicksAndDragsSetTheBlockAndTheZoomMenuAndScrollBarKeep
     EXPECT_EQ(view(ed), std::pair(100, 356));
     ed = open(std::vector<std::int16_t>(300, 100));
     editor_minit();
-    popup_answer = 2;  // "Normal View (1:1)" on a sound shorter than 512 frames
-    uikit::mouse(ed->zoom_field(), QEvent::MouseButtonPress, {5, 5});
+    pick(ed->zoom_field(), 2);  // "Normal View (1:1)" on a sound shorter than 512 frames
     EXPECT_EQ(popups.back()[2], "Normal View (1:1)");
     EXPECT_EQ(view(ed), std::pair(0, 300));
-    popup_answer = 1;  // "Zoom Locator" without a block changes nothing
-    uikit::mouse(ed->zoom_field(), QEvent::MouseButtonPress, {5, 5});
+    pick(ed->zoom_field(), 1);  // "Zoom Locator" without a block changes nothing
     EXPECT_EQ(view(ed), std::pair(0, 300));
 
     ed = open(std::vector<std::int16_t>(4096, 100));
@@ -106,8 +100,7 @@ TEST_F(SampleEditorTest, ClicksAndDragsSetTheBlockAndTheZoomMenuAndScrollBarKeep
     EXPECT_EQ(view(ed), std::pair(2048, 4096));
     ed->scroll_bar()->setValue(100);
     EXPECT_EQ(view(ed), std::pair(100, 2148));
-    popup_answer = 0;  // "View All"
-    uikit::mouse(ed->zoom_field(), QEvent::MouseButtonPress, {5, 5});
+    pick(ed->zoom_field(), 0);  // "View All"
     EXPECT_EQ(view(ed), std::pair(0, 4096));
     EXPECT_EQ(ed->scroll_bar()->maximum(), 0);
 }
@@ -124,8 +117,7 @@ TEST_F(SampleEditorTest, StripsShowFullScaleAsAFullColumnAndSilenceAsOneLine) {
     // The overview shows the whole view in green; the zoom strip the block in red.
     EXPECT_EQ(ed->overview()->composed().pixelColor(13, 42), QColor(0, 170, 0));
     EXPECT_EQ(ed->zoom()->composed().pixelColor(13, 42), QColor(Qt::black));
-    popup_answer = 3;  // "Set Locator All"
-    uikit::mouse(ed->zoom_field(), QEvent::MouseButtonPress, {5, 5});
+    pick(ed->zoom_field(), 3);  // "Set Locator All"
     EXPECT_EQ(ed->zoom()->composed().pixelColor(13, 42), QColor(220, 0, 0));
 
     // A sound streamed from disk has no waveform to show, only "D2D File".
@@ -141,17 +133,15 @@ TEST_F(SampleEditorTest, FunctionsMenuEditsUndoesAndSaves) {
     EdWindow* ed = open(std::vector<std::int16_t>(1000, 1000));
     ASSERT_NE(ed, nullptr);
     ed->model().state().block_start = 0, ed->model().state().block_end = 4;
-    popup_answer = 3;  // "Fade In"
-    uikit::mouse(ed->functions_field(), QEvent::MouseButtonPress, {5, 5});
+    pick(ed->functions_field(), 3);  // "Fade In"
     uikit::pump();
     ASSERT_EQ(popups.back().size(), 10);
     EXPECT_EQ(popups.back()[7], "Undo");
-    const auto sample = [] { return reinterpret_cast<std::int16_t*>(t_sound[no_s].load()->data); };
-    EXPECT_EQ(sample()[1], 250);
+    EXPECT_EQ(word_at(t_sound[no_s], 1), 250);
     send(ed, fourcc("undo"));
-    EXPECT_EQ(sample()[1], 1000);
+    EXPECT_EQ(word_at(t_sound[no_s], 1), 1000);
     send(ed, fourcc("redo"));
-    EXPECT_EQ(sample()[1], 250);
+    EXPECT_EQ(word_at(t_sound[no_s], 1), 250);
 
     // Deleting frames changes the length label and the main window's overview.
     ed->model().state().block_end = 100;
@@ -163,8 +153,7 @@ TEST_F(SampleEditorTest, FunctionsMenuEditsUndoesAndSaves) {
     EXPECT_EQ(ed->loop_start_field()->text(), "000");  // loop end is 0: rejected
 
     const QString path = dir.filePath("saved.wav");
-    post_message(ed, Message(fourcc("svas")).add("path", path));
-    uikit::pump();
+    send(ed, Message(fourcc("svas")).add("path", path));
     SF_INFO info;
     const std::vector<float> saved = files::read_sound(path.toStdString(), info);
     EXPECT_EQ(info.frames, 900);
@@ -175,18 +164,10 @@ TEST_F(SampleEditorTest, FunctionsMenuEditsUndoesAndSaves) {
 
 namespace {
 
-// The bytes of the record in `slot` now.
-std::vector<std::int8_t> bytes_in(int slot) {
-    const p_s* r = t_sound[slot].load();
-    if (!r || !r->data) return {};
-    return {r->data, r->data + std::uint32_t(r->size)};
-}
-
 // Fades in the first four frames of the edited sound: one step of history.
 void fade_in_start(EdWindow* ed) {
     ed->model().state().block_start = 0, ed->model().state().block_end = 4;
-    post_message(ed, fourcc("T004"));
-    uikit::pump();
+    uikit::send(ed, fourcc("T004"));
     ASSERT_EQ(ed->model().history().undo_steps(), 1u);
 }
 
@@ -201,9 +182,9 @@ TEST_F(SampleEditorTest, AfterALoadReplacesItsSoundUndoNeverReachesTheNewOne) {
     open_paths({write_wav("new.wav", 2000)});
     ASSERT_EQ(edwin.data(), ed);
     EXPECT_EQ(ed->total_label()->text().toStdString(), "Total 2000/045 ms");
-    std::vector<std::int8_t> loaded = bytes_in(slot);
+    std::vector<std::int8_t> loaded = bytes_of(t_sound[slot]);
     send(ed, fourcc("undo"));
-    EXPECT_EQ(bytes_in(slot), loaded) << "Undo after a sample load changed the new sound";
+    EXPECT_EQ(bytes_of(t_sound[slot]), loaded) << "Undo after a sample load changed the new sound";
 
     // A bank imported over its instrument: the editor closes, and an undo
     // sent to it changes nothing.
@@ -217,10 +198,10 @@ TEST_F(SampleEditorTest, AfterALoadReplacesItsSoundUndoNeverReachesTheNewOne) {
     QPointer<EdWindow> kept(ed);
     open_paths({bank});
     ASSERT_TRUE(alerts().empty()) << alerts()[0].text;
-    loaded = bytes_in(slot);
+    loaded = bytes_of(t_sound[slot]);
     ASSERT_FALSE(loaded.empty());
     if (kept) send(kept, fourcc("undo"));
-    EXPECT_EQ(bytes_in(slot), loaded) << "Undo after a bank import changed the bank's sound";
+    EXPECT_EQ(bytes_of(t_sound[slot]), loaded) << "Undo after a bank import changed its sound";
     EXPECT_TRUE(edwin.isNull()) << "the editor stayed open on a sound that has gone";
 
     // An instrument file loaded over it: the same.
@@ -235,51 +216,44 @@ TEST_F(SampleEditorTest, AfterALoadReplacesItsSoundUndoNeverReachesTheNewOne) {
     kept = ed;
     open_paths({inst});
     ASSERT_TRUE(alerts().empty()) << alerts()[0].text;
-    loaded = bytes_in(slot);
+    loaded = bytes_of(t_sound[slot]);
     ASSERT_EQ(loaded.size(), 1600u);
     if (kept) send(kept, fourcc("undo"));
-    EXPECT_EQ(bytes_in(slot), loaded) << "Undo after an instrument load changed its sound";
+    EXPECT_EQ(bytes_of(t_sound[slot]), loaded) << "Undo after an instrument load changed its sound";
     EXPECT_TRUE(edwin.isNull()) << "the editor stayed open on a sound that has gone";
 }
 
 TEST_F(SampleEditorTest, TheEditorFollowsItsSoundWhenSoundsAreAddedOrDeletedBeforeIt) {
     post("ains");  // instrument 1 owns sound 1
-    win->select_sound(1);
-    uikit::pump();
+    select_sound(1);
     EdWindow* ed = open(std::vector<std::int16_t>(1000, 1000));
     ASSERT_NE(ed, nullptr);
     fade_in_start(ed);
-    const auto sample1 = [](int slot) {
-        return reinterpret_cast<const std::int16_t*>(t_sound[slot].load()->data)[1];
-    };
-    EXPECT_EQ(sample1(1), 250);
+    EXPECT_EQ(word_at(t_sound[1], 1), 250);
 
     // A sound added to instrument 0 moves it to slot 2.
-    win->select_sound(0);
-    uikit::pump();
+    select_sound(0);
     post("asam");
     ASSERT_EQ(edwin.data(), ed) << "the editor closed when its sound moved";
     EXPECT_EQ(ed->model().state().sound, 2);
     EXPECT_EQ(ed->total_label()->text().toStdString(), "Total 1000/022 ms");
     send(ed, fourcc("undo"));
-    EXPECT_EQ(sample1(2), 1000);
+    EXPECT_EQ(word_at(t_sound[2], 1), 1000);
     EXPECT_EQ(t_sound[1].load()->data, nullptr);  // the added sound is left alone
     send(ed, fourcc("redo"));
-    EXPECT_EQ(sample1(2), 250);
+    EXPECT_EQ(word_at(t_sound[2], 1), 250);
 
     // Deleting that sound again moves it back to slot 1.
-    win->select_sound(1);
-    uikit::pump();
+    select_sound(1);
     post("dsam");
     ASSERT_EQ(edwin.data(), ed);
     EXPECT_EQ(ed->model().state().sound, 1);
     send(ed, fourcc("undo"));
-    EXPECT_EQ(sample1(1), 1000);
+    EXPECT_EQ(word_at(t_sound[1], 1), 1000);
 
     // Deleting the sound itself closes the editor.
     alert_answer = 1;  // "Yes": its instrument goes with it
-    win->select_sound(1);
-    uikit::pump();
+    select_sound(1);
     post("dsam");
     EXPECT_TRUE(edwin.isNull());
 }
@@ -299,12 +273,10 @@ TEST_F(SampleEditorTest, AStreamedSoundShowsItsFileAndRefusesLoopChanges) {
     EXPECT_EQ(ed->loop_button()->Value(), 0);
     EXPECT_EQ(ed->loop_start_field()->text().toStdString(), "000");
     EXPECT_EQ(ed->loop_end_field()->text().toStdString(), "300000");
-    popup_answer = 3;  // "Set Locator All"
-    uikit::mouse(ed->zoom_field(), QEvent::MouseButtonPress, {5, 5});
+    pick(ed->zoom_field(), 3);  // "Set Locator All"
     EXPECT_EQ(ed->block_end_label()->text().toStdString(), "BE 300000/6802 ms");
 
-    ed->loop_button()->click();
-    uikit::pump();
+    uikit::click(ed->loop_button());
     ed->loop_start_field()->setText("1000");
     send(ed, fourcc("glos"));
     ed->loop_end_field()->setText("2000");

@@ -60,15 +60,13 @@ TEST(Controls, ButtonsAreLitFromTheTopLeftAndPostTheirCodeAndCheckBoxesGoWithThe
         void MessageReceived(const Message& m) override { got.push_back(m.what); }
     } sink;
     MyBButton b(36, QRect(0, 0, 100, 16), "All Note-Off", fourcc("aoff"), &sink, &sink);
-    b.click();
-    uikit::pump();
+    uikit::click(&b);
     ASSERT_EQ(sink.got, std::vector<std::uint32_t>{fourcc("aoff")});
     QPointer<LampButton> lamp;
     {
         mycheck box(QRect(0, 20, 60, 16), "On", fourcc("aron"), &sink, &sink);
         lamp = box.lamp();
-        box.lamp()->click();
-        uikit::pump();
+        uikit::click(box.lamp());
         EXPECT_EQ(box.Value(), 1);
         EXPECT_EQ(sink.got.back(), fourcc("aron"));
     }

@@ -17,14 +17,11 @@ class MediaLoad : public testkit::EngineTest {
         EXPECT_EQ(load(1, dir_.file(leaf).c_str(), leaf.c_str()), LoadResult::loaded) << leaf;
         return t_sound[0].load();
     }
-    static std::int16_t s16(const p_s* s, std::size_t i) {
-        return reinterpret_cast<const std::int16_t*>(s->data)[i];
-    }
     // True when `s` holds `v` from its start, 8-bit sounds the top bytes.
     static bool holds(const p_s* s, const std::vector<std::int16_t>& v, std::size_t n) {
         for (std::size_t i = 0; i < n; ++i) {
             if (s->bits == 8 ? s->data[i] != static_cast<std::int8_t>(v[i] >> 8)
-                             : s16(s, i) != v[i])
+                             : testkit::word_at(s, i) != v[i])
                 return false;
         }
         return true;
@@ -105,7 +102,9 @@ TEST_F(MediaLoad, WiderFloatAndLossyEncodingsBecomeSixteenBitsAndMoreChannelsMon
             EXPECT_EQ(s->stereo, channels - 1);
             ASSERT_EQ(s->size, static_cast<std::uint32_t>(frames * channels * 2));
             for (int i = 0; i < frames * channels; ++i)
-                ASSERT_LE(std::fabs(s16(s, i) - std::min((v24[i] >> 8) / 256.0, 32767.0)), 0.5)
+                ASSERT_LE(
+                    std::fabs(testkit::word_at(s, i) - std::min((v24[i] >> 8) / 256.0, 32767.0)),
+                    0.5)
                     << i;
         }
         std::vector<float> f{1.0f, -1.0f};  // full scale stays inside the 16-bit range
@@ -113,10 +112,10 @@ TEST_F(MediaLoad, WiderFloatAndLossyEncodingsBecomeSixteenBitsAndMoreChannelsMon
             f.push_back(static_cast<float>(std::sin(i * 0.01) * 0.9));
         const p_s* s = load_written("f.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, channels, 44100, f);
         EXPECT_EQ(s->bits, 16);
-        EXPECT_EQ(s16(s, 0), 32767);
-        EXPECT_EQ(s16(s, 1), -32768);
+        EXPECT_EQ(testkit::word_at(s, 0), 32767);
+        EXPECT_EQ(testkit::word_at(s, 1), -32768);
         for (int i = 2; i < frames * channels; ++i)
-            ASSERT_LE(std::fabs(s16(s, i) - f[i] * 32768.0), 0.5) << i;
+            ASSERT_LE(std::fabs(testkit::word_at(s, i) - f[i] * 32768.0), 0.5) << i;
     }
     std::vector<float> tone;
     for (int i = 0; i < 44100; ++i) {
@@ -129,7 +128,7 @@ TEST_F(MediaLoad, WiderFloatAndLossyEncodingsBecomeSixteenBitsAndMoreChannelsMon
     ASSERT_EQ(s->size >> s->shift, 44100u);
     double err = 0, sig = 0;  // lossy: compared by the error's energy against the signal's
     for (std::size_t i = 0; i < tone.size(); ++i) {
-        err += std::pow(s16(s, i) - tone[i] * 32768.0, 2);
+        err += std::pow(testkit::word_at(s, i) - tone[i] * 32768.0, 2);
         sig += std::pow(tone[i] * 32768.0, 2);
     }
     EXPECT_LT(err / sig, 1e-3);
@@ -139,7 +138,7 @@ TEST_F(MediaLoad, WiderFloatAndLossyEncodingsBecomeSixteenBitsAndMoreChannelsMon
     const p_s* quad = load_written("quad.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 4, 8000, v);
     EXPECT_EQ(quad->stereo, 0);
     ASSERT_EQ(quad->size, 200u);
-    for (int i = 0; i < 100; ++i) ASSERT_EQ(s16(quad, i), i * 10 + 1500) << i;
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(testkit::word_at(quad, i), i * 10 + 1500) << i;
 }
 
 TEST_F(MediaLoad, UnreadableFilesAreRefusedAndLeaveNothingOpen) {

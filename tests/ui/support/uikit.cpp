@@ -29,6 +29,11 @@ void mouse(QWidget* w, int type, QPoint at, bool button_held, Qt::MouseButton bu
     QApplication::sendEvent(w, &e);
 }
 
+void send(QObject* to, const Message& m) {
+    post_message(to, m);
+    pump();
+}
+
 unsigned pixel(QWidget* w, int x, int y) {
     return w->grab().toImage().pixel(x, y) & 0xFFFFFF;
 }
@@ -75,8 +80,7 @@ void MainWindowTest::post(const char (&code)[5]) {
 }
 
 void MainWindowTest::post(const Message& m) {
-    post_message(win.get(), m);
-    pump();
+    send(win.get(), m);
 }
 
 void MainWindowTest::start_open(const QStringList& paths) {
@@ -114,6 +118,16 @@ QStringList MainWindowTest::rows() const {
 void MainWindowTest::select_row(int row) {
     win->tree()->setCurrentItem(win->tree()->item_at_full_row(row));
     pump();
+}
+
+void MainWindowTest::select_sound(int s) {
+    win->select_sound(s);
+    pump();
+}
+
+void MainWindowTest::pick(QWidget* w, int answer) {
+    popup_answer = answer;
+    mouse(w, QEvent::MouseButtonPress, {5, 5});
 }
 
 int MainWindowTest::selected_row() const {

@@ -33,6 +33,23 @@ void mouse(QWidget* w, int type, QPoint at, bool button_held = false,
            Qt::MouseButton button = Qt::LeftButton, Qt::MouseButtons held = {});
 // The colour of pixel (x, y) of a widget as it draws itself now.
 unsigned pixel(QWidget* w, int x, int y);
+// Posts `m` to `to` and lets it handle it.
+void send(QObject* to, const Message& m);
+inline void send(QObject* to, std::uint32_t code) {
+    send(to, Message(code));
+}
+// Clicks a button, or chooses row `row` of a list, and lets the windows
+// handle what that posts.
+template <typename Button>
+void click(Button* b) {
+    b->click();
+    pump();
+}
+template <typename List>
+void choose(List* l, int row) {
+    l->setCurrentRow(row);
+    pump();
+}
 
 class MainWindowTest : public testkit::EngineTest {
   protected:
@@ -55,6 +72,10 @@ class MainWindowTest : public testkit::EngineTest {
     QStringList rows() const;
     // Selects the full-list row `row` as a click would.
     void select_row(int row);
+    // Selects sound `s` as the window's commands see it.
+    void select_sound(int s);
+    // Presses `w`, and answers the pop-up menu it shows with item `answer`.
+    void pick(QWidget* w, int answer);
     // The full-list row selected now, or -1.
     int selected_row() const;
 
