@@ -12,11 +12,6 @@ using jackkit::Kit;
 using jackkit::sleep_s;
 using jackkit::wait_for;
 
-// Every client of this process talks to this server only.
-struct JackServer : jackkit::JackServer {
-    JackServer() : jackkit::JackServer("plexora-e2e") {}
-};
-
 constexpr unsigned kRate = 48000, kPeriod = 256;
 
 // Links from the program's two outputs to the server's two playback ports.
@@ -32,7 +27,7 @@ int playback_links(jack_client_t* c) {
 // A private server for each test, on fresh tables.
 class JackPlay : public testkit::EngineTest {
   protected:
-    JackServer server;
+    jackkit::JackServer server{"plexora-e2e"};  // every client of this process talks to it only
 };
 
 // A looping 440 Hz sine on base key 69 (exactly 100 frames at 44000 Hz) as
@@ -162,7 +157,7 @@ TEST(Program, ShowsItsAudioClientAndQuitsCleanlyOnCtrlQ) {
     const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
     ASSERT_TRUE(wait_for(10, [&] { return access(socket.c_str(), F_OK) == 0; }));
     sleep_s(0.2);
-    JackServer jack;
+    jackkit::JackServer jack("plexora-e2e");
     ASSERT_TRUE(jack.running) << "see " << jack.log;
     // One client looks at the port list throughout: opening and closing a
     // client while the program's own clients come and go can stall libjack.

@@ -88,11 +88,8 @@ TEST_F(RenderTool, BadInputEndsWithAClearMessageAndStatusOne) {
     for (const auto& [path, bytes] : written) ASSERT_TRUE(files::write_bytes(path, bytes));
     const std::string with_sample = "--sample " + sample + " ", song_out = " " + ok + " " + out;
 
-    struct Case {
-        std::string args;
-        std::string message;
-    };
-    const Case cases[] = {
+    const std::tuple<std::string, std::string> cases[] = {
+        // args, message
         {"", "usage"},
         {"--bank " + kBank + " " + ok, "missing arguments"},
         {"--rate 12 --bank " + kBank + song_out, "--rate"},
@@ -121,12 +118,12 @@ TEST_F(RenderTool, BadInputEndsWithAClearMessageAndStatusOne) {
          "cannot write /nonexistent/dir/out.wav: No such file or directory"},
         {with_sample + ok + " " + folder, folder + " is a directory"},
     };
-    for (const Case& c : cases) {
-        const ToolRun r = run_render(c.args);
-        EXPECT_EQ(r.status, 1) << c.args << "\n" << r.output;
-        EXPECT_NE(r.output.find(c.message), std::string::npos) << c.args << "\n" << r.output;
-        EXPECT_FALSE(std::filesystem::exists(out)) << c.args;
-        EXPECT_EQ(leftovers(out), 0) << c.args;
+    for (const auto& [args, message] : cases) {
+        const ToolRun r = run_render(args);
+        EXPECT_EQ(r.status, 1) << args << "\n" << r.output;
+        EXPECT_NE(r.output.find(message), std::string::npos) << args << "\n" << r.output;
+        EXPECT_FALSE(std::filesystem::exists(out)) << args;
+        EXPECT_EQ(leftovers(out), 0) << args;
     }
 }
 

@@ -54,42 +54,27 @@ class ChannelWindowTest : public MainWindowTest {
 }  // namespace
 
 TEST(LevelBarRules, ShownValueTextAndTyping) {
-    struct Shown {
-        BarRange r;
-        std::int32_t entry;
-        const char* text;
-    };
-    for (const Shown& s :
-         {Shown{kPitch, 0, "-064"}, Shown{kPitch, 8192, "000"}, Shown{kPitch, 16383, "063"},
-          Shown{kLevel, 127, "127"}, Shown{kLevel, 5, "005"}, Shown{kCentred, 64, "000"},
-          Shown{kCentred, 0, "-064"}}) {
-        EXPECT_EQ(bar_text(bar_shown(s.r, s.entry)), s.text) << s.entry;
-    }
-    struct Typed {
-        BarRange r;
-        int typed;
-        std::int32_t entry;  // -1: refused
-    };
-    for (const Typed& t :
-         {Typed{kPitch, -64, 0}, Typed{kPitch, 0, 8192}, Typed{kPitch, 63, 16256},
-          Typed{kPitch, 64, -1}, Typed{kPitch, -65, -1}, Typed{kCentred, 0, 64},
-          Typed{kCentred, -64, 0}, Typed{kCentred, -70, -1}, Typed{kLevel, 127, 127},
-          Typed{kLevel, 128, -1}, Typed{kLevel, -1, -1}}) {
+    const std::tuple<BarRange, std::int32_t, const char*> shown[] = {
+        // range, entry, text
+        {kPitch, 0, "-064"}, {kPitch, 8192, "000"}, {kPitch, 16383, "063"}, {kLevel, 127, "127"},
+        {kLevel, 5, "005"},  {kCentred, 64, "000"}, {kCentred, 0, "-064"}};
+    for (const auto& [r, entry, text] : shown)
+        EXPECT_EQ(bar_text(bar_shown(r, entry)), text) << entry;
+    // Range, value typed, entry stored (-1: refused).
+    const std::tuple<BarRange, int, std::int32_t> typed[] = {
+        {kPitch, -64, 0},   {kPitch, 0, 8192}, {kPitch, 63, 16256}, {kPitch, 64, -1},
+        {kPitch, -65, -1},  {kCentred, 0, 64}, {kCentred, -64, 0},  {kCentred, -70, -1},
+        {kLevel, 127, 127}, {kLevel, 128, -1}, {kLevel, -1, -1}};
+    for (const auto& [r, value, entry] : typed) {
         std::int32_t got = -1;
-        const bool ok = bar_typed(t.r, t.typed, got);
-        EXPECT_EQ(ok ? got : -1, t.entry) << t.typed;
+        EXPECT_EQ(bar_typed(r, value, got) ? got : -1, entry) << value;
     }
 }
 
 TEST(OscilloscopeRows, ScalingTruncationAndClamping) {
-    struct Row {
-        float v;
-        int row;
-    };
-    for (const Row& r : {Row{0.0f, 32}, Row{1.0f, 0}, Row{-1.0f, 63}, Row{0.02f, 32},
-                         Row{0.04f, 31}, Row{-0.04f, 33}, Row{5.0f, 0}, Row{-7.0f, 63}}) {
-        EXPECT_EQ(osc_row(r.v), r.row) << r.v;
-    }
+    const std::pair<float, int> rows[] = {{0.0f, 32},  {1.0f, 0},    {-1.0f, 63}, {0.02f, 32},
+                                          {0.04f, 31}, {-0.04f, 33}, {5.0f, 0},   {-7.0f, 63}};
+    for (const auto& [v, row] : rows) EXPECT_EQ(osc_row(v), row) << v;
 }
 
 TEST(OscilloscopeRows, RenderedSilenceIsAFlatLineOnRow32) {

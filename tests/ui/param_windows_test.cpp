@@ -74,13 +74,8 @@ TEST_F(ParamWindowsTest, FieldsStoreWhatIsTypedAndShowItInTheirOwnForm) {
     EXPECT_EQ(w->size(), QSize(651, 259));
     EXPECT_EQ(w->key_label()->text(), "----");
     p_s* s = t_sound[1];
-    struct Case {
-        std::uint32_t code;
-        const char* typed;
-        int stored;
-        const char* shown;
-    };
-    const Case cases[] = {
+    const std::tuple<std::uint32_t, const char*, int, const char*> cases[] = {
+        // field, typed, stored, shown
         {fourcc("chfr"), "c#3", 61, "C# 3"},
         {fourcc("chfr"), "B -3", 0, "C -2"},  // limited to key 0
         {fourcc("chto"), "G9", 127, "G  8"},
@@ -91,16 +86,17 @@ TEST_F(ParamWindowsTest, FieldsStoreWhatIsTypedAndShowItInTheirOwnForm) {
         {fourcc("chpa"), "300", 300, "300"},
         {fourcc("chpa"), "1000", 1000, "000"},  // kept in 16 bits, shown in three digits
     };
-    for (const Case& c : cases) {
-        type(w->field(c.code), c.typed);
-        const std::pair<std::uint32_t, int> fields[] = {
-            {fourcc("chfr"), s->key_lo}, {fourcc("chto"), s->key_hi}, {fourcc("chba"), s->base},
-            {fourcc("chfv"), s->vel_lo}, {fourcc("chtv"), s->vel_hi}, {fourcc("chpa"), s->pan}};
-        int stored = -1;
-        for (const auto& [code, value] : fields)
-            if (code == c.code) stored = value;
-        EXPECT_EQ(stored, c.stored) << c.typed;
-        EXPECT_EQ(w->field(c.code)->text(), c.shown) << c.typed;
+    // Where each field stores its number (the pan's is unsigned).
+    using Field = const rt<std::int16_t>*;
+    const std::map<std::uint32_t, Field> at{{fourcc("chfr"), &s->key_lo},
+                                            {fourcc("chto"), &s->key_hi},
+                                            {fourcc("chba"), &s->base},
+                                            {fourcc("chfv"), &s->vel_lo},
+                                            {fourcc("chtv"), &s->vel_hi}};
+    for (const auto& [code, typed, stored, shown] : cases) {
+        type(w->field(code), typed);
+        EXPECT_EQ(code == fourcc("chpa") ? int(s->pan) : int(*at.at(code)), stored) << typed;
+        EXPECT_EQ(w->field(code)->text(), shown) << typed;
     }
     type(w->field(fourcc("chna")), QString(40, 'n'));
     EXPECT_EQ(std::strlen(s->name), 31u);

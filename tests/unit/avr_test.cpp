@@ -122,12 +122,8 @@ TEST_F(AvrLoad, RefusedFilesLeaveTheSlotAsItWas) {
 
     // Each refusal keeps the alert's text and button and gives its reason in
     // the details; a file that cannot be opened shows nothing but has a reason.
-    struct Case {
-        std::string path;
-        LoadResult result;
-        const char* reason;
-    };
-    const Case cases[] = {
+    const std::tuple<std::string, LoadResult, const char*> cases[] = {
+        // path, result, reason
         {dir_.file("bad_bits.avr"), LoadResult::refused, "resolution is neither 8 nor 16 bits"},
         {dir_.file("no_rate.avr"), LoadResult::refused, "sample rate is 0"},
         {dir_.file("short.avr"), LoadResult::refused, "shorter than its header"},
@@ -136,18 +132,18 @@ TEST_F(AvrLoad, RefusedFilesLeaveTheSlotAsItWas) {
          "cannot be opened: No such file or directory"},
         {dir_.file(""), LoadResult::unopenable, "is a directory"}};
     int shown = 0;
-    for (const Case& c : cases) {
+    for (const auto& [path, result, reason] : cases) {
         std::string why;
-        EXPECT_EQ(load(1, c.path.c_str(), "x.avr", &why), c.result) << c.path;
-        EXPECT_EQ(why, c.reason) << c.path;
-        if (c.result == LoadResult::refused) {
+        EXPECT_EQ(load(1, path.c_str(), "x.avr", &why), result) << path;
+        EXPECT_EQ(why, reason) << path;
+        if (result == LoadResult::refused) {
             ++shown;
             EXPECT_EQ(alerts().back().text, "Not an audio file or format not supported");
             EXPECT_EQ(alerts().back().button, "...");
-            EXPECT_EQ(alerts().back().details, c.reason);
+            EXPECT_EQ(alerts().back().details, reason);
         }
-        EXPECT_EQ(int(alerts().size()), shown) << c.path;
-        EXPECT_EQ(t_sound[0].load(), before) << c.path;
+        EXPECT_EQ(int(alerts().size()), shown) << path;
+        EXPECT_EQ(t_sound[0].load(), before) << path;
         EXPECT_FALSE(loadin);
     }
     // A header without data is a sound of nothing.

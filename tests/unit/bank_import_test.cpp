@@ -145,11 +145,8 @@ TEST_F(BankImport, UnusableBanksAreRefusedWithTheirReasonAndChangeNothing) {
     const testkit::TableSnapshot before = testkit::TableSnapshot::take();
     const std::vector<SfSample> smp{sample("a", 40)};
     const std::vector<SfInst> insts{{"i", {{sample_id(0)}}}};
-    const struct {
-        void (*chunks)(SfChunks&);
-        void (*file)(Bytes&);
-        const char* reason;  // null: no alert
-    } cases[] = {
+    const std::tuple<void (*)(SfChunks&), void (*)(Bytes&), const char*> cases[] = {
+        // chunks, file, reason (null: no alert)
         {nullptr, [](Bytes& b) { b[0] = 'X'; }, nullptr},
         {nullptr, [](Bytes& b) { b.erase(b.end() - 30, b.end()); },
          ""},  // sample headers run past the end
@@ -159,15 +156,15 @@ TEST_F(BankImport, UnusableBanksAreRefusedWithTheirReasonAndChangeNothing) {
         {[](SfChunks& k) { k.c["shdr"][44] = 0x11; }, nullptr,
          "compressed"},  // in a version 2 bank
     };
-    for (const auto& c : cases) {
+    for (const auto& [chunks, file, reason] : cases) {
         alerts().clear();
         SfChunks k = sf_chunks(smp, insts);
-        if (c.chunks) c.chunks(k);
+        if (chunks) chunks(k);
         Bytes b = assemble(k);
-        if (c.file) c.file(b);
+        if (file) file(b);
         EXPECT_EQ(import(b), 0);
-        ASSERT_EQ(alerts().size(), c.reason ? 1u : 0u);
-        EXPECT_TRUE(!c.reason || alerts().back().text.find(c.reason) != std::string::npos);
+        ASSERT_EQ(alerts().size(), reason ? 1u : 0u);
+        EXPECT_TRUE(!reason || alerts().back().text.find(reason) != std::string::npos);
         testkit::expect_unchanged(before);
     }
 }
@@ -261,11 +258,8 @@ TEST_F(BankImport, BanksTooLargeForTheTablesAreRefusedAndChangeNothing) {
         add_inst("other");
         no_s = static_cast<std::int16_t>(nb_sound - 1);
     };
-    const struct {
-        std::function<void()> setup;
-        Bytes bank;
-        const char* reason;
-    } cases[] = {
+    const std::tuple<std::function<void()>, Bytes, const char*> cases[] = {
+        // setup, bank, reason
         {full, big, "more sounds"},
         // 2100 preset zones over one instrument of 2100 zones: 4.4 million pairs.
         {[] {},
@@ -280,13 +274,13 @@ TEST_F(BankImport, BanksTooLargeForTheTablesAreRefusedAndChangeNothing) {
                  {{"Piano", 0, 0, {{instrument(0)}}}, {"Standard", 0, 128, {{instrument(2)}}}}),
          "more instruments than the program can hold (4109 of 4096)"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [setup, bank, reason] : cases) {
         SetUp();
-        c.setup();
+        setup();
         const testkit::TableSnapshot before = testkit::TableSnapshot::take();
-        EXPECT_EQ(import(c.bank), 0);
+        EXPECT_EQ(import(bank), 0);
         ASSERT_EQ(alerts().size(), 1u);
-        EXPECT_NE(alerts()[0].text.find(c.reason), std::string::npos) << alerts()[0].text;
+        EXPECT_NE(alerts()[0].text.find(reason), std::string::npos) << alerts()[0].text;
         testkit::expect_unchanged(before);
     }
     SetUp();

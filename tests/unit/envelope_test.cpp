@@ -21,11 +21,8 @@ class Envelope : public testkit::EngineTest {
 }  // namespace
 
 TEST_F(Envelope, DefaultCurvesReleaseLinearlyPanIsCappedAndOddCurvesStayDefined) {
-    const struct {
-        int curve;
-        std::uint32_t pos, total;
-        float level;
-    } cases[] = {
+    const std::tuple<int, std::uint32_t, std::uint32_t, float> cases[] = {
+        // curve, pos, total, level
         {4, 0, 1000, 1.0f},
         {4, 502, 1000, 0.5f},           // t = 128
         {4, 251, 1000, 0.75f},          // t = 64: level 96
@@ -40,8 +37,8 @@ TEST_F(Envelope, DefaultCurvesReleaseLinearlyPanIsCappedAndOddCurvesStayDefined)
         {0, 0, 0, 0.0f},        // a sound of length 0 stands at its end
         {2, 0, 0, 0.0f},
     };
-    for (const auto& c : cases)
-        EXPECT_FLOAT_EQ(at(c.curve, c.pos, c.total), c.level) << c.curve << " at " << c.pos;
+    for (const auto& [curve, pos, total, level] : cases)
+        EXPECT_FLOAT_EQ(at(curve, pos, total), level) << curve << " at " << pos;
     set_curve(2, {0x00C8, 0x40C8, 0x80C8, 0xC0C8, 0xFFC8});  // level 200 everywhere
     EXPECT_FLOAT_EQ(at(2, 10, 1000), 127.0f);
     set_curve(1, {0x00FF, 0x40FF, 0x80FF, 0xC0FF, 0xFFFF});

@@ -102,18 +102,17 @@ TEST_F(InstrumentFile, UnusableFilesChangeNothingAndTruncatedOnesKeepWholeSounds
     wrong_magic[0] = 'Q';
     Bytes cut = files::it_file({good});
     cut.resize(100);  // not even one whole block
-    const struct {
-        Bytes file;
-        const char* reason;  // null: silently ignored
-    } cases[] = {{wrong_magic, nullptr},
-                 {files::it_file({good, good}, -1, 0), "no sample data"},  // data flag 0
-                 {files::it_file({good, twelve}), "12 bits"},
-                 {cut, ""}};
-    for (const auto& c : cases) {
+    const std::tuple<Bytes, const char*> cases[] = {
+        // file, reason (null: silently ignored)
+        {wrong_magic, nullptr},
+        {files::it_file({good, good}, -1, 0), "no sample data"},  // data flag 0
+        {files::it_file({good, twelve}), "12 bits"},
+        {cut, ""}};
+    for (const auto& [file, reason] : cases) {
         alerts().clear();
-        EXPECT_EQ(read(c.file), 0);
-        EXPECT_EQ(alerts().size(), c.reason ? 1u : 0u);
-        EXPECT_TRUE(!c.reason || alerted(c.reason)) << c.reason;
+        EXPECT_EQ(read(file), 0);
+        EXPECT_EQ(alerts().size(), reason ? 1u : 0u);
+        EXPECT_TRUE(!reason || alerted(reason)) << reason;
         EXPECT_EQ(table(), before);
     }
     // The third block's data is cut short: the two whole sounds are kept.

@@ -55,10 +55,8 @@ int open_fds() {
 }  // namespace
 
 TEST_F(MediaLoad, EightAndSixteenBitPcmKeepTheirWidth) {
-    const struct {
-        const char* leaf;
-        int format, bits;
-    } cases[] = {
+    const std::tuple<const char*, int, int> cases[] = {
+        // leaf, format, bits
         {"u8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 8},
         {"s16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16},
         {"s8.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, 8},
@@ -66,22 +64,22 @@ TEST_F(MediaLoad, EightAndSixteenBitPcmKeepTheirWidth) {
         {"s16.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 16},
         {"s16_no_extension", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16},
     };
-    for (const auto& c : cases) {
+    for (const auto& [leaf, format, bits] : cases) {
         for (int channels : {1, 2}) {
-            SCOPED_TRACE(testing::Message() << c.leaf << " channels " << channels);
+            SCOPED_TRACE(testing::Message() << leaf << " channels " << channels);
             const auto v = pattern(3000, channels);
-            const p_s* s = load_written(c.leaf, c.format, channels, 32000, widen(v));
-            const std::size_t size = v.size() * (c.bits / 8);
+            const p_s* s = load_written(leaf, format, channels, 32000, widen(v));
+            const std::size_t size = v.size() * (bits / 8);
             char want[120];
             std::snprintf(
                 want, sizeof want,
-                "%d-bit %s shift %d, 32000 Hz, base 48, keys 0-127, size %zu, loop off 0-%zu",
-                c.bits, channels == 2 ? "stereo" : "mono", c.bits / 16 + channels - 1, size, size);
+                "%d-bit %s shift %d, 32000 Hz, base 48, keys 0-127, size %zu, loop off 0-%zu", bits,
+                channels == 2 ? "stereo" : "mono", bits / 16 + channels - 1, size, size);
             EXPECT_EQ(testkit::describe(s), want);
             EXPECT_EQ(s->type, kTypeMemory);
             EXPECT_EQ(s->file_offset, 0u);
             EXPECT_EQ(s->rel_time, 16000u);
-            EXPECT_STREQ(s->name, c.leaf);
+            EXPECT_STREQ(s->name, leaf);
             EXPECT_TRUE(holds(s, v, v.size()));
         }
     }
@@ -161,10 +159,8 @@ TEST_F(MediaLoad, UnreadableFilesAreRefusedAndLeaveNothingOpen) {
 }
 
 TEST_F(MediaLoad, LargeSoundsAreStreamedFromTheThresholdAndCloseTheirFileWhenRetired) {
-    const struct {
-        int format, channels, frames;
-        bool streamed;
-    } cases[] = {
+    const std::tuple<int, int, int, bool> cases[] = {
+        // format, channels, frames, streamed
         {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 300000, true},   // 1200000 bytes
         {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 300000, false},  // 600000 bytes
         {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 250000, true},   // 1000000 bytes: the threshold
@@ -172,19 +168,19 @@ TEST_F(MediaLoad, LargeSoundsAreStreamedFromTheThresholdAndCloseTheirFileWhenRet
         {SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1, 999999, false},
     };
     const int fds = open_fds();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.frames);
-        const auto v = pattern(c.frames, c.channels);
+    for (const auto& [format, channels, frames, streamed] : cases) {
+        SCOPED_TRACE(frames);
+        const auto v = pattern(frames, channels);
         const p_s* s =
-            load_written(std::to_string(c.frames) + "-" + std::to_string(c.channels) + ".wav",
-                         c.format, c.channels, 44100, widen(v));
-        const std::uint32_t fb = (s->bits / 8) * c.channels;
-        EXPECT_EQ(s->nframes, c.frames);
+            load_written(std::to_string(frames) + "-" + std::to_string(channels) + ".wav", format,
+                         channels, 44100, widen(v));
+        const std::uint32_t fb = (s->bits / 8) * channels;
+        EXPECT_EQ(s->nframes, frames);
         reclaim::reclaim_all();  // the record before it is retired and its file closed
-        EXPECT_EQ(open_fds(), fds + c.streamed);
-        if (!c.streamed) {
+        EXPECT_EQ(open_fds(), fds + streamed);
+        if (!streamed) {
             EXPECT_EQ(s->type, kTypeMemory);
-            EXPECT_EQ(s->size, c.frames * fb);
+            EXPECT_EQ(s->size, frames * fb);
             continue;
         }
         EXPECT_EQ(s->type, kTypeStreamed);
@@ -194,7 +190,7 @@ TEST_F(MediaLoad, LargeSoundsAreStreamedFromTheThresholdAndCloseTheirFileWhenRet
         EXPECT_EQ(s->loop_end, 150 * s->chunk);
         EXPECT_EQ(s->rd_frames, 51200);
         EXPECT_EQ(s->d2d_state, 1);
-        EXPECT_TRUE(holds(s, v, 51200u * c.channels));  // the resident start
+        EXPECT_TRUE(holds(s, v, 51200u * channels));  // the resident start
     }
     clear_sound(0);
     reclaim::reclaim_all();

@@ -74,21 +74,18 @@ TEST_F(MidiTest, DefaultBindingsDriveVolumeBendAndPanOnlyAndRebindingChangesThat
 // upper part data entry leaves alone; others and the null parameter ignore
 // data entry; increments stop at the ends of the ranges.
 TEST_F(MidiTest, RegisteredParametersSetRangeAndTuning) {
-    struct Step {
-        std::uint8_t cc, value;
-        int sens, tune;  // expected afterwards
-    };
-    const Step steps[] = {
+    const std::tuple<std::uint8_t, std::uint8_t, int, int> steps[] = {
+        // controller, value, then the bend range and tuning expected afterwards
         {101, 0, 200, 64}, {100, 0, 200, 64},  {6, 12, 1736, 64},    {38, 0, 1536, 64},
         {96, 0, 1537, 64}, {97, 0, 1536, 64},  {100, 2, 1536, 64},   {38, 70, 1536, 70},
         {96, 0, 1536, 71}, {6, 100, 1536, 71}, {97, 0, 1536, 70},    {100, 5, 1536, 70},
         {6, 9, 1536, 70},  {96, 9, 1536, 70},  {101, 127, 1536, 70}, {100, 127, 1536, 70},
         {38, 9, 1536, 70},
     };
-    for (const Step& s : steps) {
-        cc(5, {{s.cc, s.value}});
-        ASSERT_EQ(ch_pitchsens[5], s.sens) << int(s.cc) << " " << int(s.value);
-        ASSERT_EQ(ch_ctune[5], s.tune) << int(s.cc) << " " << int(s.value);
+    for (const auto& [number, value, sens, tune] : steps) {
+        cc(5, {{number, value}});
+        ASSERT_EQ(ch_pitchsens[5], sens) << int(number) << " " << int(value);
+        ASSERT_EQ(ch_ctune[5], tune) << int(number) << " " << int(value);
     }
     cc(5, {{101, 0}, {100, 0}});
     ch_pitchsens[5] = INT_MAX;

@@ -170,21 +170,17 @@ TEST(Pictures, FilesThatCannotBeReadWholeSayWhyOnce) {
         ASSERT_EQ(::ftruncate(fd, off_t(pictures::kMaxFileBytes) + 1), 0);  // sparse
         ::close(fd);
     }
-    struct Case {
-        std::string path;
-        pictures::LoadStatus status;
-        const char* reason;
-    };
-    const Case cases[] = {
+    const std::tuple<std::string, pictures::LoadStatus, const char*> cases[] = {
+        // path, status, reason
         {"/nonexistent/graf.bin", pictures::LoadStatus::kMissing, ""},
         {dir, pictures::LoadStatus::kUnreadable, "cannot be read: Is a directory"},
         {huge, pictures::LoadStatus::kUnreadable, "larger than 64 MB"},
     };
-    for (const Case& c : cases) {
-        const pictures::Loaded l = pictures::load(c.path);
-        EXPECT_EQ(l.status, c.status) << c.path;
-        EXPECT_TRUE(l.pictures.images.empty()) << c.path;
-        EXPECT_NE(l.pictures.message.find(c.reason), std::string::npos) << l.pictures.message;
+    for (const auto& [path, status, reason] : cases) {
+        const pictures::Loaded l = pictures::load(path);
+        EXPECT_EQ(l.status, status) << path;
+        EXPECT_TRUE(l.pictures.images.empty()) << path;
+        EXPECT_NE(l.pictures.message.find(reason), std::string::npos) << l.pictures.message;
         EXPECT_EQ(l.pictures.message.find("graf.bin"), std::string::npos) << l.pictures.message;
     }
     ::unlink(huge.c_str());

@@ -63,13 +63,9 @@ TEST_F(EngineTest, LoopWrapInsideABufferRendersBothBlocksFromTheRightFrames) {
 }
 
 TEST_F(EngineTest, PitchFollowsRateKeyBaseBendAndTune) {
-    struct Case {
-        int key;
-        void (*setup)(p_s*);
-        double hz;
-    };
     const double semi = std::pow(2.0, 1.0 / 12.0);
-    const Case cases[] = {
+    const std::tuple<int, void (*)(p_s*), double> cases[] = {
+        // key, set-up, pitch
         {81, [](p_s*) {}, 882.0},  // 22050 Hz sound of 441 Hz at base 69, an octave up
         {69, [](p_s*) {}, 441.0},
         // Full bend with the default range: 2 * 8191/8192 semitones up, 2 down.
@@ -86,13 +82,13 @@ TEST_F(EngineTest, PitchFollowsRateKeyBaseBendAndTune) {
          },
          441.0 * semi},
     };
-    for (const Case& c : cases) {
+    for (const auto& [key, setup, hz] : cases) {
         fresh_tables();
-        c.setup(looped_sound(sine16(441.0, 22050, 22050), 22050, 69));
-        play_sound(static_cast<std::uint32_t>(c.key));
+        setup(looped_sound(sine16(441.0, 22050, 22050), 22050, 69));
+        play_sound(static_cast<std::uint32_t>(key));
         const auto out = render(44100);
-        EXPECT_NEAR(zero_crossing_hz(channel(out, 0), 44100.0), c.hz, 0.3) << c.key;
-        EXPECT_NEAR(zero_crossing_hz(channel(out, 1), 44100.0), c.hz, 0.3) << c.key;
+        EXPECT_NEAR(zero_crossing_hz(channel(out, 0), 44100.0), hz, 0.3) << key;
+        EXPECT_NEAR(zero_crossing_hz(channel(out, 1), 44100.0), hz, 0.3) << key;
     }
 }
 

@@ -17,10 +17,12 @@ constexpr int kSlot = 1;
 const std::string kLoopRefusal =
     "This sound is streamed from disk and has no loop: it plays its file once, from start to end.";
 
-std::vector<std::int16_t> words_of(const p_s* s) {
-    std::vector<std::int16_t> w(std::uint32_t(s->size) / 2);
-    std::memcpy(w.data(), s->data, w.size() * 2);
-    return w;
+// A sound's samples as numbers, whatever their width.
+std::vector<int> samples_of(const p_s* s) {
+    std::vector<int> v;
+    for (std::uint32_t i = 0; i < s->size / (s->bits / 8u); ++i)
+        v.push_back(s->bits == 16 ? testkit::word_at(s, i) : s->data[i]);
+    return v;
 }
 
 class SampleEditTest : public EngineTest {
@@ -55,14 +57,8 @@ TEST_F(SampleEditTest, BlockOperationsWorkOnWholeFramesInEveryWidth) {
     // (16-bit), truncated toward zero; the most negative value does not count
     // as a peak and saturates instead of wrapping around. Reverse moves whole
     // frames and keeps an odd block's middle.
-    const struct {
-        int bits;
-        bool stereo;
-        std::vector<int> samples;
-        std::int32_t from, to;
-        EditOp op;
-        std::vector<int> want;
-    } cases[] = {
+    const std::tuple<int, bool, std::vector<int>, int, int, EditOp, std::vector<int>> cases[] = {
+        // bits, stereo, samples, block from, block to, op, samples afterwards
         {16, false, {1000, 1000, 1000, 1000}, 0, 4, kFadeIn, {0, 250, 500, 750}},
         {16, false, {1000, 1000, 1000, 1000}, 0, 4, kFadeOut, {1000, 750, 500, 250}},
         {16, true, {-800, 800, -800, 800}, 0, 2, kFadeIn, {0, 0, -400, 400}},
@@ -71,19 +67,14 @@ TEST_F(SampleEditTest, BlockOperationsWorkOnWholeFramesInEveryWidth) {
         {16, true, {1, 2, 3, 4, 5, 6, 7, 8}, 0, 3, kReverse, {5, 6, 3, 4, 1, 2, 7, 8}},
         {8, true, {1, 2, 3, 4, 5, 6}, 1, 3, kReverse, {1, 2, 5, 6, 3, 4}},
     };
-    for (const auto& c : cases) {
-        const std::vector<std::int16_t> v(c.samples.begin(), c.samples.end());
-        open(c.bits == 16 ? testkit::make_sound16(v, 44100, 60, c.stereo)
-                          : testkit::make_sound8({v.begin(), v.end()}, 8000, 60, c.stereo));
+    for (const auto& [bits, stereo, samples, from, to, op, want] : cases) {
+        const std::vector<std::int16_t> v(samples.begin(), samples.end());
+        open(bits == 16 ? testkit::make_sound16(v, 44100, 60, stereo)
+                        : testkit::make_sound8({v.begin(), v.end()}, 8000, 60, stereo));
         uppo = refreshes = 0;
-        select(c.from, c.to);
-        ASSERT_TRUE(ed->apply(c.op));
-        const std::vector<std::int16_t> words = words_of(rec());
-        const std::vector<std::int8_t> bytes = bytes_of(rec());
-        EXPECT_EQ(c.bits == 16 ? std::vector<int>(words.begin(), words.end())
-                               : std::vector<int>(bytes.begin(), bytes.end()),
-                  c.want)
-            << c.op;
+        select(from, to);
+        ASSERT_TRUE(ed->apply(op));
+        EXPECT_EQ(samples_of(rec()), want) << op;
         EXPECT_EQ(uppo, 1);
         EXPECT_EQ(refreshes, 1);
     }
@@ -184,24 +175,18 @@ TEST_F(SampleEditTest, LoopFieldsAcceptOnlyPointsInsideTheSound) {
     p_s* s = testkit::ramp_sound(16, true, 200);
     testkit::set_loop_frames(s, 10, 100);
     open(s);
-    const struct {
-        bool end;
-        const char* text;
-        std::uint32_t stored;  // frames after the command
-    } cases[] = {
+    const std::tuple<bool, const char*, std::uint32_t> cases[] = {
+        // end, text, stored (frames after the command)
         {false, "-5", 10},  {false, "12x4", 10}, /* 124 is past the end */ {false, "50", 50},
         {false, "100", 50}, {true, "50", 100},   {true, "199", 199},
         {true, "200", 199}, {true, "abc", 199},  {false, "0", 0},
         {true, "1", 1},
     };
-    for (const auto& c : cases) {
-        if (c.end)
-            ed->set_loop_end(c.text);
-        else
-            ed->set_loop_start(c.text);
-        const std::uint32_t got = std::uint32_t(c.end ? rec()->loop_end : rec()->loop_start) >> 2;
-        EXPECT_EQ(got, c.stored) << c.text;
-        EXPECT_EQ(fields[c.end ? 1 : 0], c.stored) << c.text;  // the field shows what is stored
+    for (const auto& [end, text, stored] : cases) {
+        end ? ed->set_loop_end(text) : ed->set_loop_start(text);
+        const std::uint32_t got = std::uint32_t(end ? rec()->loop_end : rec()->loop_start) >> 2;
+        EXPECT_EQ(got, stored) << text;
+        EXPECT_EQ(fields[end ? 1 : 0], stored) << text;  // the field shows what is stored
     }
     ed->set_loop_end("150");
     ed->set_loop_start("12x4");

@@ -35,14 +35,13 @@ TEST_F(VoiceTest, ZoneLookupTakesTheFirstMatchingSoundOfTheInstrumentElseItsLast
     nb_inst = 3;
     t_inst[1] = 3;
     t_inst[2] = 5;
-    const struct {
-        std::uint32_t inst, key;
-        int sound;  // -1: nothing
-    } cases[] = {{0, 10, 0}, {0, 60, 1}, {0, 80, 2},  {0, 120, 2},    {1, 15, 4},
-                 {1, 90, 4}, {2, 90, 5}, {3, 60, -1}, {70000, 60, -1}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(sample_used(true, c.inst, c.key), c.sound < 0 ? nullptr : t_sound[c.sound].load())
-            << c.inst << " " << c.key;
+    const std::tuple<std::uint32_t, std::uint32_t, int> cases[] = {
+        // inst, key, sound (-1: none)
+        {0, 10, 0}, {0, 60, 1}, {0, 80, 2},  {0, 120, 2},    {1, 15, 4},
+        {1, 90, 4}, {2, 90, 5}, {3, 60, -1}, {70000, 60, -1}};
+    for (const auto& [inst, key, sound] : cases) {
+        EXPECT_EQ(sample_used(true, inst, key), sound < 0 ? nullptr : t_sound[sound].load())
+            << inst << " " << key;
     }
     EXPECT_EQ(sample_used(false, 1, 0), t_sound[1].load());  // a sound by index
     EXPECT_EQ(sample_used(false, 4095, 0), nullptr);
