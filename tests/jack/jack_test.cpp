@@ -70,8 +70,7 @@ class JackTest : public ::testing::Test {
 };
 
 TEST_F(JackTest, ABurstLargerThanTheMidiRingIsCountedAndWhatFitsArrivesInOrder) {
-    start(256);
-    if (HasFatalFailure()) return;
+    ASSERT_NO_FATAL_FAILURE(start(256));
     HeldRecorder port;
     auto input = open_input(port);
     ASSERT_NE(input, nullptr);
@@ -101,8 +100,7 @@ TEST_F(JackTest, ABurstLargerThanTheMidiRingIsCountedAndWhatFitsArrivesInOrder) 
 }
 
 TEST_F(JackTest, LongEventsAreSkippedAndTheMessagesAroundThemArriveWhole) {
-    start(256);
-    if (HasFatalFailure()) return;
+    ASSERT_NO_FATAL_FAILURE(start(256));
     testkit::MidiRecorder port;
     auto input = open_input(port);
     ASSERT_NE(input, nullptr);
@@ -123,8 +121,7 @@ TEST_F(JackTest, LongEventsAreSkippedAndTheMessagesAroundThemArriveWhole) {
 }
 
 TEST_F(JackTest, PeriodsLongerThanOneRenderCallAreWrittenWhole) {
-    start(2048);
-    if (HasFatalFailure()) return;
+    ASSERT_NO_FATAL_FAILURE(start(2048));
     Ramp ramp;
     AudioGate gate(&Ramp::proc, &ramp);
     auto output = open_output(gate);
@@ -142,8 +139,7 @@ TEST_F(JackTest, PeriodsLongerThanOneRenderCallAreWrittenWhole) {
 }
 
 TEST_F(JackTest, APartClosedWhileACycleRunsWaitsForItAndIsNeverCalledAgain) {
-    start(256);
-    if (HasFatalFailure()) return;
+    ASSERT_NO_FATAL_FAILURE(start(256));
     kit->flood = true;
     for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE(round);
@@ -186,8 +182,7 @@ TEST_F(JackTest, APartClosedWhileACycleRunsWaitsForItAndIsNeverCalledAgain) {
 TEST_F(JackTest, TheServerGoingAwayDuringACycleLeavesPartsThatCloseCleanly) {
     for (const int signal : {SIGTERM, SIGKILL}) {
         SCOPED_TRACE(signal);
-        start(256, true);
-        if (HasFatalFailure()) return;
+        ASSERT_NO_FATAL_FAILURE(start(256, true));
         kit->flood = true;
         Ramp ramp;
         AudioGate gate(&Ramp::proc, &ramp);

@@ -64,6 +64,15 @@ inline std::vector<float> read_sound(const std::string& path, SF_INFO& info) {
     return v;
 }
 
+// Appends `tail` to `b`.
+inline Bytes& operator+=(Bytes& b, const Bytes& tail) {
+    b.insert(b.end(), tail.begin(), tail.end());
+    return b;
+}
+inline Bytes operator+(Bytes a, const Bytes& b) {
+    return a += b;
+}
+
 inline bool write_bytes(const std::string& path, const Bytes& bytes) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
@@ -138,7 +147,7 @@ struct ZoneLists {
     std::uint32_t bags = 0, gens = 0;
     // A record: `fields`, its bag index, `tail` zero bytes, then its zones.
     void add(const Bytes& fields, std::size_t tail, const std::vector<std::vector<SfGen>>& zones) {
-        head.insert(head.end(), fields.begin(), fields.end());
+        head += fields;
         le(head, bags, 2);
         head.resize(head.size() + tail, 0);
         for (const auto& z : zones) {
@@ -202,30 +211,21 @@ inline SfChunks sf_chunks(const std::vector<SfSample>& samples, const std::vecto
 inline Bytes chunk(const std::string& id, const Bytes& body) {
     Bytes out(id.begin(), id.end());
     le(out, static_cast<std::uint32_t>(body.size()), 4);
-    out.insert(out.end(), body.begin(), body.end());
+    out += body;
     if (body.size() & 1) out.push_back(0);
     return out;
 }
 
 inline Bytes assemble(const SfChunks& k) {
-    Bytes info{'I', 'N', 'F', 'O'}, sdta{'s', 'd', 't', 'a'}, pdta{'p', 'd', 't', 'a'};
-    Bytes ifil;
+    Bytes ifil, sdta{'s', 'd', 't', 'a'}, pdta{'p', 'd', 't', 'a'};
     le(ifil, k.major | 1u << 16, 4);
-    for (const Bytes& c : {chunk("ifil", ifil), chunk("INAM", Bytes{'t', 'e', 's', 't', 0, 0})})
-        info.insert(info.end(), c.begin(), c.end());
+    const Bytes info =
+        Bytes{'I', 'N', 'F', 'O'} + chunk("ifil", ifil) + chunk("INAM", {'t', 'e', 's', 't', 0, 0});
     for (const char* n :
-         {"smpl", "phdr", "pbag", "pmod", "pgen", "inst", "ibag", "imod", "igen", "shdr"}) {
-        if (!k.c.count(n)) continue;
-        Bytes& to = std::string(n) == "smpl" ? sdta : pdta;
-        const Bytes c = chunk(n, k.c.at(n));
-        to.insert(to.end(), c.begin(), c.end());
-    }
-    Bytes body{'s', 'f', 'b', 'k'};
-    for (const Bytes* list : {&info, &sdta, &pdta}) {
-        const Bytes c = chunk("LIST", *list);
-        body.insert(body.end(), c.begin(), c.end());
-    }
-    return chunk("RIFF", body);
+         {"smpl", "phdr", "pbag", "pmod", "pgen", "inst", "ibag", "imod", "igen", "shdr"})
+        if (k.c.count(n)) (std::string(n) == "smpl" ? sdta : pdta) += chunk(n, k.c.at(n));
+    return chunk("RIFF", Bytes{'s', 'f', 'b', 'k'} + chunk("LIST", info) + chunk("LIST", sdta) +
+                             chunk("LIST", pdta));
 }
 
 inline Bytes sf_bank(const std::vector<SfSample>& samples, const std::vector<SfInst>& insts,
@@ -270,7 +270,7 @@ inline Bytes it_file(const std::vector<ItSound>& sounds, int count = -1, std::ui
                       int(s.vel_lo), int(s.vel_hi)})
             be(b, static_cast<std::uint16_t>(v), 2);
         b.resize(at + 352, 0);
-        b.insert(b.end(), s.data.begin(), s.data.end());
+        b += s.data;
     }
     return b;
 }
@@ -304,7 +304,7 @@ struct Avr {
         be(b, loop_begin, 4);
         be(b, loop_end, 4);
         b.resize(128, 0);
-        b.insert(b.end(), data.begin(), data.end());
+        b += data;
         return b;
     }
 };
@@ -319,7 +319,7 @@ class SmfTrack {
         while (n < 4 && delta >> (7 * (n + 1))) ++n;
         for (; n > 0; --n) bytes_.push_back(static_cast<std::uint8_t>(0x80 | (delta >> (7 * n))));
         bytes_.push_back(delta & 0x7F);
-        bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+        bytes_ += bytes;
         return *this;
     }
     SmfTrack& tempo(std::uint32_t delta, std::uint32_t usec_per_quarter) {
@@ -344,7 +344,7 @@ inline Bytes smf_file(int format, std::uint16_t division, const std::vector<SmfT
     for (const SmfTrack& t : tracks) {
         out.insert(out.end(), {'M', 'T', 'r', 'k'});
         be(out, static_cast<std::uint32_t>(t.bytes().size()), 4);
-        out.insert(out.end(), t.bytes().begin(), t.bytes().end());
+        out += t.bytes();
     }
     return out;
 }

@@ -1,14 +1,13 @@
 #include "platform/pictures.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "support/testkit.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using files::Bytes;
+using files::operator+;
 
 // A stored picture written byte by byte at the documented offsets, so that the
 // reader is checked against the layout and not against our own writer.
@@ -46,11 +45,6 @@ void expect_picture(const pictures::Image& img, int w, int h, bool indexed) {
                 << x << "," << y;
         }
     }
-}
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 // A complete file: the 19 pictures at their sizes, in file order.
@@ -161,19 +155,14 @@ TEST(Pictures, WriterOutputReadsBackUnchanged) {
 }
 
 TEST(Pictures, FilesThatCannotBeReadWholeSayWhyOnce) {
-    const std::string dir = ::testing::TempDir() + "plexora_pictures_dir";
-    ::mkdir(dir.c_str(), 0700);
-    const std::string huge = ::testing::TempDir() + "plexora_pictures_huge.bin";
-    {
-        const int fd = ::open(huge.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::ftruncate(fd, off_t(pictures::kMaxFileBytes) + 1), 0);  // sparse
-        ::close(fd);
-    }
+    const files::TempDir dir;
+    const std::string huge = dir.file("huge.bin");
+    ASSERT_TRUE(files::write_bytes(huge, {}));
+    ASSERT_EQ(::truncate(huge.c_str(), off_t(pictures::kMaxFileBytes) + 1), 0);  // sparse
     const std::tuple<std::string, pictures::LoadStatus, const char*> cases[] = {
         // path, status, reason
         {"/nonexistent/graf.bin", pictures::LoadStatus::kMissing, ""},
-        {dir, pictures::LoadStatus::kUnreadable, "cannot be read: Is a directory"},
+        {dir.path(), pictures::LoadStatus::kUnreadable, "cannot be read: Is a directory"},
         {huge, pictures::LoadStatus::kUnreadable, "larger than 64 MB"},
     };
     for (const auto& [path, status, reason] : cases) {
@@ -183,8 +172,6 @@ TEST(Pictures, FilesThatCannotBeReadWholeSayWhyOnce) {
         EXPECT_NE(l.pictures.message.find(reason), std::string::npos) << l.pictures.message;
         EXPECT_EQ(l.pictures.message.find("graf.bin"), std::string::npos) << l.pictures.message;
     }
-    ::unlink(huge.c_str());
-    ::rmdir(dir.c_str());
 
     // A cut file's message names the picture, not the file: the caller does.
     const pictures::Decoded d = pictures::decode(nullptr, 0);

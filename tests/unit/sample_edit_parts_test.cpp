@@ -48,13 +48,13 @@ TEST(Strip, FullScaleFillsTheColumnSilenceIsOneLineAndHighlightsFollowViewAndBlo
 
 TEST(SaveSample, WritesEveryFormatBackBitForBitWithItsLoop) {
     testkit::fresh_tables();
-    const std::string dir = testing::TempDir();
+    const files::TempDir dir;
     for (const testkit::Format f : testkit::kFormats) {
         for (const char* ext : {".wav", ".flac"}) {
             SCOPED_TRACE(testing::Message() << f.bits << f.stereo << ext);
             std::unique_ptr<p_s> s(testkit::ramp_sound(f.bits, f.stereo, 300));
             testkit::set_loop_frames(s.get(), 20, 250);
-            const std::string path = dir + "/saved" + ext;
+            const std::string path = dir.file(std::string("saved") + ext);
             ASSERT_EQ(save_sample(*s, path), "");
             SF_INFO info{};
             SNDFILE* in = sf_open(path.c_str(), SFM_READ, &info);
@@ -79,7 +79,6 @@ TEST(SaveSample, WritesEveryFormatBackBitForBitWithItsLoop) {
                 EXPECT_EQ(inst.basenote, 60);
             }
             sf_close(in);
-            std::remove(path.c_str());
         }
     }
     EXPECT_NE(
