@@ -92,8 +92,6 @@ TEST(OscilloscopeRows, RenderedSilenceIsAFlatLineOnRow32) {
 }
 
 TEST_F(ChannelWindowTest, SelectBoxesActAsOneRadioGroupAndBarsFollowTheChannel) {
-    EXPECT_EQ(ch->windowTitle(), "Channels parameter");
-    EXPECT_EQ(ch->size(), QSize(661, 351));
     ch_pitch[8] = 0, ch_main[8] = 100, ch_pan[8] = 0, ch_ctune[8] = 127, ch_lpf[8] = 90;
     ch_lpf[4] = 90;  // the LPF bar must still show channel 9's, not a stale one
     uikit::send(ch, fourcc("zu00") + 4);
@@ -175,8 +173,6 @@ TEST_F(ChannelWindowTest, OscilloscopeDrawsTheLastSnapshotAndOpensOnce) {
     post("sosc");
     auto* osc = dynamic_cast<OscWindow*>(oscwin.data());
     ASSERT_NE(osc, nullptr);
-    EXPECT_EQ(osc->windowTitle(), "Oscillo");
-    EXPECT_EQ(osc->size(), QSize(321, 95));
     post("sosc");
     EXPECT_EQ(oscwin.data(), osc);
 

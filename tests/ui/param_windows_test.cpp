@@ -71,7 +71,6 @@ TEST_F(ParamWindowsTest, FieldsStoreWhatIsTypedAndShowItInTheirOwnForm) {
     SamWindow* w = open_sample(1);
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->windowTitle(), "Sample parameter");
-    EXPECT_EQ(w->size(), QSize(651, 259));
     EXPECT_EQ(w->key_label()->text(), "----");
     p_s* s = t_sound[1];
     const std::tuple<std::uint32_t, const char*, int, const char*> cases[] = {
@@ -247,7 +246,6 @@ TEST_F(ParamWindowsTest, NoteOffTimeFollowsTheSelectionAndStoresFrames) {
     post("aopt");
     auto* v = static_cast<ValWindow*>(valwin.data());
     ASSERT_NE(v, nullptr);
-    EXPECT_EQ(v->windowTitle(), "Set Note off time");
     EXPECT_EQ(v->time_field()->text(), "2321");
     type(v->time_field(), "3");
     EXPECT_EQ(s0->rel_time, 132u);
