@@ -26,7 +26,8 @@ class TempDir {
   public:
     TempDir() {
         char tmpl[] = "/tmp/plexora-test-XXXXXX";
-        path_ = mkdtemp(tmpl) ? tmpl : "/tmp";
+        if (!mkdtemp(tmpl)) std::abort();  // what the end removes is always a folder made here
+        path_ = tmpl;
     }
     ~TempDir() {
         std::error_code ec;

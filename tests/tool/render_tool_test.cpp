@@ -48,11 +48,14 @@ class RenderTool : public ::testing::Test {
         ASSERT_TRUE(files::write_sound(sample, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100,
                                        testkit::sine16(440.0, 44100, 44100)));
     }
-    // Writes a song of `track` as `leaf`; returns its path.
+    // Writes `bytes`, or a song of `track`, as `leaf`; returns its path.
+    std::string put(const std::string& leaf, const files::Bytes& bytes) {
+        EXPECT_TRUE(files::write_bytes(dir.file(leaf), bytes));
+        return dir.file(leaf);
+    }
     std::string write_song(const std::string& leaf, const files::SmfTrack& track,
                            std::uint16_t division = 96) {
-        EXPECT_TRUE(files::write_bytes(dir.file(leaf), files::smf_file(0, division, {track})));
-        return dir.file(leaf);
+        return put(leaf, files::smf_file(0, division, {track}));
     }
     // A song that holds one note for `seconds` (division 1 at 120 bpm: 2 ticks a second).
     std::string long_song(const std::string& leaf, std::uint32_t seconds) {
@@ -71,21 +74,16 @@ TEST_F(RenderTool, BadInputEndsWithAClearMessageAndStatusOne) {
     t.event(0, {0x90, 60, 100}).event(96, {0x80, 60, 0}).end();
     empty_track.end(96);
     const std::string ok = write_song("ok.mid", t), silent = write_song("silent.mid", empty_track),
-                      junk = dir.file("junk.mid"), fake_bank = dir.file("fake.sf2"),
-                      wave_bank = dir.file("wave.sf2"), empty_bank = dir.file("empty.sf2"),
-                      empty_it = dir.file("empty.it"), text_it = dir.file("text.it"),
-                      endless = dir.file("endless.mid"), folder = dir.path(),
-                      out = dir.file("out.wav");
-    const std::pair<std::string, files::Bytes> written[] = {
-        {junk, {'n', 'o', 't', ' ', 'm', 'i', 'd', 'i'}},
-        {fake_bank, {'R', 'I', 'F', 'F', 4, 0, 0, 0, 's', 'f', 'b', 'k'}},
-        {wave_bank, {'W', 'A', 'V', 'E', 4, 0, 0, 0}},
-        {empty_bank, {}},
-        {empty_it, {}},
-        {text_it, {'t', 'e', 'x', 't', ' ', 'o', 'n', 'l', 'y'}},
-        // Division 1, one delta of 0x0FFFFFFF ticks, End of Track.
-        {endless, files::smf_file(0, 1, {files::SmfTrack().end(0x0FFFFFFF)})}};
-    for (const auto& [path, bytes] : written) ASSERT_TRUE(files::write_bytes(path, bytes));
+                      junk = put("junk.mid", {'n', 'o', 't', ' ', 'm', 'i', 'd', 'i'}),
+                      fake_bank =
+                          put("fake.sf2", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 's', 'f', 'b', 'k'}),
+                      wave_bank = put("wave.sf2", {'W', 'A', 'V', 'E', 4, 0, 0, 0}),
+                      empty_bank = put("empty.sf2", {}), empty_it = put("empty.it", {}),
+                      text_it = put("text.it", {'t', 'e', 'x', 't', ' ', 'o', 'n', 'l', 'y'}),
+                      folder = dir.path(), out = dir.file("out.wav");
+    // Division 1, one delta of 0x0FFFFFFF ticks, End of Track.
+    const std::string endless =
+        put("endless.mid", files::smf_file(0, 1, {files::SmfTrack().end(0x0FFFFFFF)}));
     const std::string with_sample = "--sample " + sample + " ", song_out = " " + ok + " " + out;
 
     const std::tuple<std::string, std::string> cases[] = {

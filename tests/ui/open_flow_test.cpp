@@ -12,7 +12,6 @@
 
 using uikit::MainWindowTest;
 
-namespace {}  // namespace
 
 TEST(OpenFlow, InstrumentNamesAndFilters) {
     for (const char* name : {"kit.it", "KIT.IT", "kit.SF2", "a.b.sf2"})

@@ -21,11 +21,14 @@ class SampleEditorTest : public MainWindowTest {
         post("edsa");
         return dynamic_cast<EdWindow*>(edwin.data());
     }
+    // Fades in the first four frames of the edited sound: one step of history.
+    static void fade_in_start(EdWindow* ed) {
+        ed->model().state().block_start = 0, ed->model().state().block_end = 4;
+        send(ed, fourcc("T004"));
+        ASSERT_EQ(ed->model().history().undo_steps(), 1u);
+    }
     static std::pair<int, int> view(EdWindow* ed) {
         return {ed->model().state().view_start, ed->model().state().view_end};
-    }
-    static std::pair<int, int> block(EdWindow* ed) {
-        return {ed->model().state().block_start, ed->model().state().block_end};
     }
 };
 
@@ -76,7 +79,8 @@ TEST_F(SampleEditorTest, ClicksAndDragsSetTheBlockAndTheZoomMenuAndScrollBarKeep
     uikit::mouse(ed->zoom(), QEvent::MouseButtonPress, {60, 40});
     uikit::mouse(ed->zoom(), QEvent::MouseMove, {30, 40}, true);
     uikit::mouse(ed->zoom(), QEvent::MouseButtonRelease, {30, 40});
-    EXPECT_EQ(block(ed), std::pair(40, 100));
+    EXPECT_EQ(ed->model().state().block_start, 40);
+    EXPECT_EQ(ed->model().state().block_end, 100);
     // A drag in the overview moves the view, keeping its width.
     ed->model().state().view_start = 0, ed->model().state().view_end = 256;
     uikit::mouse(ed->overview(), QEvent::MouseButtonPress, {20, 40});
@@ -159,17 +163,6 @@ TEST_F(SampleEditorTest, FunctionsMenuEditsUndoesAndSaves) {
     EXPECT_EQ(saved.at(0) * 32768, 1000);
     EXPECT_TRUE(alerts().empty());
 }
-
-namespace {
-
-// Fades in the first four frames of the edited sound: one step of history.
-void fade_in_start(EdWindow* ed) {
-    ed->model().state().block_start = 0, ed->model().state().block_end = 4;
-    uikit::send(ed, fourcc("T004"));
-    ASSERT_EQ(ed->model().history().undo_steps(), 1u);
-}
-
-}  // namespace
 
 TEST_F(SampleEditorTest, AfterALoadReplacesItsSoundUndoNeverReachesTheNewOne) {
     // A sample loaded into the edited slot: the editor shows it, with a fresh history.

@@ -98,9 +98,7 @@ TEST_F(BankImportOutOfMemory, EveryFailedAllocationChangesNothingAndLeaksNothing
     for (;; ++fail_at) {
         const testkit::TableSnapshot before = testkit::TableSnapshot::take();
         const std::size_t pending = reclaim::pending();
-        g_alerts = 0;
-        g_allocations = 0;
-        g_live = 0;
+        g_allocations = g_live = g_alerts = 0;
         g_fail_at = fail_at;
         g_counting = true;
         MemoryInput in(bank.data(), bank.size());

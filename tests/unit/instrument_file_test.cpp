@@ -20,16 +20,6 @@ class InstrumentFile : public testkit::EngineTest {
         MemoryInput in(b.data(), b.size());
         return read_instrument_file(in, "/x/kit.it");
     }
-    // Instrument 0 with `n` sounds; their records are returned.
-    static std::vector<p_s*> old_sounds(int n) {
-        add_sounds(0, n - 1);
-        return table();
-    }
-    static std::vector<p_s*> table() {
-        std::vector<p_s*> v;
-        for (int i = 0; i < nb_sound; ++i) v.push_back(t_sound[i]);
-        return v;
-    }
     static ItSound sound16(std::vector<std::int16_t> pts, const std::string& name) {
         return {.name = name, .data = files::be_points(pts)};
     }
@@ -43,7 +33,7 @@ TEST_F(InstrumentFile, BlocksReplaceTheSelectedInstrumentsSoundsInOrder) {
     // Count 3 into an instrument of two: both replaced, two appended.
     add_inst("second");
     no_s = 0;
-    old_sounds(2);
+    add_sounds(0, 1);  // instrument 0 owns two sounds
     std::vector<ItSound> s;
     for (int i = 0; i < 4; ++i)
         s.push_back(sound16({std::int16_t(i), 2, 3, 4}, "n" + std::to_string(i)));
@@ -57,7 +47,7 @@ TEST_F(InstrumentFile, BlocksReplaceTheSelectedInstrumentsSoundsInOrder) {
     EXPECT_EQ(no_s, 0);
     EXPECT_TRUE(alerts().empty());
     // One block into an instrument of four replaces the first sound only.
-    const auto before = table();
+    const auto before = testkit::TableSnapshot::take().sounds;
     EXPECT_EQ(read(files::it_file({sound16({9}, "solo")})), 1);
     EXPECT_STREQ(t_sound[0].load()->name, "solo");
     for (int i = 1; i < 4; ++i) EXPECT_EQ(t_sound[i].load(), before[i]);
@@ -96,7 +86,8 @@ TEST_F(InstrumentFile, FieldsAreRepairedWhereTheFileDisagrees) {
 }
 
 TEST_F(InstrumentFile, UnusableFilesChangeNothingAndTruncatedOnesKeepWholeSounds) {
-    const auto before = old_sounds(3);
+    add_sounds(0, 2);  // instrument 0 owns three sounds
+    const testkit::TableSnapshot before = testkit::TableSnapshot::take();
     const ItSound good = sound16({1, 2, 3}, "good"), twelve{.bits = 12, .data = good.data};
     Bytes wrong_magic = files::it_file({good});
     wrong_magic[0] = 'Q';
@@ -113,7 +104,7 @@ TEST_F(InstrumentFile, UnusableFilesChangeNothingAndTruncatedOnesKeepWholeSounds
         EXPECT_EQ(read(file), 0);
         EXPECT_EQ(alerts().size(), reason ? 1u : 0u);
         EXPECT_TRUE(!reason || alerted(reason)) << reason;
-        EXPECT_EQ(table(), before);
+        testkit::expect_unchanged(before);
     }
     // The third block's data is cut short: the two whole sounds are kept.
     Bytes f =
@@ -122,7 +113,7 @@ TEST_F(InstrumentFile, UnusableFilesChangeNothingAndTruncatedOnesKeepWholeSounds
     EXPECT_EQ(read(f), 2);
     EXPECT_STREQ(t_sound[0].load()->name, "a");
     EXPECT_STREQ(t_sound[1].load()->name, "b");
-    EXPECT_EQ(t_sound[2].load(), before[2]);
+    EXPECT_EQ(t_sound[2].load(), before.sounds[2]);
     EXPECT_TRUE(alerted("2 of 3"));
     // A count of 65535 announces far more blocks than the file holds.
     EXPECT_EQ(read(files::it_file({sound16({5}, "x"), sound16({6}, "y")}, 65535)), 2);
@@ -201,7 +192,7 @@ TEST_F(InstrumentFile, SavedInstrumentReadsBackIntoTheSameSounds) {
 }
 
 TEST_F(InstrumentFile, FailedSaveLeavesTheExistingFileAlone) {
-    old_sounds(2);
+    add_sounds(0, 1);
     replace_sound(1, testkit::make_sound16(std::vector<std::int16_t>(50000, 3), 22050, 60));
     const std::string file = dir_.file("keep.it");
     std::ofstream(file) << "precious";

@@ -16,6 +16,17 @@ class MidiTest : public EngineTest {
     }
 };
 
+using Recorder = testkit::MidiRecorder;
+
+std::vector<std::string> parse(std::vector<std::uint8_t> bytes) {
+    Recorder r;
+    MidiByteParser p;
+    p.feed(bytes.data(), bytes.size(), r);
+    return r.calls();
+}
+
+using V = std::vector<std::string>;
+
 }  // namespace
 
 TEST_F(MidiTest, NotesPlayTheSelectedInstrumentOrTheChannelProgram) {
@@ -142,19 +153,6 @@ TEST_F(MidiTest, AllNotesOffReleasesOnlyItsChannelAndOtherChannelsAreIgnored) {
     for (int c = 0; c < kChannels; ++c) EXPECT_EQ(ch_main[c], 127);
 }
 
-namespace {
-
-using Recorder = testkit::MidiRecorder;
-
-std::vector<std::string> parse(std::vector<std::uint8_t> bytes) {
-    Recorder r;
-    MidiByteParser p;
-    p.feed(bytes.data(), bytes.size(), r);
-    return r.calls();
-}
-
-using V = std::vector<std::string>;
-
 TEST(MidiBytes, ChannelMessagesReachTheirHooks) {
     EXPECT_EQ(parse({0x90, 60, 100, 0x83, 61, 40, 0xB2, 7, 100, 0xC5, 9, 0xEF, 0, 64}),
               (V{"on 0 60 100", "off 3 61 40", "cc 2 7 100", "prog 5 9", "bend 15 0 64"}));
@@ -200,5 +198,3 @@ TEST(MidiBytes, MessagesMayArriveInPiecesAndResetForgetsThem) {
     p.feed(d, 3, r);  // neither the half message nor the running status survive
     EXPECT_EQ(r.calls().size(), 1u);
 }
-
-}  // namespace

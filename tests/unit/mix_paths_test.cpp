@@ -105,10 +105,7 @@ struct PositionsOnly {
     }
     void one(const float* at, float* o) const { std::memcpy(o, at, 8 * sizeof(float)); }
     void two(float f, float rstep, int k, float q, float rstep2, float* o) const {
-        for (int i = 0; i < 8; ++i) {
-            o[i] =
-                i < k ? f + static_cast<float>(i) * rstep : q + static_cast<float>(i - k) * rstep2;
-        }
+        for (int i = 0; i < 8; ++i) o[i] = i < k ? f + float(i) * rstep : q + float(i - k) * rstep2;
     }
 };
 

@@ -156,11 +156,7 @@ TEST_F(EngineTest, EndOfFileStopsTheVoiceEvenWhenPassedUnseen) {
     // Halves: first F..2F, second 2F..3F, first 3F..4F, second 4F..5F-100 then silence.
     for (const std::int64_t p : {std::int64_t{0}, kHalf, 2 * kHalf, kHalf}) EXPECT_TRUE(pass_at(p));
     EXPECT_EQ(s->rd_frames, frames);
-    const auto frame_at = [&](std::int64_t f) {
-        std::int16_t x;
-        std::memcpy(&x, s->data + 4 * f, 2);
-        return x;
-    };
+    const auto frame_at = [&](std::int64_t f) { return testkit::word_at(s, 2 * f); };  // left
     EXPECT_EQ(frame_at(3 * kHalf - 101), 7);
     EXPECT_EQ(frame_at(3 * kHalf - 100), 0);
     EXPECT_EQ(frame_at(3 * kHalf - 1), 0);
