@@ -12,7 +12,6 @@
 
 using uikit::MainWindowTest;
 
-
 TEST(OpenFlow, InstrumentNamesAndFilters) {
     for (const char* name : {"kit.it", "KIT.IT", "kit.SF2", "a.b.sf2"})
         EXPECT_TRUE(is_instrument_name(name)) << name;
