@@ -1,7 +1,7 @@
 // The JACK client, its audio output and its MIDI input against a private
-// server (dummy driver): a MIDI burst larger than the ring, long events among
-// channel messages, periods longer than one render call, and parts or the
-// whole server going away while a cycle is running.
+// server (dummy driver): periods longer than one render call, and parts or
+// the whole server going away while a cycle is running. The MIDI ring's
+// overflow and long events are tested without a server (jack_parts_test).
 #include "platform/jack_midi_input.h"
 #include "platform/jack_output.h"
 #include "support/jack_server.h"
@@ -13,22 +13,8 @@ using jackkit::JackServer;
 using jackkit::Kit;
 using jackkit::wait_for;
 using testkit::Ramp;
-using Bytes = std::vector<std::uint8_t>;
 
 constexpr const char* kClient = "Plexora";
-
-// A recorder whose hooks wait while `hold` is set, so that the MIDI thread
-// stops reading the ring.
-class HeldRecorder : public testkit::MidiRecorder {
-  public:
-    std::atomic<bool> hold{false}, held{false};
-
-  protected:
-    void add(const char* what, int c, int a, int b) override {
-        while (hold) held = true, std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        MidiRecorder::add(what, c, a, b);
-    }
-};
 
 // Clears `flag` when it goes out of scope, so that a failed assertion never
 // leaves a part's thread waiting on it while the part closes.
@@ -68,57 +54,6 @@ class JackTest : public ::testing::Test {
     std::unique_ptr<JackServer> server;
     std::unique_ptr<Kit> kit;
 };
-
-TEST_F(JackTest, ABurstLargerThanTheMidiRingIsCountedAndWhatFitsArrivesInOrder) {
-    ASSERT_NO_FATAL_FAILURE(start(256));
-    HeldRecorder port;
-    auto input = open_input(port);
-    ASSERT_NE(input, nullptr);
-    const Clear unhold{port.hold};
-    // The MIDI thread takes the first event and stops in the hook: the ring
-    // then holds what comes next until it is full.
-    port.hold = true;
-    kit->send({{0xB0, 7, 1}});
-    ASSERT_TRUE(wait_for(10, [&] { return port.held.load(); }));
-    const unsigned capacity = static_cast<unsigned>(MidiEventRing().capacity()), extra = 700;
-    std::vector<Bytes> burst;
-    for (unsigned j = 0; j < capacity + extra; ++j) burst.push_back(testkit::numbered_event(j));
-    kit->send(burst);
-    ASSERT_TRUE(wait_for(10, [&] { return input->overflows() >= extra; }));
-    EXPECT_EQ(kit->sent, 1 + capacity + extra);
-    port.hold = false;
-    ASSERT_TRUE(wait_for(10, [&] { return input->messages() == 1 + capacity; }));
-    kit->pass_cycles(4);
-    EXPECT_EQ(input->overflows(), extra);
-    EXPECT_EQ(input->messages(), 1 + capacity);
-    const std::vector<std::string> calls = port.calls();
-    ASSERT_EQ(calls.size(), 1 + capacity);
-    EXPECT_EQ(calls[0], "cc 0 7 1");
-    for (unsigned j = 0; j < capacity; ++j)
-        ASSERT_EQ(calls[1 + j], testkit::numbered_heard(j)) << j;
-    EXPECT_EQ(input->skipped(), 0u);
-}
-
-TEST_F(JackTest, LongEventsAreSkippedAndTheMessagesAroundThemArriveWhole) {
-    ASSERT_NO_FATAL_FAILURE(start(256));
-    testkit::MidiRecorder port;
-    auto input = open_input(port);
-    ASSERT_NE(input, nullptr);
-    Bytes dump(300, 0x11);  // a long system exclusive in one event
-    dump.front() = 0xF0, dump.back() = 0xF7;
-    kit->send({{0x90, 60, 100},
-               dump,
-               {0xF0, 0x43, 0x10, 0x4C, 0x00},  // the head of a split one, then its pieces
-               {0x7F, 0x7F, 0x30},
-               {0x41, 0xF7},
-               {0xB3, 7, 90},
-               {0x0A, 0x40},
-               {0xE1, 0, 64}});
-    ASSERT_TRUE(wait_for(10, [&] { return input->messages() + input->skipped() == 8; }));
-    EXPECT_EQ(input->skipped(), 2u);
-    EXPECT_EQ(port.calls(), (std::vector<std::string>{"on 0 60 100", "cc 3 7 90", "bend 1 0 64"}));
-    EXPECT_EQ(input->overflows(), 0u);
-}
 
 TEST_F(JackTest, PeriodsLongerThanOneRenderCallAreWrittenWhole) {
     ASSERT_NO_FATAL_FAILURE(start(2048));
