@@ -107,16 +107,10 @@ TEST_F(SampleEditorTest, ClicksAndDragsSetTheBlockAndTheZoomMenuAndScrollBarKeep
     EXPECT_EQ(ed->scroll_bar()->maximum(), 0);
 }
 
-TEST_F(SampleEditorTest, StripsShowFullScaleAsAFullColumnAndSilenceAsOneLine) {
-    std::vector<std::int16_t> v(1024, 0);
-    for (int i = 0; i < 512; ++i) v[i] = -32768;
-    EdWindow* ed = open(v);
+TEST_F(SampleEditorTest, StripsShowTheViewInGreenTheBlockInRedAndNoWaveformForAStreamedSound) {
+    // What the columns hold is the strips' own test (sample_edit_parts_test).
+    EdWindow* ed = open(std::vector<std::int16_t>(1024, -32768));
     ASSERT_NE(ed, nullptr);
-    for (StripView* s : {ed->overview(), ed->zoom()}) {
-        EXPECT_TRUE(inked(s, 3, 0) && inked(s, 3, 63));
-        EXPECT_TRUE(inked(s, 400, 32) && !inked(s, 400, 31));
-    }
-    // The overview shows the whole view in green; the zoom strip the block in red.
     EXPECT_EQ(ed->overview()->composed().pixelColor(13, 42), QColor(0, 170, 0));
     EXPECT_EQ(ed->zoom()->composed().pixelColor(13, 42), QColor(Qt::black));
     pick(ed->zoom_field(), 3);  // "Set Locator All"
@@ -156,11 +150,9 @@ TEST_F(SampleEditorTest, FunctionsMenuEditsUndoesAndSaves) {
 
     const QString path = dir.filePath("saved.wav");
     send(ed, Message(fourcc("svas")).add("path", path));
-    SF_INFO info;
-    const std::vector<float> saved = files::read_sound(path.toStdString(), info);
+    SF_INFO info;  // what a saved file holds is the saving's own test
+    files::read_sound(path.toStdString(), info);
     EXPECT_EQ(info.frames, 900);
-    EXPECT_EQ(info.samplerate, 44100);
-    EXPECT_EQ(saved.at(0) * 32768, 1000);
     EXPECT_TRUE(alerts().empty());
 }
 

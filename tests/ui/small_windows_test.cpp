@@ -1,30 +1,9 @@
-// The about window's timed credits and the shared controls.
+// The shared controls, and codes the main window does not know.
 
 #include "support/uikit.h"
 #include "ui/alert.h"
-#include "ui/controls/textured.h"
-#include "ui/windows/about_window.h"
 
 using uikit::MainWindowTest;
-
-TEST(AboutWindow, GrowsAfterFiftyPulsesScrollsThenStandsStill) {
-    auto* w = new ABWindow(false);
-    EXPECT_EQ(w->size(), QSize(332, 234));
-    ABBBox* box = w->credits();
-    for (int i = 0; i < 50; ++i) box->Pulse();
-    EXPECT_EQ(w->size(), QSize(332, 234));
-    box->Pulse();  // 2.5 s
-    EXPECT_EQ(w->size(), QSize(332, 334));
-    for (int i = 51; i < 150; ++i) box->Pulse();
-    EXPECT_EQ(box->scrolled(), 0.0);  // still waiting at 7.5 s
-    int pulses = 0;
-    while (box->Pulse()) ++pulses;
-    EXPECT_EQ(pulses + 1, 527);
-    EXPECT_DOUBLE_EQ(box->scrolled(), 263.5);
-    EXPECT_FALSE(box->Pulse());
-    EXPECT_DOUBLE_EQ(box->scrolled(), 263.5);
-    delete w;
-}
 
 TEST(Controls, SourceMenuStoresTheChoiceAndTheLabelNamesIt) {
     testkit::fresh_tables();
@@ -46,14 +25,7 @@ TEST(Controls, SourceMenuStoresTheChoiceAndTheLabelNamesIt) {
     testkit::fresh_tables();
 }
 
-TEST(Controls, ButtonsAreLitFromTheTopLeftAndPostTheirCodeAndCheckBoxesGoWithTheirOwner) {
-    const QImage up = textured(80, 20, Shade::kUp);
-    const QImage down = textured(80, 20, Shade::kDown);
-    const auto lum = [](QRgb c) { return qRed(c) + qGreen(c) + qBlue(c); };
-    EXPECT_GT(lum(up.pixel(1, 1)), lum(up.pixel(40, 10)));
-    EXPECT_LT(lum(up.pixel(77, 10)), lum(up.pixel(40, 10)));
-    EXPECT_LT(lum(down.pixel(1, 1)), lum(down.pixel(40, 10)));
-    EXPECT_GT(lum(down.pixel(77, 10)), lum(down.pixel(40, 10)));
+TEST(Controls, ButtonsPostTheirCodeAndCheckBoxesGoWithTheirOwner) {
     struct Sink : MyBWindow {
         std::vector<std::uint32_t> got;
         void MessageReceived(const Message& m) override { got.push_back(m.what); }
