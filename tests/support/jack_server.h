@@ -16,9 +16,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <fstream>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,9 +87,8 @@ class Child {
 struct JackServer {
     explicit JackServer(const std::string& tag, unsigned period = 256, unsigned rate = 48000,
                         bool reused_name = false)
-        : name(reused_name
-                   ? tag + "-" + std::to_string(getuid())
-                   : tag + "-" + std::to_string(getpid()) + "-" + std::to_string(count()++)),
+        : name(reused_name ? tag + "-" + std::to_string(getuid())
+                           : tag + "-" + std::to_string(getpid()) + "-" + std::to_string(made_++)),
           log("/tmp/" + name + ".log"),
           child({"jackd", "-r", "-n", name, "-d", "dummy", "-r", std::to_string(rate), "-p",
                  std::to_string(period)},
@@ -119,19 +116,15 @@ struct JackServer {
     bool running = false;
 
   private:
-    static int& count() {
-        static int n = 0;
-        return n;
-    }
+    static inline int made_ = 0;
 };
 
-// A second client: a MIDI output "keys" that sends what the test queues at
-// the start of the next cycle, as much per cycle as the port takes (and,
-// while `flood` is set, a note-on and its note-off every cycle), and two
-// audio inputs. Every period heard is checked against the ramp a
-// testkit::Ramp plays; while `recording`, periods are also kept at their
-// frame time, so cycles the server dropped leave gaps marked as not
-// recorded instead of shifting the rest.
+// A second client: a MIDI output "keys" that sends one event at a time at
+// the start of the next cycle (and, while `flood` is set, a note-on and its
+// note-off every cycle), and two audio inputs. Every period heard is checked
+// against the ramp a testkit::Ramp plays; while `recording`, periods are also
+// kept at their frame time, so cycles the server dropped leave gaps marked as
+// not recorded instead of shifting the rest.
 class Kit {
   public:
     using Bytes = std::vector<std::uint8_t>;
@@ -149,15 +142,11 @@ class Kit {
         if (client) jack_client_close(client);
     }
     std::string keys() const { return jack_port_name(keys_); }
-    void send(const std::vector<Bytes>& events) {
-        std::lock_guard<std::mutex> lock(queue_mutex_);
-        queue_.insert(queue_.end(), events.begin(), events.end());
-    }
     // Sends one event and waits for it to go; returns the frame time of its cycle.
     std::uint32_t send_now(const Bytes& event) {
-        const std::uint64_t before = sent;
-        send({event});
-        wait_for(5, [&] { return sent > before; });
+        pending_ = event;
+        due_ = true;  // publishes `pending_` to the process thread
+        wait_for(5, [&] { return !due_; });
         return sent_at;
     }
     // Links the two outputs of `output_client` to the kit's inputs.
@@ -169,25 +158,12 @@ class Kit {
         }
         return true;
     }
-    // Waits for `n` more of the kit's cycles.
-    bool pass_cycles(unsigned n) {
-        const std::uint64_t until = cycles + n;
-        return wait_for(10, [&] { return cycles >= until; });
-    }
     // The recorded samples of `v` in [from, to), without the gaps.
     std::vector<float> take(const std::vector<float>& v, std::size_t from, std::size_t to) const {
         std::vector<float> r;
         for (std::size_t i = from; i < to; ++i)
             if (valid[i]) r.push_back(v[i]);
         return r;
-    }
-    // First and last recorded non-zero sample in [from, to).
-    std::pair<std::size_t, std::size_t> sound_span(const std::vector<float>& v, std::size_t from,
-                                                   std::size_t to) const {
-        std::size_t first = to, last = from;
-        for (std::size_t i = from; i < to; ++i)
-            if (valid[i] && v[i] != 0.0f) first = std::min(first, i), last = i;
-        return {first, last};
     }
     // The longest stretch of unbroken recording inside [from, to).
     std::vector<float> longest_run(const std::vector<float>& v, std::size_t from,
@@ -203,7 +179,7 @@ class Kit {
     }
 
     jack_client_t* client = nullptr;
-    std::atomic<std::uint64_t> cycles{0}, sent{0};
+    std::atomic<std::uint64_t> cycles{0};
     std::atomic<std::uint32_t> sent_at{0};
     std::atomic<bool> flood{false};
     // Periods heard, by length (2048 and 4096 frames), that carried the ramp
@@ -221,13 +197,10 @@ class Kit {
         void* buf = jack_port_get_buffer(me->keys_, n);
         jack_midi_clear_buffer(buf);
         const jack_nframes_t now = jack_last_frame_time(me->client);
-        if (me->queue_mutex_.try_lock()) {  // the test thread never holds it for long
-            for (; !me->queue_.empty(); me->queue_.pop_front(), ++me->sent) {
-                const Bytes& e = me->queue_.front();
-                if (jack_midi_event_write(buf, 0, e.data(), e.size()) != 0) break;
-                me->sent_at = now;
-            }
-            me->queue_mutex_.unlock();
+        if (me->due_) {
+            jack_midi_event_write(buf, 0, me->pending_.data(), me->pending_.size());
+            me->sent_at = now;
+            me->due_ = false;
         }
         if (me->flood) {
             const std::uint8_t note = me->cycles % 128;
@@ -272,8 +245,8 @@ class Kit {
 
     jack_port_t* keys_ = nullptr;
     jack_port_t* in_[2] = {};
-    std::mutex queue_mutex_;
-    std::deque<Bytes> queue_;
+    Bytes pending_;  // written by the test thread only while `due_` is clear
+    std::atomic<bool> due_{false};
     bool ramp_started_ = false;  // process thread only
 };
 
