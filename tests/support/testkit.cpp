@@ -236,22 +236,15 @@ std::vector<Alert>& EngineTest::alerts() {
     return kept;
 }
 
-std::vector<std::uint32_t>& EngineTest::posts() {
-    static std::vector<std::uint32_t> kept;
-    return kept;
-}
-
 void EngineTest::SetUp() {
     fresh_tables();
     alerts().clear();
-    posts().clear();
     ui_hooks().alert = [](const char* text, const char* button) {
         alerts().push_back({text, button, ""});
     };
     ui_hooks().alert_details = [](const char* text, const char* button, const char* details) {
         alerts().push_back({text, button, details ? details : ""});
     };
-    ui_hooks().post = [](std::uint32_t code) { posts().push_back(code); };
 }
 
 void EngineTest::TearDown() {
@@ -260,18 +253,6 @@ void EngineTest::TearDown() {
     for (KeyNotice n; take_key_notice(n);) continue;
     take_preview_ended();
     fresh_tables();
-}
-
-std::vector<std::uint8_t> numbered_event(unsigned j) {
-    const auto ch = static_cast<std::uint8_t>(j % 16), a = static_cast<std::uint8_t>(j / 16 % 128);
-    if (j % 5 == 4) return {static_cast<std::uint8_t>(0xC0 | ch), a};
-    return {static_cast<std::uint8_t>(0x90 | ch), a, static_cast<std::uint8_t>(1 + j / 2048 % 127)};
-}
-
-std::string numbered_heard(unsigned j) {
-    const std::vector<std::uint8_t> e = numbered_event(j);
-    const std::string common = std::to_string(e[0] & 15) + " " + std::to_string(e[1]);
-    return e.size() == 2 ? "prog " + common : "on " + common + " " + std::to_string(e[2]);
 }
 
 }  // namespace testkit

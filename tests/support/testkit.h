@@ -203,37 +203,28 @@ class MidiRecorder : public MyBMidiPort {
         return calls_;
     }
 
-  protected:
-    virtual void add(const char* what, int c, int a, int b) {
+  private:
+    void add(const char* what, int c, int a, int b) {
         std::lock_guard<std::mutex> lock(mutex_);
         calls_.push_back(std::string(what) + " " + std::to_string(c) + " " + std::to_string(a) +
                          (b >= 0 ? " " + std::to_string(b) : ""));
     }
-
-  private:
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;
 };
-
-// Event `j` of a numbered stream of channel messages (a note-on, every fifth
-// a program change, each telling `j` by its channel and data), and what a
-// MidiRecorder hears of it.
-std::vector<std::uint8_t> numbered_event(unsigned j);
-std::string numbered_heard(unsigned j);
 
 struct Alert {
     std::string text, button, details;  // details: "" when the alert has none
 };
 
 // Fresh tables before and after each test; every alert raised is kept in
-// `alerts()` instead of shown, and every code posted to the main window in
-// `posts()`. Afterwards no window listens for notices and none is left.
+// `alerts()` instead of shown. Afterwards no window listens for notices and
+// none is left.
 class EngineTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
     static std::vector<Alert>& alerts();
-    static std::vector<std::uint32_t>& posts();
 };
 
 }  // namespace testkit

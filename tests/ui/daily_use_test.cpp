@@ -99,16 +99,13 @@ class DailyUse : public MainWindowTest {
         EXPECT_EQ(rows(), rows_before);
         testkit::expect_unchanged(before);
     }
-    QList<QAction*> menu_actions(const QString& title) const {
-        for (QAction* m : win->menu_bar()->actions())
-            if (m->text() == title) return m->menu()->actions();
-        return {};
-    }
 };
 
 TEST_F(DailyUse, MenuItemsShowTheirAmpersandsAndPanelsOpenEmptyInTheFolderOfTheLastFile) {
     QStringList shown;
-    for (QAction* a : menu_actions("Instrument")) shown << a->iconText();
+    for (QAction* m : win->menu_bar()->actions())
+        if (m->text() == "Instrument")
+            for (QAction* a : m->menu()->actions()) shown << a->iconText();
     EXPECT_TRUE(shown.contains("Add & Load sub Sample")) << shown.join('|').toStdString();
     EXPECT_TRUE(shown.contains("Add & Load Instrument"));
     post("opes");

@@ -65,7 +65,6 @@ class BankImportOutOfMemory : public testkit::EngineTest {
   protected:
     void SetUp() override {
         EngineTest::SetUp();
-        ui_hooks().post = nullptr;  // only the import's own allocations are counted
         ui_hooks().alert = [](const char* text, const char*) {
             std::snprintf(g_alert, sizeof g_alert, "%s", text);  // without allocating
             ++g_alerts;
@@ -73,20 +72,17 @@ class BankImportOutOfMemory : public testkit::EngineTest {
     }
 };
 
-files::Bytes small_general_midi_bank() {
+TEST_F(BankImportOutOfMemory, EveryFailedAllocationChangesNothingAndLeaksNothing) {
     using namespace files;
     using Points = std::vector<std::int16_t>;
-    return sf_bank(
-        {{"s0", Points(100, 0)}, {"s1", Points(100, 100)}, {"s2", Points(100, 200)}},
-        {{"Keys", {{key_range(0, 59), sample_id(0)}, {key_range(60, 127), sample_id(1)}}},
-         {"Kit", {{key_range(36, 36), sample_id(2)}}}},
-        {{"Piano", 0, 0, {{instrument(0)}}},
-         {"Organ", 16, 0, {{key_range(40, 80), instrument(0)}}},
-         {"Standard", 0, 128, {{instrument(1)}}}});
-}
-
-TEST_F(BankImportOutOfMemory, EveryFailedAllocationChangesNothingAndLeaksNothing) {
-    const files::Bytes bank = small_general_midi_bank();
+    // A small General MIDI bank.
+    const Bytes bank =
+        sf_bank({{"s0", Points(100, 0)}, {"s1", Points(100, 100)}, {"s2", Points(100, 200)}},
+                {{"Keys", {{key_range(0, 59), sample_id(0)}, {key_range(60, 127), sample_id(1)}}},
+                 {"Kit", {{key_range(36, 36), sample_id(2)}}}},
+                {{"Piano", 0, 0, {{instrument(0)}}},
+                 {"Organ", 16, 0, {{key_range(40, 80), instrument(0)}}},
+                 {"Standard", 0, 128, {{instrument(1)}}}});
     // Instruments before, at and after the selection, so the import replaces
     // some and moves others.
     add_sounds(0, 2);

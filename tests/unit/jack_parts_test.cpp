@@ -13,8 +13,20 @@ bool push(MidiEventRing& ring, std::vector<std::uint8_t> bytes) {
     return ring.push(bytes.data(), bytes.size());
 }
 
-using testkit::numbered_event;
-using testkit::numbered_heard;
+// Event `j` of a numbered stream of channel messages (a note-on, every fifth
+// a program change, each telling `j` by its channel and data), and what a
+// MidiRecorder hears of it.
+std::vector<std::uint8_t> numbered_event(unsigned j) {
+    const auto ch = static_cast<std::uint8_t>(j % 16), a = static_cast<std::uint8_t>(j / 16 % 128);
+    if (j % 5 == 4) return {static_cast<std::uint8_t>(0xC0 | ch), a};
+    return {static_cast<std::uint8_t>(0x90 | ch), a, static_cast<std::uint8_t>(1 + j / 2048 % 127)};
+}
+
+std::string numbered_heard(unsigned j) {
+    const std::vector<std::uint8_t> e = numbered_event(j);
+    const std::string common = std::to_string(e[0] & 15) + " " + std::to_string(e[1]);
+    return e.size() == 2 ? "prog " + common : "on " + common + " " + std::to_string(e[2]);
+}
 
 TEST(MidiEventRing, AFullRingDropsWholeEventsCountsThemAndKeepsTheRestInOrder) {
     MidiEventRing ring;

@@ -47,17 +47,6 @@ void expect_picture(const pictures::Image& img, int w, int h, bool indexed) {
     }
 }
 
-// A complete file: the 19 pictures at their sizes, in file order.
-Bytes full_file() {
-    Bytes file;
-    for (const pictures::Slot& s : pictures::kSlots) {
-        pictures::Image img{s.width, s.height, Bytes(std::size_t(s.width) * s.height * 3)};
-        for (std::size_t i = 0; i < img.rgb.size(); ++i) img.rgb[i] = static_cast<std::uint8_t>(i);
-        pictures::append_rgb(file, img);
-    }
-    return file;
-}
-
 TEST(Pictures, EachPictureUsesItsOwnDepthAndSize) {
     // The second picture starts right after 54 + w * h * 3 bytes, the third
     // right after 1078 + w * h; rows have no padding.
@@ -87,7 +76,12 @@ TEST(Pictures, EachPictureUsesItsOwnDepthAndSize) {
 }
 
 TEST(Pictures, CompleteFileReadsAllNineteenAndACutOneThePicturesBeforeTheCut) {
-    const Bytes file = full_file();
+    Bytes file;  // the 19 pictures at their sizes, in file order
+    for (const pictures::Slot& s : pictures::kSlots) {
+        pictures::Image img{s.width, s.height, Bytes(std::size_t(s.width) * s.height * 3)};
+        for (std::size_t i = 0; i < img.rgb.size(); ++i) img.rgb[i] = static_cast<std::uint8_t>(i);
+        pictures::append_rgb(file, img);
+    }
     const Bytes longer = file + Bytes{0};  // trailing bytes are ignored
     const pictures::Decoded d = pictures::decode(longer.data(), longer.size());
     ASSERT_EQ(d.images.size(), std::size_t(pictures::kCount));
