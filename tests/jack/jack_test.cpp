@@ -16,8 +16,7 @@ using testkit::Ramp;
 
 constexpr const char* kClient = "Plexora";
 
-// Clears `flag` when it goes out of scope, so that a failed assertion never
-// leaves a part's thread waiting on it while the part closes.
+// Clears `flag` when it goes out of scope.
 struct Clear {
     std::atomic<bool>& flag;
     ~Clear() { flag = false; }
@@ -47,6 +46,26 @@ class JackTest : public ::testing::Test {
         EXPECT_TRUE(output && output->start());
         return output;
     }
+    // Both parts on the kit's flood of notes, the cycle held inside the render
+    // callback once sound and MIDI flow. `unstall` goes first, so a failed
+    // assertion never leaves a part's thread held while the part closes.
+    struct Held {
+        Ramp ramp;
+        AudioGate gate{&Ramp::proc, &ramp};
+        testkit::MidiRecorder port;
+        std::unique_ptr<JackMidiInput> input;
+        std::unique_ptr<JackOutput> output;
+        Clear unstall{ramp.stall};
+    };
+    void hold_a_cycle(Held& h) {
+        kit->flood = true;
+        h.input = open_input(h.port);
+        h.output = open_output(h.gate);
+        ASSERT_TRUE(h.input && h.output);
+        ASSERT_TRUE(wait_for(10, [&] { return h.ramp.calls > 2 && !h.port.calls().empty(); }));
+        h.ramp.stall = true;
+        ASSERT_TRUE(wait_for(10, [&] { return h.ramp.stalled.load(); }));
+    }
     void TearDown() override {
         kit.reset();
         server.reset();
@@ -75,20 +94,12 @@ TEST_F(JackTest, PeriodsLongerThanOneRenderCallAreWrittenWhole) {
 
 TEST_F(JackTest, APartClosedWhileACycleRunsWaitsForItAndIsNeverCalledAgain) {
     ASSERT_NO_FATAL_FAILURE(start(256));
-    kit->flood = true;
     for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE(round);
-        Ramp ramp;
-        AudioGate gate(&Ramp::proc, &ramp);
-        testkit::MidiRecorder port;
-        std::unique_ptr<JackMidiInput> input = open_input(port);
-        std::unique_ptr<JackOutput> output = open_output(gate);
-        ASSERT_TRUE(input && output);
-        const Clear unstall{ramp.stall};
-        ASSERT_TRUE(wait_for(10, [&] { return ramp.calls > 2 && !port.calls().empty(); }));
-        // Stop the cycle inside the render callback, then close one part.
-        ramp.stall = true;
-        ASSERT_TRUE(wait_for(10, [&] { return ramp.stalled.load(); }));
+        Held h;
+        // Close one part while the cycle is inside the render callback.
+        ASSERT_NO_FATAL_FAILURE(hold_a_cycle(h));
+        auto& [ramp, gate, port, input, output, unstall] = h;
         const bool output_first = round % 2 == 0;
         std::atomic<bool> closed{false};
         std::thread closer([&] {
@@ -118,18 +129,10 @@ TEST_F(JackTest, TheServerGoingAwayDuringACycleLeavesPartsThatCloseCleanly) {
     for (const int signal : {SIGTERM, SIGKILL}) {
         SCOPED_TRACE(signal);
         ASSERT_NO_FATAL_FAILURE(start(256, true));
-        kit->flood = true;
-        Ramp ramp;
-        AudioGate gate(&Ramp::proc, &ramp);
-        testkit::MidiRecorder port;
-        std::unique_ptr<JackMidiInput> input = open_input(port);
-        std::unique_ptr<JackOutput> output = open_output(gate);
-        ASSERT_TRUE(input && output);
-        const Clear unstall{ramp.stall};
+        Held h;
         const std::string keys = kit->keys();
-        ASSERT_TRUE(wait_for(10, [&] { return ramp.calls > 2 && !port.calls().empty(); }));
-        ramp.stall = true;
-        ASSERT_TRUE(wait_for(10, [&] { return ramp.stalled.load(); }));
+        ASSERT_NO_FATAL_FAILURE(hold_a_cycle(h));
+        auto& [ramp, gate, port, input, output, unstall] = h;
         ASSERT_TRUE(server->stop(signal));
         ramp.stall = false;
         // The parts notice and make no more calls on the client.
