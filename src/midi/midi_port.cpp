@@ -1,5 +1,6 @@
 #include "midi/midi_port.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "core/reclaim.h"
@@ -30,6 +31,12 @@ std::uint32_t selected_instrument() {
 
 bool valid_channel(std::uint8_t channel) {
     return channel < kChannels;
+}
+
+// The pitch-bend range in hundredths of a semitone, from the semitones that
+// data entry's upper part gives and the cents its lower part gives.
+std::int32_t bend_range(std::int64_t semitones, std::int64_t cents) {
+    return static_cast<std::int32_t>(std::min<std::int64_t>(semitones * 100 + cents, INT32_MAX));
 }
 
 }  // namespace
@@ -104,7 +111,7 @@ void MyBMidiPort::ControlChange(std::uint8_t channel, std::uint8_t controller, s
             midi_func(data * 128u, kSrcModulation, c);
             break;
         case 6:
-            if (reg == 0) sens = (sens & 0xFF) + static_cast<std::int32_t>(data * 128u);
+            if (reg == 0) sens = bend_range(data, sens % 100);
             if (reg == 2) midi_func(data * 128u + kMidiUpperPart, kSrcCoarseTune, c);
             break;
         case 7:
@@ -114,7 +121,7 @@ void MyBMidiPort::ControlChange(std::uint8_t channel, std::uint8_t controller, s
             midi_func(data * 128u, kSrcPan, c);
             break;
         case 38:
-            if (reg == 0) sens = (sens & 0xFF00) + static_cast<std::int32_t>(data);
+            if (reg == 0) sens = bend_range(sens / 100, std::min(data, 99u));
             if (reg == 2) midi_func(data + kMidiLowerPart, kSrcCoarseTune, c);
             break;
         case 96:

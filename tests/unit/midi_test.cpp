@@ -85,13 +85,15 @@ TEST_F(MidiTest, DefaultBindingsDriveVolumeBendAndPanOnlyAndRebindingChangesThat
 // upper part data entry leaves alone; others and the null parameter ignore
 // data entry; increments stop at the ends of the ranges.
 TEST_F(MidiTest, RegisteredParametersSetRangeAndTuning) {
+    // The bend range's upper part is semitones and its lower part cents: 12
+    // semitones are 1200 hundredths, not 12 x 128.
     const std::tuple<std::uint8_t, std::uint8_t, int, int> steps[] = {
         // controller, value, then the bend range and tuning expected afterwards
-        {101, 0, 200, 64}, {100, 0, 200, 64},  {6, 12, 1736, 64},    {38, 0, 1536, 64},
-        {96, 0, 1537, 64}, {97, 0, 1536, 64},  {100, 2, 1536, 64},   {38, 70, 1536, 70},
-        {96, 0, 1536, 71}, {6, 100, 1536, 71}, {97, 0, 1536, 70},    {100, 5, 1536, 70},
-        {6, 9, 1536, 70},  {96, 9, 1536, 70},  {101, 127, 1536, 70}, {100, 127, 1536, 70},
-        {38, 9, 1536, 70},
+        {101, 0, 200, 64},  {100, 0, 200, 64},   {6, 12, 1200, 64},   {38, 0, 1200, 64},
+        {96, 0, 1201, 64},  {97, 0, 1200, 64},   {38, 50, 1250, 64},  {6, 3, 350, 64},
+        {38, 120, 399, 64}, {100, 2, 399, 64},   {38, 70, 399, 70},   {96, 0, 399, 71},
+        {6, 100, 399, 71},  {97, 0, 399, 70},    {100, 5, 399, 70},   {6, 9, 399, 70},
+        {96, 9, 399, 70},   {101, 127, 399, 70}, {100, 127, 399, 70}, {38, 9, 399, 70},
     };
     for (const auto& [number, value, sens, tune] : steps) {
         cc(5, {{number, value}});
