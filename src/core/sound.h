@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "core/articulation.h"
 #include "core/rt.h"
 #include "core/structure.h"
 
@@ -101,6 +102,7 @@ struct p_s {
     // (voice + 1), or 0. A claim that has ended no longer counts.
     rt<std::uint64_t> stream_owner;
     rt<std::uint16_t> type;  // SoundType
+    Articulation art;        // as a bank's maker set it to play (bank imports)
     char path[128] = {};
     char ipath[128] = {};
 

@@ -20,7 +20,9 @@
 
 struct p_s;
 
-constexpr int kMaxSounds = 4096;
+// Sound slots: enough for a General MIDI bank whose every velocity layer and
+// stereo half is a sound of its own; counts and slot numbers stay 16-bit.
+constexpr int kMaxSounds = 32768;
 constexpr int kMaxInsts = 4096;
 
 struct InstrumentStructure {

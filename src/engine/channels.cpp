@@ -11,6 +11,9 @@ rt<std::int32_t> ch_register[kChannels];
 rt<std::int32_t> ch_lpf[kChannels];
 rt<std::int32_t> ch_mod[kChannels];
 rt<bool> mute[kChannels];
+rt<std::int32_t> ch_expr[kChannels];
+rt<bool> ch_sustain[kChannels];
+rt<std::int32_t> drum_kit_inst[kDrumKits];
 
 void reset_channel_tables() {
     for (int c = 0; c < kChannels; ++c) {
@@ -25,5 +28,8 @@ void reset_channel_tables() {
         ch_lpf[c] = 0;
         ch_mod[c] = 0;
         mute[c] = false;
+        ch_expr[c] = 127;
+        ch_sustain[c] = false;
     }
+    for (auto& kit : drum_kit_inst) kit = -1;
 }

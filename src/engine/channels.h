@@ -19,6 +19,14 @@ extern rt<std::int32_t> ch_register[kChannels];   // selected registered paramet
 extern rt<std::int32_t> ch_lpf[kChannels];        // low-pass filter: 0 open .. 127 closed
 extern rt<std::int32_t> ch_mod[kChannels];        // modulation (vibrato depth) 0..127
 extern rt<bool> mute[kChannels];                  // the channel's voices play unheard
+extern rt<std::int32_t> ch_expr[kChannels];       // expression (CC11) 0..127
+extern rt<bool> ch_sustain[kChannels];            // the sustain pedal is down
+
+// The instrument holding drum kit n of the bank imported last (its bank-128
+// preset n), -1 for none: what a program change on the drum channel picks
+// when banks play as their makers set them.
+constexpr int kDrumKits = 128;
+extern rt<std::int32_t> drum_kit_inst[kDrumKits];
 
 // GUI thread, with no other thread running. Every channel at its start value.
 void reset_channel_tables();

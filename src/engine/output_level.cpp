@@ -8,10 +8,6 @@
 
 namespace {
 
-// The mix is divided by 4 before the clip, so four full-scale voices
-// together reach full scale.
-constexpr float kMixHeadroom = 4.0f;
-
 std::atomic<float> g_gain{1.0f};
 std::atomic<std::uint64_t> g_clipped{0};
 std::atomic<float> g_peak{0.0f};  // written by the audio thread only

@@ -6,6 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+// The mix is divided by 4 before the clip, so four full-scale voices
+// together reach full scale.
+constexpr float kMixHeadroom = 4.0f;
+
 // Audio thread. Scales and clips `count` output samples in place and adds to
 // the clip counts. Never locks or allocates.
 void finish_output(float* samples, std::size_t count);

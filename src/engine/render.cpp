@@ -10,6 +10,7 @@
 #define PLEXORA_HAVE_MXCSR 1
 #endif
 
+#include "core/articulation.h"
 #include "core/notify.h"
 #include "core/reclaim.h"
 #include "core/sound.h"
@@ -123,6 +124,216 @@ std::int64_t frames_below(float room, float frac, float step, std::int64_t most)
     return c;
 }
 
+// What the block loop of one voice reads, fixed for the buffer.
+struct Span {
+    SoundView sv;
+    const p_s* s;
+    bool streamed, looping, loop_has_room, release_curve;
+    std::uint64_t endf, loop_startf;
+    float step;
+    std::uint32_t stride;
+    float g1, g2;
+};
+
+enum class SpanEnd {
+    kPlayed,     // every frame, or up to a half the streaming reader has not refilled
+    kStalled,    // a loop shorter than one step: active but silent
+    kSoundEnded  // the sound ended and does not loop
+};
+
+// Mixes `frames` output frames of a voice into `out` from `pos` and `frac`,
+// which come back moved on (and `rel_pos` with them while a release curve
+// plays); wraps at the loop as often as the frames need.
+SpanEnd mix_span(const Span& sp, std::uint64_t& pos, float& frac, std::uint32_t& rel_pos,
+                 float* out, std::int64_t frames) {
+    const float step = sp.step;
+    const std::uint64_t endf = sp.endf;
+    const std::uint64_t loop_startf = sp.loop_startf;
+    const bool looping = sp.looping;
+    std::int64_t remaining = frames;
+    float* o = out;
+    for (;;) {
+        const std::int64_t advance = trunc_to_int(static_cast<float>(remaining) * step + frac);
+        if (pos >= endf) pos = loop_startf;
+        std::int64_t count = remaining;
+        const auto until_end = [&]() {
+            const float left = static_cast<float>(static_cast<std::int64_t>(endf) -
+                                                  static_cast<std::int64_t>(pos)) -
+                               frac;
+            return trunc_to_int(left / step);
+        };
+        if (static_cast<std::int64_t>(pos) + advance >= static_cast<std::int64_t>(endf)) {
+            count = until_end();
+            if (count <= 0 && !looping) return SpanEnd::kSoundEnded;
+            if (count == 0 && looping) {
+                pos = loop_startf;
+                count = remaining;
+                if (static_cast<std::int64_t>(pos) + advance >= static_cast<std::int64_t>(endf)) {
+                    count = until_end();
+                }
+            }
+        }
+        // A streamed voice never plays a half the reader has not refilled:
+        // it stops short of it, silent for the rest of the buffer, and goes
+        // on from the same place once the half is ready.
+        bool wait = false;
+        SoundView view = sp.sv;
+        if (sp.streamed && count > 0) {
+            const std::uint16_t state = sp.s->d2d_state.raw().load(std::memory_order_acquire);
+            const std::uint64_t at = stream_wait_frame(pos, loop_startf, endf, state);
+            if (at <= endf &&
+                pos + static_cast<std::uint64_t>(std::max<std::int64_t>(advance, 0)) + 2 >= at) {
+                const std::int64_t fit = frames_below(static_cast<float>(at - pos), frac, step,
+                                                      std::min(count, remaining));
+                if (fit < std::min(count, remaining)) {
+                    count = fit;
+                    wait = true;
+                    // The mix may read past its last frame (vector lanes
+                    // beyond the count); none of it may reach the half the
+                    // reader is writing now.
+                    view.last_index = std::min<std::uint64_t>(sp.sv.last_index, at >= 2 ? at - 2 : 0);
+                    stream_underruns.fetch_add(1, std::memory_order_relaxed);
+                }
+            }
+        }
+        if (count <= 0 && !wait) return SpanEnd::kStalled;  // a loop shorter than one step
+        count = std::min(count, remaining);
+        if (count > 0) mix(view, pos, frac, step, static_cast<int>(count), o, sp.stride, sp.g1, sp.g2);
+        const std::int64_t whole = trunc_to_int(frac);
+        frac -= static_cast<float>(whole);
+        pos = std::min<std::uint64_t>(
+            pos + static_cast<std::uint64_t>(std::max<std::int64_t>(whole, 0)), UINT32_MAX);
+        o += count * sp.stride;
+        remaining -= count;
+        if (sp.release_curve) {
+            rel_pos = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                std::uint64_t{rel_pos} + static_cast<std::uint64_t>(advance), UINT32_MAX));
+        }
+        if (wait) break;
+        if (remaining != 0 && looping && sp.loop_has_room) {
+            pos = loop_startf;
+            continue;
+        }
+        break;
+    }
+    return SpanEnd::kPlayed;
+}
+
+// The level and pan a voice played as set has from its channel: the
+// concave curves of the channel volume and the expression, and the pan
+// controller added to the zone's pan. Audio thread only.
+struct ChannelLevel {
+    std::int32_t main = -1, expr = -1;
+    float gain = 0.0f;
+};
+ChannelLevel level_memo[kChannels];
+
+float channel_level(std::uint32_t ch) {
+    ChannelLevel& m = level_memo[ch];
+    const std::int32_t main = ch_main[ch];
+    const std::int32_t expr = ch_expr[ch];
+    if (main != m.main || expr != m.expr) {
+        const auto concave = [](std::int32_t value) {
+            return value <= 0 ? 960.0 : std::min(960.0, 400.0 * std::log10(127.0 / std::min(value, 127)));
+        };
+        m.gain = static_cast<float>(centibels_gain(concave(main) + concave(expr)));
+        m.main = main;
+        m.expr = expr;
+    }
+    return m.gain;
+}
+
+// A full-scale 16-bit sample at the envelope's peak, velocity 127 and no
+// attenuation is heard 14 dB below full scale (per output channel, before
+// the pan), the level General MIDI banks are made for.
+constexpr float kAsSetLevel = 0.2f * kMixHeadroom / 32768.0f;
+// Frames over which the envelope's amplitude glides in a straight line.
+constexpr std::int64_t kEnvelopeFrames = 64;
+
+// Renders voice `v`, entered, played as its bank set it: `s` is its sound,
+// `sv` its data and `sh` its frame shift. True when it ended the voice.
+bool render_as_set(int v, const p_s& s, const SoundView& sv, int sh, float* out,
+                   std::int64_t frames, std::uint32_t stride, float out_rate) {
+    NOTE_LIST& n = nlist[v];
+    VoiceEnvelope& env = n.env;
+    const std::uint64_t w = n.word();
+    if ((w & kVoiceSilenceAsked) && !(env.stage == kEnvRelease && env.release <= kSilenceRelease)) {
+        env.release_now(kSilenceRelease);
+    } else if ((w & kVoiceChokeAsked) && !(env.stage == kEnvRelease && env.release <= kChokeRelease)) {
+        env.release_now(kChokeRelease);
+    } else if ((w & kVoiceReleaseMask) > 255 && env.stage < kEnvRelease) {
+        env.release_now(env.release);
+    }
+    if (env.done()) return end_voice(v);
+
+    // Geometry: a loop-until-release zone plays on to its end once released.
+    const bool released = env.stage >= kEnvRelease;
+    const bool looping = s.loop != 0 && !(released && s.art.sample_mode == kLoopUntilRelease);
+    const std::uint64_t max_end = sv.last_index + 1;
+    std::uint64_t endf = (looping ? std::uint64_t{s.loop_end} : std::uint64_t{s.size}) >> sh;
+    endf = std::min(endf, max_end);
+    const std::uint64_t loop_startf = std::min<std::uint64_t>(s.loop_start >> sh, endf);
+
+    const std::uint32_t ch = n.channel & (kChannels - 1);
+    double b = semitone_pow(bend_memo[ch], ((static_cast<double>(ch_pitch[ch]) - 8192.0) / 8192.0) *
+                                               (static_cast<double>(ch_pitchsens[ch]) / 100.0));
+    if (const std::int32_t tune = ch_ctune[ch]; tune != 64) {
+        b *= semitone_pow(tune_memo[ch], (static_cast<double>(tune) - 64.0) / 64.0);
+    }
+    const StageVoice stage = stage_voice(ch);
+    float step = static_cast<float>(s.rate) * n.art_pitch / out_rate * static_cast<float>(b) *
+                 stage.pitch;
+    if (!(step >= kMinStep)) step = kMinStep;  // also catches NaN
+    if (step > kMaxStep) step = kMaxStep;
+
+    const float pan = std::clamp(static_cast<float>(s.art.pan) +
+                                     (63.5f - static_cast<float>(ch_pan[ch])) / 63.5f * 500.0f,
+                                 -500.0f, 500.0f);
+    const float angle = (pan + 500.0f) / 1000.0f * static_cast<float>(M_PI / 2.0);
+    float level = n.art_gain * channel_level(ch) * stage.gain * kAsSetLevel;
+    if (s.bits == 8) level *= 256.0f;
+    const bool mono_out = stride == 1;
+    const Span span{sv,    &s,          false, looping,  s.loop_start < s.loop_end, false,
+                    endf,  loop_startf, step,  mono_out ? 1u : 2u, level * std::cos(angle),
+                    level * std::sin(angle)};
+
+    // Each stretch is mixed at the envelope's peak into a scratch buffer and
+    // added to the output under the envelope, which glides from one
+    // stretch's amplitude to the next, so no frame steps from the last.
+    alignas(32) static float scratch[2 * kEnvelopeFrames];
+    std::uint64_t pos = n.pos;
+    float frac = n.frac;
+    if (!(frac >= 0.0f && frac < 1.0f)) frac = 0.0f;
+    std::uint32_t rel_pos = 0;
+    SpanEnd how = SpanEnd::kPlayed;
+    const float seconds_per_frame = 1.0f / out_rate;
+    for (std::int64_t done = 0; done < frames && how == SpanEnd::kPlayed && !env.done();) {
+        const std::int64_t m = std::min(kEnvelopeFrames, frames - done);
+        std::memset(scratch, 0, sizeof scratch);
+        how = mix_span(span, pos, frac, rel_pos, scratch, m);
+        const float a0 = env.amplitude();
+        env.advance(static_cast<float>(m) * seconds_per_frame);
+        const float da = (env.amplitude() - a0) / static_cast<float>(m);
+        float* o = out + done * stride;
+        for (std::int64_t j = 0; j < m; ++j, o += stride) {
+            const float a = a0 + da * static_cast<float>(j + 1);
+            if (mono_out) {
+                o[0] += scratch[j] * a;
+            } else {
+                o[0] += scratch[2 * j] * a;
+                o[1] += scratch[2 * j + 1] * a;
+            }
+        }
+        done += m;
+    }
+    if (how == SpanEnd::kSoundEnded || env.done()) return end_voice(v);
+    n.frac = frac;
+    n.pos = static_cast<std::uint32_t>(pos);
+    if (how == SpanEnd::kStalled) return false;
+    if ((pos >= endf && !looping) || voice_stop_asked(v)) return end_voice(v);
+    return false;
+}
+
 // Renders one voice the callback has entered. True when it ended the voice
 // (which also left it).
 bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, float out_rate) {
@@ -171,6 +382,9 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
     const std::uint64_t loop_startf =
         std::min<std::uint64_t>(streamed ? ring.half : loop_start_b >> sh, endf);
     const bool loop_has_room = streamed ? ring.half < ring.end : loop_start_b < loop_end_b;
+    if (n.art && end == 0 && !streamed) {
+        return render_as_set(v, *s, sv, sh, out, frames, stride, out_rate);
+    }
 
     // Pitch.
     const int base = clamp_key(s->base);
@@ -243,79 +457,12 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
     std::uint64_t pos = n.pos;
     float frac = n.frac;
     if (!(frac >= 0.0f && frac < 1.0f)) frac = 0.0f;
-    std::int64_t remaining = frames;
-    float* o = out;
     std::uint32_t rel_pos = n.rel_pos;
-    bool stalled = false;  // a loop shorter than one step: active but silent
-    for (;;) {
-        const std::int64_t advance = trunc_to_int(static_cast<float>(remaining) * step + frac);
-        if (pos >= endf) pos = loop_startf;
-        std::int64_t count = remaining;
-        const auto until_end = [&]() {
-            const float left = static_cast<float>(static_cast<std::int64_t>(endf) -
-                                                  static_cast<std::int64_t>(pos)) -
-                               frac;
-            return trunc_to_int(left / step);
-        };
-        if (static_cast<std::int64_t>(pos) + advance >= static_cast<std::int64_t>(endf)) {
-            count = until_end();
-            if (count <= 0 && !looping) {
-                return end_voice(v);
-            }
-            if (count == 0 && looping) {
-                pos = loop_startf;
-                count = remaining;
-                if (static_cast<std::int64_t>(pos) + advance >= static_cast<std::int64_t>(endf)) {
-                    count = until_end();
-                }
-            }
-        }
-        // A streamed voice never plays a half the reader has not refilled:
-        // it stops short of it, silent for the rest of the buffer, and goes
-        // on from the same place once the half is ready.
-        bool wait = false;
-        SoundView view = sv;
-        if (streamed && count > 0) {
-            const std::uint16_t state = s->d2d_state.raw().load(std::memory_order_acquire);
-            const std::uint64_t at = stream_wait_frame(pos, loop_startf, endf, state);
-            if (at <= endf &&
-                pos + static_cast<std::uint64_t>(std::max<std::int64_t>(advance, 0)) + 2 >= at) {
-                const std::int64_t fit = frames_below(static_cast<float>(at - pos), frac, step,
-                                                      std::min(count, remaining));
-                if (fit < std::min(count, remaining)) {
-                    count = fit;
-                    wait = true;
-                    // The mix may read past its last frame (vector lanes
-                    // beyond the count); none of it may reach the half the
-                    // reader is writing now.
-                    view.last_index = std::min<std::uint64_t>(sv.last_index, at >= 2 ? at - 2 : 0);
-                    stream_underruns.fetch_add(1, std::memory_order_relaxed);
-                }
-            }
-        }
-        if (count <= 0 && !wait) {
-            stalled = true;
-            break;
-        }
-        count = std::min(count, remaining);
-        if (count > 0) mix(view, pos, frac, step, static_cast<int>(count), o, stride, g1, g2);
-        const std::int64_t whole = trunc_to_int(frac);
-        frac -= static_cast<float>(whole);
-        pos = std::min<std::uint64_t>(
-            pos + static_cast<std::uint64_t>(std::max<std::int64_t>(whole, 0)), UINT32_MAX);
-        o += count * stride;
-        remaining -= count;
-        if (release_curve) {
-            rel_pos = static_cast<std::uint32_t>(std::min<std::uint64_t>(
-                std::uint64_t{rel_pos} + static_cast<std::uint64_t>(advance), UINT32_MAX));
-        }
-        if (wait) break;
-        if (remaining != 0 && looping && loop_has_room) {
-            pos = loop_startf;
-            continue;
-        }
-        break;
-    }
+    const Span span{sv,       s,           streamed, looping, loop_has_room, release_curve,
+                    endf,     loop_startf, step,     stride,  g1,            g2};
+    const SpanEnd how = mix_span(span, pos, frac, rel_pos, out, frames);
+    if (how == SpanEnd::kSoundEnded) return end_voice(v);
+    const bool stalled = how == SpanEnd::kStalled;
     n.frac = frac;
     // Release: the streaming reader refills only what this position has passed.
     n.pos.raw().store(static_cast<std::uint32_t>(pos), std::memory_order_release);

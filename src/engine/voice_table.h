@@ -22,6 +22,7 @@
 #include <cstdint>
 
 #include "core/rt.h"
+#include "engine/bank_envelope.h"
 
 constexpr int kVoices = 128;
 
@@ -39,6 +40,10 @@ constexpr std::uint64_t kVoiceStateMask = std::uint64_t{3} << kVoiceStateShift;
 constexpr std::uint64_t kVoiceInCallback = std::uint64_t{1} << 18;  // the render callback is inside
 constexpr std::uint64_t kVoiceEndAsked = std::uint64_t{1} << 19;    // end as the callback leaves
 constexpr std::uint64_t kVoiceStopAsked = std::uint64_t{1} << 20;   // end after the next buffer
+// Voices played as their bank set them: fade out fast (another voice of the
+// exclusive class started), or at once (all sound off).
+constexpr std::uint64_t kVoiceChokeAsked = std::uint64_t{1} << 21;
+constexpr std::uint64_t kVoiceSilenceAsked = std::uint64_t{1} << 22;
 constexpr int kVoiceSerialShift = 32;
 
 // One playing note.
@@ -57,6 +62,18 @@ struct NOTE_LIST {
     // and its identity (see p_s::ident). 0: none.
     rt<std::int32_t> slot;
     rt<std::uint64_t> ident;
+    // Played as the bank's maker set it (see articulation.h): the pitch
+    // factor of the zone's tuning for this key, the amplitude of its
+    // attenuation and the note's velocity, its exclusive class and its
+    // envelope, which the render callback moves on.
+    rt<bool> art;
+    rt<float> art_pitch;
+    rt<float> art_gain;
+    rt<std::uint8_t> exclusive_class;
+    VoiceEnvelope env;
+    // The claim serial of a voice whose key is up while the sustain pedal
+    // holds it; 0 for none. MIDI thread only.
+    rt<std::uint32_t> pedal_serial;
 
     // Any thread. The whole control word.
     std::uint64_t word() const noexcept { return ctl.load(std::memory_order_acquire); }

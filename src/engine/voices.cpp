@@ -1,7 +1,10 @@
 #include "engine/voices.h"
 
 #include <algorithm>
+#include <bitset>
+#include <cmath>
 
+#include "core/articulation.h"
 #include "core/keymap.h"
 #include "core/notify.h"
 #include "core/reclaim.h"
@@ -129,22 +132,34 @@ bool take_stream(p_s* s, int voice) {
     }
 }
 
+// Sets request `bit` on voice `voice` if it still holds claim `serial` and plays.
+void ask_voice(int voice, std::uint32_t serial, std::uint64_t bit) {
+    NOTE_LIST& v = nlist[voice];
+    std::uint64_t w = v.word();
+    while (NOTE_LIST::serial_of(w) == serial && NOTE_LIST::state_of(w) == kVoicePlaying &&
+           !(w & bit)) {
+        if (v.ctl.compare_exchange_weak(w, w | bit, std::memory_order_acq_rel)) return;
+    }
+}
+
 }  // namespace
 
 std::atomic<bool> d2d_rewind_due{false};
 
-void addnote(std::uint32_t channel, std::uint32_t key, std::uint32_t index, std::uint32_t velocity,
-             bool is_inst, std::uint32_t end, std::uint32_t start) {
-    reclaim::ReadSection section;
-    const InstrumentStructure& st = structure();
-    const int slot = sample_slot(st, is_inst, index, key);
-    p_s* s = st.at(slot);
-    const int i = claim_voice();
-    if (i < 0) return;
-    if (s && s->type == kTypeStreamed && !take_stream(s, i)) {
-        unclaim(i);
-        return;
-    }
+namespace {
+
+// The attenuation a controller or the velocity at `value` (1..127) gives on
+// the format's concave curve: 40 log10(127 / value) dB, at most 96 dB.
+double concave_centibels(std::uint32_t value) {
+    if (value == 0) return 960.0;
+    return std::min(960.0, 400.0 * std::log10(127.0 / std::min<std::uint32_t>(value, 127)));
+}
+
+// Fills and publishes voice `i`, claimed, with the note; `s` in `slot` is
+// its sound (may be null), `as_set` whether it plays as its bank set it.
+void start_voice(int i, int slot, const p_s* s, std::uint32_t channel, std::uint32_t key,
+                 std::uint32_t index, std::uint32_t velocity, bool is_inst, std::uint32_t end,
+                 std::uint32_t start, bool as_set) {
     NOTE_LIST& v = nlist[i];
     v.channel = channel;
     v.index = index;
@@ -157,11 +172,120 @@ void addnote(std::uint32_t channel, std::uint32_t key, std::uint32_t index, std:
     v.frac = 0.0f;
     v.slot = slot;
     v.ident = s ? s->ident : 0;
+    v.art = as_set;
+    v.pedal_serial = 0;
+    if (as_set) {
+        const Articulation& a = s->art;
+        const double cents =
+            (static_cast<double>(key) - s->base) * a.scale_tuning + static_cast<double>(a.tune);
+        v.art_pitch = static_cast<float>(std::exp2(cents / 1200.0));
+        v.art_gain = static_cast<float>(
+            centibels_gain(kAttenuationScale * a.attenuation + concave_centibels(velocity)));
+        v.exclusive_class = a.exclusive_class;
+        v.env = VoiceEnvelope::start(a, static_cast<int>(key));
+    }
     v.ctl.store(with_state(v.ctl.load(std::memory_order_relaxed), kVoicePlaying),
                 std::memory_order_release);
     // The reader sleeps while no stream plays: published first, then woken,
     // so the pass it runs sees the voice.
     if (s && s->type == kTypeStreamed) d2d_signal();
+}
+
+// Claims a voice for sound `slot` and starts it; false when none is free or
+// the sound is a stream another voice plays.
+bool claim_and_start(const InstrumentStructure& st, int slot, std::uint32_t channel,
+                     std::uint32_t key, std::uint32_t index, std::uint32_t velocity, bool is_inst,
+                     std::uint32_t end, std::uint32_t start, bool as_set) {
+    p_s* s = st.at(slot);
+    const int i = claim_voice();
+    if (i < 0) return false;
+    if (s && s->type == kTypeStreamed && !take_stream(s, i)) {
+        unclaim(i);
+        return false;
+    }
+    start_voice(i, slot, s, channel, key, index, velocity, is_inst, end, start,
+                as_set && s && s->art.on && s->type != kTypeStreamed);
+    return true;
+}
+
+bool holds_velocity(const p_s& s, std::uint32_t velocity) {
+    const int v = static_cast<int>(velocity);
+    return s.vel_lo <= v && v <= s.vel_hi;
+}
+
+// Asks every voice of `channel` played as set whose exclusive class is in
+// `classes` to fade out fast.
+void choke_classes(std::uint32_t channel, const std::bitset<128>& classes) {
+    for (int i = 0; i < kVoices; ++i) {
+        NOTE_LIST& v = nlist[i];
+        const std::uint64_t w = v.word();
+        if (NOTE_LIST::state_of(w) != kVoicePlaying || !v.art || v.channel != channel) continue;
+        if (classes[v.exclusive_class]) ask_voice(i, NOTE_LIST::serial_of(w), kVoiceChokeAsked);
+    }
+}
+
+// A note when banks play as their makers set them: every sound of the
+// instrument whose key and velocity ranges hold the note plays, and cuts
+// the voices of its exclusive class. An instrument with no sound from such
+// a bank plays its first sound that holds both. False: no sound holds the
+// key, and the note goes to the plain rule.
+bool start_as_set(const InstrumentStructure& st, std::uint32_t channel, std::uint32_t key,
+                  std::uint32_t index, std::uint32_t velocity, bool is_inst) {
+    int first = static_cast<int>(index);
+    int count = 1;
+    if (is_inst) {
+        const std::uint32_t insts = st.nb_inst;
+        if (index >= insts || index >= kMaxInsts) return false;
+        first = st.inst[index];
+        count = (index == insts - 1) ? int(st.nb_sound) - first : int(st.inst[index + 1]) - first;
+    }
+    if (first >= kMaxSounds || count <= 0) return false;
+    count = std::min(count, kMaxSounds - first);
+    const int k = static_cast<int>(key);
+    bool any_art = false;
+    bool key_held = false;
+    int plain = -1;
+    std::bitset<128> classes;
+    for (int i = first; i < first + count; ++i) {
+        const p_s* r = st.sound[i];
+        if (!r || !zone_holds(*r, k)) continue;
+        key_held = true;
+        if (!holds_velocity(*r, velocity)) continue;
+        if (r->art.on) {
+            any_art = true;
+            if (r->art.exclusive_class) classes[r->art.exclusive_class] = true;
+        } else if (plain < 0) {
+            plain = i;
+        }
+    }
+    if (!key_held) return false;
+    if (!any_art) {
+        if (plain >= 0) claim_and_start(st, plain, channel, key, index, velocity, is_inst, 0, 0, true);
+        return true;
+    }
+    if (classes.any()) choke_classes(channel, classes);
+    for (int i = first; i < first + count; ++i) {
+        const p_s* r = st.sound[i];
+        if (!r || !r->art.on || !zone_holds(*r, k) || !holds_velocity(*r, velocity)) continue;
+        if (!claim_and_start(st, i, channel, key, index, velocity, is_inst, 0, 0, true)) break;
+    }
+    return true;
+}
+
+}  // namespace
+
+void addnote(std::uint32_t channel, std::uint32_t key, std::uint32_t index, std::uint32_t velocity,
+             bool is_inst, std::uint32_t end, std::uint32_t start) {
+    reclaim::ReadSection section;
+    const InstrumentStructure& st = structure();
+    const bool as_set = end == 0 && play_as_set;
+    if (as_set && start_as_set(st, channel, key, index, velocity, is_inst)) {
+        notify_key(channel, key, true);
+        return;
+    }
+    const int slot = sample_slot(st, is_inst, index, key);
+    if (!claim_and_start(st, slot, channel, key, index, velocity, is_inst, end, start, as_set))
+        return;
     notify_key(channel, key, true);
 }
 
@@ -205,6 +329,38 @@ void stop_voice_claim(int voice, std::uint32_t serial) {
     }
 }
 
+namespace {
+
+// Releases voice `i`, read as `w`, if it still holds that claim and is held:
+// true when this call released it.
+bool release_claim(int i, std::uint64_t w, std::uint32_t velocity) {
+    NOTE_LIST& v = nlist[i];
+    const std::uint64_t released_bits = std::min<std::uint32_t>(velocity, 0x7FFF) + 256u;
+    const std::uint32_t serial = NOTE_LIST::serial_of(w);
+    if (voice_seams.before_release) voice_seams.before_release(i);
+    // `rel_pos` is still 0 from addnote: only released voices advance it.
+    // The release acts on the claim it read and no other: a voice ended
+    // and started again meanwhile plays another note, even one of the
+    // same channel and key.
+    while ((w & kVoiceReleaseMask) < 256) {
+        if (v.ctl.compare_exchange_weak(w, (w & ~kVoiceReleaseMask) | released_bits,
+                                        std::memory_order_acq_rel)) {
+            return true;
+        }
+        if (NOTE_LIST::state_of(w) != kVoicePlaying || NOTE_LIST::serial_of(w) != serial) break;
+    }
+    return false;
+}
+
+// A voice of `channel` and `key` (any key when `key` is negative), playing
+// and not yet released.
+bool held_voice(const NOTE_LIST& v, std::uint64_t w, std::uint32_t channel, int key) {
+    return NOTE_LIST::state_of(w) == kVoicePlaying && (w & kVoiceReleaseMask) < 256 &&
+           v.channel == channel && (key < 0 || v.key == static_cast<std::uint32_t>(key));
+}
+
+}  // namespace
+
 void delnote(std::uint32_t channel, std::uint32_t key, std::uint32_t /*instrument*/,
              std::uint32_t velocity, int voice) {
     if (voice >= kVoices) return;
@@ -220,25 +376,45 @@ void delnote(std::uint32_t channel, std::uint32_t key, std::uint32_t /*instrumen
             end_voice_claim(i, NOTE_LIST::serial_of(w));
             return;
         }
-        const std::uint64_t released_bits = std::min<std::uint32_t>(velocity, 0x7FFF) + 256u;
-        const std::uint32_t serial = NOTE_LIST::serial_of(w);
-        if (voice_seams.before_release) voice_seams.before_release(i);
-        bool done = false;
-        // `rel_pos` is still 0 from addnote: only released voices advance it.
-        // The release acts on the claim it read and no other: a voice ended
-        // and started again meanwhile plays another note, even one of the
-        // same channel and key.
-        while ((w & kVoiceReleaseMask) < 256) {
-            if (v.ctl.compare_exchange_weak(w, (w & ~kVoiceReleaseMask) | released_bits,
-                                            std::memory_order_acq_rel)) {
-                done = true;
-                break;
-            }
-            if (NOTE_LIST::state_of(w) != kVoicePlaying || NOTE_LIST::serial_of(w) != serial) break;
-        }
-        if (!done) continue;
+        // A voice the pedal holds has had its key-up already.
+        if (v.pedal_serial == NOTE_LIST::serial_of(w)) continue;
+        if (!release_claim(i, w, velocity)) continue;
         notify_key(channel, key, false);
-        return;
+        // Played as set, a note of several zones releases them all.
+        if (!v.art) return;
+    }
+}
+
+void hold_for_pedal(std::uint32_t channel, std::uint32_t key) {
+    for (NOTE_LIST& v : nlist) {
+        const std::uint64_t w = v.word();
+        if (held_voice(v, w, channel, static_cast<int>(key))) v.pedal_serial = NOTE_LIST::serial_of(w);
+    }
+    notify_key(channel, key, false);
+}
+
+void release_pedal(std::uint32_t channel) {
+    reclaim::ReadSection section;
+    for (int i = 0; i < kVoices; ++i) {
+        NOTE_LIST& v = nlist[i];
+        const std::uint64_t w = v.word();
+        if (!held_voice(v, w, channel, -1) || v.pedal_serial != NOTE_LIST::serial_of(w)) continue;
+        v.pedal_serial = 0;
+        release_claim(i, w, 0);
+    }
+}
+
+void silence_channel(std::uint32_t channel) {
+    reclaim::ReadSection section;
+    for (int i = 0; i < kVoices; ++i) {
+        NOTE_LIST& v = nlist[i];
+        const std::uint64_t w = v.word();
+        if (NOTE_LIST::state_of(w) != kVoicePlaying || v.channel != channel || v.end != 0) continue;
+        if (v.art) {
+            ask_voice(i, NOTE_LIST::serial_of(w), kVoiceSilenceAsked);
+        } else {
+            end_voice_claim(i, NOTE_LIST::serial_of(w));
+        }
     }
 }
 

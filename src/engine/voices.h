@@ -34,9 +34,21 @@ void addnote(std::uint32_t channel, std::uint32_t key, std::uint32_t index, std:
 // Any thread but the render callback. `voice` 0..127 stops that voice (when
 // it plays `channel` and `key`): at once, or as soon as the render callback
 // leaves it when it is rendering it right now; -1 releases the first held
-// voice of `channel` and `key`. `instrument` is not used.
+// voice of `channel` and `key` (every one when it plays as its bank set it:
+// a note of several zones), passing over those the sustain pedal holds.
+// `instrument` is not used.
 void delnote(std::uint32_t channel, std::uint32_t key, std::uint32_t instrument,
              std::uint32_t velocity, int voice);
+
+// MIDI thread. The key of `channel` and `key` went up while the sustain pedal
+// is down: its voices keep playing until the pedal lifts.
+void hold_for_pedal(std::uint32_t channel, std::uint32_t key);
+// MIDI thread. The sustain pedal of `channel` lifted: every voice it held is
+// released.
+void release_pedal(std::uint32_t channel);
+// Any thread but the render callback. All sound off on `channel`: voices
+// played as their bank set them fade out within 10 ms, others end at once.
+void silence_channel(std::uint32_t channel);
 
 // Any thread but the render callback. Ends `voice` if it still holds the
 // claim `serial` (see NOTE_LIST::serial), like delnote with a voice number.

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/articulation.h"
 #include "core/bytes.h"
 #include "core/hooks.h"
 #include "core/instruments.h"
@@ -31,34 +32,141 @@ constexpr int kDrumChannel = 9;
 const char* const kCompressedText =
     "This is a SoundFont 3 bank: its samples are compressed and cannot be read.";
 
-// A new record for `z`, sharing the bank's sample block.
-std::unique_ptr<p_s> zone_sound(const BankLists& l, const BankZone& z,
-                                const std::shared_ptr<std::int8_t[]>& block,
-                                std::uint64_t block_bytes) {
-    const std::uint8_t* h = l.shdr.at(z.sample);
+// Generators the import reads besides ranges, sample and root key.
+enum Gen : int {
+    kGenStartOffset = 0,
+    kGenEndOffset = 1,
+    kGenLoopStartOffset = 2,
+    kGenLoopEndOffset = 3,
+    kGenStartCoarseOffset = 4,
+    kGenEndCoarseOffset = 12,
+    kGenPan = 17,
+    kGenDelay = 33,
+    kGenAttack = 34,
+    kGenHold = 35,
+    kGenDecay = 36,
+    kGenSustain = 37,
+    kGenRelease = 38,
+    kGenKeyToHold = 39,
+    kGenKeyToDecay = 40,
+    kGenLoopStartCoarseOffset = 45,
+    kGenAttenuation = 48,
+    kGenLoopEndCoarseOffset = 50,
+    kGenCoarseTune = 51,
+    kGenFineTune = 52,
+    kGenSampleModes = 54,
+    kGenScaleTuning = 56,
+    kGenExclusiveClass = 57,
+};
+constexpr std::uint16_t kRightSample = 2;
+constexpr std::uint16_t kLeftSample = 4;
+
+// The sample's frames a zone plays and loops over: the header's, moved by the
+// zone's address offsets (bank articulation only) and kept inside the sample.
+struct ZoneFrames {
+    std::uint32_t start, end, loop_start, loop_end;
+};
+
+ZoneFrames zone_frames(const std::uint8_t* h, const BankZone& z, bool articulated) {
     const std::uint32_t start = bytes::le32(h + 20);
     const std::uint32_t end = bytes::le32(h + 24);
-    const std::uint32_t ls = std::clamp(bytes::le32(h + 28), start, end);
-    const std::uint32_t le = std::clamp(bytes::le32(h + 32), start, end);
+    std::int64_t ls = bytes::le32(h + 28);
+    std::int64_t le = bytes::le32(h + 32);
+    ZoneFrames f{start, end, 0, 0};
+    if (articulated) {
+        const auto offset = [&](int fine, int coarse) {
+            return std::int64_t{z.gens.get(fine, 0)} + 32768 * std::int64_t{z.gens.get(coarse, 0)};
+        };
+        const std::int64_t s = std::clamp<std::int64_t>(
+            start + offset(kGenStartOffset, kGenStartCoarseOffset), start, end - 1);
+        const std::int64_t e = std::clamp<std::int64_t>(
+            end + offset(kGenEndOffset, kGenEndCoarseOffset), s + 1, end);
+        f.start = static_cast<std::uint32_t>(s);
+        f.end = static_cast<std::uint32_t>(e);
+        ls += offset(kGenLoopStartOffset, kGenLoopStartCoarseOffset);
+        le += offset(kGenLoopEndOffset, kGenLoopEndCoarseOffset);
+    }
+    f.loop_start = static_cast<std::uint32_t>(std::clamp<std::int64_t>(ls, f.start, f.end));
+    f.loop_end = static_cast<std::uint32_t>(std::clamp<std::int64_t>(le, f.start, f.end));
+    return f;
+}
+
+// A generator's value at the instrument level with the preset's added, kept
+// within [lo, hi].
+int summed(const BankZone& z, int oper, int absent, int lo, int hi) {
+    return std::clamp(z.gens.get(oper, absent) + z.preset.get(oper, 0), lo, hi);
+}
+
+// What the bank's maker set for `z` with sample header `h`.
+Articulation zone_articulation(const BankZone& z, const std::uint8_t* h) {
+    Articulation a;
+    a.on = true;
+    const int mode = z.gens.get(kGenSampleModes, 0) & 3;
+    a.sample_mode = static_cast<std::uint8_t>(mode == 2 ? 0 : mode);
+    a.exclusive_class = static_cast<std::uint8_t>(std::clamp(z.gens.get(kGenExclusiveClass, 0), 0, 127));
+    const int correction = static_cast<std::int8_t>(h[41]);
+    a.tune = static_cast<std::int16_t>(summed(z, kGenCoarseTune, 0, -120, 120) * 100 +
+                                       summed(z, kGenFineTune, 0, -99, 99) + correction);
+    a.scale_tuning = static_cast<std::int16_t>(summed(z, kGenScaleTuning, 100, 0, 1200));
+    a.attenuation = static_cast<std::int16_t>(summed(z, kGenAttenuation, 0, 0, 1440));
+    const std::uint16_t type = bytes::le16(h + 44) & 0x7FFF;
+    int pan_default = 0;  // a stereo pair without a pan of its own plays as one
+    if (type == kLeftSample) pan_default = -500;
+    if (type == kRightSample) pan_default = 500;
+    const bool has_pan = z.gens.has(kGenPan) || z.preset.has(kGenPan);
+    a.pan = static_cast<std::int16_t>(has_pan ? summed(z, kGenPan, 0, -500, 500) : pan_default);
+    const auto time = [&](int oper) {
+        return static_cast<std::int16_t>(summed(z, oper, -12000, -12000, 8000));
+    };
+    a.delay = time(kGenDelay);
+    a.attack = time(kGenAttack);
+    a.hold = time(kGenHold);
+    a.decay = time(kGenDecay);
+    a.release = time(kGenRelease);
+    a.sustain = static_cast<std::int16_t>(summed(z, kGenSustain, 0, 0, 1440));
+    a.key_to_hold = static_cast<std::int16_t>(summed(z, kGenKeyToHold, 0, -1200, 1200));
+    a.key_to_decay = static_cast<std::int16_t>(summed(z, kGenKeyToDecay, 0, -1200, 1200));
+    return a;
+}
+
+// A new record for `z`, sharing the bank's sample block; with the bank's
+// articulation when `articulated`.
+std::unique_ptr<p_s> zone_sound(const BankLists& l, const BankZone& z,
+                                const std::shared_ptr<std::int8_t[]>& block,
+                                std::uint64_t block_bytes, bool articulated) {
+    const std::uint8_t* h = l.shdr.at(z.sample);
+    const ZoneFrames f = zone_frames(h, z, articulated);
+    const std::uint32_t start = f.start;
     std::unique_ptr<p_s> r(new_sound());
     r->block = block;
     r->data = block.get() + std::uint64_t{start} * 2;
     r->capacity = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(block_bytes - std::uint64_t{start} * 2, UINT32_MAX));
     for (int i = 0; i < kSfNameChars && h[i]; ++i) r->name[i] = static_cast<char>(h[i]);
-    const std::uint32_t size = (end - start) * 2;
+    const std::uint32_t size = (f.end - start) * 2;
     r->size = size;
-    const std::uint32_t loop_start = (ls - start) * 2;
-    const std::uint32_t loop_end = (le - start) * 2;
+    const std::uint32_t loop_start = (f.loop_start - start) * 2;
+    const std::uint32_t loop_end = (f.loop_end - start) * 2;
     r->loop_start = loop_start;
     r->loop_end = loop_end;
     // A loop that ends within two points of the sample's end, or that holds no
     // point at all, is not played as a loop.
-    const bool loops = size >= 4 && size - 4 > loop_start && loop_end > loop_start;
+    bool loops = size >= 4 && size - 4 > loop_start && loop_end > loop_start;
+    if (articulated) {
+        r->art = zone_articulation(z, h);
+        // Played as set, a loop may end at the sample's end, and only the
+        // sample modes that loop do.
+        loops = loop_end > loop_start + 2 && r->art.sample_mode != kNoLoop;
+        if (!loops) r->art.sample_mode = kNoLoop;
+        r->vel_lo = static_cast<std::int16_t>(z.vel_lo);
+        r->vel_hi = static_cast<std::int16_t>(z.vel_hi);
+    }
     r->loop = loops ? 1 : 0;
     if (!loops) r->loop_end = size - loop_start;
     r->rate = bytes::le32(h + 36);
-    r->base = static_cast<std::int16_t>(z.root >= 0 ? z.root : h[40]);
+    int root = z.root >= 0 ? z.root : h[40];
+    if (articulated && root > 127) root = 60;  // an unpitched sample plays at its rate on key 60
+    r->base = static_cast<std::int16_t>(root);
     if (z.key_lo >= 0) {
         r->key_lo = static_cast<std::int16_t>(z.key_lo);
         r->key_hi = static_cast<std::int16_t>(z.key_hi);
@@ -125,6 +233,7 @@ std::shared_ptr<std::int8_t[]> read_samples(InputBytes& in, const ChunkSpan& smp
 
 // The records of a prepared bank, owned until they go into the tables.
 struct PreparedBank::Built {
+    bool articulated = false;
     BankPlan plan;  // the instruments' names point into it
     std::vector<BuiltInstrument> insts;
     std::size_t zones = 0;
@@ -140,6 +249,7 @@ void PreparedBank::set_refusal(const char* text) {
 
 bool PreparedBank::prepare(InputBytes& in, const char* name) {
     built_.reset();
+    const bool articulated = play_as_set;
     // Nothing here allocates, so that running out of memory can be told.
     std::snprintf(name_, sizeof name_, "%s", name && *name ? name : "this bank");
     refusal_[0] = 0;
@@ -171,8 +281,9 @@ bool PreparedBank::prepare(InputBytes& in, const char* name) {
         }
         const std::uint64_t sample_bytes = chunks.smpl.found ? chunks.smpl.size : 0;
         auto built = std::make_unique<Built>();
+        built->articulated = articulated;
         BankPlan& plan = built->plan;
-        if (!plan_bank(l, sample_bytes, plan)) {
+        if (!plan_bank(l, sample_bytes, plan, articulated)) {
             set_refusal(
                 "This bank has more sounds than the program can hold: its presets name millions "
                 "of zones.");
@@ -212,7 +323,7 @@ bool PreparedBank::prepare(InputBytes& in, const char* name) {
             b.name = p.name;
             b.sounds.reserve(std::max<std::size_t>(1, p.zones.size()));
             for (const BankZone& z : p.zones)
-                b.sounds.push_back(zone_sound(l, z, block, block_bytes));
+                b.sounds.push_back(zone_sound(l, z, block, block_bytes, articulated));
             if (b.sounds.empty()) b.sounds.push_back(empty_sound());
         }
         built_ = std::move(built);
@@ -261,9 +372,16 @@ int PreparedBank::publish() {
         return 0;
     }
     no_s = static_cast<std::int16_t>(inst_first(k0));
+    for (auto& kit : drum_kit_inst) kit = -1;
     if (built->plan.drum_kit >= 0) {
         ch_inst[kDrumChannel] = k0 + built->plan.drum_kit;
-        ch_instf[kDrumChannel] = true;
+        // Played as set, the drum channel's program changes choose the kit;
+        // otherwise they are locked out, as they would pick melodic sounds.
+        ch_instf[kDrumChannel] = !built->articulated;
+        const std::vector<int>& numbers = built->plan.kit_numbers;
+        for (std::size_t d = 0; d < numbers.size(); ++d) {
+            if (numbers[d] < kDrumKits) drum_kit_inst[numbers[d]] = k0 + built->plan.drum_kit + int(d);
+        }
     }
     loadin = false;
     notify_instruments_changed();

@@ -18,6 +18,7 @@ constexpr std::size_t kSfSampleBytes = 46;
 
 // Generator operators the import reads.
 constexpr int kGenKeyRange = 43;
+constexpr int kGenVelRange = 44;
 constexpr int kGenSampleId = 53;
 constexpr int kGenRootKey = 58;
 

@@ -1,5 +1,7 @@
 #include "io/bank_import_lists.h"
 
+#include <algorithm>
+
 #include "core/bytes.h"
 #include "io/bank_import.h"
 #include "io/input_bytes.h"
@@ -32,6 +34,7 @@ std::vector<BankZone> playable_zones(const BankLists& l, std::size_t i,
     const std::uint8_t* gen = l.igen.bytes.data();
     const std::size_t b0 = bytes::le16(l.inst.at(i) + 20);
     const std::size_t b1 = bytes::le16(l.inst.at(i + 1) + 20);
+    const ZoneGens global = global_zone(l.ibag, l.igen, b0, b1, kGenSampleId);
     for_each_zone(l.ibag, l.igen, b0, b1, kGenSampleId, [&](std::size_t g0, std::size_t g1) {
         const std::uint8_t* id = find_igen(gen, gens, g0, g1, kGenSampleId);
         if (!id) return;
@@ -47,9 +50,44 @@ std::vector<BankZone> playable_zones(const BankLists& l, std::size_t i,
             z.key_lo = g[2];
             z.key_hi = g[3];
         }
+        z.gens.read(l.igen, g0, g1);
+        z.gens.inherit(global);
+        if (z.gens.has(kGenVelRange)) {
+            z.vel_lo = z.gens.lo(kGenVelRange);
+            z.vel_hi = z.gens.hi(kGenVelRange);
+        }
         zones.push_back(z);
     });
     return zones;
+}
+
+void ZoneGens::read(const RecordList& gen, std::size_t g0, std::size_t g1) {
+    g1 = std::min(g1, gen.count());
+    for (std::size_t g = g0; g < g1; ++g) {
+        const std::uint8_t* rec = gen.at(g);
+        const int oper = bytes::le16(rec);
+        if (oper >= kCount) continue;
+        value[oper] = static_cast<std::int16_t>(bytes::le16(rec + 2));
+        present |= std::uint64_t{1} << oper;
+    }
+}
+
+void ZoneGens::inherit(const ZoneGens& global) {
+    for (int g = 0; g < kCount; ++g) {
+        if (!has(g) && global.has(g)) value[g] = global.value[g];
+    }
+    present |= global.present;
+}
+
+ZoneGens global_zone(const RecordList& bag, const RecordList& gen, std::size_t b0,
+                     std::size_t b1, int last_op) {
+    ZoneGens z;
+    if (b0 >= b1 || b0 + 1 >= bag.count()) return z;
+    const std::size_t g0 = bytes::le16(bag.at(b0));
+    const std::size_t g1 = bytes::le16(bag.at(b0 + 1));
+    if (g1 <= g0 || g1 > gen.count() || gen.bytes[(g1 - 1) * kSfGenBytes] == last_op) return z;
+    z.read(gen, g0, g1);
+    return z;
 }
 
 void copy_sf_name(const std::uint8_t* p, char (&out)[kSfNameChars + 1]) {

@@ -50,13 +50,40 @@ void for_each_zone(const RecordList& bag, const RecordList& gen, std::size_t b0,
     }
 }
 
+// The generators of one zone: the last value of each operator the zone
+// sets, and which it sets.
+struct ZoneGens {
+    static constexpr int kCount = 61;
+    std::int16_t value[kCount] = {};
+    std::uint64_t present = 0;
+
+    // Any thread. Reads the generators [g0, g1) of `gen`.
+    void read(const RecordList& gen, std::size_t g0, std::size_t g1);
+    // Any thread. Takes from `global` what this zone does not set itself.
+    void inherit(const ZoneGens& global);
+    bool has(int oper) const { return oper < kCount && (present >> oper) & 1; }
+    int get(int oper, int absent) const { return has(oper) ? value[oper] : absent; }
+    // The low and high byte of a range generator.
+    int lo(int oper) const { return value[oper] & 0xFF; }
+    int hi(int oper) const { return (value[oper] >> 8) & 0xFF; }
+};
+
 // A zone that plays a sample, with what it takes from its generators.
 struct BankZone {
     std::uint32_t sample = 0;
     int root = -1;    // overridingRootKey, -1 when absent
     int key_lo = -1;  // keyRange, -1 when absent
     int key_hi = -1;
+    int vel_lo = 0;  // velRange, narrowed by the preset's (bank articulation only)
+    int vel_hi = 127;
+    ZoneGens gens;    // the instrument zone's, its global zone's filled in
+    ZoneGens preset;  // the preset zone's, added to them (none for a bank without presets)
 };
+
+// Any thread. The generators of the global zone among [b0, b1) of `bag`
+// (none when the first zone ends with `last_op`).
+ZoneGens global_zone(const RecordList& bag, const RecordList& gen, std::size_t b0,
+                     std::size_t b1, int last_op);
 
 // Any thread. The zones of bank instrument `i` (below inst.count() - 1) that
 // can be played, in file order: indices out of range or going backwards,

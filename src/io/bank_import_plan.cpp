@@ -23,26 +23,35 @@ int preset_bank(const BankLists& l, std::size_t p) {
     return bytes::le16(l.phdr.at(p) + 22);
 }
 
-// Calls `visit(instrument, key range generator or null)` for every zone of
-// preset `p` that names an instrument of the bank; a first zone whose
-// generators do not end with an instrument is the global zone and is skipped.
+// Calls `visit(instrument, key range generator or null, generators)` for
+// every zone of preset `p` that names an instrument of the bank; a first zone
+// whose generators do not end with an instrument is the global zone: it is
+// skipped, and each other zone takes from it what it does not set itself.
+// The generators are read only when `with_gens` is set.
 template <typename Visit>
-void for_each_preset_zone(const BankLists& l, std::size_t p, Visit visit) {
+void for_each_preset_zone(const BankLists& l, std::size_t p, Visit visit, bool with_gens = false) {
     const std::size_t gens = l.pgen.count();
     const std::size_t insts = l.inst.count() > 0 ? l.inst.count() - 1 : 0;
     const std::uint8_t* gen = l.pgen.bytes.data();
     const std::size_t b0 = bytes::le16(l.phdr.at(p) + 24);
     const std::size_t b1 = bytes::le16(l.phdr.at(p + 1) + 24);
+    ZoneGens global;
+    if (with_gens) global = global_zone(l.pbag, l.pgen, b0, b1, kGenInstrument);
     for_each_zone(l.pbag, l.pgen, b0, b1, kGenInstrument, [&](std::size_t g0, std::size_t g1) {
         const std::uint8_t* id = find_igen(gen, gens, g0, g1, kGenInstrument);
         if (!id || bytes::le16(id + 2) >= insts) return;
-        visit(std::size_t{bytes::le16(id + 2)}, find_igen(gen, gens, g0, g1, kGenKeyRange));
+        ZoneGens zone;
+        if (with_gens) {
+            zone.read(l.pgen, g0, g1);
+            zone.inherit(global);
+        }
+        visit(std::size_t{bytes::le16(id + 2)}, find_igen(gen, gens, g0, g1, kGenKeyRange), zone);
     });
 }
 
 bool names_instrument(const BankLists& l, std::size_t p) {
     bool any = false;
-    for_each_preset_zone(l, p, [&](std::size_t, const std::uint8_t*) { any = true; });
+    for_each_preset_zone(l, p, [&](std::size_t, const std::uint8_t*, const ZoneGens&) { any = true; });
     return any;
 }
 
@@ -95,8 +104,12 @@ struct KeySet {
 
 class PresetPlanner {
   public:
-    PresetPlanner(const BankLists& l, std::uint64_t sample_bytes)
-        : l_(l), sample_bytes_(sample_bytes), zones_(l.inst.count() - 1), read_(zones_.size()) {}
+    PresetPlanner(const BankLists& l, std::uint64_t sample_bytes, bool articulated)
+        : l_(l),
+          sample_bytes_(sample_bytes),
+          articulated_(articulated),
+          zones_(l.inst.count() - 1),
+          read_(zones_.size()) {}
 
     // The sounds of preset `p`. A zone every key of which an earlier zone of
     // the preset already answers never plays (the first sound whose range
@@ -105,10 +118,11 @@ class PresetPlanner {
     // zones than any bank that fits the tables could.
     bool plan(std::size_t p, PlannedInstrument& out) {
         copy_sf_name(l_.phdr.at(p), out.name);
+        if (articulated_) return plan_every_zone(p, out);
         KeySet answered;
         bool last_left_out = false;
         BankZone last;
-        for_each_preset_zone(l_, p, [&](std::size_t inst, const std::uint8_t* range) {
+        for_each_preset_zone(l_, p, [&](std::size_t inst, const std::uint8_t* range, const ZoneGens&) {
             for (BankZone z : zones_of(inst)) {
                 ++visits_;
                 if (range) {
@@ -134,6 +148,33 @@ class PresetPlanner {
   private:
     static constexpr std::size_t kMaxZoneVisits = std::size_t{1} << 22;
 
+    // Played as the bank's maker set it, a note sounds every zone whose key
+    // and velocity ranges hold it (velocity layers, stereo pairs), so every
+    // zone with a key and a velocity left is kept.
+    bool plan_every_zone(std::size_t p, PlannedInstrument& out) {
+        for_each_preset_zone(
+            l_, p,
+            [&](std::size_t inst, const std::uint8_t*, const ZoneGens& preset) {
+                for (BankZone z : zones_of(inst)) {
+                    ++visits_;
+                    if (visits_ > kMaxZoneVisits) return;
+                    z.key_lo = std::max(z.key_lo < 0 ? 0 : z.key_lo,
+                                        preset.has(kGenKeyRange) ? preset.lo(kGenKeyRange) : 0);
+                    z.key_hi = std::min(z.key_hi < 0 ? 127 : z.key_hi,
+                                        preset.has(kGenKeyRange) ? preset.hi(kGenKeyRange) : 127);
+                    if (preset.has(kGenVelRange)) {
+                        z.vel_lo = std::max(z.vel_lo, preset.lo(kGenVelRange));
+                        z.vel_hi = std::min(z.vel_hi, preset.hi(kGenVelRange));
+                    }
+                    if (z.key_lo > z.key_hi || z.vel_lo > z.vel_hi) continue;
+                    z.preset = preset;
+                    out.zones.push_back(z);
+                }
+            },
+            true);
+        return visits_ <= kMaxZoneVisits;
+    }
+
     const std::vector<BankZone>& zones_of(std::size_t inst) {
         if (!read_[inst]) {
             zones_[inst] = playable_zones(l_, inst, sample_bytes_);
@@ -144,6 +185,7 @@ class PresetPlanner {
 
     const BankLists& l_;
     std::uint64_t sample_bytes_;
+    bool articulated_;
     std::vector<std::vector<BankZone>> zones_;  // each bank instrument's, read once
     std::vector<bool> read_;
     std::size_t visits_ = 0;
@@ -165,7 +207,7 @@ std::size_t planned_instrument_count(const BankLists& l) {
     return l.inst.count() > 0 ? l.inst.count() - 1 : 0;
 }
 
-bool plan_bank(const BankLists& l, std::uint64_t sample_bytes, BankPlan& plan) {
+bool plan_bank(const BankLists& l, std::uint64_t sample_bytes, BankPlan& plan, bool articulated) {
     plan = BankPlan{};
     if (!has_melodic_presets(l)) {
         plan.insts.resize(planned_instrument_count(l));
@@ -178,7 +220,7 @@ bool plan_bank(const BankLists& l, std::uint64_t sample_bytes, BankPlan& plan) {
     std::vector<std::size_t> drums;
     drum_presets(l, drums);
     plan.insts.resize(kPrograms + drums.size());
-    PresetPlanner planner(l, sample_bytes);
+    PresetPlanner planner(l, sample_bytes, articulated);
     std::bitset<kPrograms> placed;
     for (std::size_t p = 0; p < preset_count(l); ++p) {
         const int n = preset_number(l, p);
@@ -188,6 +230,7 @@ bool plan_bank(const BankLists& l, std::uint64_t sample_bytes, BankPlan& plan) {
     }
     for (std::size_t d = 0; d < drums.size(); ++d) {
         if (!planner.plan(drums[d], plan.insts[kPrograms + d])) return false;
+        plan.kit_numbers.push_back(preset_number(l, drums[d]));
     }
     if (!drums.empty()) plan.drum_kit = kPrograms;
     return true;

@@ -23,6 +23,7 @@ struct PlannedInstrument {
 struct BankPlan {
     std::vector<PlannedInstrument> insts;
     int drum_kit = -1;  // index in `insts` of the kit channel 10 plays, -1 for none
+    std::vector<int> kit_numbers;  // the preset number of each kit, from `drum_kit` on
 };
 
 // Any thread. True when some preset of bank 0 (numbers 0 to 127) names an
@@ -34,6 +35,10 @@ bool has_melodic_presets(const BankLists& l);
 std::size_t planned_instrument_count(const BankLists& l);
 
 // Any thread. Fills `plan` with `planned_instrument_count(l)` instruments.
-// False when the presets name millions of zones (no bank that fits the
-// tables does). May throw std::bad_alloc.
-bool plan_bank(const BankLists& l, std::uint64_t sample_bytes, BankPlan& plan);
+// `articulated`: every zone a note may sound is kept, with the generators of
+// its preset zone, and velocity ranges narrowed; otherwise only the zones
+// that the first-zone-that-holds-the-key rule can reach. False when the
+// presets name millions of zones (no bank that fits the tables does). May
+// throw std::bad_alloc.
+bool plan_bank(const BankLists& l, std::uint64_t sample_bytes, BankPlan& plan,
+               bool articulated = false);

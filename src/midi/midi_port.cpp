@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "core/articulation.h"
 #include "core/reclaim.h"
 #include "core/sound.h"
 #include "engine/channels.h"
@@ -18,6 +19,9 @@ void reset_bindings() {
 }
 
 namespace {
+
+constexpr std::uint8_t kDrumChannel = 9;
+constexpr std::int32_t kNoRegister = 0x3FFF;  // the null registered parameter
 
 rt<std::int32_t>* const kSlotTable[kBoundSlots] = {ch_pitch, ch_main, ch_pan, ch_ctune, ch_mod};
 
@@ -37,6 +41,20 @@ bool valid_channel(std::uint8_t channel) {
 // data entry's upper part gives and the cents its lower part gives.
 std::int32_t bend_range(std::int64_t semitones, std::int64_t cents) {
     return static_cast<std::int32_t>(std::min<std::int64_t>(semitones * 100 + cents, INT32_MAX));
+}
+
+// Controllers back to their start values as MIDI defines the reset: the
+// bend, modulation and expression centred or off, the pedal up, no
+// registered parameter selected; volume and pan stay.
+void reset_controllers(std::uint8_t channel) {
+    ch_pitch[channel] = 8192;
+    ch_mod[channel] = 0;
+    ch_expr[channel] = 127;
+    ch_register[channel] = kNoRegister;
+    if (ch_sustain[channel]) {
+        ch_sustain[channel] = false;
+        release_pedal(channel);
+    }
 }
 
 }  // namespace
@@ -72,7 +90,7 @@ void MyBMidiPort::NoteOn(std::uint8_t channel, std::uint8_t note, std::uint8_t v
                          std::int64_t) {
     if (!valid_channel(channel)) return;
     if (velocity == 0) {
-        delnote(channel, note, selected_instrument(), 0, -1);
+        NoteOff(channel, note, 0, 0);
         return;
     }
     const std::uint32_t inst =
@@ -84,6 +102,10 @@ void MyBMidiPort::NoteOn(std::uint8_t channel, std::uint8_t note, std::uint8_t v
 void MyBMidiPort::NoteOff(std::uint8_t channel, std::uint8_t note, std::uint8_t velocity,
                           std::int64_t) {
     if (!valid_channel(channel)) return;
+    if (play_as_set && ch_sustain[channel]) {
+        hold_for_pedal(channel, note);
+        return;
+    }
     delnote(channel, note, selected_instrument(), velocity, -1);
 }
 
@@ -96,6 +118,13 @@ void MyBMidiPort::PitchBend(std::uint8_t channel, std::uint8_t lsb, std::uint8_t
 void MyBMidiPort::ProgramChange(std::uint8_t channel, std::uint8_t program, std::int64_t) {
     if (!valid_channel(channel)) return;
     reclaim::ReadSection section;
+    // Played as set, the drum channel's programs are the bank's drum kits:
+    // kit n when the bank has it, else its standard kit.
+    if (play_as_set && channel == kDrumChannel && !ch_instf[channel] && drum_kit_inst[0] >= 0) {
+        const std::int32_t kit = program < kDrumKits ? drum_kit_inst[program].load() : -1;
+        ch_inst[channel] = kit >= 0 ? kit : drum_kit_inst[0].load();
+        return;
+    }
     if (program < structure().nb_inst && !ch_instf[channel]) ch_inst[channel] = program;
 }
 
@@ -118,7 +147,17 @@ void MyBMidiPort::ControlChange(std::uint8_t channel, std::uint8_t controller, s
             midi_func(data * 128u, kSrcMainVolume, c);
             break;
         case 10:
-            midi_func(data * 128u, kSrcPan, c);
+            // Played as set, a pan of 0 is left as MIDI has it; the channel
+            // table counts the other way.
+            midi_func((play_as_set ? 127 - data : data) * 128u, kSrcPan, c);
+            break;
+        case 11:
+            ch_expr[channel] = static_cast<std::int32_t>(data);
+            break;
+        case 64:
+            if (!play_as_set) break;
+            ch_sustain[channel] = data >= 64;
+            if (data < 64) release_pedal(channel);
             break;
         case 38:
             if (reg == 0) sens = bend_range(sens / 100, std::min(data, 99u));
@@ -138,6 +177,12 @@ void MyBMidiPort::ControlChange(std::uint8_t channel, std::uint8_t controller, s
             break;
         case 100:
             ch_register[channel] = (reg & 0xFF00) + static_cast<std::int32_t>(data);
+            break;
+        case 120:
+            silence_channel(channel);
+            break;
+        case 121:
+            reset_controllers(channel);
             break;
         case 123: {
             const std::uint32_t inst = selected_instrument();

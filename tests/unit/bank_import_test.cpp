@@ -254,7 +254,7 @@ TEST_F(BankImport, BanksTooLargeForTheTablesAreRefusedAndChangeNothing) {
     const Bytes big = sf_bank({sample("a", 40)}, {{"big", Zones(1200, {sample_id(0)})}});
     // The bank of 1200 sounds would replace only the last instrument.
     const auto full = [] {
-        add_sounds(0, 3000);
+        add_sounds(0, kMaxSounds - 1096);
         add_inst("other");
         no_s = static_cast<std::int16_t>(nb_sound - 1);
     };

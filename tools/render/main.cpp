@@ -2,9 +2,12 @@
 // instruments and engine into a 32-bit float WAV file, without a sound card.
 //
 //   plexora-render [--rate HZ] [--buffer FRAMES] [--play-selected] [--gain DB]
-//                  [--max-seconds S]
+//                  [--max-seconds S] [--literal]
 //                  (--bank FILE.sf2 | --instrument FILE.it | --sample FILE) SONG.mid OUT.wav
 //
+// Banks play as their makers set them (envelopes, tuning, levels, drum kits);
+// --literal plays them the plain way instead: every zone looped, no
+// envelope, linear velocity and volume.
 // --gain scales the mix before its final clip (default 0 dB: the program's own
 // level). The summary line says how many samples clipped, the gain that would
 // have avoided it, and the instrument each channel that played ended on.
@@ -19,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "core/articulation.h"
 #include "core/hooks.h"
 #include "core/instruments.h"
 #include "core/reclaim.h"
@@ -37,7 +41,7 @@ namespace {
 
 const char* const kUsage =
     "usage: plexora-render [--rate HZ] [--buffer FRAMES] [--play-selected] [--gain DB]\n"
-    "                      [--max-seconds S]\n"
+    "                      [--max-seconds S] [--literal]\n"
     "                      (--bank FILE.sf2 | --instrument FILE.it | --sample FILE) SONG.mid "
     "OUT.wav\n";
 
@@ -45,6 +49,7 @@ struct Args {
     long rate = 44100;
     long buffer = 512;
     bool play_selected = false;
+    bool literal = false;
     double gain_db = 0.0;
     double max_seconds = 6 * 3600.0;
     std::string material_kind;  // "bank", "instrument" or "sample"
@@ -139,6 +144,8 @@ bool parse_args(int argc, char** argv, Args& a, std::string& error) {
             }
         } else if (arg == "--play-selected") {
             a.play_selected = true;
+        } else if (arg == "--literal") {
+            a.literal = true;
         } else if ((arg == "--bank" || arg == "--instrument" || arg == "--sample") && has_value) {
             if (!a.material_kind.empty()) {
                 error = "give one of --bank, --instrument or --sample, once";
@@ -218,6 +225,7 @@ int main(int argc, char** argv) {
     }
 
     reset_tables();
+    play_as_set = !args.literal;
     // Whatever way the program leaves, the sounds the tables own are freed
     // first, so leak checkers stay quiet.
     struct FreeTables {

@@ -1,0 +1,46 @@
+// The volume envelope of a voice played as its bank's maker set it: delay,
+// attack, hold, decay, sustain and release in time, as the bank format
+// defines them. The attack rises in amplitude; the other stages move in
+// level, 96 dB from the peak (value 1) to silence (value 0).
+#pragma once
+
+#include <cstdint>
+
+struct Articulation;
+
+enum EnvelopeStage : std::uint8_t {
+    kEnvDelay,
+    kEnvAttack,
+    kEnvHold,
+    kEnvDecay,
+    kEnvSustain,
+    kEnvRelease,
+    kEnvDone
+};
+
+struct VoiceEnvelope {
+    // Seconds of each timed stage; decay and release are the times a fall
+    // over the whole range would take. `sustain` is the level's value.
+    float delay = 0, attack = 0, hold = 0, decay = 0, sustain = 1, release = 0;
+    EnvelopeStage stage = kEnvDelay;
+    float value = 0;  // 0..1
+    float clock = 0;  // seconds spent in a timed stage
+
+    // MIDI or GUI thread, while filling a voice. The envelope of `a` for a
+    // note on `key`, at its start.
+    static VoiceEnvelope start(const Articulation& a, int key);
+    // Audio thread. Moves on by `seconds`.
+    void advance(float seconds);
+    // Audio thread. The key is up: the release starts from the level heard
+    // now, over `release_seconds` for the whole range.
+    void release_now(float release_seconds);
+    // Audio thread. The amplitude factor heard now (0..1).
+    float amplitude() const;
+    // Audio thread. Nothing more will be heard.
+    bool done() const { return stage == kEnvDone; }
+};
+
+// Seconds the release takes when a voice is cut by another of its exclusive
+// class, and when all sound on a channel is stopped.
+constexpr float kChokeRelease = 0.891f;
+constexpr float kSilenceRelease = 0.01f;
