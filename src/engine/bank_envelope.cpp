@@ -36,7 +36,9 @@ void VoiceEnvelope::advance(float dt) {
             case kEnvDelay:
             case kEnvAttack:
             case kEnvHold: {
-                const float length = stage == kEnvDelay ? delay : stage == kEnvAttack ? attack : hold;
+                const float length = stage == kEnvDelay    ? delay
+                                     : stage == kEnvAttack ? attack
+                                                           : hold;
                 const float left = length - clock;
                 if (dt < left) {
                     clock += dt;
@@ -85,7 +87,8 @@ void VoiceEnvelope::release_now(float release_seconds) {
     // The attack rises in amplitude and the release falls in level: the
     // release starts from the level that gives the amplitude heard now.
     if (stage == kEnvAttack) {
-        value = std::max(0.0f, 1.0f + 200.0f * std::log10(std::max(value, 1e-6f)) / kRangeCentibels);
+        value =
+            std::max(0.0f, 1.0f + 200.0f * std::log10(std::max(value, 1e-6f)) / kRangeCentibels);
     }
     release = release_seconds;
     stage = value > 0.0f ? kEnvRelease : kEnvDone;

@@ -191,14 +191,16 @@ SpanEnd mix_span(const Span& sp, std::uint64_t& pos, float& frac, std::uint32_t&
                     // The mix may read past its last frame (vector lanes
                     // beyond the count); none of it may reach the half the
                     // reader is writing now.
-                    view.last_index = std::min<std::uint64_t>(sp.sv.last_index, at >= 2 ? at - 2 : 0);
+                    view.last_index =
+                        std::min<std::uint64_t>(sp.sv.last_index, at >= 2 ? at - 2 : 0);
                     stream_underruns.fetch_add(1, std::memory_order_relaxed);
                 }
             }
         }
         if (count <= 0 && !wait) return SpanEnd::kStalled;  // a loop shorter than one step
         count = std::min(count, remaining);
-        if (count > 0) mix(view, pos, frac, step, static_cast<int>(count), o, sp.stride, sp.g1, sp.g2);
+        if (count > 0)
+            mix(view, pos, frac, step, static_cast<int>(count), o, sp.stride, sp.g1, sp.g2);
         const std::int64_t whole = trunc_to_int(frac);
         frac -= static_cast<float>(whole);
         pos = std::min<std::uint64_t>(
@@ -234,7 +236,8 @@ float channel_level(std::uint32_t ch) {
     const std::int32_t expr = ch_expr[ch];
     if (main != m.main || expr != m.expr) {
         const auto concave = [](std::int32_t value) {
-            return value <= 0 ? 960.0 : std::min(960.0, 400.0 * std::log10(127.0 / std::min(value, 127)));
+            return value <= 0 ? 960.0
+                              : std::min(960.0, 400.0 * std::log10(127.0 / std::min(value, 127)));
         };
         m.gain = static_cast<float>(centibels_gain(concave(main) + concave(expr)));
         m.main = main;
@@ -259,7 +262,8 @@ bool render_as_set(int v, const p_s& s, const SoundView& sv, int sh, float* out,
     const std::uint64_t w = n.word();
     if ((w & kVoiceSilenceAsked) && !(env.stage == kEnvRelease && env.release <= kSilenceRelease)) {
         env.release_now(kSilenceRelease);
-    } else if ((w & kVoiceChokeAsked) && !(env.stage == kEnvRelease && env.release <= kChokeRelease)) {
+    } else if ((w & kVoiceChokeAsked) &&
+               !(env.stage == kEnvRelease && env.release <= kChokeRelease)) {
         env.release_now(kChokeRelease);
     } else if ((w & kVoiceReleaseMask) > 255 && env.stage < kEnvRelease) {
         env.release_now(env.release);
@@ -281,20 +285,29 @@ bool render_as_set(int v, const p_s& s, const SoundView& sv, int sh, float* out,
         b *= semitone_pow(tune_memo[ch], (static_cast<double>(tune) - 64.0) / 64.0);
     }
     const StageVoice stage = stage_voice(ch);
-    float step = static_cast<float>(s.rate) * n.art_pitch / out_rate * static_cast<float>(b) *
-                 stage.pitch;
+    float step =
+        static_cast<float>(s.rate) * n.art_pitch / out_rate * static_cast<float>(b) * stage.pitch;
     if (!(step >= kMinStep)) step = kMinStep;  // also catches NaN
     if (step > kMaxStep) step = kMaxStep;
 
-    const float pan = std::clamp(static_cast<float>(s.art.pan) +
-                                     (63.5f - static_cast<float>(ch_pan[ch])) / 63.5f * 500.0f,
-                                 -500.0f, 500.0f);
+    const float pan = std::clamp(
+        static_cast<float>(s.art.pan) + (63.5f - static_cast<float>(ch_pan[ch])) / 63.5f * 500.0f,
+        -500.0f, 500.0f);
     const float angle = (pan + 500.0f) / 1000.0f * static_cast<float>(M_PI / 2.0);
     float level = n.art_gain * channel_level(ch) * stage.gain * kAsSetLevel;
     if (s.bits == 8) level *= 256.0f;
     const bool mono_out = stride == 1;
-    const Span span{sv,    &s,          false, looping,  s.loop_start < s.loop_end, false,
-                    endf,  loop_startf, step,  mono_out ? 1u : 2u, level * std::cos(angle),
+    const Span span{sv,
+                    &s,
+                    false,
+                    looping,
+                    s.loop_start < s.loop_end,
+                    false,
+                    endf,
+                    loop_startf,
+                    step,
+                    mono_out ? 1u : 2u,
+                    level * std::cos(angle),
                     level * std::sin(angle)};
 
     // Each stretch is mixed at the envelope's peak into a scratch buffer and
@@ -458,8 +471,9 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
     float frac = n.frac;
     if (!(frac >= 0.0f && frac < 1.0f)) frac = 0.0f;
     std::uint32_t rel_pos = n.rel_pos;
-    const Span span{sv,       s,           streamed, looping, loop_has_room, release_curve,
-                    endf,     loop_startf, step,     stride,  g1,            g2};
+    const Span span{
+        sv,   s,      streamed, looping, loop_has_room, release_curve, endf, loop_startf,
+        step, stride, g1,       g2};
     const SpanEnd how = mix_span(span, pos, frac, rel_pos, out, frames);
     if (how == SpanEnd::kSoundEnded) return end_voice(v);
     const bool stalled = how == SpanEnd::kStalled;

@@ -260,7 +260,8 @@ bool start_as_set(const InstrumentStructure& st, std::uint32_t channel, std::uin
     }
     if (!key_held) return false;
     if (!any_art) {
-        if (plain >= 0) claim_and_start(st, plain, channel, key, index, velocity, is_inst, 0, 0, true);
+        if (plain >= 0)
+            claim_and_start(st, plain, channel, key, index, velocity, is_inst, 0, 0, true);
         return true;
     }
     if (classes.any()) choke_classes(channel, classes);
@@ -388,7 +389,8 @@ void delnote(std::uint32_t channel, std::uint32_t key, std::uint32_t /*instrumen
 void hold_for_pedal(std::uint32_t channel, std::uint32_t key) {
     for (NOTE_LIST& v : nlist) {
         const std::uint64_t w = v.word();
-        if (held_voice(v, w, channel, static_cast<int>(key))) v.pedal_serial = NOTE_LIST::serial_of(w);
+        if (held_voice(v, w, channel, static_cast<int>(key)))
+            v.pedal_serial = NOTE_LIST::serial_of(w);
     }
     notify_key(channel, key, false);
 }

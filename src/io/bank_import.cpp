@@ -79,8 +79,8 @@ ZoneFrames zone_frames(const std::uint8_t* h, const BankZone& z, bool articulate
         };
         const std::int64_t s = std::clamp<std::int64_t>(
             start + offset(kGenStartOffset, kGenStartCoarseOffset), start, end - 1);
-        const std::int64_t e = std::clamp<std::int64_t>(
-            end + offset(kGenEndOffset, kGenEndCoarseOffset), s + 1, end);
+        const std::int64_t e =
+            std::clamp<std::int64_t>(end + offset(kGenEndOffset, kGenEndCoarseOffset), s + 1, end);
         f.start = static_cast<std::uint32_t>(s);
         f.end = static_cast<std::uint32_t>(e);
         ls += offset(kGenLoopStartOffset, kGenLoopStartCoarseOffset);
@@ -103,7 +103,8 @@ Articulation zone_articulation(const BankZone& z, const std::uint8_t* h) {
     a.on = true;
     const int mode = z.gens.get(kGenSampleModes, 0) & 3;
     a.sample_mode = static_cast<std::uint8_t>(mode == 2 ? 0 : mode);
-    a.exclusive_class = static_cast<std::uint8_t>(std::clamp(z.gens.get(kGenExclusiveClass, 0), 0, 127));
+    a.exclusive_class =
+        static_cast<std::uint8_t>(std::clamp(z.gens.get(kGenExclusiveClass, 0), 0, 127));
     const int correction = static_cast<std::int8_t>(h[41]);
     a.tune = static_cast<std::int16_t>(summed(z, kGenCoarseTune, 0, -120, 120) * 100 +
                                        summed(z, kGenFineTune, 0, -99, 99) + correction);
@@ -380,7 +381,8 @@ int PreparedBank::publish() {
         ch_instf[kDrumChannel] = !built->articulated;
         const std::vector<int>& numbers = built->plan.kit_numbers;
         for (std::size_t d = 0; d < numbers.size(); ++d) {
-            if (numbers[d] < kDrumKits) drum_kit_inst[numbers[d]] = k0 + built->plan.drum_kit + int(d);
+            if (numbers[d] < kDrumKits)
+                drum_kit_inst[numbers[d]] = k0 + built->plan.drum_kit + int(d);
         }
     }
     loadin = false;

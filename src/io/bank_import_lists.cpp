@@ -79,8 +79,8 @@ void ZoneGens::inherit(const ZoneGens& global) {
     present |= global.present;
 }
 
-ZoneGens global_zone(const RecordList& bag, const RecordList& gen, std::size_t b0,
-                     std::size_t b1, int last_op) {
+ZoneGens global_zone(const RecordList& bag, const RecordList& gen, std::size_t b0, std::size_t b1,
+                     int last_op) {
     ZoneGens z;
     if (b0 >= b1 || b0 + 1 >= bag.count()) return z;
     const std::size_t g0 = bytes::le16(bag.at(b0));

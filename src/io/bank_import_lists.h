@@ -82,8 +82,8 @@ struct BankZone {
 
 // Any thread. The generators of the global zone among [b0, b1) of `bag`
 // (none when the first zone ends with `last_op`).
-ZoneGens global_zone(const RecordList& bag, const RecordList& gen, std::size_t b0,
-                     std::size_t b1, int last_op);
+ZoneGens global_zone(const RecordList& bag, const RecordList& gen, std::size_t b0, std::size_t b1,
+                     int last_op);
 
 // Any thread. The zones of bank instrument `i` (below inst.count() - 1) that
 // can be played, in file order: indices out of range or going backwards,

@@ -51,7 +51,8 @@ void for_each_preset_zone(const BankLists& l, std::size_t p, Visit visit, bool w
 
 bool names_instrument(const BankLists& l, std::size_t p) {
     bool any = false;
-    for_each_preset_zone(l, p, [&](std::size_t, const std::uint8_t*, const ZoneGens&) { any = true; });
+    for_each_preset_zone(l, p,
+                         [&](std::size_t, const std::uint8_t*, const ZoneGens&) { any = true; });
     return any;
 }
 
@@ -122,25 +123,26 @@ class PresetPlanner {
         KeySet answered;
         bool last_left_out = false;
         BankZone last;
-        for_each_preset_zone(l_, p, [&](std::size_t inst, const std::uint8_t* range, const ZoneGens&) {
-            for (BankZone z : zones_of(inst)) {
-                ++visits_;
-                if (range) {
-                    z.key_lo = std::max(z.key_lo < 0 ? 0 : z.key_lo, int{range[2]});
-                    z.key_hi = std::min(z.key_hi < 0 ? 127 : z.key_hi, int{range[3]});
+        for_each_preset_zone(
+            l_, p, [&](std::size_t inst, const std::uint8_t* range, const ZoneGens&) {
+                for (BankZone z : zones_of(inst)) {
+                    ++visits_;
+                    if (range) {
+                        z.key_lo = std::max(z.key_lo < 0 ? 0 : z.key_lo, int{range[2]});
+                        z.key_hi = std::min(z.key_hi < 0 ? 127 : z.key_hi, int{range[3]});
+                    }
+                    const KeySet keys =
+                        z.key_lo < 0 ? KeySet::range(0, 127) : KeySet::range(z.key_lo, z.key_hi);
+                    if (keys.within(KeySet{})) continue;  // no key left
+                    last_left_out = keys.within(answered);
+                    if (last_left_out) {
+                        last = z;
+                        continue;
+                    }
+                    answered.add(keys);
+                    out.zones.push_back(z);
                 }
-                const KeySet keys =
-                    z.key_lo < 0 ? KeySet::range(0, 127) : KeySet::range(z.key_lo, z.key_hi);
-                if (keys.within(KeySet{})) continue;  // no key left
-                last_left_out = keys.within(answered);
-                if (last_left_out) {
-                    last = z;
-                    continue;
-                }
-                answered.add(keys);
-                out.zones.push_back(z);
-            }
-        });
+            });
         if (last_left_out) out.zones.push_back(last);
         return visits_ <= kMaxZoneVisits;
     }

@@ -22,7 +22,7 @@ struct PlannedInstrument {
 
 struct BankPlan {
     std::vector<PlannedInstrument> insts;
-    int drum_kit = -1;  // index in `insts` of the kit channel 10 plays, -1 for none
+    int drum_kit = -1;             // index in `insts` of the kit channel 10 plays, -1 for none
     std::vector<int> kit_numbers;  // the preset number of each kit, from `drum_kit` on
 };
 

@@ -22,6 +22,7 @@
 #include "ui/main/envelope_editor.h"
 #include "ui/main/keyboard.h"
 #include "ui/main/overview.h"
+#include "ui/main/play_mode.h"
 #include "ui/main/sound_tree.h"
 #include "ui/registry.h"
 #include "ui/windows/about_window.h"
@@ -186,7 +187,16 @@ void MyWindow::build_menus() {
     item(sample, "Parameter", "pasa");
     item(sample, "Edit", "edsa");
     item(menus_->addMenu("MIDI Channel"), "Parameter", "pach");
-    item(menus_->addMenu("Options"), "Show Oscillo", "sosc");
+    QMenu* options = menus_->addMenu("Options");
+    item(options, "Show Oscillo", "sosc");
+    // Read by bank imports as they run and by each note as it starts.
+    QAction* as_set = options->addAction("Play banks as their makers set them");
+    as_set->setCheckable(true);
+    as_set->setChecked(restore_play_mode());
+    as_set->setToolTip(
+        "Envelopes, tuning, levels, velocity layers and drum kits as the bank sets "
+        "them; banks loaded before a change keep the way they were loaded.");
+    connect(as_set, &QAction::toggled, this, [](bool on) { choose_play_mode(on); });
     item(menus_->addMenu("Documentation"), "Documentation", "wmed");
     menus_->setGeometry(0, 0, 701, menus_->sizeHint().height());
 }
