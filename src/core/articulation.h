@@ -38,6 +38,8 @@ struct Articulation {
     std::int16_t release = -12000;
     std::int16_t key_to_hold = 0;  // timecents per key below 60
     std::int16_t key_to_decay = 0;
+
+    bool operator==(const Articulation&) const = default;
 };
 
 // A bank's attenuation is heard at this share of what it states, as the

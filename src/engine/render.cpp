@@ -291,7 +291,7 @@ bool render_as_set(int v, const p_s& s, const SoundView& sv, int sh, float* out,
     if (step > kMaxStep) step = kMaxStep;
 
     const float pan = std::clamp(
-        static_cast<float>(s.art.pan) + (63.5f - static_cast<float>(ch_pan[ch])) / 63.5f * 500.0f,
+        static_cast<float>(s.art.pan) + (64.0f - static_cast<float>(ch_pan[ch])) / 64.0f * 500.0f,
         -500.0f, 500.0f);
     const float angle = (pan + 500.0f) / 1000.0f * static_cast<float>(M_PI / 2.0);
     float level = n.art_gain * channel_level(ch) * stage.gain * kAsSetLevel;
@@ -324,6 +324,8 @@ bool render_as_set(int v, const p_s& s, const SoundView& sv, int sh, float* out,
         const std::int64_t m = std::min(kEnvelopeFrames, frames - done);
         std::memset(scratch, 0, sizeof scratch);
         how = mix_span(span, pos, frac, rel_pos, scratch, m);
+        // A sound that does not loop ends where its data does.
+        if (how == SpanEnd::kPlayed && !looping && pos >= endf) how = SpanEnd::kSoundEnded;
         const float a0 = env.amplitude();
         env.advance(static_cast<float>(m) * seconds_per_frame);
         const float da = (env.amplitude() - a0) / static_cast<float>(m);

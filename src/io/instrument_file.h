@@ -4,9 +4,17 @@
 // sound's data (16-bit data stored big-endian).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
+#include "core/articulation.h"
+
 class InputBytes;
+
+// Any thread. The articulation's bytes at `p` (kInstExtraArtAt of a block),
+// and back.
+void put_articulation(unsigned char* p, const Articulation& a);
+Articulation get_articulation(const unsigned char* p);
 
 // The first bytes of every instrument file.
 constexpr char kInstMagic[8] = {'P', 'L', 'E', 'X', 'O', 'R', 'I', 'T'};
@@ -25,14 +33,21 @@ constexpr int kInstNameChars = 15;
 //   116 2   curve-enable flags
 //   118 4   release length in source frames
 //   122 32  the sound's whole name, zero-terminated
+// and from version 2 on, how a bank's maker set the sound to play
+// (articulation.h; all zero for a sound that has none):
+//   154 1   1 when set, 155 1 sample mode, 156 1 exclusive class, 157 1 zero
+//   158 24  twelve signed 16-bit values: tune, scale tuning, attenuation,
+//           pan, delay, attack, hold, decay, sustain, release, key to hold,
+//           key to decay
 constexpr int kInstExtraAt = 60;
 constexpr char kInstExtraMarker[4] = {'P', 'X', 'E', 'X'};
-constexpr int kInstExtraVersion = 1;
+constexpr int kInstExtraVersion = 2;
 constexpr int kInstExtraEnvAt = 66;
 constexpr int kInstExtraFlagsAt = 116;
 constexpr int kInstExtraRelAt = 118;
 constexpr int kInstExtraNameAt = 122;
 constexpr int kInstExtraNameBytes = 32;
+constexpr int kInstExtraArtAt = 154;
 
 // GUI thread. Reads an instrument file into the instrument that holds the
 // selected sound: block i replaces its sound i, blocks beyond its sounds are

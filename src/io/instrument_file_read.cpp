@@ -41,6 +41,7 @@ struct Block {
     std::uint16_t flags = 0;
     std::uint32_t rel_time = 0;
     char full_name[kInstExtraNameBytes] = {};
+    Articulation art;
 };
 
 std::int16_t s16(int offset) {
@@ -81,6 +82,7 @@ Block decode_block(std::uint64_t data_offset) {
         b.rel_time = returnbuffer(4, kInstExtraRelAt);
         for (int i = 0; i < kInstExtraNameBytes - 1 && buffer[kInstExtraNameAt + i]; ++i)
             b.full_name[i] = static_cast<char>(buffer[kInstExtraNameAt + i]);
+        if (u16(kInstExtraAt + 4) >= 2) b.art = get_articulation(buffer + kInstExtraArtAt);
     }
     return b;
 }
@@ -168,6 +170,7 @@ p_s* build_sound(InputBytes& in, const Block& b) {
         r->flags = b.flags;
         r->rel_time = b.rel_time;
         if (b.full_name[0]) std::memcpy(r->name, b.full_name, sizeof b.full_name);
+        r->art = b.art;
     }
     return r;
 }

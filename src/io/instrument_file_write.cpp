@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -58,7 +59,49 @@ void write_extra(unsigned char* h, const p_s& r) {
     put32(h + kInstExtraRelAt, r.rel_time);
     for (int i = 0; i < kInstExtraNameBytes - 1 && r.name[i]; ++i)
         h[kInstExtraNameAt + i] = static_cast<unsigned char>(r.name[i]);
+    if (r.art.on) put_articulation(h + kInstExtraArtAt, r.art);
 }
+
+}  // namespace
+
+namespace {
+
+// The articulation's values in the order the file holds them.
+template <typename A>
+auto art_values(A& a) {
+    return std::array{&a.tune,    &a.scale_tuning, &a.attenuation, &a.pan,
+                      &a.delay,   &a.attack,       &a.hold,        &a.decay,
+                      &a.sustain, &a.release,      &a.key_to_hold, &a.key_to_decay};
+}
+
+}  // namespace
+
+void put_articulation(unsigned char* p, const Articulation& a) {
+    p[0] = a.on ? 1 : 0;
+    p[1] = a.sample_mode;
+    p[2] = a.exclusive_class;
+    int at = 4;
+    for (const std::int16_t* v : art_values(a)) {
+        put16(p + at, static_cast<std::uint16_t>(*v));
+        at += 2;
+    }
+}
+
+Articulation get_articulation(const unsigned char* p) {
+    Articulation a;
+    if (p[0] != 1) return a;
+    a.on = true;
+    a.sample_mode = (p[1] == kLoopAlways || p[1] == kLoopUntilRelease) ? p[1] : std::uint8_t{0};
+    a.exclusive_class = p[2] & 0x7F;
+    int at = 4;
+    for (std::int16_t* v : art_values(a)) {
+        *v = static_cast<std::int16_t>((p[at] << 8) | p[at + 1]);
+        at += 2;
+    }
+    return a;
+}
+
+namespace {
 
 bool write_block(int fd, const p_s* r, std::uint16_t count) {
     unsigned char h[kInstBlockBytes] = {};

@@ -148,8 +148,8 @@ void MyBMidiPort::ControlChange(std::uint8_t channel, std::uint8_t controller, s
             break;
         case 10:
             // Played as set, a pan of 0 is left as MIDI has it; the channel
-            // table counts the other way.
-            midi_func((play_as_set ? 127 - data : data) * 128u, kSrcPan, c);
+            // table counts the other way, with 64 the centre of both.
+            midi_func((play_as_set ? std::min(128 - data, 127u) : data) * 128u, kSrcPan, c);
             break;
         case 11:
             ch_expr[channel] = static_cast<std::int32_t>(data);
