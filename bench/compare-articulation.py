@@ -47,9 +47,9 @@ _spec = importlib.util.spec_from_file_location("compare_gm", os.path.join(HERE, 
 gm = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(gm)
 RATE = gm.RATE
+# The third is what Debian's musescore-general-soundfont-small installs.
 DEFAULT_BANKS = ["/usr/share/sounds/sf2/FluidR3_GM.sf2", "/usr/share/sounds/sf2/TimGM6mb.sf2",
-                 "/usr/share/sounds/sf3/MuseScore_General_Lite.sf3",
-                 "/usr/share/sounds/sf3/MuseScore_General-small.sf3"]
+                 "/usr/share/sounds/sf3/MuseScore_General_Lite.sf3"]
 DRUMS = 9
 
 
@@ -355,10 +355,9 @@ def drums(song, t, have):
         t += 3
 
     def length(tk, on):
-        c = tk.curve(on, on + 2.9)
-        top = int(np.argmax(c))
-        below = np.nonzero(c[top:] < c[top] - 40)[0]
-        return (top + below[0]) * 0.01 if len(below) else None
+        top = on + 0.01 * int(np.argmax(tk.curve(on, on + 1)))
+        fall = fall_time(tk, top - 0.025, tk.at(top), on + 2.9 - top)
+        return None if fall is None else top - on + fall - 0.025
 
     def choke(tk):
         # The closed hi-hat sounds in the window too: take away its energy as
@@ -479,7 +478,7 @@ def main():
     try:
         for bank in banks:
             compare(bank, args, work)
-    except RuntimeError as e:
+    except (RuntimeError, OSError) as e:  # a renderer failed or is missing
         if args.literal and "--literal" in str(e):
             e = "%s has no --literal\n%s" % (args.render, e)
         sys.exit(str(e))
