@@ -25,7 +25,7 @@ level of the same render, so the two renderers' overall gains cancel out.
   pan        piano with CC10 0, 64, 127: left/right energy (3 dB, same side)
 
 Prints one table per bank and a summary line. Exits 0 whatever it measured, 1
-when a renderer fails to run.
+when a renderer fails to run with a bank (the other banks are still measured).
 
     bench/compare-articulation.py [--bank FILE]... [--render PATH] [--keep DIR]
                                   [--literal]
@@ -475,16 +475,19 @@ def main():
     args.peer_cmd = os.path.join(work, "peer.cmd")
     with open(args.peer_cmd, "w") as f:
         f.write("interp 1\n")  # linear interpolation; the command file is read before rendering
-    try:
-        for bank in banks:
+    failed = []
+    for bank in banks:
+        try:
             compare(bank, args, work)
-    except (RuntimeError, OSError) as e:  # a renderer failed or is missing
-        if args.literal and "--literal" in str(e):
-            e = "%s has no --literal\n%s" % (args.render, e)
-        sys.exit(str(e))
-    finally:
-        if not args.keep:
-            shutil.rmtree(work)
+        except (RuntimeError, OSError) as e:  # a renderer failed or is missing
+            if args.literal and "--literal" in str(e):
+                e = "%s has no --literal\n%s" % (args.render, e)
+            print("\n%s: not measured\n%s" % (bank, e), file=sys.stderr, flush=True)
+            failed.append(bank)
+    if not args.keep:
+        shutil.rmtree(work)
+    if failed:
+        sys.exit("a renderer failed with " + ", ".join(failed))
 
 
 if __name__ == "__main__":
