@@ -480,7 +480,7 @@ def main():
         try:
             compare(bank, args, work)
         except (RuntimeError, OSError) as e:  # a renderer failed or is missing
-            if args.literal and "--literal" in str(e):
+            if args.literal and "--literal" in str(e).split("failed:\n", 1)[-1]:
                 e = "%s has no --literal\n%s" % (args.render, e)
             print("\n%s: not measured\n%s" % (bank, e), file=sys.stderr, flush=True)
             failed.append(bank)
