@@ -35,8 +35,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_BANKS = ["/usr/share/sounds/sf2/TimGM6mb.sf2", "/usr/share/sounds/sf2/FluidR3_GM.sf2"]
 
 
-def read_wav(path):
-    """Mono float samples of a 16-bit, 32-bit or float WAV file."""
+def read_frames(path):
+    """Float frames (rows) of a 16-bit, 32-bit or float WAV file, one column a channel."""
     with open(path, "rb") as f:
         data = f.read()
     if data[:4] != b"RIFF" or data[8:12] != b"WAVE":
@@ -64,7 +64,12 @@ def read_wav(path):
     else:
         raise ValueError("%s: unsupported sample format %d/%d bits" % (path, tag, bits))
     x = x[:len(x) // channels * channels].reshape(-1, channels)
-    return x.astype(np.float64).mean(axis=1)
+    return x.astype(np.float64)
+
+
+def read_wav(path):
+    """Mono float samples of a 16-bit, 32-bit or float WAV file."""
+    return read_frames(path).mean(axis=1)
 
 
 def band_energies(mono):
