@@ -221,6 +221,27 @@ SpanEnd mix_span(const Span& sp, std::uint64_t& pos, float& frac, std::uint32_t&
     return SpanEnd::kPlayed;
 }
 
+// Mixes `frames` frames of a looping voice played as set: every frame
+// whose position lies before the loop's end plays, and the position wraps
+// back by the loop's length exactly, so that a loop of a few dozen frames
+// keeps its pitch.
+void mix_loop_exact(const Span& sp, std::uint64_t& pos, float& frac, float* out,
+                    std::int64_t frames) {
+    const std::uint64_t length = sp.endf - sp.loop_startf;
+    while (frames > 0) {
+        if (pos >= sp.endf) pos = sp.loop_startf + (pos - sp.loop_startf) % length;
+        const float left = static_cast<float>(sp.endf - pos) - frac;
+        const std::int64_t count =
+            std::clamp<std::int64_t>(trunc_to_int(std::ceil(left / sp.step)), 1, frames);
+        mix(sp.sv, pos, frac, sp.step, static_cast<int>(count), out, sp.stride, sp.g1, sp.g2);
+        const std::int64_t whole = trunc_to_int(frac);
+        frac -= static_cast<float>(whole);
+        pos += static_cast<std::uint64_t>(std::max<std::int64_t>(whole, 0));
+        out += count * sp.stride;
+        frames -= count;
+    }
+}
+
 // The level and pan a voice played as set has from its channel: the
 // concave curves of the channel volume and the expression, and the pan
 // controller added to the zone's pan. Audio thread only.
@@ -310,6 +331,7 @@ bool render_as_set(int v, const p_s& s, const SoundView& sv, int sh, float* out,
                     level * std::cos(angle),
                     level * std::sin(angle)};
 
+    const bool exact_loop = looping && loop_startf < endf;
     // Each stretch is mixed at the envelope's peak into a scratch buffer and
     // added to the output under the envelope, which glides from one
     // stretch's amplitude to the next, so no frame steps from the last.
@@ -323,7 +345,11 @@ bool render_as_set(int v, const p_s& s, const SoundView& sv, int sh, float* out,
     for (std::int64_t done = 0; done < frames && how == SpanEnd::kPlayed && !env.done();) {
         const std::int64_t m = std::min(kEnvelopeFrames, frames - done);
         std::memset(scratch, 0, sizeof scratch);
-        how = mix_span(span, pos, frac, rel_pos, scratch, m);
+        if (exact_loop) {
+            mix_loop_exact(span, pos, frac, scratch, m);
+        } else {
+            how = mix_span(span, pos, frac, rel_pos, scratch, m);
+        }
         // A sound that does not loop ends where its data does.
         if (how == SpanEnd::kPlayed && !looping && pos >= endf) how = SpanEnd::kSoundEnded;
         const float a0 = env.amplitude();
