@@ -18,6 +18,26 @@ void keep_first(ChunkSpan& span, std::uint64_t offset, std::uint32_t size) {
     span = {offset, size, true};
 }
 
+// A chunk header at `at` that may be one: a name of printable characters
+// and a size that fits before `end`.
+bool looks_like_chunk(InputBytes& in, std::uint64_t at, std::uint64_t end) {
+    unsigned char h[8];
+    if (at > end || end - at < 8 || !in.read_at(at, h, 8)) return false;
+    for (int i = 0; i < 4; ++i)
+        if (h[i] < 0x20 || h[i] > 0x7E) return false;
+    return le32(h + 4) <= end - at - 8;
+}
+
+// Where the chunk after one whose body ends at `after` begins. Chunks are
+// padded to an even size, but some banks leave an odd chunk's pad byte out
+// (and count it nowhere): then the next name starts at once.
+std::uint64_t next_chunk(InputBytes& in, std::uint64_t after, std::uint32_t size,
+                         std::uint64_t end) {
+    if (!(size & 1)) return after;
+    if (!looks_like_chunk(in, after + 1, end) && looks_like_chunk(in, after, end)) return after;
+    return after + 1;
+}
+
 // Visits the chunks inside [begin, end); false when one of them claims more
 // bytes than its parent holds.
 template <typename Visit>
@@ -30,7 +50,7 @@ bool walk(InputBytes& in, std::uint64_t begin, std::uint64_t end, Visit visit) {
         const std::uint64_t body = off + 8;
         if (size > end - body) return false;
         if (!visit(h, body, size)) return false;
-        off = body + size + (size & 1);  // chunks are padded to an even size
+        off = next_chunk(in, body + size, size, end);
         if (off > end) break;
     }
     return true;

@@ -20,6 +20,7 @@
 #include "core/sound.h"
 #include "engine/channels.h"
 #include "io/bank_chunks.h"
+#include "io/bank_decode.h"
 #include "io/bank_import_lists.h"
 #include "io/bank_import_place.h"
 #include "io/bank_import_plan.h"
@@ -27,10 +28,7 @@
 
 namespace {
 
-constexpr std::uint16_t kCompressedSample = 0x10;
 constexpr int kDrumChannel = 9;
-const char* const kCompressedText =
-    "This is a SoundFont 3 bank: its samples are compressed and cannot be read.";
 
 // Generators the import reads besides ranges, sample and root key.
 enum Gen : int {
@@ -261,10 +259,6 @@ bool PreparedBank::prepare(InputBytes& in, const char* name) {
             set_refusal(chunks.problem.c_str());
             return false;
         }
-        if (chunks.version_major >= 3) {
-            set_refusal(kCompressedText);
-            return false;
-        }
         BankLists l;
         if (!read_bank_lists(in, chunks, l)) {
             set_refusal(
@@ -290,12 +284,12 @@ bool PreparedBank::prepare(InputBytes& in, const char* name) {
                 "of zones.");
             return false;
         }
+        std::vector<bool> used(l.shdr.count());
+        bool compressed = false;
         for (const PlannedInstrument& p : plan.insts) {
             for (const BankZone& z : p.zones) {
-                if (bytes::le16(l.shdr.at(z.sample) + 44) & kCompressedSample) {
-                    set_refusal(kCompressedText);
-                    return false;
-                }
+                used[z.sample] = true;
+                compressed = compressed || sample_compressed(l.shdr.at(z.sample));
             }
             built->zones += p.zones.size();
             built->sounds += std::max<std::size_t>(1, p.zones.size());
@@ -311,12 +305,22 @@ bool PreparedBank::prepare(InputBytes& in, const char* name) {
             return false;
         }
 
-        const std::shared_ptr<std::int8_t[]> block = read_samples(in, chunks.smpl, sample_bytes);
+        std::shared_ptr<std::int8_t[]> block = read_samples(in, chunks.smpl, sample_bytes);
         if (!block) {
             set_refusal("This bank could not be read.");
             return false;
         }
-        const std::uint64_t block_bytes = sample_bytes + kSpareBytes;
+        std::uint64_t block_bytes = sample_bytes + kSpareBytes;
+        if (compressed) {
+            DecodedSamples d =
+                decode_bank_samples(l, used, block.get(), sample_bytes, decode_progress);
+            if (!d.problem.empty()) {
+                set_refusal(d.problem.c_str());
+                return false;
+            }
+            block = std::move(d.block);
+            block_bytes = d.bytes + kSpareBytes;
+        }
         built->insts.resize(plan.insts.size());
         for (std::size_t j = 0; j < plan.insts.size(); ++j) {
             const PlannedInstrument& p = plan.insts[j];

@@ -1,11 +1,14 @@
-// Importing a SoundFont 2 bank: every zone of a bank instrument that names a
-// sample becomes one sound; only the sample, the root key and the key range
-// of a zone are used, and of the presets only which instruments they name and
-// their key ranges.
+// Importing a SoundFont 2 bank (or a version 3 bank, whose samples are
+// compressed and decoded here): every zone of a bank instrument that names a
+// sample becomes one sound. Played the plain way only the sample, the root
+// key and the key range of a zone are used, and of the presets only which
+// instruments they name and their key ranges; played as the bank's maker set
+// it, the zone's other generators too (articulation.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class InputBytes;
@@ -42,6 +45,10 @@ class PreparedBank {
     // its records. False when the bank cannot be used (publishing then shows
     // why, naming `name` when memory ran out) or the input stopped reading.
     bool prepare(InputBytes& in, const char* name = nullptr);
+    // Set before `prepare`: told how far decoding compressed samples has
+    // come, and stops it by returning false.
+    std::function<bool(std::uint64_t done, std::uint64_t total)> decode_progress;
+
     // GUI thread. Puts the prepared bank in place as `import_bank` says, or
     // shows why it was refused. Returns the number of sounds imported.
     int publish();

@@ -44,7 +44,9 @@ std::vector<BankZone> playable_zones(const BankLists& l, std::size_t i,
         const std::uint8_t* h = l.shdr.at(z.sample);
         const std::uint64_t start = bytes::le32(h + 20);
         const std::uint64_t end = bytes::le32(h + 24);
-        if (start >= end || end * 2 > sample_bytes) return;
+        // A compressed sample's header gives bytes of the sample chunk, not points.
+        const bool compressed = bytes::le16(h + 44) & 0x10;
+        if (start >= end || end * (compressed ? 1 : 2) > sample_bytes) return;
         if (const std::uint8_t* g = find_igen(gen, gens, g0, g1, kGenRootKey)) z.root = g[2];
         if (const std::uint8_t* g = find_igen(gen, gens, g0, g1, kGenKeyRange)) {
             z.key_lo = g[2];

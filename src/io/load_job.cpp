@@ -101,7 +101,15 @@ void LoadJob::run(const Opener& open) {
     if (instrument_ && is_bank_path(path_.c_str())) {
         // Straight from the file into the records: the sample data is read
         // once, into the block the sounds share.
-        total_.store(in->size(), std::memory_order_relaxed);
+        const std::uint64_t size = in->size();
+        total_.store(size, std::memory_order_relaxed);
+        // Compressed samples are decoded after the file is read: their bytes
+        // count again, so the bar shows the decoding as well.
+        bank_.decode_progress = [this, size](std::uint64_t done, std::uint64_t total) {
+            total_.store(size + total, std::memory_order_relaxed);
+            done_.store(size + done, std::memory_order_relaxed);
+            return !cancel_.load(std::memory_order_relaxed);
+        };
         CountedInput counted(*in, done_, cancel_);
         bank_.prepare(counted, leaf_.c_str());
         return;

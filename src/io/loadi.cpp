@@ -12,7 +12,7 @@
 bool is_bank_path(const char* path) {
     if (!path) return false;
     const char* dot = std::strrchr(path, '.');
-    return dot && ::strncasecmp(dot, ".sf2", 4) == 0;
+    return dot && (::strcasecmp(dot, ".sf2") == 0 || ::strcasecmp(dot, ".sf3") == 0);
 }
 
 namespace {

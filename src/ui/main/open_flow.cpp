@@ -8,7 +8,8 @@ bool is_instrument_name(const QString& leaf) {
     for (int at = int(leaf.size()) - 1; at >= 1; --at) {
         const QString rest = leaf.mid(at);
         if (rest.compare(".it", Qt::CaseInsensitive) == 0 ||
-            rest.compare(".sf2", Qt::CaseInsensitive) == 0)
+            rest.compare(".sf2", Qt::CaseInsensitive) == 0 ||
+            rest.compare(".sf3", Qt::CaseInsensitive) == 0)
             return true;
     }
     return false;
@@ -31,7 +32,8 @@ QStringList open_filters() {
     for (const QString& e : ext) sound << "*." + e;
     QStringList all = sound;
     all << "*.it"
-        << "*.sf2";
+        << "*.sf2"
+        << "*.sf3";
     return {"Sounds and instruments (" + all.join(' ') + ")", "Sounds (" + sound.join(' ') + ")",
-            "Instrument files (*.it)", "SoundFont banks (*.sf2)", "All files (*)"};
+            "Instrument files (*.it)", "SoundFont banks (*.sf2 *.sf3)", "All files (*)"};
 }
