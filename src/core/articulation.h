@@ -18,6 +18,18 @@ extern rt<bool> play_as_set;
 // Sample modes of a bank zone.
 enum SampleMode : std::uint8_t { kNoLoop = 0, kLoopAlways = 1, kLoopUntilRelease = 3 };
 
+// A modulator that the note's velocity or key drives, read once as the note
+// starts; `source` and `amount_source` are the bank format's source words
+// (controller, curve, direction, polarity; 0 for an amount source: none).
+struct NoteModulator {
+    std::uint16_t source = 0;
+    std::uint16_t amount_source = 0;
+    std::uint8_t dest = 0;  // the generator it adds to
+    std::int16_t amount = 0;
+    bool operator==(const NoteModulator&) const = default;
+};
+constexpr int kNoteModulators = 4;
+
 // A bank zone's playing parameters, with the sums of its preset's and
 // instrument's generators in the bank's own units (cents, centibels,
 // timecents). `on` false: the sound has none and plays the plain way.
@@ -38,6 +50,11 @@ struct Articulation {
     std::int16_t release = -12000;
     std::int16_t key_to_hold = 0;  // timecents per key below 60
     std::int16_t key_to_decay = 0;
+    // The velocity's concave fall in centibels at velocity 0, as the bank
+    // leaves the format's default; and the bank's own modulators.
+    std::int16_t velocity_attenuation = 960;
+    std::uint8_t modulator_count = 0;
+    NoteModulator modulators[kNoteModulators];
 
     bool operator==(const Articulation&) const = default;
 };
@@ -46,6 +63,31 @@ struct Articulation {
 // hardware the format was made for played it and as other players of these
 // banks do.
 constexpr double kAttenuationScale = 0.4;
+
+// The generators a note modulator may drive.
+enum ModulatedGen : std::uint8_t {
+    kModPan = 17,
+    kModAttack = 34,
+    kModHold = 35,
+    kModDecay = 36,
+    kModSustain = 37,
+    kModRelease = 38,
+    kModAttenuation = 48,
+    kModCoarseTune = 51,
+    kModFineTune = 52
+};
+
+// Any thread. True when a modulator of `source` and `amount_source` onto
+// `dest` can be played: sources the velocity, the key or (for the amount)
+// none, without controllers.
+bool note_modulator_playable(std::uint16_t source, std::uint16_t amount_source, int dest);
+// Any thread. The value (0..1, or -1..1 when bipolar) of `source` for a
+// note of `key` and `velocity`.
+double note_source_value(std::uint16_t source, int key, int velocity);
+// Any thread. `a` with its modulators applied for a note of `key` and
+// `velocity`; `attenuation` gets the centibels they add to the level (the
+// velocity's fall included), which the bank's own attenuation does not scale.
+Articulation note_articulation(const Articulation& a, int key, int velocity, double& attenuation);
 
 // Any thread. Seconds for `timecents`, as the bank format defines them.
 double timecents_seconds(double timecents);

@@ -148,13 +148,6 @@ std::atomic<bool> d2d_rewind_due{false};
 
 namespace {
 
-// The attenuation a controller or the velocity at `value` (1..127) gives on
-// the format's concave curve: 40 log10(127 / value) dB, at most 96 dB.
-double concave_centibels(std::uint32_t value) {
-    if (value == 0) return 960.0;
-    return std::min(960.0, 400.0 * std::log10(127.0 / std::min<std::uint32_t>(value, 127)));
-}
-
 // Fills and publishes voice `i`, claimed, with the note; `s` in `slot` is
 // its sound (may be null), `as_set` whether it plays as its bank set it.
 void start_voice(int i, int slot, const p_s* s, std::uint32_t channel, std::uint32_t key,
@@ -175,12 +168,14 @@ void start_voice(int i, int slot, const p_s* s, std::uint32_t channel, std::uint
     v.art = as_set;
     v.pedal_serial = 0;
     if (as_set) {
-        const Articulation& a = s->art;
+        double modulated = 0.0;
+        const Articulation a =
+            note_articulation(s->art, static_cast<int>(key), static_cast<int>(velocity), modulated);
         const double cents =
             (static_cast<double>(key) - s->base) * a.scale_tuning + static_cast<double>(a.tune);
         v.art_pitch = static_cast<float>(std::exp2(cents / 1200.0));
         v.art_gain = static_cast<float>(
-            centibels_gain(kAttenuationScale * a.attenuation + concave_centibels(velocity)));
+            centibels_gain(std::clamp(kAttenuationScale * a.attenuation + modulated, 0.0, 1440.0)));
         v.exclusive_class = a.exclusive_class;
         v.env = VoiceEnvelope::start(a, static_cast<int>(key));
     }

@@ -91,6 +91,8 @@ BankChunks find_bank_chunks(InputBytes& in) {
                     if (is(sub, "phdr")) keep_first(c.phdr, at, n);
                     if (is(sub, "pbag")) keep_first(c.pbag, at, n);
                     if (is(sub, "pgen")) keep_first(c.pgen, at, n);
+                    if (is(sub, "imod")) keep_first(c.imod, at, n);
+                    if (is(sub, "pmod")) keep_first(c.pmod, at, n);
                 }
                 return true;
             };

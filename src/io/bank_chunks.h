@@ -25,6 +25,8 @@ struct BankChunks {
     ChunkSpan phdr;                   // preset headers (optional)
     ChunkSpan pbag;                   // preset zones (optional)
     ChunkSpan pgen;                   // preset generators (optional)
+    ChunkSpan imod;                   // instrument modulators (optional)
+    ChunkSpan pmod;                   // preset modulators (optional)
 };
 
 // GUI thread. Walks the chunk tree of the bank; every chunk must lie inside

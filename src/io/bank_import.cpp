@@ -89,6 +89,36 @@ ZoneFrames zone_frames(const std::uint8_t* h, const BankZone& z, bool articulate
     return f;
 }
 
+// The modulators a zone's notes play: the bank's own on the velocity and the
+// key, those of the instrument level replacing an identical one (the
+// format's default velocity curve included), those of the preset level
+// adding to it.
+void zone_modulators(const BankZone& z, Articulation& a) {
+    constexpr std::uint16_t kDefaultVelocitySource = 0x0502;  // concave, falling
+    const auto take = [&](const ZoneMod& m, bool add) {
+        if (m.transform != 0) return;
+        if (m.source == kDefaultVelocitySource && m.dest == kModAttenuation &&
+            m.amount_source == 0) {
+            a.velocity_attenuation = static_cast<std::int16_t>(
+                std::clamp(add ? a.velocity_attenuation + m.amount : int{m.amount}, -1440, 1440));
+            return;
+        }
+        if (!note_modulator_playable(m.source, m.amount_source, m.dest)) return;
+        const NoteModulator n{m.source, m.amount_source, static_cast<std::uint8_t>(m.dest),
+                              m.amount};
+        for (int i = 0; i < a.modulator_count; ++i) {
+            NoteModulator& o = a.modulators[i];
+            if (o.source == n.source && o.amount_source == n.amount_source && o.dest == n.dest) {
+                o.amount = static_cast<std::int16_t>(add ? o.amount + n.amount : n.amount);
+                return;
+            }
+        }
+        if (a.modulator_count < kNoteModulators) a.modulators[a.modulator_count++] = n;
+    };
+    for (int i = 0; i < z.gens.mod_count; ++i) take(z.gens.mods[i], false);
+    for (int i = 0; i < z.preset.mod_count; ++i) take(z.preset.mods[i], true);
+}
+
 // A generator's value at the instrument level with the preset's added, kept
 // within [lo, hi].
 int summed(const BankZone& z, int oper, int absent, int lo, int hi) {
@@ -125,6 +155,7 @@ Articulation zone_articulation(const BankZone& z, const std::uint8_t* h) {
     a.sustain = static_cast<std::int16_t>(summed(z, kGenSustain, 0, 0, 1440));
     a.key_to_hold = static_cast<std::int16_t>(summed(z, kGenKeyToHold, 0, -1200, 1200));
     a.key_to_decay = static_cast<std::int16_t>(summed(z, kGenKeyToDecay, 0, -1200, 1200));
+    zone_modulators(z, a);
     return a;
 }
 

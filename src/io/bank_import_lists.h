@@ -23,19 +23,22 @@ struct RecordList {
     const std::uint8_t* at(std::size_t i) const { return bytes.data() + i * width; }
 };
 
+constexpr std::size_t kSfModBytes = 10;
+
 struct BankLists {
     RecordList inst, ibag, igen, shdr;
     RecordList phdr, pbag, pgen;  // empty when the bank has no preset lists
+    RecordList imod, pmod;        // empty when the bank has no modulators
 };
 
 // GUI thread. Reads the lists `chunks` names. False when one of them is not
 // a whole number of records or cannot be read. May throw std::bad_alloc.
 bool read_bank_lists(InputBytes& in, const BankChunks& chunks, BankLists& out);
 
-// Any thread. Calls `visit(g0, g1)` with the generator range of every zone
-// [b0, b1) of the bag list `bag` that lies inside the generator list `gen`,
-// skipping a first zone whose generators do not end with `last_op`: the
-// global zone.
+// Any thread. Calls `visit(g0, g1, b)` with the generator range of every
+// zone b in [b0, b1) of the bag list `bag` that lies inside the generator
+// list `gen`, skipping a first zone whose generators do not end with
+// `last_op`: the global zone.
 template <typename Visit>
 void for_each_zone(const RecordList& bag, const RecordList& gen, std::size_t b0, std::size_t b1,
                    int last_op, Visit visit) {
@@ -46,19 +49,36 @@ void for_each_zone(const RecordList& bag, const RecordList& gen, std::size_t b0,
         const std::size_t g1 = bytes::le16(bag.at(b + 1));
         if (g1 < g0 || g1 > gens) continue;
         if (b == b0 && (g1 == g0 || gen.bytes[(g1 - 1) * kSfGenBytes] != last_op)) continue;
-        visit(g0, g1);
+        visit(g0, g1, b);
     }
 }
 
+// One modulator of a zone as the bank states it.
+struct ZoneMod {
+    std::uint16_t source = 0, dest = 0, amount_source = 0, transform = 0;
+    std::int16_t amount = 0;
+    bool same_as(const ZoneMod& o) const {
+        return source == o.source && dest == o.dest && amount_source == o.amount_source &&
+               transform == o.transform;
+    }
+};
+
 // The generators of one zone: the last value of each operator the zone
-// sets, and which it sets.
+// sets, and which it sets; and its modulators.
 struct ZoneGens {
     static constexpr int kCount = 61;
     std::int16_t value[kCount] = {};
     std::uint64_t present = 0;
 
+    static constexpr int kMaxMods = 8;
+    ZoneMod mods[kMaxMods];
+    int mod_count = 0;
+
     // Any thread. Reads the generators [g0, g1) of `gen`.
     void read(const RecordList& gen, std::size_t g0, std::size_t g1);
+    // Any thread. Reads the modulators of zone `b` of `bag` from `mod` (the
+    // first kMaxMods; a later one identical to an earlier replaces it).
+    void read_mods(const RecordList& bag, const RecordList& mod, std::size_t b);
     // Any thread. Takes from `global` what this zone does not set itself.
     void inherit(const ZoneGens& global);
     bool has(int oper) const { return oper < kCount && (present >> oper) & 1; }
@@ -82,8 +102,8 @@ struct BankZone {
 
 // Any thread. The generators of the global zone among [b0, b1) of `bag`
 // (none when the first zone ends with `last_op`).
-ZoneGens global_zone(const RecordList& bag, const RecordList& gen, std::size_t b0, std::size_t b1,
-                     int last_op);
+ZoneGens global_zone(const RecordList& bag, const RecordList& gen, const RecordList& mod,
+                     std::size_t b0, std::size_t b1, int last_op);
 
 // Any thread. The zones of bank instrument `i` (below inst.count() - 1) that
 // can be played, in file order: indices out of range or going backwards,

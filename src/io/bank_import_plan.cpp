@@ -36,17 +36,20 @@ void for_each_preset_zone(const BankLists& l, std::size_t p, Visit visit, bool w
     const std::size_t b0 = bytes::le16(l.phdr.at(p) + 24);
     const std::size_t b1 = bytes::le16(l.phdr.at(p + 1) + 24);
     ZoneGens global;
-    if (with_gens) global = global_zone(l.pbag, l.pgen, b0, b1, kGenInstrument);
-    for_each_zone(l.pbag, l.pgen, b0, b1, kGenInstrument, [&](std::size_t g0, std::size_t g1) {
-        const std::uint8_t* id = find_igen(gen, gens, g0, g1, kGenInstrument);
-        if (!id || bytes::le16(id + 2) >= insts) return;
-        ZoneGens zone;
-        if (with_gens) {
-            zone.read(l.pgen, g0, g1);
-            zone.inherit(global);
-        }
-        visit(std::size_t{bytes::le16(id + 2)}, find_igen(gen, gens, g0, g1, kGenKeyRange), zone);
-    });
+    if (with_gens) global = global_zone(l.pbag, l.pgen, l.pmod, b0, b1, kGenInstrument);
+    for_each_zone(l.pbag, l.pgen, b0, b1, kGenInstrument,
+                  [&](std::size_t g0, std::size_t g1, std::size_t b) {
+                      const std::uint8_t* id = find_igen(gen, gens, g0, g1, kGenInstrument);
+                      if (!id || bytes::le16(id + 2) >= insts) return;
+                      ZoneGens zone;
+                      if (with_gens) {
+                          zone.read(l.pgen, g0, g1);
+                          zone.read_mods(l.pbag, l.pmod, b);
+                          zone.inherit(global);
+                      }
+                      visit(std::size_t{bytes::le16(id + 2)},
+                            find_igen(gen, gens, g0, g1, kGenKeyRange), zone);
+                  });
 }
 
 bool names_instrument(const BankLists& l, std::size_t p) {

@@ -39,6 +39,9 @@ constexpr int kInstNameChars = 15;
 //   158 24  twelve signed 16-bit values: tune, scale tuning, attenuation,
 //           pan, delay, attack, hold, decay, sustain, release, key to hold,
 //           key to decay
+//   182 2   the velocity's fall, 184 1 modulator count, 185 1 zero
+//   186 32  four modulators: source, amount source, generator and a zero
+//           byte, signed amount
 constexpr int kInstExtraAt = 60;
 constexpr char kInstExtraMarker[4] = {'P', 'X', 'E', 'X'};
 constexpr int kInstExtraVersion = 2;

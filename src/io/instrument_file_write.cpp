@@ -85,6 +85,15 @@ void put_articulation(unsigned char* p, const Articulation& a) {
         put16(p + at, static_cast<std::uint16_t>(*v));
         at += 2;
     }
+    put16(p + 28, static_cast<std::uint16_t>(a.velocity_attenuation));
+    p[30] = a.modulator_count;
+    for (int i = 0; i < kNoteModulators; ++i) {
+        unsigned char* m = p + 32 + 8 * i;
+        put16(m, a.modulators[i].source);
+        put16(m + 2, a.modulators[i].amount_source);
+        m[4] = a.modulators[i].dest;
+        put16(m + 6, static_cast<std::uint16_t>(a.modulators[i].amount));
+    }
 }
 
 Articulation get_articulation(const unsigned char* p) {
@@ -94,9 +103,20 @@ Articulation get_articulation(const unsigned char* p) {
     a.sample_mode = (p[1] == kLoopAlways || p[1] == kLoopUntilRelease) ? p[1] : std::uint8_t{0};
     a.exclusive_class = p[2] & 0x7F;
     int at = 4;
+    const auto s16 = [p](int at) { return static_cast<std::int16_t>((p[at] << 8) | p[at + 1]); };
     for (std::int16_t* v : art_values(a)) {
-        *v = static_cast<std::int16_t>((p[at] << 8) | p[at + 1]);
+        *v = s16(at);
         at += 2;
+    }
+    a.velocity_attenuation = s16(28);
+    for (int i = 0; i < std::min<int>(p[30], kNoteModulators); ++i) {
+        const unsigned char* m = p + 32 + 8 * i;
+        const NoteModulator n{static_cast<std::uint16_t>(s16(0 + 32 + 8 * i)),
+                              static_cast<std::uint16_t>(s16(2 + 32 + 8 * i)), m[4],
+                              s16(38 + 8 * i)};
+        // A modulator this program cannot play is left out, as at import.
+        if (note_modulator_playable(n.source, n.amount_source, n.dest))
+            a.modulators[a.modulator_count++] = n;
     }
     return a;
 }
