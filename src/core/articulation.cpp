@@ -35,9 +35,11 @@ bool plain_source(std::uint16_t source) {
 }  // namespace
 
 bool note_modulator_playable(std::uint16_t source, std::uint16_t amount_source, int dest) {
-    const bool known_dest = dest == kModPan || (dest >= kModAttack && dest <= kModRelease) ||
-                            dest == kModAttenuation || dest == kModCoarseTune ||
-                            dest == kModFineTune;
+    const bool known_dest =
+        dest == kModFilterCutoff || dest == kModFilterQ || dest == kModEnvToFilter ||
+        (dest >= kModEnvAttack && dest <= kModEnvRelease) || dest == kModPan ||
+        (dest >= kModAttack && dest <= kModRelease) || dest == kModAttenuation ||
+        dest == kModCoarseTune || dest == kModFineTune;
     return known_dest && plain_source(source) &&
            (amount_source == 0 || plain_source(amount_source));
 }
@@ -80,6 +82,30 @@ Articulation note_articulation(const Articulation& a, int key, int velocity, dou
             field = static_cast<std::int16_t>(std::clamp<long>(std::lround(field + by), lo, hi));
         };
         switch (m.dest) {
+            case kModFilterCutoff:
+                add(n.filter_cutoff, 1500, 13500);
+                break;
+            case kModFilterQ:
+                add(n.filter_q, 0, 960);
+                break;
+            case kModEnvToFilter:
+                add(n.mod_env_to_filter, -12000, 12000);
+                break;
+            case kModEnvAttack:
+                add(n.mod_attack, -12000, 8000);
+                break;
+            case kModEnvHold:
+                add(n.mod_hold, -12000, 5000);
+                break;
+            case kModEnvDecay:
+                add(n.mod_decay, -12000, 8000);
+                break;
+            case kModEnvSustain:
+                add(n.mod_sustain, 0, 1000);
+                break;
+            case kModEnvRelease:
+                add(n.mod_release, -12000, 8000);
+                break;
             case kModPan:
                 add(n.pan, -500, 500);
                 break;

@@ -28,7 +28,7 @@ struct NoteModulator {
     std::int16_t amount = 0;
     bool operator==(const NoteModulator&) const = default;
 };
-constexpr int kNoteModulators = 4;
+constexpr int kNoteModulators = 10;
 
 // A bank zone's playing parameters, with the sums of its preset's and
 // instrument's generators in the bank's own units (cents, centibels,
@@ -50,6 +50,19 @@ struct Articulation {
     std::int16_t release = -12000;
     std::int16_t key_to_hold = 0;  // timecents per key below 60
     std::int16_t key_to_decay = 0;
+    std::int16_t filter_cutoff = 13500;  // low-pass cutoff, cents above 8.176 Hz (13500: open)
+    std::int16_t filter_q = 0;           // its resonance, centibels
+    // The modulation envelope (times in timecents, sustain in tenths of a
+    // percent below the peak) and how far it opens the filter, in cents.
+    std::int16_t mod_delay = -12000;
+    std::int16_t mod_attack = -12000;
+    std::int16_t mod_hold = -12000;
+    std::int16_t mod_decay = -12000;
+    std::int16_t mod_sustain = 0;
+    std::int16_t mod_release = -12000;
+    std::int16_t key_to_mod_hold = 0;
+    std::int16_t key_to_mod_decay = 0;
+    std::int16_t mod_env_to_filter = 0;
     // The velocity's concave fall in centibels at velocity 0, as the bank
     // leaves the format's default; and the bank's own modulators.
     std::int16_t velocity_attenuation = 960;
@@ -66,12 +79,20 @@ constexpr double kAttenuationScale = 0.4;
 
 // The generators a note modulator may drive.
 enum ModulatedGen : std::uint8_t {
+    kModFilterCutoff = 8,
+    kModFilterQ = 9,
+    kModEnvToFilter = 11,
     kModPan = 17,
     kModAttack = 34,
     kModHold = 35,
     kModDecay = 36,
     kModSustain = 37,
     kModRelease = 38,
+    kModEnvAttack = 26,
+    kModEnvHold = 27,
+    kModEnvDecay = 28,
+    kModEnvSustain = 29,
+    kModEnvRelease = 30,
     kModAttenuation = 48,
     kModCoarseTune = 51,
     kModFineTune = 52

@@ -25,10 +25,15 @@ struct VoiceEnvelope {
     EnvelopeStage stage = kEnvDelay;
     float value = 0;  // 0..1
     float clock = 0;  // seconds spent in a timed stage
+    // The volume envelope falls in level; the modulation envelope moves in
+    // a straight line through every stage.
+    bool level_scaled = true;
 
     // MIDI or GUI thread, while filling a voice. The envelope of `a` for a
     // note on `key`, at its start.
     static VoiceEnvelope start(const Articulation& a, int key);
+    // MIDI or GUI thread, while filling a voice. The modulation envelope.
+    static VoiceEnvelope start_modulation(const Articulation& a, int key);
     // Audio thread. Moves on by `seconds`.
     void advance(float seconds);
     // Audio thread. The key is up: the release starts from the level heard
@@ -44,3 +49,25 @@ struct VoiceEnvelope {
 // class, and when all sound on a channel is stopped.
 constexpr float kChokeRelease = 0.891f;
 constexpr float kSilenceRelease = 0.01f;
+
+// The low-pass filter of a voice played as set: two poles, its cutoff and
+// resonance fixed when the note starts. Audio thread once started.
+struct VoiceFilter {
+    bool on = false;
+    float cutoff = 13500.0f;    // cents above 8.176 Hz
+    float env_depth = 0.0f;     // cents the modulation envelope adds at its peak
+    float last_cutoff = -1.0f;  // the cutoff the coefficients are for
+    float q = 0.7071f;
+    float rate = 0.0f;  // the output rate the coefficients are for
+    float b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+    float z1[2] = {}, z2[2] = {};
+
+    // MIDI or GUI thread, while filling a voice. For a cutoff in cents above
+    // 8.176 Hz, a resonance in centibels and the modulation envelope's depth
+    // in cents; none when it stays open (13500 cents or more).
+    static VoiceFilter start(int cutoff_cents, int q_centibels, int env_cents);
+    // Audio thread. Filters `frames` frames of `channels` (1 or 2)
+    // interleaved floats in place at output rate `rate`, with the
+    // modulation envelope at `env`.
+    void run(float* data, std::int64_t frames, int channels, float rate, float env);
+};

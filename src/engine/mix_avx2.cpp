@@ -98,8 +98,7 @@ struct Mixer {
     __attribute__((target("avx2"))) void one(const float* at, float* o) const {
         const auto t0 = static_cast<std::uint32_t>(static_cast<int>(at[0]));
         const auto t7 = static_cast<std::uint32_t>(static_cast<int>(at[7]));
-        const __m256 vf =
-            _mm256_setr_ps(at[0], at[1], at[4], at[5], at[2], at[3], at[6], at[7]);
+        const __m256 vf = _mm256_setr_ps(at[0], at[1], at[4], at[5], at[2], at[3], at[6], at[7]);
         group(vf, lim >= 15 && t7 - t0 <= 15u, o);
     }
 

@@ -116,7 +116,7 @@ struct Cursor {
     // `at` and advances past them. Up to kPositionSlack entries past `m`
     // may be written too, with values of no meaning.
     void take(int m, float* at) {
-        Cursor c = *this;                  // in registers
+        Cursor c = *this;                 // in registers
         const float small = 8.0f * step;  // below, binade_run finds no run
         for (int k = 0; k < m;) {
             if (c.left == 0) {

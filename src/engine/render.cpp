@@ -288,6 +288,7 @@ bool render_as_set(int v, const p_s& s, const SoundView& sv, int sh, float* out,
         env.release_now(kChokeRelease);
     } else if ((w & kVoiceReleaseMask) > 255 && env.stage < kEnvRelease) {
         env.release_now(env.release);
+        n.mod_env.release_now(n.mod_env.release);
     }
     if (env.done()) return end_voice(v);
 
@@ -352,6 +353,8 @@ bool render_as_set(int v, const p_s& s, const SoundView& sv, int sh, float* out,
         }
         // A sound that does not loop ends where its data does.
         if (how == SpanEnd::kPlayed && !looping && pos >= endf) how = SpanEnd::kSoundEnded;
+        n.filter.run(scratch, m, mono_out ? 1 : 2, out_rate, n.mod_env.value);
+        n.mod_env.advance(static_cast<float>(m) * seconds_per_frame);
         const float a0 = env.amplitude();
         env.advance(static_cast<float>(m) * seconds_per_frame);
         const float da = (env.amplitude() - a0) / static_cast<float>(m);

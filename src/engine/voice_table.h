@@ -71,6 +71,8 @@ struct NOTE_LIST {
     rt<float> art_gain;
     rt<std::uint8_t> exclusive_class;
     VoiceEnvelope env;
+    VoiceEnvelope mod_env;
+    VoiceFilter filter;
     // The claim serial of a voice whose key is up while the sustain pedal
     // holds it; 0 for none. MIDI thread only.
     rt<std::uint32_t> pedal_serial;

@@ -178,6 +178,8 @@ void start_voice(int i, int slot, const p_s* s, std::uint32_t channel, std::uint
             centibels_gain(std::clamp(kAttenuationScale * a.attenuation + modulated, 0.0, 1440.0)));
         v.exclusive_class = a.exclusive_class;
         v.env = VoiceEnvelope::start(a, static_cast<int>(key));
+        v.mod_env = VoiceEnvelope::start_modulation(a, static_cast<int>(key));
+        v.filter = VoiceFilter::start(a.filter_cutoff, a.filter_q, a.mod_env_to_filter);
     }
     v.ctl.store(with_state(v.ctl.load(std::memory_order_relaxed), kVoicePlaying),
                 std::memory_order_release);

@@ -38,6 +38,9 @@ enum Gen : int {
     kGenLoopEndOffset = 3,
     kGenStartCoarseOffset = 4,
     kGenEndCoarseOffset = 12,
+    kGenFilterCutoff = 8,
+    kGenFilterQ = 9,
+    kGenModEnvToFilter = 11,
     kGenPan = 17,
     kGenDelay = 33,
     kGenAttack = 34,
@@ -47,6 +50,7 @@ enum Gen : int {
     kGenRelease = 38,
     kGenKeyToHold = 39,
     kGenKeyToDecay = 40,
+    kGenModDelay = 25,
     kGenLoopStartCoarseOffset = 45,
     kGenAttenuation = 48,
     kGenLoopEndCoarseOffset = 50,
@@ -95,6 +99,10 @@ ZoneFrames zone_frames(const std::uint8_t* h, const BankZone& z, bool articulate
 // adding to it.
 void zone_modulators(const BankZone& z, Articulation& a) {
     constexpr std::uint16_t kDefaultVelocitySource = 0x0502;  // concave, falling
+    // The format's default: loud notes (from velocity 64 up) close the
+    // low-pass a little less the louder they are.
+    a.modulators[0] = {0x0102, 0x0C02, kModFilterCutoff, -2400};
+    a.modulator_count = 1;
     const auto take = [&](const ZoneMod& m, bool add) {
         if (m.transform != 0) return;
         if (m.source == kDefaultVelocitySource && m.dest == kModAttenuation &&
@@ -155,6 +163,19 @@ Articulation zone_articulation(const BankZone& z, const std::uint8_t* h) {
     a.sustain = static_cast<std::int16_t>(summed(z, kGenSustain, 0, 0, 1440));
     a.key_to_hold = static_cast<std::int16_t>(summed(z, kGenKeyToHold, 0, -1200, 1200));
     a.key_to_decay = static_cast<std::int16_t>(summed(z, kGenKeyToDecay, 0, -1200, 1200));
+    a.filter_cutoff = static_cast<std::int16_t>(summed(z, kGenFilterCutoff, 13500, 1500, 13500));
+    a.filter_q = static_cast<std::int16_t>(summed(z, kGenFilterQ, 0, 0, 960));
+    std::int16_t* const mod_env[] = {&a.mod_delay,       &a.mod_attack,      &a.mod_hold,
+                                     &a.mod_decay,       &a.mod_sustain,     &a.mod_release,
+                                     &a.key_to_mod_hold, &a.key_to_mod_decay};
+    for (int i = 0; i < 8; ++i) {  // generators 25 to 32, in this order
+        const int oper = kGenModDelay + i;
+        *mod_env[i] = static_cast<std::int16_t>(i == 4   ? summed(z, oper, 0, 0, 1000)
+                                                : i >= 6 ? summed(z, oper, 0, -1200, 1200)
+                                                         : summed(z, oper, -12000, -12000, 8000));
+    }
+    a.mod_env_to_filter =
+        static_cast<std::int16_t>(summed(z, kGenModEnvToFilter, 0, -12000, 12000));
     zone_modulators(z, a);
     return a;
 }

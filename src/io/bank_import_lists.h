@@ -70,7 +70,7 @@ struct ZoneGens {
     std::int16_t value[kCount] = {};
     std::uint64_t present = 0;
 
-    static constexpr int kMaxMods = 8;
+    static constexpr int kMaxMods = 16;
     ZoneMod mods[kMaxMods];
     int mod_count = 0;
 

@@ -40,8 +40,11 @@ constexpr int kInstNameChars = 15;
 //           pan, delay, attack, hold, decay, sustain, release, key to hold,
 //           key to decay
 //   182 2   the velocity's fall, 184 1 modulator count, 185 1 zero
-//   186 32  four modulators: source, amount source, generator and a zero
+//   186 80  ten modulators: source, amount source, generator and a zero
 //           byte, signed amount
+//   266 4   low-pass cutoff and resonance, signed 16-bit
+//   270 18  modulation envelope: delay, attack, hold, decay, sustain,
+//           release, key to hold, key to decay, depth onto the cutoff
 constexpr int kInstExtraAt = 60;
 constexpr char kInstExtraMarker[4] = {'P', 'X', 'E', 'X'};
 constexpr int kInstExtraVersion = 2;

@@ -74,6 +74,13 @@ auto art_values(A& a) {
                       &a.sustain, &a.release,      &a.key_to_hold, &a.key_to_decay};
 }
 
+template <typename A>
+auto mod_values(A& a) {
+    return std::array{&a.mod_delay,       &a.mod_attack,       &a.mod_hold,
+                      &a.mod_decay,       &a.mod_sustain,      &a.mod_release,
+                      &a.key_to_mod_hold, &a.key_to_mod_decay, &a.mod_env_to_filter};
+}
+
 }  // namespace
 
 void put_articulation(unsigned char* p, const Articulation& a) {
@@ -94,6 +101,13 @@ void put_articulation(unsigned char* p, const Articulation& a) {
         m[4] = a.modulators[i].dest;
         put16(m + 6, static_cast<std::uint16_t>(a.modulators[i].amount));
     }
+    put16(p + 112, static_cast<std::uint16_t>(a.filter_cutoff));
+    put16(p + 114, static_cast<std::uint16_t>(a.filter_q));
+    at = 116;
+    for (const std::int16_t* v : mod_values(a)) {
+        put16(p + at, static_cast<std::uint16_t>(*v));
+        at += 2;
+    }
 }
 
 Articulation get_articulation(const unsigned char* p) {
@@ -109,11 +123,17 @@ Articulation get_articulation(const unsigned char* p) {
         at += 2;
     }
     a.velocity_attenuation = s16(28);
+    a.filter_cutoff = s16(112);
+    a.filter_q = s16(114);
+    at = 116;
+    for (std::int16_t* v : mod_values(a)) {
+        *v = s16(at);
+        at += 2;
+    }
     for (int i = 0; i < std::min<int>(p[30], kNoteModulators); ++i) {
-        const unsigned char* m = p + 32 + 8 * i;
-        const NoteModulator n{static_cast<std::uint16_t>(s16(0 + 32 + 8 * i)),
-                              static_cast<std::uint16_t>(s16(2 + 32 + 8 * i)), m[4],
-                              s16(38 + 8 * i)};
+        const int m = 32 + 8 * i;
+        const NoteModulator n{static_cast<std::uint16_t>(s16(m)),
+                              static_cast<std::uint16_t>(s16(m + 2)), p[m + 4], s16(m + 6)};
         // A modulator this program cannot play is left out, as at import.
         if (note_modulator_playable(n.source, n.amount_source, n.dest))
             a.modulators[a.modulator_count++] = n;

@@ -144,15 +144,19 @@ TEST_F(InstrumentFile, SavedInstrumentReadsBackIntoTheSameSounds) {
     made[2]->key_lo = 10, made[2]->key_hi = 64;
     made[3]->key_lo = 65, made[3]->vel_lo = 5, made[3]->vel_hi = 100, made[3]->file_offset = 128;
     std::strcpy(made[3]->name, "sixteen-stereo-long-name");
-    made[2]->art = {true, kLoopUntilRelease,
-                    5,    -1234,
-                    50,   960,
-                    -500, -100,
-                    200,  -300,
-                    400,  1000,
-                    5,    -6,
-                    7,    800,
-                    1,    {{0x0102, 0x0003, 36, -1200}}};
+    made[2]->art = {.on = true,
+                    .sample_mode = kLoopUntilRelease,
+                    .exclusive_class = 5,
+                    .tune = -1234,
+                    .attenuation = 960,
+                    .pan = -500,
+                    .release = 321,
+                    .filter_cutoff = 9000,
+                    .mod_decay = 1234,
+                    .mod_env_to_filter = -800,
+                    .velocity_attenuation = 800,
+                    .modulator_count = 1,
+                    .modulators = {{0x0102, 0x0003, 36, -1200}}};
     for (int i = 0; i < 4; ++i) {  // curves, flags and release differ from the defaults
         for (int c = 0; c < kCurves; ++c)
             for (int p = 0; p < kPoints; ++p)
