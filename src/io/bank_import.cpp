@@ -215,7 +215,9 @@ std::unique_ptr<p_s> zone_sound(const BankLists& l, const BankZone& z,
     r->loop = loops ? 1 : 0;
     if (!loops) r->loop_end = size - loop_start;
     r->rate = bytes::le32(h + 36);
-    int root = z.root >= 0 ? z.root : h[40];
+    // Played as set, a root key the instrument's global zone gives counts too.
+    const int zone_root = articulated ? z.gens.get(kGenRootKey, -1) : z.root;
+    int root = zone_root >= 0 ? zone_root : h[40];
     if (articulated && root > 127) root = 60;  // an unpitched sample plays at its rate on key 60
     r->base = static_cast<std::int16_t>(root);
     if (z.key_lo >= 0) {

@@ -163,6 +163,10 @@ class PresetPlanner {
                 for (BankZone z : zones_of(inst)) {
                     ++visits_;
                     if (visits_ > kMaxZoneVisits) return;
+                    if (z.gens.has(kGenKeyRange)) {  // the global zone's range counts too
+                        z.key_lo = z.gens.lo(kGenKeyRange);
+                        z.key_hi = z.gens.hi(kGenKeyRange);
+                    }
                     z.key_lo = std::max(z.key_lo < 0 ? 0 : z.key_lo,
                                         preset.has(kGenKeyRange) ? preset.lo(kGenKeyRange) : 0);
                     z.key_hi = std::min(z.key_hi < 0 ? 127 : z.key_hi,
