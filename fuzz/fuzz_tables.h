@@ -4,7 +4,7 @@
 //
 // Each input starts from the same structure, which the previous input's
 // `Session` rebuilt as it ended. Only the slots an input used are cleared (a
-// full reset walks all 4096 slots and would cost more than the input), and
+// full reset walks every slot and would cost more than the input), and
 // what an input allocates it also frees, so libFuzzer never has to run an
 // input a second time to look for leaks.
 #pragma once

@@ -152,9 +152,9 @@ TEST_F(BankImport, UnusableBanksAreRefusedWithTheirReasonAndChangeNothing) {
          ""},  // sample headers run past the end
         {[](SfChunks& k) { k.c["inst"].push_back(0); }, nullptr, "whole number"},
         {[](SfChunks& k) { k.c.erase("shdr"); }, nullptr, ""},
-        {[](SfChunks& k) { k.major = 3; }, nullptr, "SoundFont 3"},
+        // A header marking a sample compressed over data that is no stream is damage.
         {[](SfChunks& k) { k.c["shdr"][44] = 0x11; }, nullptr,
-         "compressed"},  // in a version 2 bank
+         "damaged: sample \"a\" is marked compressed, but its data cannot be decoded"},
     };
     for (const auto& [chunks, file, reason] : cases) {
         alerts().clear();
@@ -167,6 +167,45 @@ TEST_F(BankImport, UnusableBanksAreRefusedWithTheirReasonAndChangeNothing) {
         EXPECT_TRUE(!reason || alerts().back().text.find(reason) != std::string::npos);
         testkit::expect_unchanged(before);
     }
+}
+
+// A version 3 bank keeps each sample as an Ogg Vorbis stream: its header
+// gives the stream's bytes and the loop in points from the sample's start.
+TEST_F(BankImport, CompressedSamplesAreDecodedWithTheirLoops) {
+    TempDir dir;
+    const std::string ogg = dir.file("a.ogg");
+    ASSERT_TRUE(write_sound(ogg, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1, 22050,
+                            testkit::sine16(441, 22050, 22050, 0.5)));
+    const Bytes stream = read_bytes(ogg);
+    SfChunks k = sf_chunks({sample("a", 40), sample("b", 40)},
+                           {{"i", {{key_range(0, 63), sample_id(0)}, {sample_id(1)}}}});
+    k.major = 3;
+    k.c["smpl"] = stream + Bytes{'x'};  // an odd size, whose pad byte the bank leaves out
+    std::uint8_t* h = k.c["shdr"].data();
+    for (const auto& [at, value] :
+         {std::pair{20, 0u}, {24, unsigned(stream.size())}, {28, 100u}, {32, 2100u}})
+        for (int i = 0; i < 4; ++i) h[at + i] = std::uint8_t(value >> (8 * i));
+    h[44] = 0x11;  // compressed mono; the second sample is plain, from bytes 0..80
+    Bytes bank = assemble(k);
+    const std::size_t smpl =
+        std::search(bank.begin(), bank.end(), k.c["smpl"].begin(), k.c["smpl"].end()) -
+        bank.begin();
+    bank.erase(bank.begin() + std::ptrdiff_t(smpl + stream.size() + 1));
+    for (const std::size_t size_at : {std::size_t{4}, smpl - 16}) {  // the RIFF and sdta sizes
+        std::uint32_t v = 0;
+        std::memcpy(&v, &bank[size_at], 4);
+        v -= 1;
+        std::memcpy(&bank[size_at], &v, 4);
+    }
+    ASSERT_EQ(import(bank), 2) << (alerts().empty() ? "" : alerts().back().text);
+    const p_s* a = snd(0);
+    EXPECT_NEAR(double(a->size), 2 * 22050.0, 2 * 2048.0);  // the decoder may pad its last page
+    EXPECT_EQ(std::tuple(int(a->loop), a->loop_start.load(), a->loop_end.load()),
+              std::tuple(1, 200u, 4200u));
+    EXPECT_EQ(snd(1)->size, 80u);
+    addnote(0, 60, 0, 127, true, 0, 0);
+    const auto left = testkit::channel(testkit::render(22050), 0);
+    EXPECT_NEAR(testkit::zero_crossing_hz({left.begin() + 2000, left.end()}, 44100), 441.0, 1.0);
 }
 
 TEST_F(BankImport, SharersStillPlayAfterTheFirstOwnerIsDeleted) {
