@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 rt<bool> play_as_set{false};
 
@@ -32,14 +33,38 @@ bool plain_source(std::uint16_t source) {
     return !(source & kControllerFlag) && (index == kSourceVelocity || index == kSourceKey);
 }
 
+// Where a modulator onto a generator lands in the articulation, the range
+// that generator keeps to, and its unit in the field's.
+struct Target {
+    std::uint8_t dest;
+    std::int16_t Articulation::*field;
+    int lo, hi, scale;
+};
+constexpr Target kTargets[] = {
+    {kModFilterCutoff, &Articulation::filter_cutoff, 1500, 13500, 1},
+    {kModFilterQ, &Articulation::filter_q, 0, 960, 1},
+    {kModEnvToFilter, &Articulation::mod_env_to_filter, -12000, 12000, 1},
+    {kModPan, &Articulation::pan, -500, 500, 1},
+    {kModEnvAttack, &Articulation::mod_attack, -12000, 8000, 1},
+    {kModEnvHold, &Articulation::mod_hold, -12000, 5000, 1},
+    {kModEnvDecay, &Articulation::mod_decay, -12000, 8000, 1},
+    {kModEnvSustain, &Articulation::mod_sustain, 0, 1000, 1},
+    {kModEnvRelease, &Articulation::mod_release, -12000, 8000, 1},
+    {kModAttack, &Articulation::attack, -12000, 8000, 1},
+    {kModHold, &Articulation::hold, -12000, 5000, 1},
+    {kModDecay, &Articulation::decay, -12000, 8000, 1},
+    {kModSustain, &Articulation::sustain, 0, 1440, 1},
+    {kModRelease, &Articulation::release, -12000, 8000, 1},
+    {kModCoarseTune, &Articulation::tune, -12000, 12000, 100},
+    {kModFineTune, &Articulation::tune, -12000, 12000, 1},
+};
+
 }  // namespace
 
 bool note_modulator_playable(std::uint16_t source, std::uint16_t amount_source, int dest) {
     const bool known_dest =
-        dest == kModFilterCutoff || dest == kModFilterQ || dest == kModEnvToFilter ||
-        (dest >= kModEnvAttack && dest <= kModEnvRelease) || dest == kModPan ||
-        (dest >= kModAttack && dest <= kModRelease) || dest == kModAttenuation ||
-        dest == kModCoarseTune || dest == kModFineTune;
+        dest == kModAttenuation || std::any_of(std::begin(kTargets), std::end(kTargets),
+                                               [&](const Target& t) { return t.dest == dest; });
     return known_dest && plain_source(source) &&
            (amount_source == 0 || plain_source(amount_source));
 }
@@ -76,66 +101,15 @@ Articulation note_articulation(const Articulation& a, int key, int velocity, dou
     attenuation = a.velocity_attenuation * concave(127.0 - std::clamp(velocity, 0, 127));
     for (int i = 0; i < std::min<int>(a.modulator_count, kNoteModulators); ++i) {
         const NoteModulator& m = a.modulators[i];
-        double by = m.amount * note_source_value(m.source, key, velocity);
-        if (m.amount_source) by *= note_source_value(m.amount_source, key, velocity);
-        const auto add = [&](std::int16_t& field, int lo, int hi) {
-            field = static_cast<std::int16_t>(std::clamp<long>(std::lround(field + by), lo, hi));
-        };
-        switch (m.dest) {
-            case kModFilterCutoff:
-                add(n.filter_cutoff, 1500, 13500);
-                break;
-            case kModFilterQ:
-                add(n.filter_q, 0, 960);
-                break;
-            case kModEnvToFilter:
-                add(n.mod_env_to_filter, -12000, 12000);
-                break;
-            case kModEnvAttack:
-                add(n.mod_attack, -12000, 8000);
-                break;
-            case kModEnvHold:
-                add(n.mod_hold, -12000, 5000);
-                break;
-            case kModEnvDecay:
-                add(n.mod_decay, -12000, 8000);
-                break;
-            case kModEnvSustain:
-                add(n.mod_sustain, 0, 1000);
-                break;
-            case kModEnvRelease:
-                add(n.mod_release, -12000, 8000);
-                break;
-            case kModPan:
-                add(n.pan, -500, 500);
-                break;
-            case kModAttack:
-                add(n.attack, -12000, 8000);
-                break;
-            case kModHold:
-                add(n.hold, -12000, 5000);
-                break;
-            case kModDecay:
-                add(n.decay, -12000, 8000);
-                break;
-            case kModSustain:
-                add(n.sustain, 0, 1440);
-                break;
-            case kModRelease:
-                add(n.release, -12000, 8000);
-                break;
-            case kModAttenuation:
-                attenuation += by;
-                break;
-            case kModCoarseTune:
-                by *= 100;
-                add(n.tune, -12000, 12000);
-                break;
-            case kModFineTune:
-                add(n.tune, -12000, 12000);
-                break;
-            default:
-                break;
+        const double by =
+            m.amount * note_source_value(m.source, key, velocity) *
+            (m.amount_source ? note_source_value(m.amount_source, key, velocity) : 1.0);
+        if (m.dest == kModAttenuation) attenuation += by;
+        for (const Target& t : kTargets) {
+            if (t.dest != m.dest) continue;
+            std::int16_t& field = n.*t.field;
+            field = static_cast<std::int16_t>(
+                std::clamp<long>(std::lround(field + by * t.scale), t.lo, t.hi));
         }
     }
     return n;

@@ -199,3 +199,32 @@ TEST_F(AsSet, DrumChannelProgramsChooseTheBanksKits) {
     port.ProgramChange(9, 7);  // a kit the bank does not have: the standard one
     EXPECT_EQ(ch_inst[9], 128);
 }
+
+TEST_F(AsSet, BankModulatorsReplaceTheVelocityCurveAndMoveTheFilter) {
+    // One zone a 4410 Hz tone low-passed at about 262 Hz (6000 cents), with
+    // two modulators: velocity onto the level on half the default's depth,
+    // and velocity opening the filter by up to 7000 cents.
+    files::SfChunks k =
+        files::sf_chunks({{"tone", testkit::sine16(4410, 22050, 2205, 0.5), 100, 2200}},
+                         {{"inst", {{gen(8, 6000), gen(kModes, 1), files::sample_id(0)}}}});
+    Bytes mods;
+    for (const auto& [source, dest, amount] : {std::tuple{0x0502, 48, 480}, {0x0002, 8, 7000}})
+        for (const int v : {source, dest, amount, 0, 0}) files::le(mods, std::uint16_t(v), 2);
+    mods.resize(mods.size() + 10, 0);  // the terminal record
+    k.c["imod"] = mods;
+    k.c["ibag"][6] = 2;  // the zone holds both: its end is the terminal record's start
+    ASSERT_EQ(import(files::assemble(k)), 1);
+    const auto note_level = [&](std::uint8_t velocity) {
+        reset_voice_table();
+        port.NoteOn(0, 60, velocity);
+        return level(testkit::render(8820, kRate), 0.1, 0.2);
+    };
+    const double loud = note_level(127), soft = note_level(20);
+    // Open at velocity 127 (12945 cents, about 15 kHz): the tone passes
+    // (less the linear interpolation's loss at a fifth of the sample's rate).
+    EXPECT_NEAR(loud, db(0.5 * 0.2 * std::cos(M_PI / 4) / std::sqrt(2.0)), 1.5);
+    // At velocity 20: 20 log10(127/20) dB down from the curve, and the
+    // filter, now at 490 Hz (7094 cents), takes 40 log10(4410/490) dB more
+    // off the tone (the default curve would give 32 dB, not 16).
+    EXPECT_NEAR(soft - loud, -20 * std::log10(127.0 / 20) - 40 * std::log10(4410.0 / 490), 2.0);
+}
