@@ -9,6 +9,8 @@ namespace {
 
 // Levels span 96 dB (960 centibels) from the peak to silence.
 constexpr float kRangeCentibels = 960.0f;
+// The cutoff from which a voice's filter is left out.
+constexpr int kAudibleCutoff = 13000;
 // The shortest release, so that no key-up clicks.
 constexpr int kMinReleaseTimecents = -7200;
 
@@ -119,11 +121,38 @@ float VoiceEnvelope::amplitude() const {
     }
 }
 
+void VoiceFilter::group_coefficients() {
+    // The transposed second-order section as a state space: state (s1, s2),
+    // s' = A s + B x, y = C s + D x with C = (1, 0).
+    const float A[2][2] = {{-a1, 1.0f}, {-a2, 0.0f}};
+    const float B[2] = {b1 - a1 * b0, b2 - a2 * b0};
+    float P[5][2][2];  // the powers of A
+    P[0][0][0] = P[0][1][1] = 1.0f;
+    P[0][0][1] = P[0][1][0] = 0.0f;
+    for (int k = 1; k <= 4; ++k)
+        for (int r = 0; r < 2; ++r)
+            for (int c = 0; c < 2; ++c)
+                P[k][r][c] = P[k - 1][r][0] * A[0][c] + P[k - 1][r][1] * A[1][c];
+    for (int k = 0; k < 4; ++k) {
+        from_s1[k] = P[k][0][0];
+        from_s2[k] = P[k][0][1];
+        impulse[k] = k == 0 ? b0 : P[k - 1][0][0] * B[0] + P[k - 1][0][1] * B[1];
+    }
+    next_s1[0] = P[4][0][0];
+    next_s1[1] = P[4][0][1];
+    next_s2[0] = P[4][1][0];
+    next_s2[1] = P[4][1][1];
+    for (int i = 0; i < 4; ++i) {  // input i reaches the state through A^(3 - i) B
+        next_s1[2 + i] = P[3 - i][0][0] * B[0] + P[3 - i][0][1] * B[1];
+        next_s2[2 + i] = P[3 - i][1][0] * B[0] + P[3 - i][1][1] * B[1];
+    }
+}
+
 VoiceFilter VoiceFilter::start(int cutoff_cents, int q_centibels, int env_cents) {
     VoiceFilter f;
     f.cutoff = static_cast<float>(cutoff_cents);
     f.env_depth = static_cast<float>(env_cents);
-    if (cutoff_cents < 13500 || cutoff_cents + env_cents < 13500) {
+    if (std::min(cutoff_cents, cutoff_cents + env_cents) < kAudibleCutoff) {
         f.on = true;
         // The resonance is a peak in decibels above a flat response, from a
         // Butterworth response at 0 (3.01 dB down at the cutoff).
@@ -133,7 +162,8 @@ VoiceFilter VoiceFilter::start(int cutoff_cents, int q_centibels, int env_cents)
     return f;
 }
 
-void VoiceFilter::run(float* data, std::int64_t frames, int channels, float out_rate, float env) {
+void VoiceFilter::run(float* data, std::int64_t frames, int stride, int channels, float out_rate,
+                      float env) {
     if (!on) return;
     const float cents = std::clamp(cutoff + env_depth * env, 1500.0f, 13500.0f);
     if (rate != out_rate || std::fabs(cents - last_cutoff) > 1.0f) {
@@ -149,14 +179,39 @@ void VoiceFilter::run(float* data, std::int64_t frames, int channels, float out_
         b0 = b2 = b1 * 0.5f;
         a1 = -2.0f * cosw / a0;
         a2 = (1.0f - alpha) / a0;
+        group_coefficients();
     }
+    // In locals, so that the loop keeps them in registers (the data could
+    // alias the members as far as the compiler knows).
+    const float k0 = b0, k1 = b1, k2 = b2, p1 = a1, p2 = a2;
+    float f1[4], f2[4], h[4], n1[6], n2[6];
+    std::copy(std::begin(from_s1), std::end(from_s1), f1);
+    std::copy(std::begin(from_s2), std::end(from_s2), f2);
+    std::copy(std::begin(impulse), std::end(impulse), h);
+    std::copy(std::begin(next_s1), std::end(next_s1), n1);
+    std::copy(std::begin(next_s2), std::end(next_s2), n2);
     for (int c = 0; c < channels; ++c) {
         float s1 = z1[c], s2 = z2[c];
-        for (std::int64_t j = 0; j < frames; ++j) {
-            float& x = data[j * channels + c];
-            const float y = b0 * x + s1;
-            s1 = b1 * x - a1 * y + s2;
-            s2 = b2 * x - a2 * y;
+        std::int64_t j = 0;
+        for (; j + 4 <= frames; j += 4) {
+            float x[4], y[4];
+            for (int k = 0; k < 4; ++k) x[k] = data[(j + k) * stride + c];
+            for (int k = 0; k < 4; ++k) {
+                y[k] = f1[k] * s1 + f2[k] * s2;
+                for (int i = 0; i <= k; ++i) y[k] += h[k - i] * x[i];
+            }
+            const float t1 =
+                n1[0] * s1 + n1[1] * s2 + n1[2] * x[0] + n1[3] * x[1] + n1[4] * x[2] + n1[5] * x[3];
+            s2 =
+                n2[0] * s1 + n2[1] * s2 + n2[2] * x[0] + n2[3] * x[1] + n2[4] * x[2] + n2[5] * x[3];
+            s1 = t1;
+            for (int k = 0; k < 4; ++k) data[(j + k) * stride + c] = y[k];
+        }
+        for (; j < frames; ++j) {
+            float& x = data[j * stride + c];
+            const float y = k0 * x + s1;
+            s1 = k1 * x - p1 * y + s2;
+            s2 = k2 * x - p2 * y;
             x = y;
         }
         z1[c] = s1;

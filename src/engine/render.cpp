@@ -271,6 +271,8 @@ float channel_level(std::uint32_t ch) {
 // attenuation is heard 14 dB below full scale (per output channel, before
 // the pan), the level General MIDI banks are made for.
 constexpr float kAsSetLevel = 0.2f * kMixHeadroom / 32768.0f;
+// The output level below which a falling voice ends (about -90 dB).
+constexpr float kNoiseFloor = 0.00003f;
 // Frames over which the envelope's amplitude glides in a straight line.
 constexpr std::int64_t kEnvelopeFrames = 64;
 
@@ -316,9 +318,18 @@ bool render_as_set(int v, const p_s& s, const SoundView& sv, int sh, float* out,
         static_cast<float>(s.art.pan) + (64.0f - static_cast<float>(ch_pan[ch])) / 64.0f * 500.0f,
         -500.0f, 500.0f);
     const float angle = (pan + 500.0f) / 1000.0f * static_cast<float>(M_PI / 2.0);
-    float level = n.art_gain * channel_level(ch) * stage.gain * kAsSetLevel;
-    if (s.bits == 8) level *= 256.0f;
+    float heard = n.art_gain * channel_level(ch) * kAsSetLevel;
+    if (s.bits == 8) heard *= 256.0f;
+    const float level = heard * stage.gain;
+    // What a full-scale sample reaches at the output at the envelope's peak.
+    const float peak = heard * 32768.0f / kMixHeadroom;
     const bool mono_out = stride == 1;
+    const float left = level * std::cos(angle);
+    const float right = level * std::sin(angle);
+    // A mono sound is mixed, filtered and enveloped once, and panned as it
+    // is added; a stereo one goes through each step on both sides.
+    const bool mono_source = !sv.stereo;
+    const std::uint32_t scratch_stride = mono_out && !mono_source ? 1u : 2u;
     const Span span{sv,
                     &s,
                     false,
@@ -328,9 +339,10 @@ bool render_as_set(int v, const p_s& s, const SoundView& sv, int sh, float* out,
                     endf,
                     loop_startf,
                     step,
-                    mono_out ? 1u : 2u,
-                    level * std::cos(angle),
-                    level * std::sin(angle)};
+                    scratch_stride,
+                    mono_source ? 1.0f : left,
+                    mono_source ? 0.0f : right};
+    const float mono_left = mono_out ? 0.5f * (left + right) : left;
 
     const bool exact_loop = looping && loop_startf < endf;
     // Each stretch is mixed at the envelope's peak into a scratch buffer and
@@ -343,6 +355,7 @@ bool render_as_set(int v, const p_s& s, const SoundView& sv, int sh, float* out,
     std::uint32_t rel_pos = 0;
     SpanEnd how = SpanEnd::kPlayed;
     const float seconds_per_frame = 1.0f / out_rate;
+    float heard_now = env.amplitude();
     for (std::int64_t done = 0; done < frames && how == SpanEnd::kPlayed && !env.done();) {
         const std::int64_t m = std::min(kEnvelopeFrames, frames - done);
         std::memset(scratch, 0, sizeof scratch);
@@ -353,19 +366,37 @@ bool render_as_set(int v, const p_s& s, const SoundView& sv, int sh, float* out,
         }
         // A sound that does not loop ends where its data does.
         if (how == SpanEnd::kPlayed && !looping && pos >= endf) how = SpanEnd::kSoundEnded;
-        n.filter.run(scratch, m, mono_out ? 1 : 2, out_rate, n.mod_env.value);
+        n.filter.run(scratch, m, int(scratch_stride), mono_source ? 1 : int(scratch_stride),
+                     out_rate, n.mod_env.value);
         n.mod_env.advance(static_cast<float>(m) * seconds_per_frame);
-        const float a0 = env.amplitude();
+        const float a0 = heard_now;
         env.advance(static_cast<float>(m) * seconds_per_frame);
-        const float da = (env.amplitude() - a0) / static_cast<float>(m);
+        const float a1 = heard_now = env.amplitude();
+        const float da = (a1 - a0) / static_cast<float>(m);
+        // Once it falls, a voice fainter than the noise floor has nothing
+        // more to be heard: it ends, as the players of these banks end it.
+        if (env.stage >= kEnvDecay && a1 * peak < kNoiseFloor) env.stage = kEnvDone;
         float* o = out + done * stride;
-        for (std::int64_t j = 0; j < m; ++j, o += stride) {
-            const float a = a0 + da * static_cast<float>(j + 1);
-            if (mono_out) {
-                o[0] += scratch[j] * a;
-            } else {
-                o[0] += scratch[2 * j] * a;
-                o[1] += scratch[2 * j + 1] * a;
+        if (mono_source && stride == 2) {
+            for (std::int64_t j = 0; j < m;
+                 ++j) {  // the common case, in a loop the compiler widens
+                const float x = scratch[2 * j] * (a0 + da * static_cast<float>(j + 1));
+                o[2 * j] += x * left;
+                o[2 * j + 1] += x * right;
+            }
+        } else {
+            for (std::int64_t j = 0; j < m; ++j, o += stride) {
+                const float a = a0 + da * static_cast<float>(j + 1);
+                if (mono_source) {
+                    const float x = scratch[2 * j] * a;
+                    o[0] += x * mono_left;
+                    if (!mono_out) o[1] += x * right;
+                } else if (mono_out) {
+                    o[0] += scratch[j] * a;
+                } else {
+                    o[0] += scratch[2 * j] * a;
+                    o[1] += scratch[2 * j + 1] * a;
+                }
             }
         }
         done += m;

@@ -67,6 +67,7 @@ struct NOTE_LIST {
     // attenuation and the note's velocity, its exclusive class and its
     // envelope, which the render callback moves on.
     rt<bool> art;
+    rt<std::uint64_t> started;  // order of the notes played as set, for stealing the oldest
     rt<float> art_pitch;
     rt<float> art_gain;
     rt<std::uint8_t> exclusive_class;

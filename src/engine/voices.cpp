@@ -114,6 +114,35 @@ int claim_voice() {
     return -1;
 }
 
+// When every voice plays, a note played as set takes the voice of the
+// oldest released note played as set, else of the oldest note played as
+// set: that voice ends and the note claims it. -1 when none comes free at
+// once (the voice chosen is being rendered; it ends as the callback leaves
+// it, and the note is dropped).
+int steal_voice() {
+    int best = -1;
+    bool best_released = false;
+    std::uint64_t best_started = UINT64_MAX;
+    std::uint32_t best_serial = 0;
+    for (int i = 0; i < kVoices; ++i) {
+        const NOTE_LIST& v = nlist[i];
+        const std::uint64_t w = v.word();
+        if (NOTE_LIST::state_of(w) != kVoicePlaying || !v.art || v.end != 0) continue;
+        const bool released = (w & kVoiceReleaseMask) > 255;
+        const std::uint64_t started = v.started;
+        if (best < 0 || (released && !best_released) ||
+            (released == best_released && started < best_started)) {
+            best = i;
+            best_released = released;
+            best_started = started;
+            best_serial = NOTE_LIST::serial_of(w);
+        }
+    }
+    if (best < 0) return -1;
+    end_voice_claim(best, best_serial);
+    return claim_voice();
+}
+
 // Gives a voice claimed but never published back.
 void unclaim(int voice) {
     NOTE_LIST& v = nlist[voice];
@@ -168,6 +197,8 @@ void start_voice(int i, int slot, const p_s* s, std::uint32_t channel, std::uint
     v.art = as_set;
     v.pedal_serial = 0;
     if (as_set) {
+        static std::atomic<std::uint64_t> notes_started{0};
+        v.started = notes_started.fetch_add(1, std::memory_order_relaxed);
         double modulated = 0.0;
         const Articulation a =
             note_articulation(s->art, static_cast<int>(key), static_cast<int>(velocity), modulated);
@@ -194,7 +225,8 @@ bool claim_and_start(const InstrumentStructure& st, int slot, std::uint32_t chan
                      std::uint32_t key, std::uint32_t index, std::uint32_t velocity, bool is_inst,
                      std::uint32_t end, std::uint32_t start, bool as_set) {
     p_s* s = st.at(slot);
-    const int i = claim_voice();
+    int i = claim_voice();
+    if (i < 0 && as_set) i = steal_voice();
     if (i < 0) return false;
     if (s && s->type == kTypeStreamed && !take_stream(s, i)) {
         unclaim(i);
