@@ -271,8 +271,9 @@ float channel_level(std::uint32_t ch) {
 // attenuation is heard 14 dB below full scale (per output channel, before
 // the pan), the level General MIDI banks are made for.
 constexpr float kAsSetLevel = 0.2f * kMixHeadroom / 32768.0f;
-// The output level below which a falling voice ends (about -90 dB).
-constexpr float kNoiseFloor = 0.00003f;
+// The output level below which a falling voice ends: 90 dB under a
+// full-scale sample at the peak, before the 14 dB of the level above.
+constexpr float kNoiseFloor = 0.00003f * 0.2f;
 // Frames over which the envelope's amplitude glides in a straight line.
 constexpr std::int64_t kEnvelopeFrames = 64;
 

@@ -228,3 +228,21 @@ TEST_F(AsSet, BankModulatorsReplaceTheVelocityCurveAndMoveTheFilter) {
     // off the tone (the default curve would give 32 dB, not 16).
     EXPECT_NEAR(soft - loud, -20 * std::log10(127.0 / 20) - 40 * std::log10(4410.0 / 490), 2.0);
 }
+
+TEST_F(AsSet, ANoteFindingEveryVoiceTakenTakesTheOldestReleasedNote) {
+    ASSERT_EQ(import(bank({{}})), 1);
+    for (int key = 0; key < 128; ++key) port.NoteOn(0, std::uint8_t(key), 100);
+    ASSERT_EQ(active_voices(), 128);
+    port.NoteOff(0, 90, 0);
+    port.NoteOff(0, 30, 0);  // the older of the two released notes: its voice goes
+    port.NoteOn(1, 60, 100);
+    EXPECT_EQ(active_voices(), 128);
+    int keys_90 = 0, keys_30 = 0, channel_1 = 0;
+    for (const NOTE_LIST& v : nlist) {
+        if (!v.playing()) continue;
+        keys_90 += v.channel == 0 && v.key == 90;
+        keys_30 += v.channel == 0 && v.key == 30;
+        channel_1 += v.channel == 1;
+    }
+    EXPECT_EQ(std::tuple(keys_90, keys_30, channel_1), std::tuple(1, 0, 1));
+}
