@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/articulation.h"
 
@@ -138,13 +141,12 @@ void VoiceFilter::group_coefficients() {
         from_s2[k] = P[k][0][1];
         impulse[k] = k == 0 ? b0 : P[k - 1][0][0] * B[0] + P[k - 1][0][1] * B[1];
     }
-    next_s1[0] = P[4][0][0];
-    next_s1[1] = P[4][0][1];
-    next_s2[0] = P[4][1][0];
-    next_s2[1] = P[4][1][1];
-    for (int i = 0; i < 4; ++i) {  // input i reaches the state through A^(3 - i) B
-        next_s1[2 + i] = P[3 - i][0][0] * B[0] + P[3 - i][0][1] * B[1];
-        next_s2[2 + i] = P[3 - i][1][0] * B[0] + P[3 - i][1][1] * B[1];
+    for (int r = 0; r < 2; ++r) {
+        float* next = r == 0 ? next_s1 : next_s2;
+        next[0] = P[4][r][0];
+        next[1] = P[4][r][1];
+        for (int i = 0; i < 4; ++i)  // input i reaches the state through A^(3 - i) B
+            next[2 + i] = P[3 - i][r][0] * B[0] + P[3 - i][r][1] * B[1];
     }
 }
 
@@ -184,28 +186,47 @@ void VoiceFilter::run(float* data, std::int64_t frames, int stride, int channels
     // In locals, so that the loop keeps them in registers (the data could
     // alias the members as far as the compiler knows).
     const float k0 = b0, k1 = b1, k2 = b2, p1 = a1, p2 = a2;
-    float f1[4], f2[4], h[4], n1[6], n2[6];
-    std::copy(std::begin(from_s1), std::end(from_s1), f1);
-    std::copy(std::begin(from_s2), std::end(from_s2), f2);
-    std::copy(std::begin(impulse), std::end(impulse), h);
+    float n1[6], n2[6];
     std::copy(std::begin(next_s1), std::end(next_s1), n1);
     std::copy(std::begin(next_s2), std::end(next_s2), n2);
+#if defined(__SSE2__)
+    const __m128 f1 = _mm_loadu_ps(from_s1), f2 = _mm_loadu_ps(from_s2);
+    // Column i of the group's response to its inputs: the impulse from frame i on.
+    const __m128 h0 = _mm_loadu_ps(impulse);
+    const __m128 h1 = _mm_setr_ps(0.0f, impulse[0], impulse[1], impulse[2]);
+    const __m128 h2 = _mm_setr_ps(0.0f, 0.0f, impulse[0], impulse[1]);
+    const __m128 h3 = _mm_setr_ps(0.0f, 0.0f, 0.0f, impulse[0]);
+#endif
     for (int c = 0; c < channels; ++c) {
         float s1 = z1[c], s2 = z2[c];
         std::int64_t j = 0;
         for (; j + 4 <= frames; j += 4) {
-            float x[4], y[4];
-            for (int k = 0; k < 4; ++k) x[k] = data[(j + k) * stride + c];
+            float* at = data + j * stride + c;
+            const float x0 = at[0], x1 = at[stride], x2 = at[2 * stride], x3 = at[3 * stride];
+            float y[4];
+#if defined(__SSE2__)
+            const __m128 from_state =
+                _mm_add_ps(_mm_mul_ps(f1, _mm_set1_ps(s1)), _mm_mul_ps(f2, _mm_set1_ps(s2)));
+            const __m128 from_inputs = _mm_add_ps(
+                _mm_add_ps(_mm_mul_ps(h0, _mm_set1_ps(x0)), _mm_mul_ps(h1, _mm_set1_ps(x1))),
+                _mm_add_ps(_mm_mul_ps(h2, _mm_set1_ps(x2)), _mm_mul_ps(h3, _mm_set1_ps(x3))));
+            _mm_storeu_ps(y, _mm_add_ps(from_state, from_inputs));
+#else
+            const float x[4] = {x0, x1, x2, x3};
             for (int k = 0; k < 4; ++k) {
-                y[k] = f1[k] * s1 + f2[k] * s2;
-                for (int i = 0; i <= k; ++i) y[k] += h[k - i] * x[i];
+                y[k] = from_s1[k] * s1 + from_s2[k] * s2;
+                for (int i = 0; i <= k; ++i) y[k] += impulse[k - i] * x[i];
             }
-            const float t1 =
-                n1[0] * s1 + n1[1] * s2 + n1[2] * x[0] + n1[3] * x[1] + n1[4] * x[2] + n1[5] * x[3];
-            s2 =
-                n2[0] * s1 + n2[1] * s2 + n2[2] * x[0] + n2[3] * x[1] + n2[4] * x[2] + n2[5] * x[3];
+#endif
+            const float u1 = n1[2] * x0 + n1[3] * x1 + n1[4] * x2 + n1[5] * x3;
+            const float u2 = n2[2] * x0 + n2[3] * x1 + n2[4] * x2 + n2[5] * x3;
+            const float t1 = n1[0] * s1 + n1[1] * s2 + u1;
+            s2 = n2[0] * s1 + n2[1] * s2 + u2;
             s1 = t1;
-            for (int k = 0; k < 4; ++k) data[(j + k) * stride + c] = y[k];
+            at[0] = y[0];
+            at[stride] = y[1];
+            at[2 * stride] = y[2];
+            at[3 * stride] = y[3];
         }
         for (; j < frames; ++j) {
             float& x = data[j * stride + c];

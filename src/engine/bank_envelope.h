@@ -61,11 +61,13 @@ struct VoiceFilter {
     float rate = 0.0f;  // the output rate the coefficients are for
     float b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
     float z1[2] = {}, z2[2] = {};
-    // The same filter four frames at a time: each output from the state and
-    // the inputs so far, and the state four frames on, so that only the
-    // state carries from one group to the next.
+    // The same filter four frames at a time: each output of a group from
+    // the state before it and the group's inputs, so that only the state
+    // carries from one group to the next.
     float from_s1[4] = {}, from_s2[4] = {}, impulse[4] = {};
-    float next_s1[6] = {}, next_s2[6] = {};  // from s1, s2 and the four inputs
+    // The state after a group from the state before it (first two) and the
+    // group's inputs (last four): a short chain from one group to the next.
+    float next_s1[6] = {}, next_s2[6] = {};
 
     // MIDI or GUI thread, while filling a voice. For a cutoff in cents above
     // 8.176 Hz, a resonance in centibels and the modulation envelope's depth

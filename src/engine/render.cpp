@@ -277,6 +277,31 @@ constexpr float kNoiseFloor = 0.00003f * 0.2f;
 // Frames over which the envelope's amplitude glides in a straight line.
 constexpr std::int64_t kEnvelopeFrames = 64;
 
+// Adds the mono signal in the even floats of `scratch` (`m` frames) to the
+// stereo output at `o`, under an amplitude gliding from `a0` by `da` a frame
+// (reaching a0 + da on the first) and panned by `left` and `right`.
+void add_panned(const float* scratch, std::int64_t m, float* o, float a0, float da, float left,
+                float right) {
+    std::int64_t j = 0;
+#if defined(PLEXORA_HAVE_MXCSR)
+    const __m128 pan = _mm_setr_ps(left, right, left, right);
+    const __m128 step = _mm_set1_ps(2.0f * da);
+    __m128 amp = _mm_setr_ps(a0 + da, a0 + da, a0 + 2.0f * da, a0 + 2.0f * da);
+    for (; j + 2 <= m; j += 2) {
+        const __m128 x = _mm_loadu_ps(scratch + 2 * j);  // x0, 0, x1, 0
+        const __m128 both = _mm_shuffle_ps(x, x, _MM_SHUFFLE(2, 2, 0, 0));
+        _mm_storeu_ps(o + 2 * j,
+                      _mm_add_ps(_mm_loadu_ps(o + 2 * j), _mm_mul_ps(_mm_mul_ps(both, amp), pan)));
+        amp = _mm_add_ps(amp, step);
+    }
+#endif
+    for (; j < m; ++j) {
+        const float x = scratch[2 * j] * (a0 + da * static_cast<float>(j + 1));
+        o[2 * j] += x * left;
+        o[2 * j + 1] += x * right;
+    }
+}
+
 // Renders voice `v`, entered, played as its bank set it: `s` is its sound,
 // `sv` its data and `sh` its frame shift. True when it ended the voice.
 bool render_as_set(int v, const p_s& s, const SoundView& sv, int sh, float* out,
@@ -378,13 +403,8 @@ bool render_as_set(int v, const p_s& s, const SoundView& sv, int sh, float* out,
         // more to be heard: it ends, as the players of these banks end it.
         if (env.stage >= kEnvDecay && a1 * peak < kNoiseFloor) env.stage = kEnvDone;
         float* o = out + done * stride;
-        if (mono_source && stride == 2) {
-            for (std::int64_t j = 0; j < m;
-                 ++j) {  // the common case, in a loop the compiler widens
-                const float x = scratch[2 * j] * (a0 + da * static_cast<float>(j + 1));
-                o[2 * j] += x * left;
-                o[2 * j + 1] += x * right;
-            }
+        if (mono_source && stride == 2) {  // the common case
+            add_panned(scratch, m, o, a0, da, left, right);
         } else {
             for (std::int64_t j = 0; j < m; ++j, o += stride) {
                 const float a = a0 + da * static_cast<float>(j + 1);
