@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <string>
 
+#include "core/articulation.h"
 #include "core/hooks.h"
 #include "core/reclaim.h"
 #include "core/sound.h"
@@ -29,7 +30,8 @@ extern char** environ;
 namespace {
 
 const char* const kBanks[] = {"/usr/share/sounds/sf2/TimGM6mb.sf2",
-                              "/usr/share/sounds/sf2/FluidR3_GM.sf2"};
+                              "/usr/share/sounds/sf2/FluidR3_GM.sf2",
+                              "/usr/share/sounds/sf3/MuseScore_General_Lite.sf3"};
 
 // Peak resident set of this process in kB.
 long vm_hwm_kb() {
@@ -54,11 +56,14 @@ void fresh() {
     reclaim::reclaim_all();
 }
 
-void BM_ImportTime(benchmark::State& state, const char* path) {
+// `as_set`: every zone with its articulation, as the program imports banks
+// by default; otherwise the plain import.
+void BM_ImportTime(benchmark::State& state, const char* path, bool as_set) {
     if (!std::filesystem::exists(path)) {
         state.SkipWithError("bank not installed");
         return;
     }
+    play_as_set = as_set;
     for (auto _ : state) {
         state.PauseTiming();
         fresh();
@@ -130,9 +135,13 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--peak") == 0) return measure_peak(argv[2]);
     for (const char* bank : kBanks) {
         const std::string name = std::filesystem::path(bank).stem().string();
-        benchmark::RegisterBenchmark(("ImportTime/" + name).c_str(), BM_ImportTime, bank)
-            ->Unit(benchmark::kMillisecond)
-            ->MinTime(1.0);
+        for (const bool as_set : {false, true}) {
+            benchmark::RegisterBenchmark(
+                ("ImportTime/" + name + (as_set ? "/as_set" : "/plain")).c_str(), BM_ImportTime,
+                bank, as_set)
+                ->Unit(benchmark::kMillisecond)
+                ->MinTime(1.0);
+        }
         benchmark::RegisterBenchmark(("ImportPeakMemory/" + name).c_str(), BM_ImportPeakMemory,
                                      bank)
             ->Iterations(1)
