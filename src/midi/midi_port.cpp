@@ -155,9 +155,15 @@ void MyBMidiPort::ControlChange(std::uint8_t channel, std::uint8_t controller, s
             ch_expr[channel] = static_cast<std::int32_t>(data);
             break;
         case 64:
-            if (!play_as_set) break;
-            ch_sustain[channel] = data >= 64;
-            if (data < 64) release_pedal(channel);
+            // The pedal holds notes only while banks play as set, but lifting
+            // it always lets go of what it holds (the switch may have changed
+            // while it was down).
+            if (data >= 64) {
+                if (play_as_set) ch_sustain[channel] = true;
+            } else {
+                ch_sustain[channel] = false;
+                release_pedal(channel);
+            }
             break;
         case 38:
             if (reg == 0) sens = bend_range(sens / 100, std::min(data, 99u));

@@ -164,7 +164,9 @@ TEST_F(AsSet, PedalExclusiveClassAllSoundOffAndPanAct) {
     port.NoteOn(0, 60, 100);
     port.NoteOff(0, 60, 0);
     EXPECT_GT(level(testkit::render(22050, kRate), 0.4, 0.5), -40.0);
+    play_as_set = false;  // switched off while the pedal is down: lifting it still lets go
     port.ControlChange(0, 64, 0);
+    play_as_set = true;
     testkit::render(std::size_t(kRate), kRate);
     EXPECT_EQ(active_voices(), 0);
 
