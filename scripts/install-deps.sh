@@ -11,7 +11,8 @@ packages=(
   jackd2 libjack-jackd2-dev
   clang libclang-rt-14-dev
   sox xvfb xauth imagemagick x11-utils openbox xdotool
-  alsa-utils timgm6mb-soundfont fluid-soundfont-gm fluidsynth openttd-openmsx time
+  alsa-utils timgm6mb-soundfont fluid-soundfont-gm musescore-general-soundfont-small fluidsynth
+  openttd-openmsx time
   python3-numpy
 )
 
