@@ -248,3 +248,15 @@ TEST_F(AsSet, ANoteFindingEveryVoiceTakenTakesTheOldestReleasedNote) {
     }
     EXPECT_EQ(std::tuple(keys_90, keys_30, channel_1), std::tuple(1, 0, 1));
 }
+
+TEST_F(AsSet, AShortLoopKeepsItsPitchAtAnyStep) {
+    // One cycle of 441 Hz at 22050 Hz looped: 50 points, played a fifth up
+    // (a step of 0.749 frames), so every lap ends between two frames.
+    files::SfSample s{"cycle", testkit::sine16(441, 22050, 400, 0.5)};
+    s.loop_start = 200, s.loop_end = 250;
+    ASSERT_EQ(import(files::sf_bank({s}, {{"inst", {{gen(kModes, 1), files::sample_id(0)}}}})), 1);
+    port.NoteOn(0, 67, 100);
+    const auto left = testkit::channel(testkit::render(44100, kRate), 0);
+    const double hz = 441.0 * std::exp2(7.0 / 12);
+    EXPECT_NEAR(testkit::zero_crossing_hz({left.begin() + 4410, left.end()}, kRate), hz, hz * 1e-3);
+}
