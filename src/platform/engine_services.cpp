@@ -9,6 +9,7 @@
 #include "platform/midi_endpoint.h"
 #include "platform/sound_player.h"
 #include "platform/sys_info.h"
+#include "platform/timed_midi.h"
 
 namespace {
 
@@ -23,7 +24,8 @@ long long ms_since(std::chrono::steady_clock::time_point t) {
 
 }  // namespace
 
-EngineServices::EngineServices(EngineServicesOptions options) : options_(options) {}
+EngineServices::EngineServices(EngineServicesOptions options)
+    : options_(options), midi_queue_(std::make_unique<TimedMidiQueue>()) {}
 
 EngineServices::~EngineServices() {
     stop();
@@ -34,7 +36,10 @@ EngineServices::~EngineServices() {
 void EngineServices::start_audio() {
     if (!options_.audio || stopped_ || player_thread_.joinable()) return;
     player_thread_ = std::thread([this] {
-        auto player = std::make_unique<SoundPlayer>("wave_player", BufferProc, nullptr);
+        SoundPlayerOptions settings;
+        settings.midi_queue = midi_queue_.get();
+        settings.midi_port = &port_;
+        auto player = std::make_unique<SoundPlayer>("wave_player", BufferProc, nullptr, settings);
         player->Start();
         opened_player_ = std::move(player);
         player_opened_.store(true, std::memory_order_release);
@@ -62,7 +67,9 @@ void EngineServices::start_streaming() {
 
 void EngineServices::open_midi() {
     if (!options_.midi || endpoint_) return;
-    endpoint_ = std::make_unique<MidiEndpoint>(port_);
+    endpoint_ = std::make_unique<MidiEndpoint>(
+        port_, std::vector<MidiBackend>{MidiBackend::kAlsaSeq, MidiBackend::kJack},
+        midi_queue_.get());
     if (endpoint_->available()) {
         endpoint_->connect_first();
         midi_roster = endpoint_.get();

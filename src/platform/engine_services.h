@@ -20,6 +20,7 @@
 class D2DReader;
 class MidiEndpoint;
 class SoundPlayer;
+class TimedMidiQueue;
 
 struct EngineServicesOptions {
     bool audio = true;      // open the sound player
@@ -108,6 +109,9 @@ class EngineServices {
   private:
     EngineServicesOptions options_;
     bool stopped_ = false;
+    // MIDI messages on their way from the endpoint to the player's gate;
+    // outlives both.
+    std::unique_ptr<TimedMidiQueue> midi_queue_;
 
     std::thread player_thread_;
     std::unique_ptr<SoundPlayer> opened_player_;  // written by the opening thread

@@ -90,8 +90,10 @@ void JackClient::give_back(Slot slot) {
 int JackClient::process(jack_nframes_t frames, void* self) {
     auto* me = static_cast<JackClient*>(self);
     me->inside_.fetch_add(1, std::memory_order_seq_cst);
-    for (auto& slot : me->parts_) {
-        if (Part* p = slot.load(std::memory_order_seq_cst)) p->process(frames);
+    // The MIDI input first: it queues the period's messages at their frames
+    // for the audio output, which renders up to each one in the same cycle.
+    for (Slot slot : {kMidi, kAudio}) {
+        if (Part* p = me->parts_[slot].load(std::memory_order_seq_cst)) p->process(frames);
     }
     me->inside_.fetch_sub(1, std::memory_order_seq_cst);
     return 0;

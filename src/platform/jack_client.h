@@ -7,6 +7,7 @@
 #include <jack/jack.h>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -52,6 +53,10 @@ class JackClient {
     // The client's name as the server gave it ("Plexora", or "Plexora-01" when taken).
     const std::string& name() const { return name_; }
     float rate() const { return rate_; }
+    // Audio thread (in the cycle). The server's frame time of the period's first frame.
+    std::int64_t cycle_start() const noexcept { return jack_last_frame_time(client_); }
+    // Any thread. True while `slot` has a part the cycle calls.
+    bool has_part(Slot slot) const noexcept { return parts_[slot].load() != nullptr; }
     unsigned period() const { return period_.load(std::memory_order_relaxed); }
 
   private:

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/reclaim.h"
+#include "platform/timed_midi.h"
 
 MidiEventRing::MidiEventRing() {
     ring_ = jack_ringbuffer_create(kEvents * sizeof(Event));
@@ -52,10 +53,12 @@ std::size_t MidiEventRing::deliver(MidiByteParser& parser, MyBMidiPort& port) {
 
 std::unique_ptr<JackMidiInput> JackMidiInput::open(MyBMidiPort& port,
                                                    const std::string& client_name,
-                                                   const char* port_name, std::string& why) {
+                                                   const char* port_name, std::string& why,
+                                                   TimedMidiQueue* queue) {
     std::shared_ptr<JackClient> client = JackClient::acquire(client_name, JackClient::kMidi, why);
     if (!client) return nullptr;
     std::unique_ptr<JackMidiInput> self(new JackMidiInput(port, client));
+    self->queue_ = queue;
     if (!self->ring_.ok()) {
         why = "out of memory";
         return nullptr;
@@ -122,6 +125,28 @@ void JackMidiInput::process(jack_nframes_t frames) noexcept {
     void* buffer = jack_port_get_buffer(input_, frames);
     const jack_nframes_t count = jack_midi_get_event_count(buffer);
     bool queued = false;
+    if (queue_ && queue_->taken()) {
+        // The output renders up to each message's frame: in this very cycle
+        // when it is this client's, else one period on by the steady clock.
+        const bool same_cycle = client_->has_part(JackClient::kAudio);
+        const std::int64_t start = same_cycle ? client_->cycle_start() : 0;
+        const std::int64_t now = same_cycle ? 0 : steady_ns();
+        const double ns_per_frame = 1e9 / client_->rate();
+        for (jack_nframes_t i = 0; i < count; ++i) {
+            jack_midi_event_t e;
+            if (jack_midi_event_get(&e, buffer, i) != 0) continue;
+            if (e.size == 0 || e.size > 3) {
+                ring_.push(e.buffer, e.size);  // counted as skipped
+                continue;
+            }
+            const std::int64_t when =
+                same_cycle ? start + e.time
+                           : now - std::int64_t((double(frames) - e.time) * ns_per_frame);
+            if (queue_->push(e.buffer, e.size, when, same_cycle))
+                messages_.fetch_add(1, std::memory_order_relaxed);
+        }
+        return;
+    }
     for (jack_nframes_t i = 0; i < count; ++i) {
         jack_midi_event_t e;
         if (jack_midi_event_get(&e, buffer, i) == 0 && ring_.push(e.buffer, e.size)) queued = true;

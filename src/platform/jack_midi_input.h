@@ -20,6 +20,7 @@
 #include "platform/jack_client.h"
 
 class MyBMidiPort;
+class TimedMidiQueue;
 
 // The queue from the server's cycle to the MIDI thread. Each event takes one
 // record of the same size, so a full ring drops whole events, never part of
@@ -67,9 +68,12 @@ class JackMidiInput : private JackClient::Part {
   public:
     // GUI thread. Registers the input port `port_name` on the client
     // `client_name` (shared with the audio output) and starts the MIDI
-    // thread; null when no server answers, with the reason in `why`.
+    // thread; null when no server answers, with the reason in `why`. While
+    // an output takes `queue`, the cycle queues its messages there at their
+    // frames instead.
     static std::unique_ptr<JackMidiInput> open(MyBMidiPort& port, const std::string& client_name,
-                                               const char* port_name, std::string& why);
+                                               const char* port_name, std::string& why,
+                                               TimedMidiQueue* queue = nullptr);
     // GUI thread. Stops the MIDI thread and unregisters the port.
     ~JackMidiInput() override;
     JackMidiInput(const JackMidiInput&) = delete;
@@ -95,6 +99,7 @@ class JackMidiInput : private JackClient::Part {
     void run();
 
     MyBMidiPort& port_;
+    TimedMidiQueue* queue_ = nullptr;
     std::shared_ptr<JackClient> client_;
     jack_port_t* input_ = nullptr;
     MidiEventRing ring_;

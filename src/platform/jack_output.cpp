@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/timed_midi.h"
+
 std::unique_ptr<JackOutput> JackOutput::open(AudioGate& gate, const std::string& client_name,
                                              bool connect_outputs, std::string& why) {
     std::shared_ptr<JackClient> client = JackClient::acquire(client_name, JackClient::kAudio, why);
@@ -64,14 +66,22 @@ void JackOutput::connect_playback() {
 void JackOutput::process(jack_nframes_t frames) noexcept {
     auto* left = static_cast<float*>(jack_port_get_buffer(ports_[0], frames));
     auto* right = static_cast<float*>(jack_port_get_buffer(ports_[1], frames));
-    fill(gate_, mix_, left, right, frames, client_->rate());
+    OutputClock clock;
+    clock.frame_time = client_->cycle_start();
+    clock.has_frame_time = true;
+    clock.period_ns = steady_ns();
+    clock.period = frames;
+    fill(gate_, mix_, left, right, frames, client_->rate(), clock);
 }
 
 void JackOutput::fill(AudioGate& gate, float* mix, float* left, float* right, unsigned frames,
-                      float rate) noexcept {
+                      float rate, OutputClock clock) noexcept {
+    const std::int64_t start = clock.frame_time;
     for (unsigned done = 0; done < frames;) {
         const unsigned n = std::min(kChunk, frames - done);
-        gate.render(mix, n, rate);
+        clock.frame_time = start + done;
+        clock.offset = done;
+        gate.render(mix, n, rate, clock);
         for (unsigned i = 0; i < n; ++i) {
             left[done + i] = mix[2 * i];
             right[done + i] = mix[2 * i + 1];

@@ -34,7 +34,7 @@ class JackOutput : public AudioOutput, private JackClient::Part {
     // in calls of at most kChunk frames, each mixed into `mix` (2 * kChunk
     // floats) and then split between the ports.
     static void fill(AudioGate& gate, float* mix, float* left, float* right, unsigned frames,
-                     float rate) noexcept;
+                     float rate, OutputClock clock = {}) noexcept;
 
   private:
     JackOutput(AudioGate& gate, std::shared_ptr<JackClient> client)

@@ -7,6 +7,7 @@
 #include "core/reclaim.h"
 #include "midi/midi_port.h"
 #include "platform/jack_midi_input.h"
+#include "platform/timed_midi.h"
 
 MidiRoster* midi_roster = nullptr;
 
@@ -51,7 +52,8 @@ std::uint32_t midi_source_id(const std::string& port_name) {
     return h ? h : 1;
 }
 
-MidiEndpoint::MidiEndpoint(MyBMidiPort& port, std::vector<MidiBackend> order) : port_(port) {
+MidiEndpoint::MidiEndpoint(MyBMidiPort& port, std::vector<MidiBackend> order, TimedMidiQueue* queue)
+    : port_(port), queue_(queue) {
     for (MidiBackend b : order) {
         if (b == MidiBackend::kJack) {
             if (open_jack(port)) return;
@@ -86,7 +88,7 @@ MidiEndpoint::MidiEndpoint(MyBMidiPort& port, std::vector<MidiBackend> order) : 
 
 bool MidiEndpoint::open_jack(MyBMidiPort& port) {
     std::string why;
-    jack_ = JackMidiInput::open(port, kClientName, MyBMidiPort::kName, why);
+    jack_ = JackMidiInput::open(port, kClientName, MyBMidiPort::kName, why, queue_);
     const char* name = midi_backend_name(MidiBackend::kJack);
     if (!jack_) {
         report_ += std::string(name) + ": " + why + "\n";
@@ -226,7 +228,13 @@ void MidiEndpoint::on_message(double, std::vector<unsigned char>* bytes, void* s
     auto* me = static_cast<MidiEndpoint*>(self);
     if (me->reset_parser_.exchange(false, std::memory_order_acquire)) me->parser_.reset();
     if (bytes && !bytes->empty()) {
-        me->parser_.feed(bytes->data(), bytes->size(), me->port_);
+        // The sequencer delivers whole messages; while an output takes the
+        // queue, each plays one period after it came, at its own distance
+        // from the one before.
+        const std::size_t size = bytes->size();
+        if (!(me->queue_ && me->queue_->taken() && size <= 3 &&
+              me->queue_->push(bytes->data(), size, steady_ns(), false)))
+            me->parser_.feed(bytes->data(), size, me->port_);
         me->messages_.fetch_add(1, std::memory_order_relaxed);
     }
     // The delivery thread belongs to the MIDI library and may end at any

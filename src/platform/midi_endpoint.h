@@ -18,6 +18,7 @@
 class JackMidiInput;
 class MyBMidiPort;
 class RtMidiIn;
+class TimedMidiQueue;
 
 enum class MidiBackend { kNone, kAlsaSeq, kJack };
 
@@ -31,9 +32,11 @@ class MidiEndpoint : public MidiRoster {
   public:
     // GUI thread, after environment::prepare(). Registers the endpoint with
     // the first MIDI service of `order` that answers; `port` receives the
-    // messages.
-    explicit MidiEndpoint(MyBMidiPort& port, std::vector<MidiBackend> order = {
-                                                 MidiBackend::kAlsaSeq, MidiBackend::kJack});
+    // messages, through `queue` with their time stamps while an output takes it.
+    explicit MidiEndpoint(MyBMidiPort& port,
+                          std::vector<MidiBackend> order = {MidiBackend::kAlsaSeq,
+                                                            MidiBackend::kJack},
+                          TimedMidiQueue* queue = nullptr);
     // GUI thread. Disconnects and releases the endpoint.
     ~MidiEndpoint() override;
     MidiEndpoint(const MidiEndpoint&) = delete;
@@ -68,6 +71,7 @@ class MidiEndpoint : public MidiRoster {
     bool open_jack(MyBMidiPort& port);
 
     MyBMidiPort& port_;
+    TimedMidiQueue* queue_ = nullptr;
     std::unique_ptr<RtMidiIn> in_;
     std::unique_ptr<JackMidiInput> jack_;
     MidiBackend backend_ = MidiBackend::kNone;

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <vector>
 
+#include "platform/timed_midi.h"
+
 namespace {
 
 RtAudio::Api api_of(AudioBackend b) {
@@ -135,6 +137,6 @@ int RtAudioOutput::callback(void* out, void*, unsigned frames, double, unsigned 
                             void* self) {
     auto* me = static_cast<RtAudioOutput*>(self);
     if (status & RTAUDIO_OUTPUT_UNDERFLOW) me->gate_.count_xrun();
-    if (out) me->gate_.render(static_cast<float*>(out), frames, me->rate_);
+    if (out) me->gate_.render(static_cast<float*>(out), frames, me->rate_, clock_now(frames));
     return 0;
 }

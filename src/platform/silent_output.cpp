@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "core/reclaim.h"
+#include "platform/timed_midi.h"
 
 SilentOutput::SilentOutput(AudioGate& gate, float rate, unsigned frames)
     : gate_(gate), rate_(rate), frames_(frames ? frames : 256), buffer_(std::size_t(frames_) * 2) {}
@@ -29,7 +30,7 @@ void SilentOutput::run() {
         std::chrono::duration<double>(frames_ / static_cast<double>(rate_)));
     auto due = clock::now();
     while (running_.load(std::memory_order_relaxed)) {
-        gate_.render(buffer_.data(), frames_, rate_);
+        gate_.render(buffer_.data(), frames_, rate_, clock_now(frames_));
         due += period;
         const auto now = clock::now();
         if (now > due + 4 * period) {

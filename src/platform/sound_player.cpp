@@ -8,6 +8,7 @@
 SoundPlayer::SoundPlayer(const char* name, RenderProc proc, void* cookie,
                          SoundPlayerOptions options)
     : name_(name ? name : ""), gate_(proc, cookie) {
+    gate_.take_midi(options.midi_queue, options.midi_port);
     RtAudioOutput::Request request;
     request.buffer_frames = options.buffer_frames;
     request.client_name = options.client_name;

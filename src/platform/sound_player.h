@@ -14,12 +14,18 @@
 #include "platform/audio_output.h"
 #include "platform/rtaudio_output.h"
 
+class MyBMidiPort;
+class TimedMidiQueue;
+
 struct SoundPlayerOptions {
     std::vector<AudioBackend> order{AudioBackend::kJack, AudioBackend::kPulse, AudioBackend::kAlsa};
     unsigned buffer_frames = 256;
     std::string client_name = "Plexora";  // the JACK client
     bool connect_outputs = true;          // to the server's playback ports
     float silent_rate = 44100.0f;
+    // Timed MIDI messages the gate applies at their frames, to this port.
+    TimedMidiQueue* midi_queue = nullptr;
+    MyBMidiPort* midi_port = nullptr;
 };
 
 class SoundPlayer {

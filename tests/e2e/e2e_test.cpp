@@ -2,6 +2,7 @@
 // and, for the program itself, a private X server.
 #include "platform/midi_endpoint.h"
 #include "platform/sound_player.h"
+#include "platform/timed_midi.h"
 #include "support/jack_server.h"
 #include "support/testkit.h"
 
@@ -90,6 +91,61 @@ TEST_F(JackPlay, MidiNoteThroughJackIsHeardOnBothOutputsAndEndsAfterTheNoteOff) 
         EXPECT_GT(testkit::rms(held), 0.05);
         // The release (a quarter of a second here) has ended the voice half a second on.
         EXPECT_EQ(testkit::peak(kit.take(*ch, off + kRate / 2, n)), 0.0f);
+    }
+}
+
+// Notes sent at known frames of a period start at those frames in the output,
+// whatever the period: one client sends, the program renders each message at
+// its frame of the same cycle, and another client records (so the graph has
+// no loop and all three run in one cycle). A held constant makes the onset
+// the first sample that is not silent.
+class JackTiming : public testkit::EngineTest {};
+TEST_F(JackTiming, NotesStartAtTheirOwnFrameOfThePeriod) {
+    for (unsigned period : {256u, 1024u}) {
+        SCOPED_TRACE("period " + std::to_string(period));
+        jackkit::JackServer server("plexora-timing", period);
+        ASSERT_TRUE(server.running) << "see " << server.log;
+        testkit::fresh_tables();
+        testkit::looped_sound(std::vector<std::int16_t>(4400, 16000), 44000, 69);
+        Kit keys, ears(kRate * 8);
+        ASSERT_TRUE(keys.client && ears.client);
+        MyBMidiPort port;
+        TimedMidiQueue queue;
+        MidiEndpoint midi(port, {MidiBackend::kJack}, &queue);
+        SoundPlayerOptions options;
+        options.order = {AudioBackend::kJack};
+        options.connect_outputs = false;
+        options.midi_queue = &queue;
+        options.midi_port = &port;
+        SoundPlayer player("wave_player", &BufferProc, nullptr, options);
+        ASSERT_EQ(player.Backend(), AudioBackend::kJack) << player.Report();
+        ASSERT_TRUE(midi.connect(midi_source_id(keys.keys())));
+        ASSERT_TRUE(player.Start());
+        ASSERT_TRUE(ears.listen("Plexora"));
+        sleep_s(0.3);
+        ears.recording = true;
+        sleep_s(0.2);
+        const unsigned offsets[] = {0, period / 4 + 3, period / 2 + 1, period - 1};
+        std::vector<long> late;
+        for (unsigned offset : offsets) {
+            const std::uint32_t cycle = keys.send_now({0x90, 69, 127}, offset);
+            sleep_s(0.15);
+            keys.send_now({0xB0, 120, 0});  // all sound off: silent again quickly
+            sleep_s(0.25);
+            const std::size_t due = cycle + offset - ears.first_frame;
+            ASSERT_LT(due + kRate / 10, ears.frames.load());
+            EXPECT_EQ(testkit::peak(ears.take(ears.left, due - period, due)), 0.0f);
+            std::size_t onset = due;
+            while (onset < due + kRate / 10 && ears.left[onset] == 0.0f) ++onset;
+            late.push_back(long(onset) - long(due));
+        }
+        ears.recording = false;
+        player.Stop();
+        for (std::size_t i = 0; i < late.size(); ++i) {
+            EXPECT_GE(late[i], 0) << "note " << i;
+            EXPECT_LE(late[i], 16) << "note " << i << " sent at frame " << offsets[i];
+        }
+        EXPECT_EQ(queue.dropped(), 0u);
     }
 }
 

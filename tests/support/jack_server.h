@@ -142,9 +142,11 @@ class Kit {
         if (client) jack_client_close(client);
     }
     std::string keys() const { return jack_port_name(keys_); }
-    // Sends one event and waits for it to go; returns the frame time of its cycle.
-    std::uint32_t send_now(const Bytes& event) {
+    // Sends one event at frame `offset` of the next cycle and waits for it to
+    // go; returns the frame time of its cycle.
+    std::uint32_t send_now(const Bytes& event, jack_nframes_t offset = 0) {
         pending_ = event;
+        offset_ = offset;
         due_ = true;  // publishes `pending_` to the process thread
         wait_for(5, [&] { return !due_; });
         return sent_at;
@@ -198,7 +200,8 @@ class Kit {
         jack_midi_clear_buffer(buf);
         const jack_nframes_t now = jack_last_frame_time(me->client);
         if (me->due_) {
-            jack_midi_event_write(buf, 0, me->pending_.data(), me->pending_.size());
+            jack_midi_event_write(buf, std::min(me->offset_, n - 1), me->pending_.data(),
+                                  me->pending_.size());
             me->sent_at = now;
             me->due_ = false;
         }
@@ -246,6 +249,7 @@ class Kit {
     jack_port_t* keys_ = nullptr;
     jack_port_t* in_[2] = {};
     Bytes pending_;  // written by the test thread only while `due_` is clear
+    jack_nframes_t offset_ = 0;
     std::atomic<bool> due_{false};
     bool ramp_started_ = false;  // process thread only
 };

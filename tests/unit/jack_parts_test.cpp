@@ -3,6 +3,7 @@
 // period of any length from the render gate.
 #include "platform/jack_midi_input.h"
 #include "platform/jack_output.h"
+#include "platform/timed_midi.h"
 #include "support/testkit.h"
 
 namespace {
@@ -102,6 +103,61 @@ TEST(JackOutputPeriod, EveryFrameOfAPeriodOfAnyLengthIsWrittenAndNothingBeyondIt
         EXPECT_EQ(ramp.largest, std::min(frames, kChunk));
         EXPECT_FALSE(ramp.bad_format);
     }
+}
+
+// Notes heard as "key@frame", the frame being how far the ramp had rendered.
+struct FrameNotes : MyBMidiPort {
+    explicit FrameNotes(const testkit::Ramp& r) : ramp(r) {}
+    void NoteOn(std::uint8_t, std::uint8_t key, std::uint8_t, std::int64_t) override {
+        heard.push_back(std::to_string(key) + "@" + std::to_string(int(ramp.next) - 1));
+    }
+    const testkit::Ramp& ramp;
+    V heard;
+};
+
+// The gate renders up to each queued message's frame and applies it there:
+// by the server's frame time across the chunks of a long period, and by the
+// steady clock one period after the message came. Messages not yet due wait
+// for the next call; a closed gate hands what is left to the port at once.
+TEST(TimedMidi, MessagesSplitThePeriodAtTheirFrames) {
+    testkit::Ramp ramp;
+    FrameNotes port(ramp);
+    TimedMidiQueue queue;
+    AudioGate gate(&testkit::Ramp::proc, &ramp);
+    gate.take_midi(&queue, &port);
+    gate.open();
+    EXPECT_TRUE(queue.taken());
+    const auto note = [&](std::uint8_t key, std::int64_t when, bool frame_time) {
+        const std::uint8_t on[3] = {0x90, key, 100};
+        ASSERT_TRUE(queue.push(on, 3, when, frame_time));
+    };
+    // A 3000-frame JACK period starting at frame time 10000, in chunks.
+    for (std::int64_t at : {9990, 10000, 10001, 11023, 11024, 12999}) note(at % 100, at, true);
+    note(99, 13000, true);  // the next period's first frame
+    std::vector<float> mix(2 * JackOutput::kChunk), left(3000), right(3000);
+    OutputClock jack;
+    jack.frame_time = 10000;
+    jack.has_frame_time = true;
+    jack.period = 3000;
+    JackOutput::fill(gate, mix.data(), left.data(), right.data(), 3000, 48000.0f, jack);
+    EXPECT_EQ(port.heard, (V{"90@0", "0@0", "1@1", "23@1023", "24@1024", "99@2999"}));
+    for (unsigned i = 0; i < 3000; ++i) ASSERT_EQ(left[i], float(i + 1)) << i;
+    // By the steady clock (256 frames at 48 kHz): a message that came 2.5 ms
+    // before the period was asked for plays 120 frames before its end; one
+    // older than a period, at once.
+    port.heard.clear();
+    std::vector<float> out(512);
+    const OutputClock steady = clock_now(256);
+    note(7, steady.period_ns - 2'500'000 - 5'333'333, false);
+    note(8, steady.period_ns - 2'500'000, false);
+    note(9, steady.period_ns - 60'000'000, false);
+    gate.render(out.data(), 256, 48000.0f, steady);
+    EXPECT_EQ(port.heard, (V{"99@3000", "7@3000", "8@3136", "9@3136"}));
+    note(60, 0, false);
+    gate.close();
+    EXPECT_FALSE(queue.taken());
+    EXPECT_EQ(port.heard.back(), "60@3256");
+    EXPECT_EQ(queue.front(), nullptr);
 }
 
 }  // namespace
