@@ -14,4 +14,6 @@ class AudioOutput {
     // Frames between a buffer being rendered and it being heard, as the
     // output reports it (buffers queued in the server or device).
     virtual long latency_frames() const = 0;
+    // Any thread. False once the server or device has gone for good.
+    virtual bool alive() const { return true; }
 };

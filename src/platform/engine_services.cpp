@@ -35,11 +35,8 @@ EngineServices::~EngineServices() {
 
 void EngineServices::start_audio() {
     if (!options_.audio || stopped_ || player_thread_.joinable()) return;
-    player_thread_ = std::thread([this] {
-        SoundPlayerOptions settings;
-        settings.midi_queue = midi_queue_.get();
-        settings.midi_port = &port_;
-        auto player = std::make_unique<SoundPlayer>("wave_player", BufferProc, nullptr, settings);
+    player_thread_ = std::thread([this, choice = choice_] {
+        auto player = make_player(choice);
         player->Start();
         opened_player_ = std::move(player);
         player_opened_.store(true, std::memory_order_release);
@@ -52,6 +49,124 @@ bool EngineServices::take_player() {
     player_thread_.join();
     player_ = std::move(opened_player_);
     return true;
+}
+
+std::unique_ptr<SoundPlayer> EngineServices::make_player(const AudioChoice& choice) {
+    SoundPlayerOptions settings = options_for(choice);
+    settings.midi_queue = midi_queue_.get();
+    settings.midi_port = &port_;
+    return std::make_unique<SoundPlayer>("wave_player", BufferProc, nullptr, settings);
+}
+
+namespace {
+
+bool opened_as_chosen(const SoundPlayer& p, const AudioChoice& c) {
+    return c.output == AudioBackend::kNone ? p.Backend() != AudioBackend::kSilent
+                                           : p.Backend() == c.output;
+}
+
+std::string first_line(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
+}  // namespace
+
+bool EngineServices::apply_audio(const AudioChoice& choice, std::string& message) {
+    if (stopped_) return false;
+    if (player_thread_.joinable()) {
+        player_thread_.join();
+        player_ = std::move(opened_player_);
+    }
+    if (reconnect_thread_.joinable()) reconnect_thread_.join();
+    reconnected_player_.reset();
+    reconnected_midi_.reset();
+    jack_lost_ = audio_lost_ = midi_lost_ = false;
+    if (player_) player_->Stop();
+    player_.reset();
+    std::unique_ptr<SoundPlayer> p = make_player(choice);
+    bool ok = opened_as_chosen(*p, choice) && p->Start();
+    if (!ok) {
+        const std::string tried = first_line(p->Report());
+        p.reset();
+        p = make_player(choice_);
+        p->Start();
+        message = "The audio output could not be changed (" + tried + "). Playing on " +
+                  p->Summary() + " as before.";
+    } else {
+        choice_ = choice;
+    }
+    player_ = std::move(p);
+    return ok;
+}
+
+void EngineServices::start_reconnect() {
+    reconnect_done_ = false;
+    reconnect_thread_ = std::thread([this, choice = choice_] {
+        AudioChoice jack = choice;
+        jack.output = AudioBackend::kJack;
+        if (audio_lost_) reconnected_player_ = make_player(jack);
+        if (midi_lost_)
+            reconnected_midi_ = std::make_unique<MidiEndpoint>(
+                port_, std::vector<MidiBackend>{MidiBackend::kJack}, midi_queue_.get());
+        reconnect_done_.store(true, std::memory_order_release);
+    });
+}
+
+EngineServices::AudioChange EngineServices::watch_audio() {
+    if (stopped_ || !player_) return AudioChange::kNone;
+    const auto now = std::chrono::steady_clock::now();
+    if (!jack_lost_) {
+        audio_lost_ = player_->Backend() == AudioBackend::kJack && !player_->Alive();
+        midi_lost_ = endpoint_ && !endpoint_->alive();
+        if (!audio_lost_ && !midi_lost_) return AudioChange::kNone;
+        jack_lost_ = true;
+        if (midi_lost_) {
+            lost_source_ = endpoint_->connected_name();
+            if (midi_roster == endpoint_.get()) midi_roster = nullptr;
+            endpoint_.reset();
+        }
+        if (audio_lost_) {
+            // Voices go on (and end) on the silent output at the same rate.
+            AudioChoice silent = choice_;
+            silent.output = AudioBackend::kSilent;
+            silent.rate = unsigned(player_->FrameRate());
+            player_->Stop();
+            player_ = make_player(silent);
+            player_->Start();
+        }
+        next_try_ = now + std::chrono::seconds(1);
+        return AudioChange::kLost;
+    }
+    if (!reconnect_thread_.joinable()) {
+        if (now >= next_try_) start_reconnect();
+        return AudioChange::kNone;
+    }
+    if (!reconnect_done_.load(std::memory_order_acquire)) return AudioChange::kNone;
+    reconnect_thread_.join();
+    const bool audio_back = !audio_lost_ || (reconnected_player_ &&
+                                             reconnected_player_->Backend() == AudioBackend::kJack);
+    const bool midi_back = !midi_lost_ || (reconnected_midi_ && reconnected_midi_->available());
+    if (!audio_back || !midi_back) {
+        reconnected_player_.reset();
+        reconnected_midi_.reset();
+        next_try_ = now + std::chrono::seconds(1);
+        return AudioChange::kNone;
+    }
+    if (audio_lost_) {
+        player_->Stop();
+        player_ = std::move(reconnected_player_);
+        player_->Start();
+    }
+    if (midi_lost_) {
+        endpoint_ = std::move(reconnected_midi_);
+        midi_roster = endpoint_.get();
+        bool connected = false;
+        for (const MidiSourceInfo& s : endpoint_->sources())
+            if (s.name == lost_source_) connected = endpoint_->connect(s.id);
+        if (!connected) endpoint_->connect_first();
+    }
+    jack_lost_ = audio_lost_ = midi_lost_ = false;
+    return AudioChange::kBack;
 }
 
 bool EngineServices::silent() const {
@@ -130,6 +245,9 @@ void EngineServices::stop() {
         player_thread_.join();
         player_ = std::move(opened_player_);
     }
+    if (reconnect_thread_.joinable()) reconnect_thread_.join();
+    reconnected_player_.reset();
+    reconnected_midi_.reset();
     if (player_) player_->Stop();
     player_.reset();
     d2d_.reset();

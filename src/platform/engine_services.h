@@ -16,10 +16,10 @@
 
 #include "io/load_job.h"
 #include "midi/midi_port.h"
+#include "platform/sound_player.h"
 
 class D2DReader;
 class MidiEndpoint;
-class SoundPlayer;
 class TimedMidiQueue;
 
 struct EngineServicesOptions {
@@ -48,8 +48,22 @@ class EngineServices {
     EngineServices& operator=(const EngineServices&) = delete;
 
     // --- Audio output ---
-    // The output's settings (which output, its period and rate) will be
-    // kept here, and reopening the player with new ones will be done here.
+    // GUI thread, before `start_audio`. The output to open.
+    void set_audio_choice(const AudioChoice& choice) { choice_ = choice; }
+    // GUI thread. The output chosen last that worked.
+    const AudioChoice& audio_choice() const { return choice_; }
+    // GUI thread. Reopens the player on `choice` while the program runs
+    // (voices go on where they were). When the chosen output does not open,
+    // the one before is opened again, `message` says why, and false is returned.
+    bool apply_audio(const AudioChoice& choice, std::string& message);
+
+    enum class AudioChange { kNone, kLost, kBack };
+    // GUI thread, on a timer. When the JACK server goes away, falls back to
+    // the silent output and drops the JACK MIDI input (kLost); then tries
+    // now and then to reconnect both, and says kBack once it has.
+    AudioChange watch_audio();
+    // GUI thread. True between kLost and kBack.
+    bool waiting_for_jack() const { return jack_lost_; }
 
     // GUI thread. Starts opening the sound player on a thread of its own:
     // finding the output takes the sound server several client connections,
@@ -117,6 +131,19 @@ class EngineServices {
     std::unique_ptr<SoundPlayer> opened_player_;  // written by the opening thread
     std::atomic<bool> player_opened_{false};
     std::unique_ptr<SoundPlayer> player_;
+    AudioChoice choice_;
+
+    // Reconnecting after the JACK server went away.
+    std::unique_ptr<SoundPlayer> make_player(const AudioChoice& choice);
+    void start_reconnect();
+    bool jack_lost_ = false;
+    bool audio_lost_ = false, midi_lost_ = false;
+    std::string lost_source_;
+    std::chrono::steady_clock::time_point next_try_;
+    std::thread reconnect_thread_;
+    std::atomic<bool> reconnect_done_{false};
+    std::unique_ptr<SoundPlayer> reconnected_player_;
+    std::unique_ptr<MidiEndpoint> reconnected_midi_;
 
     std::unique_ptr<D2DReader> d2d_;
 

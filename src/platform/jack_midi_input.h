@@ -79,6 +79,8 @@ class JackMidiInput : private JackClient::Part {
     JackMidiInput(const JackMidiInput&) = delete;
     JackMidiInput& operator=(const JackMidiInput&) = delete;
 
+    // Any thread. False once the server has gone.
+    bool alive() const { return client_->alive(); }
     // GUI thread. Full names of the server's MIDI outputs, in its order.
     std::vector<std::string> sources();
     // GUI thread. Links the output `source` to the input; false when it cannot.

@@ -26,6 +26,7 @@ class JackOutput : public AudioOutput, private JackClient::Part {
     float rate() const override { return client_->rate(); }
     unsigned buffer_frames() const override { return client_->period(); }
     long latency_frames() const override { return latency_; }
+    bool alive() const override { return client_->alive(); }
     const std::string& client_name() const { return client_->name(); }
 
     // The render callback mixes interleaved stereo; this many frames at a time.

@@ -99,6 +99,10 @@ bool MidiEndpoint::open_jack(MyBMidiPort& port) {
     return true;
 }
 
+bool MidiEndpoint::alive() const {
+    return !jack_ || jack_->alive();
+}
+
 std::uint64_t MidiEndpoint::messages() const {
     return messages_.load(std::memory_order_relaxed) + (jack_ ? jack_->messages() : 0);
 }

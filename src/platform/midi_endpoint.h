@@ -44,6 +44,8 @@ class MidiEndpoint : public MidiRoster {
 
     // GUI thread.
     bool available() const { return in_ != nullptr || jack_ != nullptr; }
+    // Any thread. False once the service under the endpoint has gone.
+    bool alive() const;
     MidiBackend backend() const { return backend_; }
     // One line per MIDI service tried, saying why it was not taken.
     const std::string& report() const { return report_; }

@@ -79,11 +79,23 @@ std::unique_ptr<RtAudioOutput> RtAudioOutput::open(AudioBackend backend, AudioGa
             why = "no device";
             return nullptr;
         }
-        const unsigned device = audio->getDefaultOutputDevice();
+        unsigned device = audio->getDefaultOutputDevice();
+        bool named = false;
+        for (unsigned i = 0; i < count && !request.device.empty() && !named; ++i) {
+            if (audio->getDeviceInfo(i).name == request.device) device = i, named = true;
+        }
+        if (!request.device.empty() && !named) {
+            why = "no device \"" + request.device + "\"";
+            return nullptr;
+        }
         const RtAudio::DeviceInfo info = audio->getDeviceInfo(device);
         unsigned rate = info.preferredSampleRate;
         if (rate == 0 && !info.sampleRates.empty()) rate = info.sampleRates.back();
         if (rate == 0) rate = 48000;
+        const auto& rates = info.sampleRates;
+        if (request.rate &&
+            (rates.empty() || std::find(rates.begin(), rates.end(), request.rate) != rates.end()))
+            rate = request.rate;
 
         RtAudio::StreamParameters out;
         out.deviceId = device;
@@ -91,7 +103,7 @@ std::unique_ptr<RtAudioOutput> RtAudioOutput::open(AudioBackend backend, AudioGa
         out.firstChannel = 0;
         RtAudio::StreamOptions options;
         options.streamName = request.client_name;
-        if (backend == AudioBackend::kAlsa) options.flags |= RTAUDIO_ALSA_USE_DEFAULT;
+        if (backend == AudioBackend::kAlsa && !named) options.flags |= RTAUDIO_ALSA_USE_DEFAULT;
         options.numberOfBuffers = 3;
         unsigned frames = request.buffer_frames;
 
@@ -113,6 +125,21 @@ std::unique_ptr<RtAudioOutput> RtAudioOutput::open(AudioBackend backend, AudioGa
         if (why.empty()) why = "could not open";
         return nullptr;
     }
+}
+
+std::vector<std::string> RtAudioOutput::alsa_devices() {
+    std::vector<std::string> names;
+    if (!compiled(RtAudio::LINUX_ALSA)) return names;
+    try {
+        RtAudio audio(RtAudio::LINUX_ALSA);
+        audio.showWarnings(false);
+        for (unsigned i = 0, n = audio.getDeviceCount(); i < n; ++i) {
+            const RtAudio::DeviceInfo info = audio.getDeviceInfo(i);
+            if (info.probed && info.outputChannels >= 2) names.push_back(info.name);
+        }
+    } catch (const RtAudioError&) {
+    }
+    return names;
 }
 
 bool RtAudioOutput::start() {

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/audio_gate.h"
 #include "platform/audio_output.h"
@@ -19,7 +20,12 @@ class RtAudioOutput : public AudioOutput {
     struct Request {
         unsigned buffer_frames = 256;
         std::string client_name;  // the stream's name in the server
+        std::string device;       // an ALSA device by name; empty: the default one
+        unsigned rate = 0;        // frames per second; 0: the device's own
     };
+
+    // GUI thread. The names of the ALSA devices that can play stereo.
+    static std::vector<std::string> alsa_devices();
 
     // GUI thread. Opens a stereo float stream through PulseAudio or ALSA,
     // or returns null and says why in `why`.

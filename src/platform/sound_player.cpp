@@ -1,5 +1,7 @@
 #include "platform/sound_player.h"
 
+#include <cstdio>
+
 #include "engine/render.h"
 #include "engine/scope.h"
 #include "platform/jack_output.h"
@@ -12,6 +14,8 @@ SoundPlayer::SoundPlayer(const char* name, RenderProc proc, void* cookie,
     RtAudioOutput::Request request;
     request.buffer_frames = options.buffer_frames;
     request.client_name = options.client_name;
+    request.device = options.device;
+    request.rate = options.rate;
     for (AudioBackend b : options.order) {
         if (b == AudioBackend::kSilent || b == AudioBackend::kNone) continue;
         std::string why;
@@ -31,7 +35,8 @@ SoundPlayer::SoundPlayer(const char* name, RenderProc proc, void* cookie,
         }
         report_ += std::string(backend_name(b)) + ": " + why + "\n";
     }
-    output_ = std::make_unique<SilentOutput>(gate_, options.silent_rate, options.buffer_frames);
+    output_ = std::make_unique<SilentOutput>(
+        gate_, options.rate ? float(options.rate) : options.silent_rate, options.buffer_frames);
     backend_ = AudioBackend::kSilent;
     report_ += "no sound output could be opened: playing on the silent output\n";
 }
@@ -54,6 +59,22 @@ bool SoundPlayer::Start() {
 void SoundPlayer::Stop() {
     gate_.close();
     output_->stop();
+}
+
+SoundPlayerOptions options_for(const AudioChoice& choice) {
+    SoundPlayerOptions options;
+    if (choice.output != AudioBackend::kNone) options.order = {choice.output};
+    options.device = choice.output == AudioBackend::kAlsa ? choice.device : std::string();
+    options.buffer_frames = choice.period ? choice.period : 256;
+    options.rate = choice.rate;
+    return options;
+}
+
+std::string SoundPlayer::Summary() const {
+    char text[160];
+    std::snprintf(text, sizeof text, "%s, %.0f Hz, %u frames, %.1f ms", BackendName(),
+                  double(FrameRate()), BufferFrames(), double(Latency()) / 1000.0);
+    return text;
 }
 
 std::int64_t SoundPlayer::Latency() const {

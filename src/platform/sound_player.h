@@ -20,6 +20,8 @@ class TimedMidiQueue;
 struct SoundPlayerOptions {
     std::vector<AudioBackend> order{AudioBackend::kJack, AudioBackend::kPulse, AudioBackend::kAlsa};
     unsigned buffer_frames = 256;
+    std::string device;                   // an ALSA device by name; empty: the default one
+    unsigned rate = 0;                    // asked of outputs that let it be chosen; 0: their own
     std::string client_name = "Plexora";  // the JACK client
     bool connect_outputs = true;          // to the server's playback ports
     float silent_rate = 44100.0f;
@@ -27,6 +29,18 @@ struct SoundPlayerOptions {
     TimedMidiQueue* midi_queue = nullptr;
     MyBMidiPort* midi_port = nullptr;
 };
+
+// The output a user chose in the audio settings.
+struct AudioChoice {
+    AudioBackend output = AudioBackend::kNone;  // kNone: the first that works
+    std::string device;                         // ALSA only; empty: the default device
+    unsigned period = 256;                      // frames, where the output lets it be chosen
+    unsigned rate = 0;                          // frames per second; 0: the output's own
+    bool operator==(const AudioChoice&) const = default;
+};
+
+// Any thread. The player's options for `choice`.
+SoundPlayerOptions options_for(const AudioChoice& choice);
 
 class SoundPlayer {
   public:
@@ -54,6 +68,8 @@ class SoundPlayer {
     // One line per output tried, saying why it was not taken.
     const std::string& Report() const { return report_; }
     float FrameRate() const { return output_->rate(); }
+    // Any thread. False once the output's server or device has gone.
+    bool Alive() const { return output_->alive(); }
     unsigned BufferFrames() const { return output_->buffer_frames(); }
     // Microseconds from rendering a buffer to hearing it: the output's own
     // latency plus the buffer being rendered.
@@ -61,6 +77,8 @@ class SoundPlayer {
     // Buffers rendered and buffers the output could not deliver in time.
     std::uint64_t Buffers() const { return gate_.buffers(); }
     std::uint64_t Xruns() const { return gate_.xruns(); }
+    // Any thread. "JACK, 48000 Hz, 256 frames, 10.7 ms".
+    std::string Summary() const;
 
   private:
     std::string name_;

@@ -1,5 +1,7 @@
 // The program against real services: a private JACK server (dummy driver)
 // and, for the program itself, a private X server.
+#include "engine/voices.h"
+#include "platform/engine_services.h"
 #include "platform/midi_endpoint.h"
 #include "platform/sound_player.h"
 #include "platform/timed_midi.h"
@@ -147,6 +149,56 @@ TEST_F(JackTiming, NotesStartAtTheirOwnFrameOfThePeriod) {
         }
         EXPECT_EQ(queue.dropped(), 0u);
     }
+}
+
+bool has_port(const char* name) {
+    jack_client_t* c = jack_client_open("plexora-e2e-ask", JackNoStartServer, nullptr);
+    const bool found = c && jack_port_by_name(c, name);
+    if (c) jack_client_close(c);
+    return found;
+}
+
+// The server killed under a held note: the program says so at once, goes on
+// on the silent output (the released note ends, its lamp goes out), and
+// when a server runs again, its audio and MIDI ports come back by themselves.
+TEST_F(JackTiming, LosingTheServerFallsBackToSilenceAndReconnectsWhenItReturns) {
+    auto server = std::make_unique<jackkit::JackServer>("plexora-loss", 256, kRate, true);
+    ASSERT_TRUE(server->running) << "see " << server->log;
+    testkit::looped_sound(testkit::sine16(440.0, 44000, 44000), 44000, 69);
+    EngineServices services({.audio = true, .streaming = false, .midi = true});
+    services.set_audio_choice({AudioBackend::kJack});
+    services.start_audio();
+    ASSERT_TRUE(wait_for(10, [&] { return services.take_player(); }));
+    services.open_midi();
+    ASSERT_EQ(services.player()->Backend(), AudioBackend::kJack);
+    const bool jack_midi = has_port("Plexora:Plexora node (in)");
+    MyBMidiPort keys;
+    keys.NoteOn(0, 69, 100);
+    ASSERT_EQ(services.watch_audio(), EngineServices::AudioChange::kNone);
+    ASSERT_TRUE(server->stop(SIGKILL));
+    EngineServices::AudioChange change{};
+    const auto changed = [&] {
+        change = services.watch_audio();
+        return change != EngineServices::AudioChange::kNone;
+    };
+    ASSERT_TRUE(wait_for(5, changed));
+    EXPECT_EQ(change, EngineServices::AudioChange::kLost);
+    EXPECT_TRUE(services.waiting_for_jack());
+    EXPECT_TRUE(services.silent());
+    keys.NoteOff(0, 69, 64);
+    EXPECT_TRUE(wait_for(5, [] { return active_voices() == 0; })) << "the voice froze";
+
+    server = std::make_unique<jackkit::JackServer>("plexora-loss", 256, kRate, true);
+    ASSERT_TRUE(server->running) << "see " << server->log;
+    ASSERT_TRUE(wait_for(20, changed));
+    EXPECT_EQ(change, EngineServices::AudioChange::kBack);
+    EXPECT_FALSE(services.waiting_for_jack());
+    ASSERT_EQ(services.player()->Backend(), AudioBackend::kJack);
+    EXPECT_TRUE(has_port("Plexora:out_1"));
+    if (jack_midi) EXPECT_TRUE(has_port("Plexora:Plexora node (in)"));
+    const std::uint64_t buffers = services.player()->Buffers();
+    EXPECT_TRUE(wait_for(5, [&] { return services.player()->Buffers() > buffers + 10; }));
+    services.stop();
 }
 
 // True while the server lists a port of the program's audio client.
