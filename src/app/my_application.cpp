@@ -18,6 +18,7 @@
 #include "ui/graphics.h"
 #include "ui/main/main_window.h"
 #include "ui/windows/about_window.h"
+#include "ui/windows/audio_window.h"
 
 MyApplication::MyApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName("Plexora");
@@ -35,6 +36,7 @@ MyApplication::MyApplication(int& argc, char** argv) : QApplication(argc, argv) 
 
     // The player opens beside the window, which is usable meanwhile.
     services_ = std::make_unique<EngineServices>();
+    services_->set_audio_choice(restore_audio_choice());
     services_->start_audio();
     window_ = std::make_unique<MyWindow>(*services_);
     services_->start_streaming();

@@ -16,4 +16,7 @@ class AudioOutput {
     virtual long latency_frames() const = 0;
     // Any thread. False once the server or device has gone for good.
     virtual bool alive() const { return true; }
+    // GUI thread. Asks for another period while playing; false where the
+    // period can only be chosen at opening.
+    virtual bool set_period(unsigned) { return false; }
 };

@@ -77,6 +77,18 @@ bool EngineServices::apply_audio(const AudioChoice& choice, std::string& message
         player_thread_.join();
         player_ = std::move(opened_player_);
     }
+    // The JACK server changes its period for every client while playing.
+    if (player_ && !jack_lost_ && player_->Backend() == AudioBackend::kJack &&
+        (choice.output == AudioBackend::kJack || choice.output == AudioBackend::kNone) &&
+        choice.output == choice_.output) {
+        if (choice.period == player_->BufferFrames() || player_->SetPeriod(choice.period)) {
+            choice_ = choice;
+            return true;
+        }
+        message = "The JACK server refused a period of " + std::to_string(choice.period) +
+                  " frames. Playing on " + player_->Summary() + " as before.";
+        return false;
+    }
     if (reconnect_thread_.joinable()) reconnect_thread_.join();
     reconnected_player_.reset();
     reconnected_midi_.reset();

@@ -46,6 +46,12 @@ bool JackOutput::start() {
     return true;
 }
 
+bool JackOutput::set_period(unsigned frames) {
+    const auto lock = JackClient::calls();
+    jack_client_t* c = client_->handle();
+    return c && jack_set_buffer_size(c, frames) == 0;
+}
+
 // The gate is closed: the cycle goes on writing silence (an output port
 // left unwritten would repeat its last buffer).
 void JackOutput::stop() {}

@@ -27,6 +27,8 @@ class JackOutput : public AudioOutput, private JackClient::Part {
     unsigned buffer_frames() const override { return client_->period(); }
     long latency_frames() const override { return latency_; }
     bool alive() const override { return client_->alive(); }
+    // Asks the server for another period: every client of the server gets it.
+    bool set_period(unsigned frames) override;
     const std::string& client_name() const { return client_->name(); }
 
     // The render callback mixes interleaved stereo; this many frames at a time.

@@ -70,6 +70,8 @@ class SoundPlayer {
     float FrameRate() const { return output_->rate(); }
     // Any thread. False once the output's server or device has gone.
     bool Alive() const { return output_->alive(); }
+    // GUI thread. Changes the period without reopening, where the output can.
+    bool SetPeriod(unsigned frames) { return output_->set_period(frames); }
     unsigned BufferFrames() const { return output_->buffer_frames(); }
     // Microseconds from rendering a buffer to hearing it: the output's own
     // latency plus the buffer being rendered.

@@ -166,7 +166,7 @@ TEST_F(JackTiming, LosingTheServerFallsBackToSilenceAndReconnectsWhenItReturns) 
     ASSERT_TRUE(server->running) << "see " << server->log;
     testkit::looped_sound(testkit::sine16(440.0, 44000, 44000), 44000, 69);
     EngineServices services({.audio = true, .streaming = false, .midi = true});
-    services.set_audio_choice({AudioBackend::kJack});
+    services.set_audio_choice({.output = AudioBackend::kJack, .device = {}});
     services.start_audio();
     ASSERT_TRUE(wait_for(10, [&] { return services.take_player(); }));
     services.open_midi();
@@ -195,9 +195,50 @@ TEST_F(JackTiming, LosingTheServerFallsBackToSilenceAndReconnectsWhenItReturns) 
     EXPECT_FALSE(services.waiting_for_jack());
     ASSERT_EQ(services.player()->Backend(), AudioBackend::kJack);
     EXPECT_TRUE(has_port("Plexora:out_1"));
-    if (jack_midi) EXPECT_TRUE(has_port("Plexora:Plexora node (in)"));
+    EXPECT_TRUE(!jack_midi || has_port("Plexora:Plexora node (in)"));
     const std::uint64_t buffers = services.player()->Buffers();
     EXPECT_TRUE(wait_for(5, [&] { return services.player()->Buffers() > buffers + 10; }));
+    services.stop();
+}
+
+// A period changed from the audio settings while a note is held: the server
+// takes the new period for every client and the tone goes on unbroken.
+TEST_F(JackTiming, ThePeriodChangesWhileANotePlays) {
+    jackkit::JackServer server("plexora-period", 256, kRate);
+    ASSERT_TRUE(server.running) << "see " << server.log;
+    testkit::looped_sound(testkit::sine16(440.0, 44000, 44000), 44000, 69);
+    EngineServices services({.audio = true, .streaming = false, .midi = false});
+    services.set_audio_choice({.output = AudioBackend::kJack, .device = {}});
+    services.start_audio();
+    ASSERT_TRUE(wait_for(10, [&] { return services.take_player(); }));
+    Kit ears(kRate * 4);
+    ASSERT_TRUE(ears.client && ears.listen("Plexora"));
+    MyBMidiPort keys;
+    keys.NoteOn(0, 69, 100);
+    sleep_s(0.3);
+    ears.recording = true;
+    sleep_s(0.5);
+    std::string message;
+    AudioChoice longer = services.audio_choice();
+    longer.period = 1024;
+    ASSERT_TRUE(services.apply_audio(longer, message)) << message;
+    EXPECT_TRUE(wait_for(5, [&] { return services.player()->BufferFrames() == 1024u; }));
+    sleep_s(1.0);
+    ears.recording = false;
+    keys.NoteOff(0, 69, 64);
+    // The server pauses its clients while it changes the period; every
+    // frame it did run, before and after, carries the tone.
+    const std::size_t n = ears.frames;
+    const std::vector<float> before = ears.take(ears.left, 0, kRate / 4),
+                             after = ears.take(ears.left, n - kRate / 2, n),
+                             all = ears.take(ears.left, 0, n);
+    ASSERT_GT(before.size(), std::size_t(kRate / 8));
+    ASSERT_GT(after.size(), std::size_t(kRate / 4));
+    EXPECT_NEAR(testkit::zero_crossing_hz(before, kRate), 440.0, 8.8);
+    EXPECT_NEAR(testkit::zero_crossing_hz(after, kRate), 440.0, 4.4);
+    // A sine's neighbours never both sit at zero.
+    for (std::size_t i = 1; i < all.size(); ++i)
+        ASSERT_FALSE(all[i] == 0.0f && all[i - 1] == 0.0f) << "silent at " << i;
     services.stop();
 }
 

@@ -2,6 +2,8 @@
 // system counts parsed from the text of /proc.
 #include <unistd.h>
 
+#include "engine/voices.h"
+#include "platform/engine_services.h"
 #include "platform/environment.h"
 #include "platform/sound_player.h"
 #include "platform/sys_info.h"
@@ -76,6 +78,56 @@ TEST(SoundPlayer, StopWaitsForARunningCallbackAndNoneStartsAfterIt) {
     }
     EXPECT_EQ(c.bad_format, 0);
     EXPECT_GE(player.Buffers(), static_cast<std::uint64_t>(c.calls));
+}
+
+template <typename F>
+bool wait_until(double seconds, F ready) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!ready())
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return true;
+}
+
+// The audio settings applied while a note plays: a choice that cannot open
+// brings back the output that played, with the reason; one that opens takes
+// over, and the held note goes on on it.
+TEST(EngineServices, AudioChoicesAppliedWhilePlayingFallBackWhenTheyFail) {
+    testkit::fresh_tables();
+    testkit::looped_sound(testkit::sine16(440.0, 44100, 4410), 44100, 69);
+    EngineServices services({.audio = true, .streaming = false, .midi = false});
+    const AudioChoice silent{.output = AudioBackend::kSilent, .device = {}, .period = 512};
+    services.set_audio_choice(silent);
+    services.start_audio();
+    ASSERT_TRUE(wait_until(5, [&] { return services.take_player(); }));
+    ASSERT_TRUE(services.silent());
+    MyBMidiPort keys;
+    keys.NoteOn(0, 69, 100);
+    ASSERT_EQ(active_voices(), 1);
+    std::string message;
+    const AudioChoice missing{
+        .output = AudioBackend::kAlsa, .device = "no such device", .period = 128};
+    EXPECT_FALSE(services.apply_audio(missing, message));
+    EXPECT_NE(message.find("ALSA"), std::string::npos) << message;
+    EXPECT_NE(message.find("silent output, 44100 Hz, 512 frames"), std::string::npos) << message;
+    EXPECT_EQ(services.audio_choice(), silent);
+    EXPECT_EQ(services.player()->BufferFrames(), 512u);
+    AudioChoice shorter = silent;
+    shorter.period = 64;
+    shorter.rate = 48000;
+    EXPECT_TRUE(services.apply_audio(shorter, message));
+    EXPECT_EQ(services.audio_choice(), shorter);
+    EXPECT_EQ(services.player()->BufferFrames(), 64u);
+    EXPECT_FLOAT_EQ(services.player()->FrameRate(), 48000.0f);
+    const std::uint64_t buffers = services.player()->Buffers();
+    EXPECT_TRUE(wait_until(5, [&] { return services.player()->Buffers() > buffers + 4; }));
+    EXPECT_EQ(active_voices(), 1);
+    keys.NoteOff(0, 69, 64);
+    EXPECT_TRUE(wait_until(5, [] { return active_voices() == 0; }));
+    services.stop();
+    testkit::fresh_tables();
 }
 
 TEST(SysInfo, PagesAndThreadsFromProcText) {

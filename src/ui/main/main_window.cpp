@@ -12,6 +12,7 @@
 #include "engine/render.h"
 #include "engine/voices.h"
 #include "platform/engine_services.h"
+#include "platform/rtaudio_output.h"
 #include "ui/alert.h"
 #include "ui/controls/my_button.h"
 #include "ui/controls/my_check.h"
@@ -26,6 +27,7 @@
 #include "ui/main/sound_tree.h"
 #include "ui/registry.h"
 #include "ui/windows/about_window.h"
+#include "ui/windows/audio_window.h"
 #include "ui/windows/ch_window.h"
 #include "ui/windows/osc_window.h"
 #include "ui/windows/param_registry.h"
@@ -93,7 +95,7 @@ MyWindow::~MyWindow() {
 
 void MyWindow::build_audio_line() {
     audio_line_ = new QLabel(this);
-    audio_line_->setGeometry(462, 423, 228, 18);
+    audio_line_->setGeometry(466, 423, 230, 18);
     QFont f = audio_line_->font();
     f.setPixelSize(11);
     f.setBold(true);
@@ -189,6 +191,7 @@ void MyWindow::build_menus() {
     item(menus_->addMenu("MIDI Channel"), "Parameter", "pach");
     QMenu* options = menus_->addMenu("Options");
     item(options, "Show Oscillo", "sosc");
+    item(options, "Audio...", "audi");
     // Read by bank imports as they run and by each note as it starts.
     QAction* as_set = options->addAction("Play banks as their makers set them");
     as_set->setCheckable(true);
@@ -218,10 +221,8 @@ void MyWindow::install_hooks() {
 }
 
 void MyWindow::collect_notices() {
-    if (services_.take_player() && services_.silent()) {
-        audio_line_->setText("No audio output: playing silently");
-        audio_line_->show();
-    }
+    if (services_.take_player()) show_audio_state();
+    if (services_.watch_audio() != EngineServices::AudioChange::kNone) show_audio_state();
     KeyNotice n;
     bool any = false;
     while (take_key_notice(n)) any = true;
@@ -238,14 +239,52 @@ void MyWindow::collect_notices() {
     if (++ticks_ >= kReclaimTicks) {
         ticks_ = 0;
         reclaim::reclaim();
+        // The JACK server may change its period for every client meanwhile.
+        show_audio_state();
     }
     // Streams that had to wait for the disk, unless the line says the output is silent.
     const std::uint64_t underruns = stream_underruns.load(std::memory_order_relaxed);
     if (underruns != underruns_shown_ && audio_line_ && !services_.silent()) {
         underruns_shown_ = underruns;
-        audio_line_->setText(QString("Stream underruns: %1").arg(underruns));
-        audio_line_->show();
+        show_audio_state();
     }
+}
+
+void MyWindow::show_audio_state() {
+    const SoundPlayer* p = services_.player();
+    if (!audio_line_ || !p) return;
+    QString text, tip = QString::fromStdString(p->Summary());
+    if (services_.waiting_for_jack()) {
+        text = "JACK server gone: playing silently";
+        tip =
+            "The JACK server has stopped. Notes play on the silent output until a server "
+            "runs again; then the program reconnects its audio and MIDI by itself.";
+    } else if (services_.silent()) {
+        text = "No audio output: playing silently";
+        tip = QString::fromStdString(p->Report());
+    } else {
+        text = QString("%1, %2 Hz, %3 ms")
+                   .arg(p->BackendName())
+                   .arg(double(p->FrameRate()), 0, 'f', 0)
+                   .arg(double(p->Latency()) / 1000.0, 0, 'f', 1);
+    }
+    if (underruns_shown_) text += QString(", underruns: %1").arg(underruns_shown_);
+    if (audio_line_->text() == text && audio_line_->isVisible()) return;
+    audio_line_->setText(text);
+    audio_line_->setToolTip(tip);
+    audio_line_->show();
+}
+
+void MyWindow::show_audio_window() {
+    if (!audio_window_) {
+        audio_window_ = new AudioWindow(services_, RtAudioOutput::alsa_devices(), this);
+        audio_window_->setWindowFlag(Qt::Window);
+        connect(audio_window_, &QDialog::finished, this, [this] { show_audio_state(); });
+        audio_window_->on_applied = [this] { show_audio_state(); };
+    }
+    audio_window_->show();
+    audio_window_->raise();
+    audio_window_->activateWindow();
 }
 
 void MyWindow::MessageReceived(const Message& m) {
@@ -312,6 +351,9 @@ void MyWindow::MessageReceived(const Message& m) {
             break;
         case fourcc("sosc"):
             appel_osc();
+            break;
+        case fourcc("audi"):
+            show_audio_window();
             break;
         case fourcc("aron"):
             if (p_s* s = t_sound[no_s & (kMaxSounds - 1)]) {

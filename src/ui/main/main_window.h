@@ -94,6 +94,9 @@ class MyWindow : public MyBWindow {
     void show_save_panel();
     void fill_recent_menu();
     void build_audio_line();
+    // The audio line: the output that plays and its latency, or what went wrong.
+    void show_audio_state();
+    void show_audio_window();
     void collect_notices();
     void install_hooks();
 
@@ -137,6 +140,7 @@ class MyWindow : public MyBWindow {
     QLineEdit* name_ = nullptr;
     QLabel* audio_line_ = nullptr;
     std::uint64_t underruns_shown_ = 0;  // stream underruns the audio line shows
+    class AudioWindow* audio_window_ = nullptr;
     QPointer<QFileDialog> open_panel_;
     QPointer<QFileDialog> save_panel_;
     QMenu* recent_ = nullptr;
