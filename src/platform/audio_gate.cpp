@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "core/reclaim.h"
+#include "platform/output_recorder.h"
 
 void AudioGate::render(float* out, unsigned frames, float rate) noexcept {
     const std::size_t bytes = std::size_t(frames) * 2 * sizeof(float);
@@ -21,6 +22,7 @@ void AudioGate::render(float* out, unsigned frames, float rate) noexcept {
     } else {
         std::memset(out, 0, bytes);
     }
+    output_tap::pass(out, frames, rate);  // a recording hears what the output plays
     inside_.fetch_sub(1, std::memory_order_seq_cst);
     // Output threads belong to the audio library and end without telling
     // us; giving the reader slot back after each buffer keeps none stranded.

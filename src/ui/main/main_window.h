@@ -28,6 +28,7 @@ class EngineServices;
 class mycheck;
 class ComputerKeys;
 class QProgressBar;
+class OutputRecorder;
 
 class MyWindow : public MyBWindow {
   public:
@@ -80,6 +81,11 @@ class MyWindow : public MyBWindow {
     ComputerKeys* computer_keys() const { return keys_; }
     QFileDialog* save_panel() const { return save_panel_; }
     EngineServices& services() const { return services_; }
+    QAction* record_item() const { return record_item_; }
+    QLabel* record_line() const { return record_line_; }
+    QFileDialog* record_panel() const { return record_panel_; }
+    // The recording running, else null.
+    const OutputRecorder* recorder() const { return recorder_.get(); }
 
   protected:
     void paintEvent(QPaintEvent*) override;
@@ -118,6 +124,13 @@ class MyWindow : public MyBWindow {
     void save_instrument(const Message& m);
     void show_documentation();
 
+    // Recording the output (main_window_record.cpp).
+    void show_record_panel();
+    void start_recording(const QString& path);
+    // Finishes the file; `quitting` says nothing but on standard output.
+    void stop_recording(bool quitting);
+    void show_record_time();
+
     // Notes and lamps (main_window_notes.cpp).
     void all_notes_off();
     void led_clicked(int channel);
@@ -139,6 +152,11 @@ class MyWindow : public MyBWindow {
     std::uint64_t underruns_shown_ = 0;  // stream underruns the audio line shows
     QPointer<QFileDialog> open_panel_;
     QPointer<QFileDialog> save_panel_;
+    QPointer<QFileDialog> record_panel_;
+    QAction* record_item_ = nullptr;
+    QLabel* record_line_ = nullptr;
+    QTimer record_timer_;
+    std::unique_ptr<OutputRecorder> recorder_;
     QMenu* recent_ = nullptr;
     ComputerKeys* keys_ = nullptr;
     QStringList pending_;
