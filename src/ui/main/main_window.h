@@ -5,6 +5,7 @@
 // reaches it as a four-character code in MessageReceived.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -168,4 +169,7 @@ class MyWindow : public MyBWindow {
     int ticks_ = 0;
     int quiet_ticks_ = 0;
     int current_row_ = -1;
+    // "All Note-Off" pressed twice within this time ends every voice at once.
+    static constexpr int kAllOffAgainMs = 1500;
+    QElapsedTimer all_off_clock_;
 };
