@@ -282,6 +282,9 @@ SpanEnd mix_fading(const Span& sp, std::uint64_t& pos, float& frac, std::uint32_
         left -= static_cast<std::uint32_t>(m);
         at += m;
     }
+    // A voice that cannot move on (a loop shorter than one step) is silent:
+    // it has nothing left to fade.
+    if (how == SpanEnd::kStalled) left = 0;
     n.fade_left = left;
     done = left == 0;
     return how;
