@@ -44,15 +44,14 @@ bool OutputRecorder::open_file(float rate) {
     info.samplerate = int(rate + 0.5f);
     info.channels = 2;
     const bool flac = ends_with(path_, ".flac");
-    // RF64 turns itself into a plain WAV file when the recording stays
-    // under 4 GB; a longer one stays whole.
-    info.format = flac ? (SF_FORMAT_FLAC | SF_FORMAT_PCM_24) : (SF_FORMAT_RF64 | SF_FORMAT_FLOAT);
+    // A plain WAV file, which every reader takes; at 48 kHz it holds about
+    // three hours, after which writing stops and the user is told.
+    info.format = flac ? (SF_FORMAT_FLAC | SF_FORMAT_PCM_24) : (SF_FORMAT_WAV | SF_FORMAT_FLOAT);
     if (file_->handle) sf_close(file_->handle);
     file_->handle = sf_open(path_.c_str(), SFM_WRITE, &info);
     if (!file_->handle) return false;
     file_->rate = info.samplerate;
     if (!flac) {
-        sf_command(file_->handle, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
         // The header follows every write, so a program that dies still
         // leaves a file that reads to its last write.
         sf_command(file_->handle, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);

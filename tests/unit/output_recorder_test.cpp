@@ -71,7 +71,6 @@ TEST(OutputRecorder, RecordsTheMixThroughTheOutputGateSampleForSample) {
         EXPECT_EQ(info.channels, 2);
         ASSERT_EQ(file.size(), played.size());
         const bool flac = std::string(name).ends_with(".flac");
-        // A short WAV recording is a plain RIFF file, not RF64.
         char magic[5] = {};
         std::fread(
             magic, 1, 4,
