@@ -242,6 +242,54 @@ void mix_loop_exact(const Span& sp, std::uint64_t& pos, float& frac, float* out,
     }
 }
 
+// Frames of `seconds` at `rate`, at least one.
+std::uint32_t frames_of(float seconds, float rate) {
+    return static_cast<std::uint32_t>(std::max(1.0f, seconds * rate));
+}
+
+// Audio thread. Counts the `frames` of this buffer into a released voice's
+// time; true when they bring it to within `fade` frames of the bound, so
+// its fade out must start now.
+bool due_to_fade(NOTE_LIST& n, std::int64_t frames, float rate, std::uint32_t fade) {
+    const std::uint64_t heard = std::uint64_t{n.released_frames} + std::uint64_t(frames);
+    n.released_frames = static_cast<std::uint32_t>(std::min<std::uint64_t>(heard, UINT32_MAX));
+    return heard + fade >= frames_of(kReleaseBoundSeconds, rate);
+}
+
+// Mixes a voice that is fading out: its frames go through a scratch buffer
+// and reach `out` under a gain that falls in a straight line to nothing at
+// the fade's end. `done` says when the fade has run its length.
+SpanEnd mix_fading(const Span& sp, std::uint64_t& pos, float& frac, std::uint32_t& rel_pos,
+                   float* out, std::int64_t frames, NOTE_LIST& n, bool& done) {
+    constexpr std::int64_t kChunk = 64;
+    alignas(32) static float scratch[2 * kChunk];
+    Span chunk_span = sp;
+    chunk_span.stride =
+        std::min<std::uint32_t>(sp.stride, 2);  // the mix writes two outputs at most
+    const std::uint32_t total = std::max<std::uint32_t>(n.fade_frames, 1);
+    std::uint32_t left = n.fade_left;
+    SpanEnd how = SpanEnd::kPlayed;
+    for (std::int64_t at = 0; at < frames && left > 0 && how == SpanEnd::kPlayed;) {
+        const std::int64_t m = std::min<std::int64_t>({kChunk, frames - at, std::int64_t{left}});
+        std::memset(scratch, 0, sizeof scratch);
+        how = mix_span(chunk_span, pos, frac, rel_pos, scratch, m);
+        float* o = out + at * sp.stride;
+        for (std::int64_t j = 0; j < m; ++j, o += sp.stride) {
+            const float g = static_cast<float>(left - 1 - j) / static_cast<float>(total);
+            o[0] += scratch[j * chunk_span.stride] * g;
+            if (chunk_span.stride == 2) o[1] += scratch[2 * j + 1] * g;
+        }
+        left -= static_cast<std::uint32_t>(m);
+        at += m;
+    }
+    // A voice that cannot move on (a loop shorter than one step) is silent:
+    // it has nothing left to fade.
+    if (how == SpanEnd::kStalled) left = 0;
+    n.fade_left = left;
+    done = left == 0;
+    return how;
+}
+
 // The level and pan a voice played as set has from its channel: the
 // concave curves of the channel volume and the expression, and the pan
 // controller added to the zone's pan. Audio thread only.
@@ -317,6 +365,11 @@ bool render_as_set(int v, const p_s& s, const SoundView& sv, int sh, float* out,
     } else if ((w & kVoiceReleaseMask) > 255 && env.stage < kEnvRelease) {
         env.release_now(env.release);
         n.mod_env.release_now(n.mod_env.release);
+    }
+    // A release the bank made longer than the bound is cut short by a fade.
+    if (env.stage == kEnvRelease && env.release > kBoundFadeSeconds &&
+        due_to_fade(n, frames, out_rate, frames_of(kBoundFadeSeconds, out_rate))) {
+        env.release_now(kBoundFadeSeconds);
     }
     if (env.done()) return end_voice(v);
 
@@ -548,6 +601,18 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
     const float scale = bits == 8 ? kGain8 : kGain16;
     g1 *= scale;
     g2 *= scale;
+    // All sound off, and a released voice that reaches the bound, fade out.
+    std::uint32_t fade = 0;
+    if (n.word() & kVoiceSilenceAsked) {
+        fade = frames_of(kSilenceFadeSeconds, out_rate);
+    } else if (released && end == 0) {
+        const std::uint32_t bound_fade = frames_of(kBoundFadeSeconds, out_rate);
+        if (due_to_fade(n, frames, out_rate, bound_fade)) fade = bound_fade;
+    }
+    if (fade != 0 && (n.fade_left == 0 || n.fade_left > fade)) {
+        n.fade_frames = fade;
+        n.fade_left = fade;
+    }
 
     // The block loop: one block, or several when the sound wraps inside the buffer.
     std::uint64_t pos = n.pos;
@@ -557,8 +622,11 @@ bool render_voice(int v, float* out, std::int64_t frames, std::uint32_t stride, 
     const Span span{
         sv,   s,      streamed, looping, loop_has_room, release_curve, endf, loop_startf,
         step, stride, g1,       g2};
-    const SpanEnd how = mix_span(span, pos, frac, rel_pos, out, frames);
-    if (how == SpanEnd::kSoundEnded) return end_voice(v);
+    bool faded = false;
+    const SpanEnd how = n.fade_left != 0
+                            ? mix_fading(span, pos, frac, rel_pos, out, frames, n, faded)
+                            : mix_span(span, pos, frac, rel_pos, out, frames);
+    if (how == SpanEnd::kSoundEnded || faded) return end_voice(v);
     const bool stalled = how == SpanEnd::kStalled;
     n.frac = frac;
     // Release: the streaming reader refills only what this position has passed.

@@ -19,6 +19,15 @@ struct raw_audio_format {
     std::size_t buffer_size = 0;
 };
 
+// However its release is timed (a release curve measured in source frames
+// lasts longer the further a note is bent down), a released voice is heard
+// for at most this many seconds after its note-off: it fades out over the
+// last kBoundFadeSeconds of them. All sound off fades a voice out within
+// kSilenceFadeSeconds.
+constexpr float kReleaseBoundSeconds = 8.0f;
+constexpr float kBoundFadeSeconds = 0.05f;
+constexpr float kSilenceFadeSeconds = 0.01f;
+
 // Audio thread. Fills `buffer` (`size` bytes of interleaved float frames)
 // with the mix of every active voice. Never locks, allocates or waits.
 // Buffers in any other sample format are left untouched.

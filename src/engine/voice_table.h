@@ -74,6 +74,13 @@ struct NOTE_LIST {
     VoiceEnvelope env;
     VoiceEnvelope mod_env;
     VoiceFilter filter;
+    // Output frames heard since the voice was released, counted by the
+    // render callback (a released voice never outlives kReleaseBound), and
+    // a fade to silence under way: its length and the frames it has left
+    // (0: none). Zeroed when the voice is filled.
+    rt<std::uint32_t> released_frames;
+    rt<std::uint32_t> fade_frames;
+    rt<std::uint32_t> fade_left;
     // The claim serial of a voice whose key is up while the sustain pedal
     // holds it; 0 for none. MIDI thread only.
     rt<std::uint32_t> pedal_serial;

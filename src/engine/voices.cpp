@@ -196,6 +196,9 @@ void start_voice(int i, int slot, const p_s* s, std::uint32_t channel, std::uint
     v.ident = s ? s->ident : 0;
     v.art = as_set;
     v.pedal_serial = 0;
+    v.released_frames = 0;
+    v.fade_frames = 0;
+    v.fade_left = 0;
     if (as_set) {
         static std::atomic<std::uint64_t> notes_started{0};
         v.started = notes_started.fetch_add(1, std::memory_order_relaxed);
@@ -441,10 +444,19 @@ void silence_channel(std::uint32_t channel) {
         NOTE_LIST& v = nlist[i];
         const std::uint64_t w = v.word();
         if (NOTE_LIST::state_of(w) != kVoicePlaying || v.channel != channel || v.end != 0) continue;
-        if (v.art) {
-            ask_voice(i, NOTE_LIST::serial_of(w), kVoiceSilenceAsked);
-        } else {
+        ask_voice(i, NOTE_LIST::serial_of(w), kVoiceSilenceAsked);
+    }
+}
+
+void silence_all(bool at_once) {
+    reclaim::ReadSection section;
+    for (int i = 0; i < kVoices; ++i) {
+        const std::uint64_t w = nlist[i].word();
+        if (NOTE_LIST::state_of(w) != kVoicePlaying) continue;
+        if (at_once) {
             end_voice_claim(i, NOTE_LIST::serial_of(w));
+        } else {
+            ask_voice(i, NOTE_LIST::serial_of(w), kVoiceSilenceAsked);
         }
     }
 }

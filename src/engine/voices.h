@@ -46,9 +46,12 @@ void hold_for_pedal(std::uint32_t channel, std::uint32_t key);
 // MIDI thread. The sustain pedal of `channel` lifted: every voice it held is
 // released.
 void release_pedal(std::uint32_t channel);
-// Any thread but the render callback. All sound off on `channel`: voices
-// played as their bank set them fade out within 10 ms, others end at once.
+// Any thread but the render callback. All sound off on `channel`: its
+// voices fade out within kSilenceFadeSeconds, as the render callback plays them.
 void silence_channel(std::uint32_t channel);
+// Any thread but the render callback. Every voice, previews too, fades out
+// as silence_channel's do; with `at_once` every voice ends now instead.
+void silence_all(bool at_once);
 
 // Any thread but the render callback. Ends `voice` if it still holds the
 // claim `serial` (see NOTE_LIST::serial), like delnote with a voice number.

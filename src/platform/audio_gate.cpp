@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "core/reclaim.h"
+#include "platform/output_recorder.h"
 #include "platform/timed_midi.h"
 
 void AudioGate::take_midi(TimedMidiQueue* queue, MyBMidiPort* port) noexcept {
@@ -71,6 +72,7 @@ void AudioGate::render(float* out, unsigned frames, float rate, const OutputCloc
     } else {
         std::memset(out, 0, std::size_t(frames) * 2 * sizeof(float));
     }
+    output_tap::pass(out, frames, rate);  // a recording hears what the output plays
     inside_.fetch_sub(1, std::memory_order_seq_cst);
     // Output threads belong to the audio library and end without telling
     // us; giving the reader slot back after each buffer keeps none stranded.

@@ -1,6 +1,8 @@
 // Runs plexora-render as a user would and measures what it writes.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -182,6 +184,82 @@ TEST_F(RenderTool, AFailedOrInterruptedRenderLeavesThePreviousOutputAlone) {
     EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
     EXPECT_EQ(files::read_bytes(out), previous);
     EXPECT_EQ(leftovers(out), 0);
+}
+
+TEST_F(RenderTool, DevicesFifosAndLinksAreWrittenThroughAndAKilledRendersLeftoversGo) {
+    const std::string song = long_song("two.mid", 2), plain = dir.file("plain.wav");
+    const std::string args = "--rate 8000 --sample " + sample + " " + song + " ";
+    ASSERT_EQ(run_render(args + plain).status, 0);
+    const auto rendered = files::read_bytes(plain);
+    SF_INFO want{};
+    sf_close(sf_open(plain.c_str(), SFM_READ, &want));
+
+    // A FIFO is written into as a stream, and stays a FIFO; read into a file,
+    // the stream holds every frame of the render.
+    const std::string fifo = dir.file("pipe.wav"), caught = dir.file("caught.wav");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::link(fifo.c_str(), dir.file("pipe-kept").c_str()), 0);
+    std::thread reader([&] { files::write_bytes(caught, files::read_bytes(fifo)); });
+    const ToolRun piped = run_render(args + fifo, "timeout 60 ");
+    // A reader still waiting (nothing was written into the FIFO) is let go.
+    ::close(::open(dir.file("pipe-kept").c_str(), O_WRONLY | O_NONBLOCK));
+    reader.join();
+    EXPECT_EQ(piped.status, 0) << piped.output;
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    SF_INFO got{};
+    std::vector<float> a(std::size_t(want.frames) * 2), b(a.size());
+    if (SNDFILE* f = sf_open(caught.c_str(), SFM_READ, &got)) {
+        EXPECT_EQ(sf_readf_float(f, b.data(), want.frames), want.frames);
+        sf_close(f);
+    }
+    EXPECT_EQ(got.samplerate, 8000) << "the stream does not read: " << sf_strerror(nullptr);
+    SNDFILE* p = sf_open(plain.c_str(), SFM_READ, &want);
+    sf_readf_float(p, a.data(), want.frames);
+    sf_close(p);
+    EXPECT_TRUE(a == b) << "the stream differs from the file";
+    // /dev/null stays the device (only where a failure could not replace it).
+    if (::geteuid() != 0) EXPECT_EQ(run_render(args + "/dev/null").status, 0);
+
+    // A link keeps pointing at its target, which takes the render.
+    std::filesystem::create_directory(dir.file("real"));
+    const std::string target = dir.file("real/target.wav"), link = dir.file("link.wav");
+    files::write_bytes(target, {'o', 'l', 'd'});
+    std::filesystem::create_symlink("real/target.wav", link);
+    EXPECT_EQ(run_render(args + link).status, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(files::read_bytes(target), rendered);
+    EXPECT_EQ(leftovers(link) + leftovers(target), 0);
+
+    // A FIFO as an input is refused at once rather than waited on.
+    const std::string fifo_song = dir.file("song-pipe.mid");
+    ASSERT_EQ(::mkfifo(fifo_song.c_str(), 0600), 0);
+    const ToolRun refused =
+        run_render("--sample " + sample + " " + fifo_song + " " + plain, "timeout 20 ");
+    EXPECT_EQ(refused.status, 1) << refused.output;
+    EXPECT_NE(refused.output.find(fifo_song + ": is a FIFO"), std::string::npos) << refused.output;
+
+    // A render killed outright leaves its temporary file; a render running
+    // beside it leaves that one alone while it lives, the next one removes it.
+    const std::string out = dir.file("killed.wav"), slow = long_song("slow.mid", 1800);
+    const std::string bin = PLEXORA_RENDER_BIN;
+    const char* argv[] = {bin.c_str(), "--rate",       "8000",       "--buffer",  "1",
+                          "--sample",  sample.c_str(), slow.c_str(), out.c_str(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, bin.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ),
+              0);
+    while (leftovers(out) == 0 && waitpid(pid, nullptr, WNOHANG) == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(leftovers(out), 1) << "the render ended before it could be killed";
+    EXPECT_EQ(run_render(args + out).status, 0);
+    EXPECT_EQ(leftovers(out), 1) << "a running render's file was taken away";
+    kill(pid, SIGKILL);
+    ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
+    EXPECT_EQ(leftovers(out), 1);
+    EXPECT_EQ(run_render(args + out).status, 0);
+    EXPECT_EQ(leftovers(out), 0);
+    EXPECT_EQ(files::read_bytes(out), rendered);
 }
 
 TEST_F(RenderTool, RendersARealSongWithARealBank) {

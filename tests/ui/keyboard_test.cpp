@@ -90,6 +90,10 @@ TEST_F(KeyboardWindowTest, AllNoteOffDarkensTheLampsAndClickingALampLeavesItOffA
     pump(120);
     EXPECT_TRUE(win->led(0)->isChecked());
     EXPECT_TRUE(win->led(3)->isChecked());
+    // The voices fade out as the next buffers play them; with nothing
+    // rendering them, pressed again it ends them at once.
+    post("aoff");
+    EXPECT_EQ(active_voices(), 2);
     post("aoff");
     EXPECT_EQ(active_voices(), 0);
     pump(120);

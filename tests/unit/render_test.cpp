@@ -145,6 +145,68 @@ TEST_F(EngineTest, ReleaseCurveFadesThenEndsTheVoiceAndWithoutItTheVoicePlaysOn)
     EXPECT_EQ(v.rel_pos, 0u);
 }
 
+// The largest jump between neighbouring samples of the left output: a cut
+// of a loud tone jumps by its level, a fade by a small part of it.
+float largest_step(const std::vector<float>& v, std::size_t from, std::size_t to) {
+    float most = 0;
+    for (std::size_t i = 2 * from + 2; i < 2 * to && i < v.size(); i += 2)
+        most = std::max(most, std::fabs(v[i] - v[i - 2]));
+    return most;
+}
+
+TEST_F(EngineTest, AReleasedVoiceFadesOutAtTheBoundHoweverFarItIsBentDown) {
+    // A second's release curve, bent four octaves down, would take sixteen
+    // seconds; without a release curve a looping sound would play for ever.
+    const std::size_t rate = 44100, bound = std::size_t(kReleaseBoundSeconds * rate);
+    for (const bool curve : {true, false}) {
+        SCOPED_TRACE(curve ? "release curve" : "no release curve");
+        fresh_tables();
+        p_s* s = looped_sound(sine16(441.0, 44100, 44100));
+        s->flags = curve ? std::uint16_t(1u << kCurveVelocityOff) : 0;
+        s->rel_time = 44100;
+        ch_pitchsens[0] = 4800;
+        ch_pitch[0] = 0;
+        NOTE_LIST& v = play_sound();
+        const float held = peak(render(4410));
+        delnote(0, 60, 0, 64, -1);
+        const auto out = render(bound + rate / 2);
+        // The release keeps its own timing until just before the bound...
+        const float before = peak(out, 2 * (bound - rate / 5), 2 * (bound - rate / 10));
+        EXPECT_GT(before, held * (curve ? 0.4f : 0.9f));
+        // ...then fades out, without a click, and the voice ends by the bound.
+        const std::size_t fade = std::size_t(kBoundFadeSeconds * rate);
+        EXPECT_LT(largest_step(out, bound - 2 * fade, bound), before * 0.02f) << "a click";
+        EXPECT_EQ(peak(out, 2 * bound), 0.0f);
+        EXPECT_EQ(v.state(), kVoiceFree);
+    }
+}
+
+TEST_F(EngineTest, AllSoundOffAndAllNoteOffFadeEveryVoiceOutWithinMilliseconds) {
+    // The plain way, on a loud tone: controller 120 on its channel, then
+    // "All Note-Off" for every voice and preview; pressed twice, at once.
+    MyBMidiPort port;
+    for (int how = 0; how < 3; ++how) {
+        SCOPED_TRACE(how);
+        fresh_tables();
+        looped_sound(sine16(441.0, 44100, 44100, 1.0));
+        addnote(2, 60, 0, 127, false, 0, 0);
+        if (how > 0) addnote(0, 64, 0, 127, false, 44100, 0);  // a preview
+        const auto playing = render(4410);
+        const float step = largest_step(playing, 0, 4410);
+        if (how == 0) port.ControlChange(2, 120, 0);
+        if (how == 1) silence_all(false);
+        if (how == 2) silence_all(true);
+        auto out = render(4410);
+        out.insert(out.begin(), playing.end() - 2, playing.end());  // the frame heard before
+        const std::size_t fade = std::size_t(kSilenceFadeSeconds * 44100) + 1;
+        EXPECT_EQ(peak(out, 2 * (how == 2 ? 1 : fade)), 0.0f);
+        if (how != 2) {
+            EXPECT_LT(largest_step(out, 0, fade), 1.5f * step) << "a click";
+        }
+        EXPECT_EQ(active_voices(), 0);
+    }
+}
+
 TEST_F(EngineTest, PreviewPlaysToItsEndAndTellsTheEditor) {
     replace_sound(0, make_sound16(ramp(5000), 44100, 60));
     prin = true;

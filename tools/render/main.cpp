@@ -11,8 +11,10 @@
 // --gain scales the mix before its final clip (default 0 dB: the program's own
 // level). The summary line says how many samples clipped, the gain that would
 // have avoided it, and the instrument each channel that played ended on.
-// OUT.wav appears only whole, never replaces an input, and a song longer than
-// the limit (6 hours unless told) is refused before anything is written.
+// OUT.wav appears only whole (a device or FIFO is written straight into, a
+// symbolic link keeps pointing at the new file), never replaces an input,
+// and a song longer than the limit (6 hours unless told) is refused before
+// anything is written. Inputs must be regular files.
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -236,7 +238,10 @@ int main(int argc, char** argv) {
     } free_tables;
     ui_hooks().alert = record_alert;
     interrupt::catch_signals();
-    // Checked before anything is read, so that no input can be overwritten.
+    // Checked before anything is opened: a FIFO as an input would never end
+    // its reading, and no input may be overwritten.
+    for (const std::string& in : {args.material, args.song})
+        if (!input_is_regular(in, error)) return fail(error);
     if (!output_is_safe(args.out, {args.material, args.song}, error)) return fail(error);
     // The song first: a song that cannot be rendered is refused at once.
     SmfSong song;
@@ -278,8 +283,10 @@ int main(int argc, char** argv) {
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (const int sig = interrupt::received()) {
+        const bool direct = out.direct();
         out.discard();
-        fail("interrupted; " + args.out + " was left as it was");
+        fail("interrupted; " + args.out +
+             (direct ? " got the song's beginning only" : " was left as it was"));
         return 128 + sig;
     }
     if (!done) {

@@ -12,6 +12,7 @@
 #include "engine/render.h"
 #include "engine/voices.h"
 #include "platform/engine_services.h"
+#include "platform/output_recorder.h"
 #include "platform/rtaudio_output.h"
 #include "ui/alert.h"
 #include "ui/controls/my_button.h"
@@ -67,6 +68,12 @@ MyWindow::MyWindow(EngineServices& services)
     set_inst_name(0, "None Inst (000)");
 
     build_audio_line();
+    record_line_ = new QLabel(this);
+    record_line_->setGeometry(462, 442, 228, 16);
+    record_line_->setFont(audio_line_->font());
+    record_line_->setStyleSheet("color: rgb(255, 120, 100);");
+    record_line_->hide();
+    connect(&record_timer_, &QTimer::timeout, this, [this] { show_record_time(); });
     build_views();
     build_menus();
     myupdate();
@@ -86,6 +93,7 @@ MyWindow::MyWindow(EngineServices& services)
 }
 
 MyWindow::~MyWindow() {
+    stop_recording(true);
     notices_.stop();
     job_timer_.stop();
     ui_hooks() = UiHooks{};
@@ -171,6 +179,8 @@ void MyWindow::build_menus() {
     file->addSeparator();
     item(file, "Open set", "opse", QKeySequence("Ctrl+C"))->setEnabled(false);
     item(file, "Save Instrument", "sait", QKeySequence("Ctrl+S"));
+    file->addSeparator();
+    record_item_ = item(file, "Record Output...", "rcou", QKeySequence("Ctrl+R"));
     file->addSeparator();
     item(file, "About PLEXORA...", "_ABR");
     file->addSeparator();
@@ -305,6 +315,15 @@ void MyWindow::MessageReceived(const Message& m) {
         case fourcc("SAVE"):
             save_instrument(m);
             break;
+        case fourcc("rcou"):
+            if (recorder_)
+                stop_recording(false);
+            else
+                show_record_panel();
+            break;
+        case fourcc("rcpa"):
+            start_recording(m.string_field("path"));
+            break;
         case fourcc("_RRC"):
             RefsReceived(m);
             break;
@@ -412,6 +431,7 @@ void MyWindow::closeEvent(QCloseEvent* e) {
     job_timer_.stop();
     prince = false;
     services_.stop();
+    stop_recording(true);  // after the audio, so the file ends where the sound did
     e->accept();
     QCoreApplication::postEvent(QCoreApplication::instance(), new QEvent(QEvent::Quit));
 }

@@ -5,6 +5,7 @@
 // reaches it as a four-character code in MessageReceived.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,6 +29,7 @@ class EngineServices;
 class mycheck;
 class ComputerKeys;
 class QProgressBar;
+class OutputRecorder;
 
 class MyWindow : public MyBWindow {
   public:
@@ -80,6 +82,11 @@ class MyWindow : public MyBWindow {
     ComputerKeys* computer_keys() const { return keys_; }
     QFileDialog* save_panel() const { return save_panel_; }
     EngineServices& services() const { return services_; }
+    QAction* record_item() const { return record_item_; }
+    QLabel* record_line() const { return record_line_; }
+    QFileDialog* record_panel() const { return record_panel_; }
+    // The recording running, else null.
+    const OutputRecorder* recorder() const { return recorder_.get(); }
 
   protected:
     void paintEvent(QPaintEvent*) override;
@@ -121,6 +128,13 @@ class MyWindow : public MyBWindow {
     void save_instrument(const Message& m);
     void show_documentation();
 
+    // Recording the output (main_window_record.cpp).
+    void show_record_panel();
+    void start_recording(const QString& path);
+    // Finishes the file; `quitting` says nothing but on standard output.
+    void stop_recording(bool quitting);
+    void show_record_time();
+
     // Notes and lamps (main_window_notes.cpp).
     void all_notes_off();
     void led_clicked(int channel);
@@ -143,6 +157,11 @@ class MyWindow : public MyBWindow {
     class AudioWindow* audio_window_ = nullptr;
     QPointer<QFileDialog> open_panel_;
     QPointer<QFileDialog> save_panel_;
+    QPointer<QFileDialog> record_panel_;
+    QAction* record_item_ = nullptr;
+    QLabel* record_line_ = nullptr;
+    QTimer record_timer_;
+    std::unique_ptr<OutputRecorder> recorder_;
     QMenu* recent_ = nullptr;
     ComputerKeys* keys_ = nullptr;
     QStringList pending_;
@@ -154,4 +173,7 @@ class MyWindow : public MyBWindow {
     int ticks_ = 0;
     int quiet_ticks_ = 0;
     int current_row_ = -1;
+    // "All Note-Off" pressed twice within this time ends every voice at once.
+    static constexpr int kAllOffAgainMs = 1500;
+    QElapsedTimer all_off_clock_;
 };

@@ -82,6 +82,26 @@ void MyWindow::show_save_panel() {
     save_panel_->show();
 }
 
+void MyWindow::show_record_panel() {
+    if (record_panel_ && record_panel_->isVisible()) {
+        record_panel_->raise();
+        return;
+    }
+    if (record_panel_) record_panel_->deleteLater();
+    record_panel_ = new_panel(this, "Record Output");
+    record_panel_->setAcceptMode(QFileDialog::AcceptSave);
+    record_panel_->setNameFilters({"WAV files (*.wav)", "FLAC files (*.flac)"});
+    connect(record_panel_, &QFileDialog::fileSelected, this, [this](const QString& chosen) {
+        // A name without either ending takes the one of the filter shown.
+        QString path = chosen;
+        const QString suffix = QFileInfo(path).suffix().toLower();
+        if (suffix != "wav" && suffix != "flac")
+            path += record_panel_->selectedNameFilter().startsWith("FLAC") ? ".flac" : ".wav";
+        PostMessage(Message(fourcc("rcpa")).add("path", path));
+    });
+    record_panel_->show();
+}
+
 void MyWindow::RefsReceived(const Message& m) {
     const QStringList refs = m.refs();
     if (refs.isEmpty()) return;

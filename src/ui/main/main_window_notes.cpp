@@ -26,15 +26,14 @@ int MyWindow::reactu_noteon() {
 }
 
 void MyWindow::all_notes_off() {
-    for (int i = 0; i < kVoices; ++i) {
-        NOTE_LIST& v = nlist[i];
-        const std::uint32_t serial = v.serial();
-        if (!v.playing()) continue;
-        keyboard_->affnote(int(v.channel), std::uint16_t(v.key), false, 0);
-        // Cut at once (or as the render callback leaves it), without a
-        // release; a streamed sound rewinds. A voice reused meanwhile is spared.
-        end_voice_claim(i, serial);
-    }
+    for (const NOTE_LIST& v : nlist)
+        if (v.playing()) keyboard_->affnote(int(v.channel), std::uint16_t(v.key), false, 0);
+    // Every voice fades out within a few milliseconds, without a click (a
+    // streamed sound rewinds). Pressed again soon after, what still sounds
+    // ends on the spot: nothing may be rendering the fades.
+    const bool again = all_off_clock_.isValid() && !all_off_clock_.hasExpired(kAllOffAgainMs);
+    silence_all(again);
+    all_off_clock_.start();
     reactu_noteon();
 }
 
