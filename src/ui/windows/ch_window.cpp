@@ -59,6 +59,7 @@ ChWindow::ChWindow(QRect frame, const QString& title)
     : MyBWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                              Qt::CustomizeWindowHint) {
     setWindowTitle(title);
+    set_place_kind("channels");
     setFixedSize(frame.width() + 1, frame.height() + 1);
     // The frame's corner, title bar included, so the title stays on screen.
     move(frame.topLeft());

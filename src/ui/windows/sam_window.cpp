@@ -70,6 +70,7 @@ SamWindow::SamWindow(QRect frame, int sound, const QString& title)
       ref_(sound_ref(sound)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(title);
+    set_place_kind("sample");
     setFixedSize(frame.size());
     move(frame.topLeft());
     for (const FieldSpec& field : kFields) {
