@@ -101,6 +101,20 @@ TEST_F(ParamWindowsTest, FieldsStoreWhatIsTypedAndShowItInTheirOwnForm) {
         EXPECT_EQ(code == fourcc("chpa") ? int(s->pan) : int(*at.at(code)), stored) << typed;
         EXPECT_EQ(w->field(code)->text(), shown) << typed;
     }
+    // From Vel above To Vel is kept (older files hold it) but said in the
+    // window, and the two fields turn red, until the range can be met again.
+    const auto warned = [w] {
+        return std::tuple(
+            w->velocity_warning()->isVisibleTo(w),
+            w->field(fourcc("chfv"))->palette().color(QPalette::Text) == QColor(200, 0, 0));
+    };
+    EXPECT_EQ(warned(), std::tuple(false, false));
+    type(w->field(fourcc("chfv")), "100");
+    EXPECT_EQ(int(s->vel_lo), 100);
+    EXPECT_EQ(warned(), std::tuple(true, true));
+    EXPECT_TRUE(w->velocity_warning()->text().contains("never plays"));
+    type(w->field(fourcc("chtv")), "100");
+    EXPECT_EQ(warned(), std::tuple(false, false));
     type(w->field(fourcc("chna")), QString(40, 'n'));
     EXPECT_EQ(std::strlen(s->name), 31u);
     type(w->field(fourcc("chna")), QString(30, 'n') + "é");  // not cut inside the é
