@@ -3,6 +3,7 @@
 // broken, built with the same byte layouts as the loader tests use.
 //   make_corpora FUZZ_DIR
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 
 #include "support/file_builders.h"
@@ -57,6 +58,15 @@ int main(int argc, char** argv) {
     put("instrument_file", "truncated.it", cut(it_file({one, one, one}), 50));
     put("instrument_file", "bad_bits.it", it_file({{.bits = 12, .data = Bytes(64, 0)}}));
     put("instrument_file", "huge_count.it", it_file({{.data = be_points(head)}}, 65535));
+    // Both blocks with the extra fields of version 3: Panning 100, the name "Kit".
+    Bytes extras = it_file({one, one});
+    for (std::size_t at : {std::size_t{18}, 18 + 352 + one.data.size()}) {
+        std::memcpy(&extras[at + 60], "PXEX", 4);
+        extras[at + 65] = 3;
+        extras[at + 289] = 100;
+    }
+    std::memcpy(&extras[18 + 290], "Kit", 3);
+    put("instrument_file", "extras_v3.it", extras);
 
     // Banks.
     const std::vector<SfSample> two{{"low", sine, 10, 190, 22050, 60},

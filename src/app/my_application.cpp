@@ -1,10 +1,8 @@
 #include "app/my_application.h"
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QIcon>
 #include <QTimer>
-#include <QWindow>
 #include <cstdio>
 
 #include "core/reclaim.h"
@@ -30,8 +28,8 @@ MyApplication::MyApplication(int& argc, char** argv) : QApplication(argc, argv) 
     ABWindow* splash = nullptr;
     load_pictures();
     if (!picture(kPlexora).isNull()) {
-        splash = new ABWindow(true);
-        show_splash(splash);
+        splash = open_splash();
+        processEvents();
     }
 
     // The player opens beside the window, which is usable meanwhile.
@@ -57,19 +55,6 @@ MyApplication::MyApplication(int& argc, char** argv) : QApplication(argc, argv) 
     }
     if (!files.isEmpty())
         QTimer::singleShot(0, window_.get(), [w = window_.get(), files] { w->open_files(files); });
-}
-
-void MyApplication::show_splash(QWidget* splash) {
-    // The window server shows a window before it has been painted; wait
-    // until it is exposed and paint it at once, so that no frame of it is
-    // ever blank, before the main window keeps this thread busy.
-    splash->show();
-    QElapsedTimer waited;
-    waited.start();
-    while (splash->windowHandle() && !splash->windowHandle()->isExposed() && waited.elapsed() < 500)
-        processEvents(QEventLoop::AllEvents, 5);
-    splash->repaint();
-    processEvents();
 }
 
 MyApplication::~MyApplication() {

@@ -19,7 +19,6 @@ class MyApplication : public QApplication {
 
   private:
     void load_pictures();
-    void show_splash(QWidget* splash);
 
     std::unique_ptr<EngineServices> services_;
     std::unique_ptr<MyWindow> window_;

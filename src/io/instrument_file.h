@@ -45,15 +45,25 @@ constexpr int kInstNameChars = 15;
 //   266 4   low-pass cutoff and resonance, signed 16-bit
 //   270 18  modulation envelope: delay, attack, hold, decay, sustain,
 //           release, key to hold, key to decay, depth onto the cutoff
+// and from version 3 on:
+//   288 2   the sound's Panning
+//   290 32  in the first block, the instrument's name, zero-terminated
+//           (zero in later blocks)
+// Older versions leave these bytes zero; their sounds keep the Panning a
+// new sound has and the instrument keeps its name.
 constexpr int kInstExtraAt = 60;
 constexpr char kInstExtraMarker[4] = {'P', 'X', 'E', 'X'};
-constexpr int kInstExtraVersion = 2;
+constexpr int kInstExtraVersion = 3;
 constexpr int kInstExtraEnvAt = 66;
 constexpr int kInstExtraFlagsAt = 116;
 constexpr int kInstExtraRelAt = 118;
 constexpr int kInstExtraNameAt = 122;
 constexpr int kInstExtraNameBytes = 32;
 constexpr int kInstExtraArtAt = 154;
+constexpr int kInstExtraPanAt = 288;
+constexpr int kInstExtraInstNameAt = 290;
+constexpr int kInstExtraInstNameBytes = 32;
+static_assert(kInstExtraInstNameAt + kInstExtraInstNameBytes <= kInstBlockBytes);
 
 // GUI thread. Reads an instrument file into the instrument that holds the
 // selected sound: block i replaces its sound i, blocks beyond its sounds are
@@ -61,7 +71,8 @@ constexpr int kInstExtraArtAt = 154;
 // A file without the magic changes nothing silently; a file that cannot be
 // used (no sample data, damaged blocks, more sounds than the table holds) is
 // refused with an alert before anything changes; a truncated file keeps the
-// sounds read whole. `path` is remembered in the first sound. Returns the
+// sounds read whole. `path` is remembered in the first sound, and the
+// instrument takes the name the file gives it, if any. Returns the
 // number of sounds read.
 int read_instrument_file(InputBytes& in, const char* path);
 

@@ -42,6 +42,10 @@ struct Block {
     std::uint32_t rel_time = 0;
     char full_name[kInstExtraNameBytes] = {};
     Articulation art;
+    // From version 3 on.
+    bool v3 = false;
+    std::uint16_t pan = 0;
+    char inst_name[kInstExtraInstNameBytes] = {};
 };
 
 std::int16_t s16(int offset) {
@@ -83,6 +87,12 @@ Block decode_block(std::uint64_t data_offset) {
         for (int i = 0; i < kInstExtraNameBytes - 1 && buffer[kInstExtraNameAt + i]; ++i)
             b.full_name[i] = static_cast<char>(buffer[kInstExtraNameAt + i]);
         if (u16(kInstExtraAt + 4) >= 2) b.art = get_articulation(buffer + kInstExtraArtAt);
+        b.v3 = u16(kInstExtraAt + 4) >= 3;
+    }
+    if (b.v3) {
+        b.pan = u16(kInstExtraPanAt);
+        for (int i = 0; i < kInstExtraInstNameBytes - 1 && buffer[kInstExtraInstNameAt + i]; ++i)
+            b.inst_name[i] = static_cast<char>(buffer[kInstExtraInstNameAt + i]);
     }
     return b;
 }
@@ -172,6 +182,7 @@ p_s* build_sound(InputBytes& in, const Block& b) {
         if (b.full_name[0]) std::memcpy(r->name, b.full_name, sizeof b.full_name);
         r->art = b.art;
     }
+    if (b.v3) r->pan = b.pan;
     return r;
 }
 
@@ -215,6 +226,7 @@ int read_instrument_file(InputBytes& in, const char* path) {
 
     loadin = true;
     if (k < 0) k = add_inst("");
+    if (scan.blocks.front().v3) set_inst_name(k, scan.blocks.front().inst_name);
     const int first = inst_first(k);
     int done = 0;
     for (const Block& b : scan.blocks) {

@@ -48,8 +48,9 @@ std::uint32_t data_bytes(const p_s* r) {
     return std::min<std::uint32_t>(r->size, r->capacity);
 }
 
-// The curves, their flags, the release length and the whole name.
-void write_extra(unsigned char* h, const p_s& r) {
+// The curves, their flags, the release length, the whole name, the
+// articulation, the Panning and, in the first block, the instrument's name.
+void write_extra(unsigned char* h, const p_s& r, const char* inst) {
     std::memcpy(h + kInstExtraAt, kInstExtraMarker, sizeof kInstExtraMarker);
     put16(h + kInstExtraAt + 4, kInstExtraVersion);
     for (int c = 0; c < kCurves; ++c)
@@ -60,6 +61,9 @@ void write_extra(unsigned char* h, const p_s& r) {
     for (int i = 0; i < kInstExtraNameBytes - 1 && r.name[i]; ++i)
         h[kInstExtraNameAt + i] = static_cast<unsigned char>(r.name[i]);
     if (r.art.on) put_articulation(h + kInstExtraArtAt, r.art);
+    put16(h + kInstExtraPanAt, r.pan);
+    for (int i = 0; inst && i < kInstExtraInstNameBytes - 1 && inst[i]; ++i)
+        h[kInstExtraInstNameAt + i] = static_cast<unsigned char>(inst[i]);
 }
 
 }  // namespace
@@ -143,7 +147,8 @@ Articulation get_articulation(const unsigned char* p) {
 
 namespace {
 
-bool write_block(int fd, const p_s* r, std::uint16_t count) {
+// `inst` is the instrument's name, given for the first block only.
+bool write_block(int fd, const p_s* r, std::uint16_t count, const char* inst) {
     unsigned char h[kInstBlockBytes] = {};
     const std::uint32_t size = data_bytes(r);
     if (r) {
@@ -163,7 +168,7 @@ bool write_block(int fd, const p_s* r, std::uint16_t count) {
         put16(h + 54, static_cast<std::uint16_t>(r->key_hi));
         put16(h + 56, static_cast<std::uint16_t>(r->vel_lo));
         put16(h + 58, static_cast<std::uint16_t>(r->vel_hi));
-        write_extra(h, *r);
+        write_extra(h, *r, inst);
     }
     put16(h + 44, count);
     if (!write_all(fd, h, sizeof h)) return false;
@@ -235,7 +240,8 @@ bool saveinst(const char* path) {
     ok = ok && write_all(fd, head, sizeof head);
     for (int i = 0; ok && i < count; ++i) {
         const auto blocks_after = static_cast<std::uint16_t>(i == 0 ? count - 1 : 0);
-        ok = write_block(fd, t_sound[first + i].load(), blocks_after);
+        ok = write_block(fd, t_sound[first + i].load(), blocks_after,
+                         i == 0 ? inst_name(k) : nullptr);
     }
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;

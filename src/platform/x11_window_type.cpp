@@ -2,6 +2,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -57,4 +58,60 @@ void x11_forbid_minimise(void* connection, std::uint32_t window, const char* fal
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atom(c, "_NET_WM_WINDOW_TYPE"),
                         XCB_ATOM_ATOM, 32, 2, types);
     xcb_flush(c);
+}
+
+bool x11_paint_background(void* connection, std::uint32_t window, const std::uint32_t* pixels,
+                          int width, int height, int stride) {
+    auto* c = static_cast<xcb_connection_t*>(connection);
+    if (!c || !window || !pixels || width <= 0 || height <= 0) return false;
+    xcb_get_geometry_reply_t* g = xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr);
+    if (!g) return false;
+    const std::uint8_t depth = g->depth;
+    std::free(g);
+    // The pixels go as they are only where a pixel of this depth takes 32 bits.
+    bool fits = false;
+    for (auto f = xcb_setup_pixmap_formats_iterator(xcb_get_setup(c)); f.rem; xcb_format_next(&f))
+        if (f.data->depth == depth) fits = f.data->bits_per_pixel == 32;
+    const std::uint32_t one = 1;
+    const bool host_lsb = *reinterpret_cast<const std::uint8_t*>(&one) == 1;
+    if (xcb_get_setup(c)->image_byte_order !=
+        (host_lsb ? XCB_IMAGE_ORDER_LSB_FIRST : XCB_IMAGE_ORDER_MSB_FIRST))
+        fits = false;
+    if (!fits || (depth != 24 && depth != 32)) return false;
+    const xcb_pixmap_t pixmap = xcb_generate_id(c);
+    if (xcb_generic_error_t* e = xcb_request_check(
+            c, xcb_create_pixmap_checked(c, depth, pixmap, window, std::uint16_t(width),
+                                         std::uint16_t(height)))) {
+        std::free(e);
+        return false;
+    }
+    const xcb_gcontext_t gc = xcb_generate_id(c);
+    xcb_create_gc(c, gc, pixmap, 0, nullptr);
+    // As many rows a request as the server takes.
+    const std::size_t max_bytes = std::size_t(xcb_get_maximum_request_length(c)) * 4 - 64;
+    const int rows = std::max(1, int(max_bytes / (std::size_t(width) * 4)));
+    std::string row_bytes;
+    bool ok = true;
+    for (int y = 0; ok && y < height; y += rows) {
+        const int n = std::min(rows, height - y);
+        row_bytes.resize(std::size_t(width) * 4 * std::size_t(n));
+        for (int r = 0; r < n; ++r)
+            std::memcpy(&row_bytes[std::size_t(r) * width * 4],
+                        pixels + std::size_t(y + r) * stride, std::size_t(width) * 4);
+        xcb_generic_error_t* e = xcb_request_check(
+            c, xcb_put_image_checked(c, XCB_IMAGE_FORMAT_Z_PIXMAP, pixmap, gc, std::uint16_t(width),
+                                     std::uint16_t(n), 0, std::int16_t(y), 0, depth,
+                                     std::uint32_t(row_bytes.size()),
+                                     reinterpret_cast<const std::uint8_t*>(row_bytes.data())));
+        ok = !e;
+        std::free(e);
+    }
+    if (ok) {
+        const std::uint32_t value = pixmap;
+        xcb_change_window_attributes(c, window, XCB_CW_BACK_PIXMAP, &value);
+    }
+    xcb_free_gc(c, gc);
+    xcb_free_pixmap(c, pixmap);  // the window keeps its own reference
+    xcb_flush(c);
+    return ok;
 }

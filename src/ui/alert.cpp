@@ -29,10 +29,20 @@ int message_box(const QString& text, const QStringList& buttons, int escape,
     return escape;
 }
 
+// How the next pop-up menu shows its items (run_popup).
+int g_checked = -1;
+bool g_disabled = false;
+
 int popup_menu(const QStringList& items, QPoint where) {
     QMenu menu("mimi");
     std::vector<QAction*> actions;
-    for (const QString& item : items) actions.push_back(menu.addAction(shown_as_is(item)));
+    for (const QString& item : items) {
+        QAction* a = menu.addAction(shown_as_is(item));
+        a->setCheckable(g_checked >= 0);
+        a->setChecked(int(actions.size()) == g_checked);
+        a->setEnabled(!g_disabled);
+        actions.push_back(a);
+    }
     QAction* chosen = menu.exec(where);
     for (std::size_t i = 0; i < actions.size(); ++i)
         if (actions[i] == chosen) return int(i);
@@ -65,8 +75,13 @@ int show_alert(const QString& text, const QStringList& buttons, int escape,
     return alert_function()(text, buttons, escape, details);
 }
 
-int run_popup(const QStringList& items, QPoint where) {
-    return popup_function()(items, where);
+int run_popup(const QStringList& items, QPoint where, int checked, bool disabled) {
+    g_checked = checked;
+    g_disabled = disabled;
+    const int k = popup_function()(items, where);
+    g_checked = -1;
+    g_disabled = false;
+    return disabled ? -1 : k;
 }
 
 AlertFunction set_alert_function(AlertFunction f) {

@@ -23,7 +23,9 @@ QString shown_as_is(const QString& text);
 // GUI thread.
 int show_alert(const QString& text, const QStringList& buttons, int escape = 0,
                const QString& details = {});
-int run_popup(const QStringList& items, QPoint where);
+// `checked`: the item shown ticked (the current choice), -1 for none; a
+// `disabled` menu only says what its one item says.
+int run_popup(const QStringList& items, QPoint where, int checked = -1, bool disabled = false);
 // GUI thread. Replace the functions; an empty function restores the dialogs.
 // Each returns the function it replaced.
 AlertFunction set_alert_function(AlertFunction f);

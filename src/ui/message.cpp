@@ -18,7 +18,17 @@ bool MyBWindow::event(QEvent* e) {
         MessageReceived(static_cast<MessageEvent*>(e)->message);
         return true;
     }
-    // Shown but not yet mapped: the last moment the window manager reads its type.
-    if (e->type() == QEvent::Show) hold_window_hints(this);
+    // Shown but not yet mapped: the last moment the window manager reads its
+    // type, and the moment to choose where the window goes.
+    if (e->type() == QEvent::Show) {
+        if (place_kind_ && !placed_) place_window(this, place_kind_);
+        if (!placed_) asked_ = pos();
+        placed_ = true;
+        hold_window_hints(this);
+    }
+    // Moved by the user (the window system reports it), or closed elsewhere
+    // than it was put.
+    const bool moved = (e->type() == QEvent::Move && e->spontaneous()) || e->type() == QEvent::Hide;
+    if (moved && place_kind_ && placed_ && pos() != asked_) remember_place(this, place_kind_);
     return QWidget::event(e);
 }

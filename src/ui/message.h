@@ -55,7 +55,15 @@ class MyBWindow : public QWidget {
     virtual void MessageReceived(const Message& m) = 0;
     void PostMessage(const Message& m) { post_message(this, m); }
     void PostMessage(std::uint32_t code) { post_message(this, code); }
+    // GUI thread, before the window is first shown. Windows of `kind` open
+    // where the user last left one (place_window).
+    void set_place_kind(const char* kind) { place_kind_ = kind; }
 
   protected:
     bool event(QEvent* e) override;
+
+  private:
+    const char* place_kind_ = nullptr;
+    bool placed_ = false;
+    QPoint asked_;  // where the window was put; any other place is the user's
 };

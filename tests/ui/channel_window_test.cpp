@@ -139,16 +139,26 @@ TEST_F(ChannelWindowTest, PulseFollowsMidiAndFreezeGuardsOnlyProgramChanges) {
     EXPECT_EQ(bool(fmodei), !play_selected);
 }
 
-TEST_F(ChannelWindowTest, MidiInputMenuListsTheRosterAndAVanishedSourceAlerts) {
+TEST_F(ChannelWindowTest, MidiInputMenuListsTheSourcesPresentWhenItOpens) {
     TestRoster roster;
-    roster.list = {{11, "Keys:out"}, {22, "Pads:out"}};
     midi_roster = &roster;
-    pick(ch->port_button(), -1);
-    EXPECT_TRUE(popups.empty());  // nothing connected: a plain button
-
-    roster.connect(11);
-    pick(ch->port_button(), 1);
+    // No source at start: the menu says so, and choosing its item does nothing.
+    pick(ch->port_button(), 0);
     ASSERT_EQ(popups.size(), 1u);
+    EXPECT_EQ(popups.back(), QStringList({"No MIDI source"}));
+    uikit::pump();
+    EXPECT_EQ(roster.id, 0u);
+    EXPECT_TRUE(alerts().empty());
+    // Sources plugged in later are listed the next time the menu opens,
+    // while nothing is connected and while one is.
+    roster.list = {{11, "Keys:out"}};
+    pick(ch->port_button(), 0);
+    EXPECT_EQ(popups.back(), QStringList({"Keys:out"}));
+    uikit::pump();
+    EXPECT_EQ(ch->port_button()->text(), "Keys:out");
+    roster.list.push_back({22, "Pads:out"});
+    pick(ch->port_button(), 1);
+    ASSERT_EQ(popups.size(), 3u);
     EXPECT_EQ(popups.back(), QStringList({"Keys:out", "Pads:out"}));
     uikit::pump();
     EXPECT_EQ(roster.id, 22u);

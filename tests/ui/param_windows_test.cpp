@@ -1,9 +1,13 @@
 // The sample parameter, instrument map and note-off time windows driven as a
 // user would: typing into fields, clicking keyboards and buttons, choosing
-// rows, deleting sounds under open windows.
+// rows, deleting sounds under open windows; where they open.
+
+#include <QMenuBar>
+#include <QSettings>
 
 #include "support/uikit.h"
 #include "ui/main/keyboard.h"
+#include "ui/window_hints.h"
 #include "ui/windows/inst_window.h"
 #include "ui/windows/param_keyboard.h"
 #include "ui/windows/param_registry.h"
@@ -97,6 +101,20 @@ TEST_F(ParamWindowsTest, FieldsStoreWhatIsTypedAndShowItInTheirOwnForm) {
         EXPECT_EQ(code == fourcc("chpa") ? int(s->pan) : int(*at.at(code)), stored) << typed;
         EXPECT_EQ(w->field(code)->text(), shown) << typed;
     }
+    // From Vel above To Vel is kept (older files hold it) but said in the
+    // window, and the two fields turn red, until the range can be met again.
+    const auto warned = [w] {
+        return std::tuple(
+            w->velocity_warning()->isVisibleTo(w),
+            w->field(fourcc("chfv"))->palette().color(QPalette::Text) == QColor(200, 0, 0));
+    };
+    EXPECT_EQ(warned(), std::tuple(false, false));
+    type(w->field(fourcc("chfv")), "100");
+    EXPECT_EQ(int(s->vel_lo), 100);
+    EXPECT_EQ(warned(), std::tuple(true, true));
+    EXPECT_TRUE(w->velocity_warning()->text().contains("never plays"));
+    type(w->field(fourcc("chtv")), "100");
+    EXPECT_EQ(warned(), std::tuple(false, false));
     type(w->field(fourcc("chna")), QString(40, 'n'));
     EXPECT_EQ(std::strlen(s->name), 31u);
     type(w->field(fourcc("chna")), QString(30, 'n') + "é");  // not cut inside the é
@@ -314,4 +332,36 @@ TEST_F(ParamWindowsTest, TheMapWindowKeepsItsChosenSoundWhenOneBeforeItIsDeleted
     type(map->field(fourcc("chto")), "C 3");
     EXPECT_EQ(t_sound[0]->key_hi, 60);   // "B"
     EXPECT_EQ(t_sound[1]->key_hi, 127);  // "C" left alone
+}
+
+TEST_F(ParamWindowsTest, NewWindowsLeaveTheMenuBarAndTreeInSightAndReopenWhereTheyWereLeft) {
+    const QRect needed =
+        QRect(win->menu_bar()->geometry() | win->tree()->parentWidget()->geometry())
+            .translated(win->mapToGlobal(QPoint(0, 0)));
+    SamWindow* sample = open_sample(1);
+    SamWindow* inst = open_sample(1, true);
+    for (QWidget* w : {static_cast<QWidget*>(sample), static_cast<QWidget*>(inst)})
+        EXPECT_FALSE(w->frameGeometry().intersects(needed))
+            << w->frameGeometry().x() << "," << w->frameGeometry().y();
+    EXPECT_NE(sample->pos(), inst->pos());  // the second one steps aside
+    // Moved by the user, closed, opened again: where it was left. The
+    // instrument window keeps a place of its own.
+    sample->move(30, 350);
+    pump();
+    sample->close();
+    pump();
+    EXPECT_EQ(open_sample(2)->pos(), QPoint(30, 350));
+    EXPECT_NE(inst->pos(), QPoint(30, 350));
+    // A place on a screen that is gone is not used.
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "plexora", "plexora")
+        .setValue("windows/instrument", QPoint(9000, 9000));
+    inst->close();
+    pump();
+    EXPECT_FALSE(open_sample(1, true)->frameGeometry().intersects(needed));
+    // On a screen with room, beside the main window, covering none of it.
+    const QRect main(10, 80, 701, 490), screen(0, 0, 1600, 1000);
+    const QRect put(free_place(QSize(651, 290), main, QRect(10, 80, 701, 250), screen),
+                    QSize(651, 290));
+    EXPECT_TRUE(screen.contains(put));
+    EXPECT_FALSE(put.intersects(main));
 }

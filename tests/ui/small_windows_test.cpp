@@ -1,7 +1,11 @@
-// The shared controls, and codes the main window does not know.
+// The shared controls, codes the main window does not know, and the splash.
+
+#include <QScreen>
+#include <QWindow>
 
 #include "support/uikit.h"
 #include "ui/alert.h"
+#include "ui/windows/about_window.h"
 
 using uikit::MainWindowTest;
 
@@ -79,4 +83,32 @@ TEST_F(MainWindowTest, UnknownCodesReachTheWindowAndChangeNothing) {
     EXPECT_EQ(shown(), windows);
     EXPECT_TRUE(helpwin.isNull());
     EXPECT_TRUE(alerts().empty());
+}
+
+TEST(Splash, ShowsItsPictureFromItsFirstFrame) {
+    // What the window system holds for the splash the moment it is first
+    // exposed, before the splash has had any chance to paint.
+    struct FirstFrame : QObject {
+        QImage shot;
+        bool eventFilter(QObject* o, QEvent* e) override {
+            auto* w = qobject_cast<QWindow*>(o);
+            if (e->type() == QEvent::Expose && w && w->isExposed() && shot.isNull())
+                shot = w->screen()->grabWindow(w->winId()).toImage();
+            return false;
+        }
+    } first;
+    qApp->installEventFilter(&first);
+    ABWindow* splash = open_splash();
+    uikit::pump();
+    qApp->removeEventFilter(&first);
+    ASSERT_NE(splash, nullptr);
+    const QImage drawn = splash->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_FALSE(first.shot.isNull());
+    const QImage shot = first.shot.convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(shot.size(), drawn.size());
+    int differ = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) differ += shot.pixel(x, y) != drawn.pixel(x, y);
+    EXPECT_EQ(differ, 0) << "of " << shot.width() * shot.height() << " pixels";
+    delete splash;
 }

@@ -163,7 +163,9 @@ TEST_F(InstrumentFile, SavedInstrumentReadsBackIntoTheSameSounds) {
                 made[i]->env[p][c] = std::uint16_t((i * 31 + c * 7 + p) * 977);
         made[i]->flags = std::uint16_t(0x15 ^ i);
         made[i]->rel_time = 1000u * i + 77;
+        made[i]->pan = std::uint16_t(i == 3 ? 300 : 20 * i);  // 300: Panning has no range check
     }
+    set_inst_name(0, "Grand kit, pedal down");
     ASSERT_TRUE(add_sounds(0, 3));
     for (int i = 0; i < 4; ++i) replace_sound(i, made[i]);
     no_s = 2;
@@ -196,13 +198,36 @@ TEST_F(InstrumentFile, SavedInstrumentReadsBackIntoTheSameSounds) {
         EXPECT_TRUE(b->art == a.art);
         EXPECT_EQ(testkit::describe(b), testkit::describe(&a));
         EXPECT_EQ(std::tuple(int(b->flags), int(b->rel_time), int(b->vel_lo), int(b->vel_hi),
-                             int(b->file_offset), int(b->nb_next)),
+                             int(b->file_offset), int(b->nb_next), int(b->pan)),
                   std::tuple(int(a.flags), int(a.rel_time), int(a.vel_lo), int(a.vel_hi),
-                             int(a.file_offset), 0));
+                             int(a.file_offset), 0, int(a.pan)));
         ASSERT_NE(b->data, nullptr);
         EXPECT_EQ(std::memcmp(b->data, a.data, a.size), 0);
     }
     EXPECT_STREQ(t_sound[0].load()->ipath, file.c_str());
+    EXPECT_STREQ(inst_name(0), "Grand kit, pedal down");
+}
+
+TEST_F(InstrumentFile, OlderFilesKeepTheDefaultPanningAndTheInstrumentsName) {
+    // Files written before the Panning and the instrument's name were kept:
+    // no marker, and the marker with versions 1 and 2 (the bytes after the
+    // articulation left zero, as the older writers left them).
+    for (int version : {0, 1, 2}) {
+        SCOPED_TRACE(version);
+        testkit::fresh_tables();
+        set_inst_name(0, "Mine");
+        Bytes b = files::it_file({sound16({1, 2}, "a"), sound16({3, 4}, "b")});
+        for (std::size_t at : {std::size_t{18}, std::size_t{18 + 352 + 4}}) {
+            if (version == 0) continue;
+            std::memcpy(&b[at + kInstExtraAt], kInstExtraMarker, 4);
+            b[at + kInstExtraAt + 5] = std::uint8_t(version);
+            std::strcpy(reinterpret_cast<char*>(&b[at + kInstExtraNameAt]), "whole name");
+        }
+        ASSERT_EQ(read(b), 2);
+        EXPECT_STREQ(inst_name(0), "Mine");
+        for (int i = 0; i < 2; ++i) EXPECT_EQ(int(t_sound[i].load()->pan), 64);
+        EXPECT_STREQ(t_sound[1].load()->name, version ? "whole name" : "b");
+    }
 }
 
 TEST_F(InstrumentFile, FailedSaveLeavesTheExistingFileAlone) {

@@ -73,6 +73,7 @@ EdWindow::EdWindow(QRect frame, int sound, const QString& title)
     : MyBWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                              Qt::CustomizeWindowHint) {
     setWindowTitle(title);
+    set_place_kind("editor");
     setFixedSize(frame.size());
     move(frame.topLeft());
     setAttribute(Qt::WA_DeleteOnClose);

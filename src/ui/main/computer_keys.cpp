@@ -5,6 +5,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTextEdit>
+#include <QTimer>
+#include <algorithm>
 
 #include "ui/main/keyboard.h"
 
@@ -76,8 +78,18 @@ ComputerKeys::ComputerKeys(QWidget* window, KeyboardView* keyboard)
 }
 
 void ComputerKeys::release_all() {
-    for (const auto& [qt_key, key] : held_) keyboard_->release(std::uint16_t(key));
-    held_.clear();
+    while (!held_.empty()) let_go(held_.begin()->first);
+}
+
+void ComputerKeys::let_go(int qt_key) {
+    gone_.erase(qt_key);
+    const auto it = held_.find(qt_key);
+    if (it == held_.end()) return;
+    const int key = it->second;
+    held_.erase(it);
+    const bool shared =
+        std::any_of(held_.begin(), held_.end(), [key](const auto& h) { return h.second == key; });
+    if (!shared) keyboard_->release(std::uint16_t(key));
 }
 
 bool ComputerKeys::ours(QObject* watched, int modifiers) const {
@@ -109,14 +121,20 @@ bool ComputerKeys::eventFilter(QObject* watched, QEvent* event) {
     if (note < 0) return false;
     if (e->isAutoRepeat()) return true;
     if (press) {
+        gone_.erase(qt_key);  // a repeat: the key never went up
         if (held_.count(qt_key)) return true;
         const int key = base_ + note;
         if (key > 127) return true;
+        const bool sounding = std::any_of(held_.begin(), held_.end(),
+                                          [key](const auto& h) { return h.second == key; });
         held_[qt_key] = key;
-        keyboard_->play(std::uint16_t(key), kVelocity);
-    } else if (auto it = held_.find(qt_key); it != held_.end()) {
-        keyboard_->release(std::uint16_t(it->second));
-        held_.erase(it);
+        if (!sounding) keyboard_->play(std::uint16_t(key), kVelocity);
+    } else if (held_.count(qt_key) && !gone_.count(qt_key)) {
+        const unsigned n = ++releases_;
+        gone_[qt_key] = n;
+        QTimer::singleShot(kRepeatGapMs, this, [this, qt_key, n] {
+            if (auto it = gone_.find(qt_key); it != gone_.end() && it->second == n) let_go(qt_key);
+        });
     }
     return true;
 }

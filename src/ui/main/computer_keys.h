@@ -3,6 +3,11 @@
 // and digit row black keys from the C above), "-" and "=" an octave down and
 // up. Keys play while the main window has the focus and no text field is
 // typing, through the same path as a click on the on-screen keyboard.
+//
+// An X server that cannot report auto-repeat sends a release and a press for
+// every repeat of a held key. A release is therefore held back briefly and
+// dropped when the same key comes down again within that time, so holding a
+// key plays one note; and a key already sounding never starts another.
 #pragma once
 
 #include <QObject>
@@ -22,17 +27,24 @@ class ComputerKeys : public QObject {
 
     // The MIDI key of the lower octave's C: 48 at start, 0 to 108.
     int base() const { return base_; }
-    // GUI thread. Releases every key still held.
+    // GUI thread. Releases every key still held, at once.
     void release_all();
+    // How long a key's release waits for a repeat's press, in milliseconds.
+    static constexpr int kRepeatGapMs = 30;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     bool ours(QObject* watched, int modifiers) const;
+    // GUI thread. Lets go of `qt_key` now: its MIDI key stops unless another
+    // held computer key plays it too.
+    void let_go(int qt_key);
 
     QWidget* window_;
     KeyboardView* keyboard_;
     int base_ = 48;
-    std::map<int, int> held_;  // Qt key -> MIDI key it started
+    std::map<int, int> held_;       // Qt key -> MIDI key it plays
+    std::map<int, unsigned> gone_;  // Qt key released -> its pending release's number
+    unsigned releases_ = 0;
 };

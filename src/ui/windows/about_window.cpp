@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "ui/graphics.h"
+#include "ui/window_hints.h"
 
 const char* const ABWindow::kCredits[19] = {
     "Plexora, by the Plexora developers",
@@ -137,6 +138,16 @@ void ABWindow::MessageReceived(const Message& m) {
 
 ABWindow* appel_about() {
     auto* w = new ABWindow(false);
+    w->show();
+    return w;
+}
+
+ABWindow* open_splash() {
+    auto* w = new ABWindow(true);
+    if (!paint_before_showing(w)) {
+        delete w;
+        return nullptr;
+    }
     w->show();
     return w;
 }

@@ -49,3 +49,6 @@ class ABWindow : public MyBWindow {
 
 // GUI thread. Opens a new about window.
 ABWindow* appel_about();
+// GUI thread. Shows the splash, its picture in place from its first frame;
+// null, and nothing shown, where the window system cannot promise that.
+ABWindow* open_splash();

@@ -59,6 +59,7 @@ ChWindow::ChWindow(QRect frame, const QString& title)
     : MyBWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                              Qt::CustomizeWindowHint) {
     setWindowTitle(title);
+    set_place_kind("channels");
     setFixedSize(frame.width() + 1, frame.height() + 1);
     // The frame's corner, title bar included, so the title stays on screen.
     move(frame.topLeft());
@@ -149,11 +150,21 @@ bool ChWindow::build_pop(QPoint where) {
 }
 
 bool ChWindow::build_port_pop(QPoint where) {
-    if (!midi_roster || midi_roster->connected_id() == 0) return false;
+    if (!midi_roster) return false;
+    // The sources present now, whether or not one was there at start, with
+    // the connected one ticked.
     const std::vector<MidiSourceInfo> list = midi_roster->sources();
     QStringList names;
-    for (const auto& s : list) names << QString::fromStdString(s.name);
-    const int k = run_popup(names, where);
+    int current = -1;
+    for (const auto& s : list) {
+        if (s.id == midi_roster->connected_id()) current = int(names.size());
+        names << QString::fromStdString(s.name);
+    }
+    if (list.empty()) {
+        run_popup({"No MIDI source"}, where, -1, true);
+        return true;
+    }
+    const int k = run_popup(names, where, current);
     if (k >= 0 && k < int(list.size())) {
         PostMessage(Message(fourcc("po00") + std::uint32_t(k))
                         .add("be:id", qint64(list[std::size_t(k)].id)));

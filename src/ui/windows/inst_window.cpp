@@ -23,6 +23,7 @@ QString slot_label(int s) {
 
 InstWindow::InstWindow(QRect frame, int inst, const QString& title)
     : SamWindow(frame, inst_first(inst), title), inst_(inst) {
+    set_place_kind("instrument");
     list_ = new QListWidget(this);
     list_->setGeometry(400, 10, 221, 149);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);

@@ -57,6 +57,7 @@ OscWindow::OscWindow()
     : MyBWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                              Qt::CustomizeWindowHint) {
     setWindowTitle("Oscillo");
+    set_place_kind("oscillo");
     setGeometry(10, 10, 321, 95);
     setFixedSize(321, 95);
     setAttribute(Qt::WA_DeleteOnClose);

@@ -70,6 +70,7 @@ SamWindow::SamWindow(QRect frame, int sound, const QString& title)
       ref_(sound_ref(sound)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(title);
+    set_place_kind("sample");
     setFixedSize(frame.size());
     move(frame.topLeft());
     for (const FieldSpec& field : kFields) {
@@ -95,6 +96,14 @@ SamWindow::SamWindow(QRect frame, int sound, const QString& title)
     key_label_ = new QLabel("----", this);
     key_label_->setFont(bold_font(font()));
     key_label_->setGeometry(10, 238, 41, 15);
+    // Beside the velocity fields; a range that cannot be met is kept (older
+    // files hold such ranges) but said where it was typed.
+    vel_warning_ = new QLabel("From Vel is above To Vel: this sound never plays", this);
+    vel_warning_->setWordWrap(true);
+    vel_warning_->setFont(bold_font(font()));
+    vel_warning_->setStyleSheet("color: rgb(200, 0, 0);");
+    vel_warning_->setGeometry(250, 126, 145, 40);
+    vel_warning_->hide();
 }
 
 SamWindow::~SamWindow() = default;
@@ -240,6 +249,12 @@ void SamWindow::rafraichi() {
             ->setText(QString::fromUtf8(s->name, int(strnlen(s->name, sizeof s->name))));
         field(fourcc("chfv"))->setText(digits(s->vel_lo, 3, 0));
         field(fourcc("chtv"))->setText(digits(s->vel_hi, 3, 0));
+        const bool never = s->vel_lo > s->vel_hi;
+        vel_warning_->setVisible(never);
+        QPalette red;
+        red.setColor(QPalette::Text, QColor(200, 0, 0));
+        for (std::uint32_t code : {fourcc("chfv"), fourcc("chtv")})
+            field(code)->setPalette(never ? red : QPalette());
     }
     keyboard_->update();
 }

@@ -43,6 +43,8 @@ class SamWindow : public ParamWindow {
     QLineEdit* field(std::uint32_t code) const;
     ParamKeyboard* keyboard() const { return keyboard_; }
     QLabel* key_label() const { return key_label_; }
+    // Shown while From Vel is above To Vel (the sound then never plays).
+    QLabel* velocity_warning() const { return vel_warning_; }
 
     // Colours of a key inside the range shown: white keys, black keys.
     static const QColor kHighWhite, kHighBlack;
@@ -78,4 +80,5 @@ class SamWindow : public ParamWindow {
     std::unique_ptr<mycheck> freeze_base_, freeze_pan_;
     ParamKeyboard* keyboard_ = nullptr;
     QLabel* key_label_ = nullptr;
+    QLabel* vel_warning_ = nullptr;
 };

@@ -26,6 +26,7 @@ ValWindow::ValWindow()
                              Qt::CustomizeWindowHint) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle("Set Note off time");
+    set_place_kind("noteoff");
     setFixedSize(301, 81);
     move(10, 10);
     auto* label = new QLabel("Time (ms)", this);
