@@ -69,7 +69,8 @@ MyWindow::MyWindow(EngineServices& services)
 
     build_audio_line();
     record_line_ = new QLabel(this);
-    record_line_->setGeometry(462, 442, 228, 16);
+    // In the audio line's place while it shows: the window has no room below.
+    record_line_->setGeometry(audio_line_->geometry());
     record_line_->setFont(audio_line_->font());
     record_line_->setStyleSheet("color: rgb(255, 120, 100);");
     record_line_->hide();
@@ -262,7 +263,7 @@ void MyWindow::collect_notices() {
 
 void MyWindow::show_audio_state() {
     const SoundPlayer* p = services_.player();
-    if (!audio_line_ || !p) return;
+    if (!audio_line_ || !p || (record_line_ && record_line_->isVisible())) return;
     QString text, tip = QString::fromStdString(p->Summary());
     if (services_.waiting_for_jack()) {
         text = "JACK server gone: playing silently";

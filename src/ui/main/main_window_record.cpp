@@ -69,8 +69,11 @@ void MyWindow::stop_recording(bool quitting) {
     }
     record_line_->setText(QString("Recorded %1 to %2").arg(clock_text(s.written / s.rate), name));
     record_line_->show();
+    audio_line_->hide();
     QTimer::singleShot(kRecordedShownMs, record_line_, [line = record_line_, this] {
-        if (!recorder_) line->hide();
+        if (recorder_) return;
+        line->hide();
+        show_audio_state();
     });
     if (!trouble.isEmpty()) show_alert("Recording " + name + ":\n" + trouble, {"Ok"}, 0);
 }
@@ -84,4 +87,5 @@ void MyWindow::show_record_time() {
         text += QString("  dropped %1 ms").arg(qRound64(1000.0 * double(lost) / rate));
     record_line_->setText(text);
     record_line_->show();
+    audio_line_->hide();
 }
