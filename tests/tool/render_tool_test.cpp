@@ -191,7 +191,14 @@ TEST_F(RenderTool, DevicesFifosAndLinksAreWrittenThroughAndAKilledRendersLeftove
     const std::string song = long_song("two.mid", 2), plain = dir.file("plain.wav");
     const std::string args = "--rate 8000 --sample " + sample + " " + song + " ";
     ASSERT_EQ(run_render(args + plain).status, 0);
-    const auto rendered = files::read_bytes(plain);
+    // The audio from the data chunk on: the header's peak chunk holds the time of writing.
+    const auto audio = [](std::vector<std::uint8_t> b) {
+        const std::string text(b.begin(), b.end());
+        const auto at = text.find("data");
+        return at == std::string::npos ? b
+                                       : std::vector<std::uint8_t>(b.begin() + long(at), b.end());
+    };
+    const auto rendered = audio(files::read_bytes(plain));
     SF_INFO want{};
     sf_close(sf_open(plain.c_str(), SFM_READ, &want));
 
@@ -238,7 +245,7 @@ TEST_F(RenderTool, DevicesFifosAndLinksAreWrittenThroughAndAKilledRendersLeftove
     std::filesystem::create_symlink("real/target.wav", link);
     EXPECT_EQ(run_render(args + link).status, 0);
     EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(files::read_bytes(target), rendered);
+    EXPECT_EQ(audio(files::read_bytes(target)), rendered);
     EXPECT_EQ(leftovers(link) + leftovers(target), 0);
 
     // A FIFO as an input is refused at once rather than waited on.
@@ -268,7 +275,7 @@ TEST_F(RenderTool, DevicesFifosAndLinksAreWrittenThroughAndAKilledRendersLeftove
     EXPECT_EQ(leftovers(out), 1);
     EXPECT_EQ(run_render(args + out).status, 0);
     EXPECT_EQ(leftovers(out), 0);
-    EXPECT_EQ(files::read_bytes(out), rendered);
+    EXPECT_EQ(audio(files::read_bytes(out)), rendered);
 }
 
 TEST_F(RenderTool, RendersARealSongWithARealBank) {
