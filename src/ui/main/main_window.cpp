@@ -207,6 +207,9 @@ void MyWindow::install_hooks() {
     h.alert_details = [](const char* text, const char* button, const char* details) {
         show_alert(text, {button}, 0, QString::fromLocal8Bit(details));
     };
+    h.notice = [](const char* text, const char* details) {
+        show_alert(QString::fromLocal8Bit(text), {"Ok"}, 0, QString::fromLocal8Bit(details));
+    };
     h.sound_changed = [](int s) {
         if (awin) awin->sound_changed(s);
     };
