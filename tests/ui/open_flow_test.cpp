@@ -13,12 +13,12 @@
 using uikit::MainWindowTest;
 
 TEST(OpenFlow, InstrumentNamesAndFilters) {
-    for (const char* name : {"kit.it", "KIT.IT", "kit.SF2", "a.b.sf2"})
+    for (const char* name : {"kit.it", "KIT.IT", "kit.SF2", "a.b.sf2", "kit.SFZ"})
         EXPECT_TRUE(is_instrument_name(name)) << name;
     for (const char* name : {"kit.sf2.wav", ".it", "kit.its", "kit"})
         EXPECT_FALSE(is_instrument_name(name)) << name;
     const QString all = open_filters().first();
-    for (const char* e : {"*.wav", "*.aiff", "*.avr", "*.flac", "*.ogg", "*.it", "*.sf2"})
+    for (const char* e : {"*.wav", "*.aiff", "*.avr", "*.flac", "*.ogg", "*.it", "*.sf2", "*.sfz"})
         EXPECT_TRUE(all.contains(e)) << e;
 }
 
@@ -42,6 +42,16 @@ TEST_F(MainWindowTest, OpeningOrDroppingAWavFillsTheSelectedSlotAndRelabelsItsRo
     uikit::pump();
     finish_loads();
     EXPECT_EQ(int(t_sound[0]->size), 4000);
+}
+
+TEST_F(MainWindowTest, AnSfzInstrumentLoadsInTheBackgroundAndItsSummaryIsShown) {
+    const std::string kit = files::write_sfz_kit(dir.path().toStdString());
+    open_paths({QString::fromStdString(kit)});
+    EXPECT_EQ(nb_sound, 5);
+    EXPECT_EQ(rows()[0].trimmed(), "kit");
+    ASSERT_EQ(alerts().size(), 1u);
+    EXPECT_EQ(alerts()[0].text, "kit.sfz: 5 of 11 regions loaded, 6 refused.");
+    EXPECT_NE(alerts()[0].details.find("missing.wav"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, AFileThatFailsLeavesTreeAndSelectionAlone) {
