@@ -91,11 +91,11 @@ int main(int argc, char** argv) {
         put("sfz", name, Bytes(text.begin(), text.end()));
         put("sfz", "cut_" + name, Bytes(text.begin(), text.begin() + text.size() / 2));
     }
-    const std::string layered =
+    const std::string layers =
         "<global> ampeg_release=0.3\n<group> group=3 off_by=3 offset=10 end=50\n"
         "<region> sample=a.wav lokey=c2 hikey=b3 lovel=1 hivel=60 loop_mode=loop_sustain\n"
         "<region> sample=b.flac key=d#4 loopstart=5 loopend=40 pitch_keycenter=sample\n";
-    put("sfz", "layered.sfz", Bytes(layered.begin(), layered.end()));
+    put("sfz", "layered.sfz", Bytes(layers.begin(), layers.end()));
 
     // AVR files, named as their files. Fields: name, channels, bits, loop,
     // note, rate, loop begin and end, data.
