@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <new>
+#include <set>
 #include <tuple>
 
 #include "core/articulation.h"
@@ -42,7 +43,6 @@ enum Gen : std::uint16_t {
     kSampleModes = 54,
     kScaleTuning = 56,
     kExclusiveClass = 57,
-    kRootKey = 58,
 };
 enum SampleType : std::uint32_t { kMono = 1, kRight = 2, kLeft = 4 };
 constexpr int kZeroPoints = 46;  // the format's silence after each sample
@@ -205,17 +205,32 @@ class BankBuilder {
         }
     }
 
-    void start_instrument(const std::string& name) {
-        name20(inst_, name.c_str());
-        le16(inst_, static_cast<std::uint32_t>(bags_));
-        ++insts_;
-    }
-    std::size_t instruments() const { return insts_; }
+    // With `share` set, each different zone becomes an instrument of its
+    // own that every preset playing it names: banks whose presets share
+    // instruments need this to stay within the format's 65535 generators.
+    explicit BankBuilder(bool share) : share_(share) {}
 
+    // Starts the preset of a program instrument named `name`.
+    void start_preset(const std::string& name) {
+        flush_instrument();
+        preset_names_.push_back(name);
+        preset_zones_.emplace_back();
+        preset_global_.emplace_back();
+        if (!share_) {
+            preset_zones_.back().push_back({insts_, {}});
+            start_instrument(name.c_str());
+        }
+    }
+
+    // `presets`: bank, number and index of each preset started.
     bool finish(const std::string& bank_name, const std::vector<std::tuple<int, int, int>>& presets,
-                const std::vector<std::string>& names, Bytes& out, std::string& why) {
-        if (header_order_.size() >= 65535 || bags_ >= 65535 || gens_ / 4 >= 65535 ||
-            mods_ / 10 >= 65535 || smpl_.size() + 64 > UINT32_MAX / 2) {
+                Bytes& out, std::string& why) {
+        flush_instrument();
+        std::size_t preset_zones = 0;
+        for (const auto& z : preset_zones_) preset_zones += z.size();
+        if (header_order_.size() >= 65535 || bags_ >= 65535 || igen_.size() / 4 >= 65535 ||
+            imod_.size() / 10 >= 65535 || insts_ >= 65535 || preset_zones >= 65535 ||
+            smpl_.size() + 64 > UINT32_MAX / 2) {
             why = "the instruments hold more than a SoundFont 2 bank can";
             return false;
         }
@@ -237,20 +252,34 @@ class BankBuilder {
         // Presets: each one zone naming its instrument.
         Bytes phdr, pbag, pgen;
         int pb = 0;
-        for (const auto& [bank, number, inst] : presets) {
-            name20(phdr, names[static_cast<std::size_t>(inst)].c_str());
+        for (const auto& [bank, number, p] : presets) {
+            name20(phdr, preset_names_[static_cast<std::size_t>(p)].c_str());
             le16(phdr, static_cast<std::uint32_t>(number));
             le16(phdr, static_cast<std::uint32_t>(bank));
             le16(phdr, static_cast<std::uint32_t>(pb));
             le32(phdr, 0), le32(phdr, 0), le32(phdr, 0);
-            le16(pbag, static_cast<std::uint32_t>(pb)), le16(pbag, 0);
-            le16(pgen, kInstrument), le16(pgen, static_cast<std::uint32_t>(inst));
-            ++pb;
+            const auto zone = [&](const std::map<std::uint16_t, int>& gens) {
+                le16(pbag, static_cast<std::uint32_t>(pgen.size() / 4)), le16(pbag, 0);
+                for (const auto& [op, v] : gens)
+                    le16(pgen, op),
+                        le16(pgen, static_cast<std::uint16_t>(static_cast<std::int16_t>(v)));
+                ++pb;
+            };
+            const auto i = static_cast<std::size_t>(p);
+            if (!preset_global_[i].empty()) zone(preset_global_[i]);
+            for (const PresetZone& z : preset_zones_[i]) {
+                zone(z.gens);
+                le16(pgen, kInstrument), le16(pgen, static_cast<std::uint32_t>(z.inst));
+            }
+        }
+        if (pgen.size() / 4 >= 65535 || pb >= 65535) {
+            why = "the instruments hold more than a SoundFont 2 bank can";
+            return false;
         }
         name20(phdr, "EOP");
         le16(phdr, 0), le16(phdr, 0), le16(phdr, static_cast<std::uint32_t>(pb));
         le32(phdr, 0), le32(phdr, 0), le32(phdr, 0);
-        le16(pbag, static_cast<std::uint32_t>(pb)), le16(pbag, 0);
+        le16(pbag, static_cast<std::uint32_t>(pgen.size() / 4)), le16(pbag, 0);
         le32(pgen, 0);
         const Bytes pmod(10, 0);
 
@@ -258,8 +287,8 @@ class BankBuilder {
         name20(inst, "EOI");
         le16(inst, static_cast<std::uint32_t>(bags_));
         Bytes ibag = ibag_;
-        le16(ibag, static_cast<std::uint32_t>(gens_ / 4));
-        le16(ibag, static_cast<std::uint32_t>(mods_ / 10));
+        le16(ibag, static_cast<std::uint32_t>(igen_.size() / 4));
+        le16(ibag, static_cast<std::uint32_t>(imod_.size() / 10));
         Bytes imod = imod_;
         imod.resize(imod.size() + 10, 0);
         Bytes igen = igen_;
@@ -294,32 +323,173 @@ class BankBuilder {
     }
 
   private:
-    void gen(std::uint16_t op, int amount) {
-        le16(igen_, op);
-        le16(igen_, static_cast<std::uint16_t>(static_cast<std::int16_t>(amount)));
-        gens_ += 4;
+    // A zone's generators other than the sample, by operator; its modulators.
+    struct Zone {
+        std::map<std::uint16_t, int> gens;
+        Bytes mods;
+        std::uint16_t sample = 0;
+        std::string name;
+    };
+
+    static int default_of(std::uint16_t op) {
+        switch (op) {
+            case kFilterCutoff:
+                return 13500;
+            case kScaleTuning:
+                return 100;
+            case kKeyRange:
+            case kVelRange:
+                return 127 << 8;
+            case kModDelay + 4:  // the modulation envelope's sustain
+            case kDelay + 4:
+                return 0;
+            default:
+                return (op >= kModDelay && op <= kModDelay + 5) ||
+                               (op >= kDelay && op <= kDelay + 5)
+                           ? -12000
+                           : 0;
+        }
     }
+
+    void gen(std::uint16_t op, int amount) { zone_.gens[op] = amount; }
     void gen_unless(std::uint16_t op, int amount, int absent) {
         if (amount != absent) gen(op, amount);
     }
     void mod(std::uint16_t source, std::uint16_t dest, int amount, std::uint16_t amount_source) {
-        le16(imod_, source);
-        le16(imod_, dest);
-        le16(imod_, static_cast<std::uint16_t>(static_cast<std::int16_t>(amount)));
-        le16(imod_, amount_source);
-        le16(imod_, 0);
-        mods_ += 10;
+        for (const std::uint32_t v :
+             {std::uint32_t{source}, std::uint32_t{dest},
+              std::uint32_t{static_cast<std::uint16_t>(static_cast<std::int16_t>(amount))},
+              std::uint32_t{amount_source}, 0u})
+            le16(zone_.mods, v);
+    }
+
+    // Writes a zone's bag and generators: key and velocity range first, the
+    // sample last; `global` (with its value of each operator it sets) and
+    // the zone's own value say which operators the zone must state.
+    void write_zone(const Zone& z, const std::map<std::uint16_t, int>& global, bool with_sample) {
+        le16(ibag_, static_cast<std::uint32_t>(igen_.size() / 4));
+        le16(ibag_, static_cast<std::uint32_t>(imod_.size() / 10));
+        ++bags_;
+        const auto put = [&](std::uint16_t op) {
+            const auto own = z.gens.find(op);
+            const int v = own != z.gens.end() ? own->second : default_of(op);
+            const auto g = global.find(op);
+            if (g != global.end() ? g->second == v : own == z.gens.end()) return;
+            le16(igen_, op);
+            le16(igen_, static_cast<std::uint16_t>(static_cast<std::int16_t>(v)));
+        };
+        std::set<std::uint16_t> ops;
+        for (const auto& [op, v] : z.gens) ops.insert(op);
+        for (const auto& [op, v] : global) ops.insert(op);
+        for (const std::uint16_t op : {kKeyRange, kVelRange})
+            if (ops.erase(op)) put(op);
+        for (const std::uint16_t op : ops) put(op);
+        if (with_sample) le16(igen_, kSampleId), le16(igen_, z.sample);
+        imod_.insert(imod_.end(), z.mods.begin(), z.mods.end());
+    }
+
+    // Adds the zone just made to the instrument being made.
+    void emit_zone() { pending_.push_back(std::move(zone_)); }
+
+    // Generators that go to the preset's zones when zones are shared: those
+    // a preset's value adds to its instruments', but the pan and tuning,
+    // which belong with a sample more than with a preset.
+    static bool additive(std::uint16_t op) {
+        return op != kKeyRange && op != kVelRange && op != kSampleModes && op != kExclusiveClass &&
+               op != kPan && op != kCoarseTune && op != kFineTune;
+    }
+
+    // The most common value of each generator among `zones` (a zone without
+    // it counting as `absent(op)`), for those where another value is more
+    // common than leaving it out.
+    template <typename Gens, typename Absent>
+    static std::map<std::uint16_t, int> most_common(const std::vector<Gens>& zones, Absent absent) {
+        std::map<std::uint16_t, std::map<int, std::size_t>> tally;
+        for (const auto& z : zones)
+            for (const auto& [op, v] : z) ++tally[op][v];
+        std::map<std::uint16_t, int> out;
+        for (const auto& [op, values] : tally) {
+            std::size_t set = 0, best = 0;
+            int value = 0;
+            for (const auto& [v, n] : values) {
+                set += n;
+                if (n > best && v != absent(op)) best = n, value = v;
+            }
+            const auto left_out = values.count(absent(op)) ? values.at(absent(op)) : 0;
+            if (best > zones.size() - set + left_out) out[op] = value;
+        }
+        return out;
+    }
+
+    // With shared zones, the generators that add up go to the preset's
+    // zones (each the value less the format's default), and what is left of
+    // a zone (sample, ranges, sample mode, class, modulators) becomes an
+    // instrument of its own, made once for every preset zone that plays it.
+    // The preset and the instrument levels each have their 65535 generators.
+    void flush_shared() {
+        std::vector<std::map<std::uint16_t, int>> adds;
+        for (Zone& z : pending_) {
+            std::map<std::uint16_t, int> add;
+            for (auto it = z.gens.begin(); it != z.gens.end();) {
+                if (!additive(it->first)) {
+                    ++it;
+                    continue;
+                }
+                add[it->first] = it->second - default_of(it->first);
+                it = z.gens.erase(it);
+            }
+            adds.push_back(std::move(add));
+            Bytes key = z.mods;
+            for (const auto& [op, v] : z.gens)
+                le16(key, op), le16(key, static_cast<std::uint32_t>(v));
+            le16(key, z.sample);
+            const auto [it, added] = shared_.try_emplace(std::move(key), insts_);
+            preset_zones_.back().push_back({it->second, {}});
+            if (!added) continue;
+            start_instrument(z.name.c_str());
+            write_zone(z, {}, true);
+        }
+        preset_global_.back() = most_common(adds, [](std::uint16_t) { return 0; });
+        for (std::size_t i = 0; i < adds.size(); ++i) {
+            for (const auto& [op, v] : adds[i]) {
+                const auto g = preset_global_.back().find(op);
+                if (v != (g == preset_global_.back().end() ? 0 : g->second))
+                    preset_zones_.back()[i].gens[op] = v;
+            }
+            for (const auto& [op, g] : preset_global_.back())
+                if (!adds[i].count(op)) preset_zones_.back()[i].gens[op] = 0;
+        }
+        pending_.clear();
+    }
+
+    // Writes the zones of the instrument being made, behind a global zone
+    // that holds each generator's most common value among them (but the
+    // key range, which a plain reading of the bank takes from zones alone).
+    void flush_instrument() {
+        if (pending_.empty()) return;
+        if (share_) return flush_shared();
+        std::vector<std::map<std::uint16_t, int>> gens;
+        for (const Zone& z : pending_) {
+            gens.push_back(z.gens);
+            gens.back().erase(kKeyRange);
+        }
+        const auto global = most_common(gens, default_of);
+        if (!global.empty()) write_zone(Zone{global, {}, 0, ""}, {}, false);
+        for (const Zone& z : pending_) write_zone(z, global, true);
+        pending_.clear();
     }
 
     // One instrument zone for sound `s` over sample header `id`, panned
     // `side_pan` when it is one side of a stereo sound (0: not), its level
     // lowered by `extra_cb` as heard.
     void zone(const p_s& s, std::uint16_t id, int side_pan, double extra_cb) {
-        le16(ibag_, static_cast<std::uint32_t>(gens_ / 4));
-        le16(ibag_, static_cast<std::uint32_t>(mods_ / 10));
-        ++bags_;
-        gen(kKeyRange, std::clamp<int>(s.key_lo, 0, 127) | std::clamp<int>(s.key_hi, 0, 127) << 8);
-        gen(kVelRange, std::clamp<int>(s.vel_lo, 0, 127) | std::clamp<int>(s.vel_hi, 0, 127) << 8);
+        zone_ = Zone{{}, {}, id, s.name};
+        gen_unless(kKeyRange,
+                   std::clamp<int>(s.key_lo, 0, 127) | std::clamp<int>(s.key_hi, 0, 127) << 8,
+                   default_of(kKeyRange));
+        gen_unless(kVelRange,
+                   std::clamp<int>(s.vel_lo, 0, 127) | std::clamp<int>(s.vel_hi, 0, 127) << 8,
+                   default_of(kVelRange));
         const Articulation& a = s.art;
         int mode = s.loop ? 1 : 0;
         if (a.on) {
@@ -363,12 +533,31 @@ class BankBuilder {
             gen_unless(kPan, side_pan, 0);
         }
         gen_unless(kSampleModes, mode, 0);
-        gen(kRootKey, std::clamp<int>(s.base, 0, 127));
-        gen(kSampleId, id);
+        // The root key is the sample header's.
+        emit_zone();
     }
 
+    void start_instrument(const char* name) {
+        name20(inst_, name);
+        le16(inst_, static_cast<std::uint32_t>(bags_));
+        ++insts_;
+    }
+
+    bool share_;
     Bytes smpl_, inst_, ibag_, igen_, imod_;
-    std::size_t bags_ = 0, gens_ = 0, mods_ = 0, insts_ = 0;
+    Zone zone_;                  // the zone being made
+    std::vector<Zone> pending_;  // the zones of the instrument being made
+    std::size_t bags_ = 0, insts_ = 0;
+    std::vector<std::string> preset_names_;
+    // Each preset's zones: the instrument each names, with the generators
+    // that add to it; and each preset's global zone.
+    struct PresetZone {
+        std::size_t inst;
+        std::map<std::uint16_t, int> gens;
+    };
+    std::vector<std::vector<PresetZone>> preset_zones_;
+    std::vector<std::map<std::uint16_t, int>> preset_global_;
+    std::map<Bytes, std::size_t> shared_;  // a shared zone's instrument
     std::map<SpanKey, Span> spans_;
     std::map<HeaderKey, std::size_t> headers_;
     std::vector<HeaderKey> header_order_;
@@ -412,22 +601,23 @@ bool export_bank_bytes(int k, std::vector<std::uint8_t>& out, std::string& why) 
             why = "no instrument holds a sound with data";
             return false;
         }
-        BankBuilder b;
-        for (const auto& [i, sounds] : chosen)
-            for (const p_s* r : sounds)
-                if (!b.plan(*r, why)) return false;
-        b.write_samples();
-        std::vector<std::tuple<int, int, int>> presets;
-        std::vector<std::string> names;
-        for (const auto& [i, sounds] : chosen) {
-            const auto [bank, number] = k < 0 ? preset_of(i) : std::pair{0, 0};
-            presets.emplace_back(bank, number, static_cast<int>(names.size()));
-            names.push_back(shown_name(i));
-            b.start_instrument(names.back());
-            for (const p_s* r : sounds) b.add_sound(*r);
+        for (const bool share : {false, true}) {
+            BankBuilder b(share);
+            for (const auto& [i, sounds] : chosen)
+                for (const p_s* r : sounds)
+                    if (!b.plan(*r, why)) return false;
+            b.write_samples();
+            std::vector<std::tuple<int, int, int>> presets;
+            for (const auto& [i, sounds] : chosen) {
+                const auto [bank, number] = k < 0 ? preset_of(i) : std::pair{0, 0};
+                presets.emplace_back(bank, number, static_cast<int>(presets.size()));
+                b.start_preset(shown_name(i));
+                for (const p_s* r : sounds) b.add_sound(*r);
+            }
+            std::sort(presets.begin(), presets.end());
+            if (b.finish(k < 0 ? "Plexora" : shown_name(k), presets, out, why)) return true;
         }
-        std::sort(presets.begin(), presets.end());
-        return b.finish(k < 0 ? "Plexora" : shown_name(k), presets, names, out, why);
+        return false;
     } catch (const std::bad_alloc&) {
         why = "not enough memory";
         return false;
