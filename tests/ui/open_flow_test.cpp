@@ -7,10 +7,22 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include "io/loadi.h"
 #include "support/uikit.h"
 #include "ui/main/overview.h"
 
 using uikit::MainWindowTest;
+
+namespace {
+
+// True when the file at `path` imports as a bank whose first program plays
+// the five sounds of the SFZ kit.
+bool loadi_bank_back(const QString& path) {
+    loadi(0, path.toUtf8().constData(), "");
+    return nb_inst == 128 && inst_count(0) == 5 && t_sound[4].load()->key_lo == 44;
+}
+
+}  // namespace
 
 TEST(OpenFlow, InstrumentNamesAndFilters) {
     for (const char* name : {"kit.it", "KIT.IT", "kit.SF2", "a.b.sf2", "kit.SFZ"})
@@ -52,6 +64,12 @@ TEST_F(MainWindowTest, AnSfzInstrumentLoadsInTheBackgroundAndItsSummaryIsShown) 
     ASSERT_EQ(alerts().size(), 1u);
     EXPECT_EQ(alerts()[0].text, "kit.sfz: 5 of 11 regions loaded, 6 refused.");
     EXPECT_NE(alerts()[0].details.find("missing.wav"), std::string::npos);
+    // Saved as a bank, ".sf2" added; a folder that is not there is told.
+    post(Message(fourcc("SASF")).add("path", dir.filePath("kit")).add("all", 0));
+    EXPECT_TRUE(loadi_bank_back(dir.filePath("kit.sf2")));
+    post(Message(fourcc("SASF")).add("path", dir.filePath("none/kit.sf2")).add("all", 1));
+    ASSERT_EQ(alerts().size(), 2u);
+    EXPECT_EQ(alerts()[1].text, "The bank could not be written: No such file or directory");
 }
 
 TEST_F(MainWindowTest, AFileThatFailsLeavesTreeAndSelectionAlone) {

@@ -169,6 +169,8 @@ void MyWindow::build_menus() {
     file->addSeparator();
     item(file, "Open set", "opse", QKeySequence("Ctrl+C"))->setEnabled(false);
     item(file, "Save Instrument", "sait", QKeySequence("Ctrl+S"));
+    item(file, "Save Instrument as SF2...", "sisf");
+    item(file, "Save All as SF2...", "sasf");
     file->addSeparator();
     item(file, "About PLEXORA...", "_ABR");
     file->addSeparator();
@@ -268,6 +270,13 @@ void MyWindow::MessageReceived(const Message& m) {
             break;
         case fourcc("SAVE"):
             save_instrument(m);
+            break;
+        case fourcc("sisf"):
+        case fourcc("sasf"):
+            show_bank_panel(code == fourcc("sasf"));
+            break;
+        case fourcc("SASF"):
+            save_bank(m);
             break;
         case fourcc("_RRC"):
             RefsReceived(m);

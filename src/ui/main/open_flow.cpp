@@ -36,6 +36,10 @@ QStringList open_filters() {
         << "*.sf2"
         << "*.sf3"
         << "*.sfz";
-    return {"Sounds and instruments (" + all.join(' ') + ")", "Sounds (" + sound.join(' ') + ")",
-            "Instrument files (*.it)", "SoundFont banks (*.sf2 *.sf3)", "SFZ instruments (*.sfz)", "All files (*)"};
+    return {"Sounds and instruments (" + all.join(' ') + ")",
+            "Sounds (" + sound.join(' ') + ")",
+            "Instrument files (*.it)",
+            "SoundFont banks (*.sf2 *.sf3)",
+            "SFZ instruments (*.sfz)",
+            "All files (*)"};
 }
