@@ -615,7 +615,10 @@ bool export_bank_bytes(int k, std::vector<std::uint8_t>& out, std::string& why) 
                 for (const p_s* r : sounds) b.add_sound(*r);
             }
             std::sort(presets.begin(), presets.end());
-            if (b.finish(k < 0 ? "Plexora" : shown_name(k), presets, out, why)) return true;
+            if (b.finish(k < 0 ? "Plexora" : shown_name(k), presets, out, why)) {
+                why.clear();
+                return true;
+            }
         }
         return false;
     } catch (const std::bad_alloc&) {
