@@ -57,6 +57,7 @@ class PreparedSfz {
     // of sounds imported.
     int publish();
 
+    // The thread that prepared, or the GUI thread once the loader is done.
     // What was left out, for the user: the regions refused with the reason
     // (a missing sample names the path looked for), the opcodes ignored with
     // the number of regions each would have applied to, and what could not
