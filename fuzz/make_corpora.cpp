@@ -1,5 +1,5 @@
 // Writes the seed corpora of the loader fuzz targets into FUZZ_DIR/corpus/:
-// small instrument files, SoundFont banks and AVR files, sound and slightly
+// small instrument files, SoundFont banks, SFZ instruments and AVR files, sound and slightly
 // broken, built with the same byte layouts as the loader tests use.
 //   make_corpora FUZZ_DIR
 #include <cmath>
@@ -94,6 +94,18 @@ int main(int argc, char** argv) {
     put("bank", "version3.sf2", assemble(v3));
     put("bank", "compressed.sf2", sf_bank({{"ogg", sine, 0, 0, 22050, 60, 0x11}}, {x}));
     put("bank", "cut.sf2", cut(sf_bank(two, {x}), 20));
+
+    // SFZ instruments: the tests' kit, and texts that stop half way.
+    for (const auto& [leaf, text] : sfz_kit_texts()) {
+        const std::string name = leaf.substr(leaf.find('/') + 1);
+        put("sfz", name, Bytes(text.begin(), text.end()));
+        put("sfz", "cut_" + name, Bytes(text.begin(), text.begin() + text.size() / 2));
+    }
+    const std::string layers =
+        "<global> ampeg_release=0.3\n<group> group=3 off_by=3 offset=10 end=50\n"
+        "<region> sample=a.wav lokey=c2 hikey=b3 lovel=1 hivel=60 loop_mode=loop_sustain\n"
+        "<region> sample=b.flac key=d#4 loopstart=5 loopend=40 pitch_keycenter=sample\n";
+    put("sfz", "layered.sfz", Bytes(layers.begin(), layers.end()));
 
     // AVR files, named as their files. Fields: name, channels, bits, loop,
     // note, rate, loop begin and end, data.

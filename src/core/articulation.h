@@ -37,12 +37,17 @@ constexpr int kNoteModulators = 10;
 struct Articulation {
     bool on = false;
     std::uint8_t sample_mode = kNoLoop;
-    std::uint8_t exclusive_class = 0;  // 0: none
-    std::int16_t tune = 0;             // cents, sample correction included
-    std::int16_t scale_tuning = 100;   // cents per key
-    std::int16_t attenuation = 0;      // centibels, as the bank states it
-    std::int16_t pan = 0;              // -500 left .. 500 right
-    std::int16_t delay = -12000;       // timecents
+    // A voice of a sound with an exclusive class is cut when a note of that
+    // class starts on its channel (0: none). A note cuts the voices of its
+    // own class, unless `cuts` names another one (kCutsNone: none), as an
+    // SFZ group does for the regions whose off_by names it.
+    std::uint8_t exclusive_class = 0;
+    std::uint8_t cuts = 0;
+    std::int16_t tune = 0;            // cents, sample correction included
+    std::int16_t scale_tuning = 100;  // cents per key
+    std::int16_t attenuation = 0;     // centibels, as the bank states it
+    std::int16_t pan = 0;             // -500 left .. 500 right
+    std::int16_t delay = -12000;      // timecents
     std::int16_t attack = -12000;
     std::int16_t hold = -12000;
     std::int16_t decay = -12000;
@@ -71,6 +76,14 @@ struct Articulation {
 
     bool operator==(const Articulation&) const = default;
 };
+
+constexpr std::uint8_t kCutsNone = 255;
+
+// Any thread. The class whose voices a note of a sound with `a` cuts; 0: none.
+inline int cut_class(const Articulation& a) {
+    if (a.cuts == kCutsNone) return 0;
+    return (a.cuts ? a.cuts : a.exclusive_class) & 127;
+}
 
 // A bank's attenuation is heard at this share of what it states, as the
 // hardware the format was made for played it and as other players of these

@@ -27,6 +27,14 @@ void alert_with_details(const char* text, const char* button, const char* detail
     }
 }
 
+void notice(const char* text, const char* details) {
+    if (ui_hooks().notice) {
+        ui_hooks().notice(text, details ? details : "");
+    } else {
+        std::fprintf(stderr, "%s\n%s", text, details ? details : "");
+    }
+}
+
 void notify_sound_changed(int index) {
     if (ui_hooks().sound_changed) ui_hooks().sound_changed(index);
 }

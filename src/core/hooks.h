@@ -11,6 +11,9 @@ struct UiHooks {
     // GUI thread. The same alert, with `details` (the reason found) shown on
     // request. When unset, `alert` shows the text alone.
     void (*alert_details)(const char* text, const char* button, const char* details) = nullptr;
+    // GUI thread. Something the user should know after a load that is not
+    // a failure (what an import left out): `text`, with `details` below it.
+    void (*notice)(const char* text, const char* details) = nullptr;
     // GUI thread. Sound `index` changed (new data or name): relabel its tree
     // row and redraw the overview and envelope when it is the selected sound.
     void (*sound_changed)(int index) = nullptr;
@@ -27,6 +30,8 @@ UiHooks& ui_hooks();
 void alert(const char* text, const char* button = "Ok");
 // GUI thread. The same with details behind the text (none when empty or null).
 void alert_with_details(const char* text, const char* button, const char* details);
+// GUI thread. A notice through the hook; on standard error when unset.
+void notice(const char* text, const char* details);
 // GUI thread. Calls the hooks that are set.
 void notify_sound_changed(int index);
 void notify_instruments_changed();

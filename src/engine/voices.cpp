@@ -285,7 +285,7 @@ bool start_as_set(const InstrumentStructure& st, std::uint32_t channel, std::uin
         if (!holds_velocity(*r, velocity)) continue;
         if (r->art.on) {
             any_art = true;
-            if (r->art.exclusive_class) classes[r->art.exclusive_class] = true;
+            if (const int c = cut_class(r->art)) classes[c] = true;
         } else if (plain < 0) {
             plain = i;
         }

@@ -35,7 +35,8 @@ constexpr int kInstNameChars = 15;
 //   122 32  the sound's whole name, zero-terminated
 // and from version 2 on, how a bank's maker set the sound to play
 // (articulation.h; all zero for a sound that has none):
-//   154 1   1 when set, 155 1 sample mode, 156 1 exclusive class, 157 1 zero
+//   154 1   1 when set, 155 1 sample mode, 156 1 exclusive class, 157 1 the
+//           class its notes cut when not their own (zero in files before it)
 //   158 24  twelve signed 16-bit values: tune, scale tuning, attenuation,
 //           pan, delay, attack, hold, decay, sustain, release, key to hold,
 //           key to decay

@@ -91,6 +91,7 @@ void put_articulation(unsigned char* p, const Articulation& a) {
     p[0] = a.on ? 1 : 0;
     p[1] = a.sample_mode;
     p[2] = a.exclusive_class;
+    p[3] = a.cuts;
     int at = 4;
     for (const std::int16_t* v : art_values(a)) {
         put16(p + at, static_cast<std::uint16_t>(*v));
@@ -120,6 +121,7 @@ Articulation get_articulation(const unsigned char* p) {
     a.on = true;
     a.sample_mode = (p[1] == kLoopAlways || p[1] == kLoopUntilRelease) ? p[1] : std::uint8_t{0};
     a.exclusive_class = p[2] & 0x7F;
+    a.cuts = p[3] == kCutsNone ? kCutsNone : p[3] & 0x7F;
     int at = 4;
     const auto s16 = [p](int at) { return static_cast<std::int16_t>((p[at] << 8) | p[at + 1]); };
     for (std::int16_t* v : art_values(a)) {

@@ -98,6 +98,16 @@ void LoadJob::run(const Opener& open) {
     }
     if (!in) return;
     opened_ = true;
+    if (instrument_ && is_sfz_path(path_.c_str())) {
+        in.reset();
+        sfz_.progress = [this](std::uint64_t done, std::uint64_t total) {
+            total_.store(total, std::memory_order_relaxed);
+            done_.store(done, std::memory_order_relaxed);
+            return !cancel_.load(std::memory_order_relaxed);
+        };
+        sfz_.prepare(path_);
+        return;
+    }
     if (instrument_ && is_bank_path(path_.c_str())) {
         // Straight from the file into the records: the sample data is read
         // once, into the block the sounds share.
@@ -133,6 +143,7 @@ bool LoadJob::publish(int slot) {
     if (!finished() || cancelled() || !opened_) return false;
     if (!instrument_) return place_sound(slot, std::move(sound_)) == LoadResult::loaded;
     if (is_bank_path(path_.c_str())) return bank_.publish() > 0;
+    if (is_sfz_path(path_.c_str())) return sfz_.publish() > 0;
     MemoryInput in(bytes_.data(), bytes_.size());
     const int read = read_instrument_file(in, path_.c_str());
     std::vector<std::uint8_t>().swap(bytes_);

@@ -19,6 +19,7 @@
 
 #include "io/bank_import.h"
 #include "io/load.h"
+#include "io/sfz_import.h"
 
 class InputBytes;
 
@@ -28,7 +29,8 @@ class LoadJob {
     using Opener = std::function<std::unique_ptr<InputBytes>(const std::string& path)>;
 
     // GUI thread. `instrument`: an instrument file (read whole, then parsed
-    // when published) or a bank (built on the thread); otherwise a sample
+    // when published), a bank or an SFZ instrument (built on the thread, an
+    // SFZ instrument's progress counting its samples' bytes); otherwise a sample
     // (decoded on the thread).
     LoadJob(std::string path, std::string leaf, bool instrument);
     // GUI thread. Cancels a running job and waits for its thread.
@@ -73,5 +75,6 @@ class LoadJob {
     bool opened_ = false;
     std::vector<std::uint8_t> bytes_;
     PreparedBank bank_;
+    PreparedSfz sfz_;
     PreparedSound sound_;
 };

@@ -8,6 +8,7 @@
 #include "io/bank_import.h"
 #include "io/input_bytes.h"
 #include "io/instrument_file.h"
+#include "io/sfz_import.h"
 
 bool is_bank_path(const char* path) {
     if (!path) return false;
@@ -34,6 +35,12 @@ std::string not_for_us(FileInput& in, bool bank) {
 
 void loadi(int, const char* path, const char* /*leaf*/, std::string* why) {
     FileInput in(path);
+    if (is_sfz_path(path)) {
+        const std::string reason = !in.ok() ? in.why() : in.size() == 0 ? "is empty" : "";
+        if (why) *why = reason;
+        if (reason.empty()) import_sfz(path);
+        return;
+    }
     const bool bank = is_bank_path(path);
     const std::string reason = not_for_us(in, bank);
     if (why) *why = reason;

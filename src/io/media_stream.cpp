@@ -30,6 +30,16 @@ std::unique_ptr<MediaStream> MediaStream::open(const char* path, std::string* wh
         m->bits_ = 16;
         m->as_float_ = sub != SF_FORMAT_PCM_16;
     }
+    SF_INSTRUMENT inst{};
+    if (sf_command(sf, SFC_GET_INSTRUMENT, &inst, sizeof inst) == SF_TRUE) {
+        if (inst.basenote > 0) m->base_note_ = inst.basenote & 127;
+        const auto& l = inst.loops[0];
+        if (inst.loop_count > 0 && l.mode != SF_LOOP_NONE && l.start < l.end &&
+            sf_count_t{l.end} <= info.frames) {
+            m->loop_start_ = l.start;
+            m->loop_end_ = l.end;
+        }
+    }
     // Integer sources come in as -1.0 .. 1.0, float sources as stored.
     sf_command(sf, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
     return m;

@@ -29,6 +29,11 @@ class MediaStream final : public StreamSource {
     unsigned frame_bytes() const override { return (bits_ / 8) * (stereo_ ? 2u : 1u); }
     std::uint32_t rate() const { return rate_; }
     std::int64_t frames() const { return frames_; }
+    // The loop the file itself sets (its first one; end exclusive), -1 for
+    // none; and the key its samples sound at their rate, -1 when not given.
+    std::int64_t loop_start() const { return loop_start_; }
+    std::int64_t loop_end() const { return loop_end_; }
+    int base_note() const { return base_note_; }
     // Scratch samples needed to decode `frames` frames in one call.
     std::size_t scratch_samples(std::int64_t frames) const override {
         return static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels_);
@@ -53,4 +58,6 @@ class MediaStream final : public StreamSource {
     unsigned bits_ = 16;
     bool stereo_ = false;
     bool as_float_ = false;  // decoded through floats (not 8- or 16-bit PCM)
+    std::int64_t loop_start_ = -1, loop_end_ = -1;
+    int base_note_ = -1;
 };

@@ -81,3 +81,44 @@ std::unique_ptr<p_s> decode_media(const char* path, std::string* why) {
         return nullptr;
     }
 }
+
+bool decode_sample(const char* path, DecodedSample& out, std::string& why) {
+    std::unique_ptr<MediaStream> m = MediaStream::open(path, &why);
+    if (!m) return false;
+    const std::uint64_t bpf = m->frame_bytes();
+    const std::uint64_t bytes = static_cast<std::uint64_t>(m->frames()) * bpf;
+    if (bytes > UINT32_MAX - kSpareBytes) {
+        why = "too large to hold in memory";
+        return false;
+    }
+    try {
+        out.block.reset(new std::int8_t[bytes + kSpareBytes]());
+        DecodeScratch scratch;
+        scratch.samples.resize(m->scratch_samples(kChunkFrames));
+        std::int64_t pos = 0;
+        while (pos < m->frames()) {
+            const std::int64_t want = std::min(kChunkFrames, m->frames() - pos);
+            const std::int64_t got = m->read(out.block.get() + pos * bpf, want, scratch);
+            pos += got;
+            if (got < want) break;
+        }
+        if (pos == 0) {
+            why = "holds no sound that could be decoded";
+            return false;
+        }
+        out.frames = pos;
+    } catch (const std::bad_alloc&) {
+        why = "not enough memory";
+        return false;
+    }
+    out.bytes = static_cast<std::uint64_t>(out.frames) * bpf;
+    out.bits = static_cast<std::uint16_t>(m->bits());
+    out.stereo = m->stereo();
+    out.rate = m->rate();
+    out.base_note = m->base_note();
+    if (m->loop_end() > 0 && m->loop_end() <= out.frames) {
+        out.loop_start = m->loop_start();
+        out.loop_end = m->loop_end();
+    }
+    return true;
+}

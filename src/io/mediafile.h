@@ -16,3 +16,21 @@
 // `why` when given, and returns null when the file cannot be decoded. The
 // loader's finishing defaults are not applied.
 std::unique_ptr<p_s> decode_media(const char* path, std::string* why = nullptr);
+
+// A whole sample file decoded into memory, in the engine's sample formats
+// (media_stream.h), for sounds that share its data.
+struct DecodedSample {
+    std::shared_ptr<std::int8_t[]> block;  // the frames, then kSpareBytes zero bytes
+    std::uint64_t bytes = 0;               // bytes of frames
+    std::uint16_t bits = 16;
+    bool stereo = false;
+    std::uint32_t rate = 0;
+    std::int64_t frames = 0;
+    std::int64_t loop_start = -1, loop_end = -1;  // the file's own loop (end exclusive); -1: none
+    int base_note = -1;                           // the file's own root key; -1: none
+};
+
+// Any thread (the loader thread in the background); touches no table.
+// Decodes the whole file at `path`; false, with the reason in `why`, when it
+// cannot be decoded or held in memory.
+bool decode_sample(const char* path, DecodedSample& out, std::string& why);

@@ -6,6 +6,7 @@
 #include <sndfile.h>
 #include <stdlib.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -348,6 +349,77 @@ inline Bytes smf_file(int format, std::uint16_t division, const std::vector<SmfT
         out += t.bytes();
     }
     return out;
+}
+
+// ---- SFZ ----
+
+// Writes a mono 16-bit WAV of `frames` frames of a 441 Hz sine at 22050 Hz,
+// with the loop [loop_start, loop_end) and root key 62 in its instrument
+// chunk when `loop_end` is not 0.
+inline bool write_tone(const std::string& path, int frames, int loop_start = 0, int loop_end = 0) {
+    SF_INFO info{0, 22050, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+    SNDFILE* sf = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!sf) return false;
+    if (loop_end) {
+        SF_INSTRUMENT in{};
+        in.basenote = 62;
+        in.loop_count = 1;
+        in.loops[0] = {SF_LOOP_FORWARD, static_cast<unsigned>(loop_start),
+                       static_cast<unsigned>(loop_end), 0};
+        sf_command(sf, SFC_SET_INSTRUMENT, &in, sizeof in);
+    }
+    std::vector<short> v(static_cast<std::size_t>(frames));
+    for (int i = 0; i < frames; ++i)
+        v[i] = static_cast<short>(std::lround(16000 * std::sin(2 * M_PI * 441.0 * i / 22050.0)));
+    const bool ok = sf_write_short(sf, v.data(), frames) == frames;
+    return sf_close(sf) == 0 && ok;
+}
+
+// An SFZ instrument that uses every opcode the import plays, as files under
+// one folder: inst/kit.sfz (which includes inst/common.sfzh, which includes
+// kit.sfz again: a loop) over samples/tone a.wav (a second of write_tone)
+// and samples/looped.wav (write_tone's loop 100 to 2000); samples/damaged.wav
+// is no sound and missing.wav is not there.
+inline const std::map<std::string, std::string>& sfz_kit_texts() {
+    static const std::map<std::string, std::string> texts{
+        {"inst/kit.sfz", R"(// every opcode the import plays
+#define $TONE tone a.wav
+#include "common.sfzh"
+<global> ampeg_release=0.5 cutoff=500 /* a filter is not played */
+<group> hivel=63 tune=10 fil_type=lpf_2p
+<region> sample=$TONE lokey=c3 hikey=59 pitch_keycenter=57 transpose=1 pan=-50 volume=-6
+ offset=100 end=1999 loop_mode=loop_sustain loop_start=200 loop_end=1199
+<region> sample=$TONE key=60 amplitude=50 loop_mode=one_shot ampeg_attack=0.01
+ ampeg_hold=0.02 ampeg_decay=1 ampeg_sustain=50 ampeg_delay=0.005
+<effect> type=reverb
+<group> group=1 off_by=2 lovel=64
+<region> sample=looped.wav key=42
+<region> sample=looped.wav key=46 loop_mode=no_loop
+<group> group=2
+<region> sample=looped.wav key=44 loop_mode=loop_continuous loop_start=10 loop_end=20
+<region> sample=missing.wav key=50
+<region> sample=damaged.wav key=51
+<region> sample=$TONE key=52 trigger=release
+<region> sample=$TONE key=53 seq_length=2 seq_position=2
+<region> sample=*sine key=54
+<region> key=55
+)"},
+        {"inst/common.sfzh",
+         "<control> default_path=../samples/ set_cc7=100\n#include \"kit.sfz\"\n"}};
+    return texts;
+}
+
+// Writes the SFZ instrument above into `folder`; returns the path of kit.sfz.
+inline std::string write_sfz_kit(const std::string& folder) {
+    std::filesystem::create_directories(folder + "/inst");
+    std::filesystem::create_directories(folder + "/samples");
+    for (const auto& [leaf, text] : sfz_kit_texts())
+        if (!write_bytes(folder + "/" + leaf, Bytes(text.begin(), text.end()))) return "";
+    if (!write_tone(folder + "/samples/tone a.wav", 22050) ||
+        !write_tone(folder + "/samples/looped.wav", 3000, 100, 2000) ||
+        !write_bytes(folder + "/samples/damaged.wav", Bytes{'R', 'I', 'F', 'F', 9, 9, 9}))
+        return "";
+    return folder + "/inst/kit.sfz";
 }
 
 }  // namespace files

@@ -245,6 +245,9 @@ void EngineTest::SetUp() {
     ui_hooks().alert_details = [](const char* text, const char* button, const char* details) {
         alerts().push_back({text, button, details ? details : ""});
     };
+    ui_hooks().notice = [](const char* text, const char* details) {
+        alerts().push_back({text, "(notice)", details});
+    };
 }
 
 void EngineTest::TearDown() {

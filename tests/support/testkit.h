@@ -215,6 +215,7 @@ class MidiRecorder : public MyBMidiPort {
 
 struct Alert {
     std::string text, button, details;  // details: "" when the alert has none
+    // A notice (not an error) has the button "(notice)".
 };
 
 // Fresh tables before and after each test; every alert raised is kept in

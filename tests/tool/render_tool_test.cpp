@@ -330,6 +330,29 @@ TEST_F(RenderTool, SampleAndPlaySelectedPlayTheChosenMaterial) {
     }
 }
 
+TEST_F(RenderTool, AnSfzInstrumentPlaysItsRegionsAndSaysWhatItLeftOut) {
+    // The 440 Hz sample with its root on key 48, an octave down from 60.
+    const std::string sfz = put("tone.sfz", files::Bytes{});
+    const std::string text =
+        "<region> sample=sine.wav pitch_keycenter=48 cutoff=300\n"
+        "<region> sample=gone.wav key=61\n";
+    ASSERT_TRUE(files::write_bytes(sfz, files::Bytes(text.begin(), text.end())));
+    files::SmfTrack t;
+    t.event(0, {0x90, 60, 127}).event(96, {0x80, 60, 0}).end();
+    const std::string out = dir.file("out.wav");
+    const auto [status, output] =
+        run_render("--rate 44100 --instrument " + sfz + " " + write_song("c4.mid", t) + " " + out);
+    ASSERT_EQ(status, 0) << output;
+    EXPECT_NE(output.find("tone.sfz: 1 of 2 regions loaded, 1 refused."), std::string::npos);
+    EXPECT_NE(output.find("the sample file is missing: " + dir.file("gone.wav")),
+              std::string::npos);
+    EXPECT_NE(output.find("cutoff: 1"), std::string::npos) << output;
+    SF_INFO info;
+    const auto left = testkit::channel(files::read_sound(out, info), 0);
+    EXPECT_NEAR(testkit::zero_crossing_hz({left.begin() + 100, left.begin() + 20000}, 44100.0),
+                880.0, 2.0);
+}
+
 TEST_F(RenderTool, GainScalesTheMixBeforeTheClipAndTheSummarySaysWhatClippedAndWhoPlayed) {
     // A piano chord on channel 1; a kick on channel 10, whose program change
     // the drum kit's lock ignores when banks play the plain way.

@@ -7,18 +7,30 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include "io/loadi.h"
 #include "support/uikit.h"
 #include "ui/main/overview.h"
 
 using uikit::MainWindowTest;
 
+namespace {
+
+// True when the file at `path` imports as a bank whose first program plays
+// the five sounds of the SFZ kit.
+bool loadi_bank_back(const QString& path) {
+    loadi(0, path.toUtf8().constData(), "");
+    return nb_inst == 128 && inst_count(0) == 5 && t_sound[4].load()->key_lo == 44;
+}
+
+}  // namespace
+
 TEST(OpenFlow, InstrumentNamesAndFilters) {
-    for (const char* name : {"kit.it", "KIT.IT", "kit.SF2", "a.b.sf2"})
+    for (const char* name : {"kit.it", "KIT.IT", "kit.SF2", "a.b.sf2", "kit.SFZ"})
         EXPECT_TRUE(is_instrument_name(name)) << name;
     for (const char* name : {"kit.sf2.wav", ".it", "kit.its", "kit"})
         EXPECT_FALSE(is_instrument_name(name)) << name;
     const QString all = open_filters().first();
-    for (const char* e : {"*.wav", "*.aiff", "*.avr", "*.flac", "*.ogg", "*.it", "*.sf2"})
+    for (const char* e : {"*.wav", "*.aiff", "*.avr", "*.flac", "*.ogg", "*.it", "*.sf2", "*.sfz"})
         EXPECT_TRUE(all.contains(e)) << e;
 }
 
@@ -42,6 +54,22 @@ TEST_F(MainWindowTest, OpeningOrDroppingAWavFillsTheSelectedSlotAndRelabelsItsRo
     uikit::pump();
     finish_loads();
     EXPECT_EQ(int(t_sound[0]->size), 4000);
+}
+
+TEST_F(MainWindowTest, AnSfzInstrumentLoadsInTheBackgroundAndItsSummaryIsShown) {
+    const std::string kit = files::write_sfz_kit(dir.path().toStdString());
+    open_paths({QString::fromStdString(kit)});
+    EXPECT_EQ(nb_sound, 5);
+    EXPECT_EQ(rows()[0].trimmed(), "kit");
+    ASSERT_EQ(alerts().size(), 1u);
+    EXPECT_EQ(alerts()[0].text, "kit.sfz: 5 of 11 regions loaded, 6 refused.");
+    EXPECT_NE(alerts()[0].details.find("missing.wav"), std::string::npos);
+    // Saved as a bank, ".sf2" added; a folder that is not there is told.
+    post(Message(fourcc("SASF")).add("path", dir.filePath("kit")).add("all", 0));
+    EXPECT_TRUE(loadi_bank_back(dir.filePath("kit.sf2")));
+    post(Message(fourcc("SASF")).add("path", dir.filePath("none/kit.sf2")).add("all", 1));
+    ASSERT_EQ(alerts().size(), 2u);
+    EXPECT_EQ(alerts()[1].text, "The bank could not be written: No such file or directory");
 }
 
 TEST_F(MainWindowTest, AFileThatFailsLeavesTreeAndSelectionAlone) {

@@ -147,6 +147,7 @@ TEST_F(InstrumentFile, SavedInstrumentReadsBackIntoTheSameSounds) {
     made[2]->art = {.on = true,
                     .sample_mode = kLoopUntilRelease,
                     .exclusive_class = 5,
+                    .cuts = kCutsNone,
                     .tune = -1234,
                     .attenuation = 960,
                     .pan = -500,

@@ -3,11 +3,14 @@
 //
 //   plexora-render [--rate HZ] [--buffer FRAMES] [--play-selected] [--gain DB]
 //                  [--max-seconds S] [--literal]
-//                  (--bank FILE.sf2 | --instrument FILE.it | --sample FILE) SONG.mid OUT.wav
+//                  (--bank FILE.sf2 | --instrument FILE.it|FILE.sfz | --sample FILE)
+//                  SONG.mid OUT.wav
 //
-// Banks play as their makers set them (envelopes, tuning, levels, drum kits);
-// --literal plays them the plain way instead: every zone looped, no
-// envelope, linear velocity and volume.
+// Banks and SFZ instruments play as their makers set them (envelopes,
+// tuning, levels, drum kits); --literal plays them the plain way instead: no
+// envelope, linear velocity and volume, every bank zone looped. An SFZ
+// instrument's import summary (regions refused, opcodes ignored) goes to
+// standard error.
 // --gain scales the mix before its final clip (default 0 dB: the program's own
 // level). The summary line says how many samples clipped, the gain that would
 // have avoided it, and the instrument each channel that played ended on.
@@ -44,8 +47,8 @@ namespace {
 const char* const kUsage =
     "usage: plexora-render [--rate HZ] [--buffer FRAMES] [--play-selected] [--gain DB]\n"
     "                      [--max-seconds S] [--literal]\n"
-    "                      (--bank FILE.sf2 | --instrument FILE.it | --sample FILE) SONG.mid "
-    "OUT.wav\n";
+    "                      (--bank FILE.sf2 | --instrument FILE.it|FILE.sfz | --sample FILE)\n"
+    "                      SONG.mid OUT.wav\n";
 
 struct Args {
     long rate = 44100;

@@ -180,6 +180,8 @@ void MyWindow::build_menus() {
     file->addSeparator();
     item(file, "Open set", "opse", QKeySequence("Ctrl+C"))->setEnabled(false);
     item(file, "Save Instrument", "sait", QKeySequence("Ctrl+S"));
+    item(file, "Save Instrument as SF2...", "sisf");
+    item(file, "Save All as SF2...", "sasf");
     file->addSeparator();
     record_item_ = item(file, "Record Output...", "rcou", QKeySequence("Ctrl+R"));
     file->addSeparator();
@@ -220,6 +222,9 @@ void MyWindow::install_hooks() {
     h.alert = [](const char* text, const char* button) { show_alert(text, {button}, 0); };
     h.alert_details = [](const char* text, const char* button, const char* details) {
         show_alert(text, {button}, 0, QString::fromLocal8Bit(details));
+    };
+    h.notice = [](const char* text, const char* details) {
+        show_alert(QString::fromLocal8Bit(text), {"Ok"}, 0, QString::fromLocal8Bit(details));
     };
     h.sound_changed = [](int s) {
         if (awin) awin->sound_changed(s);
@@ -324,6 +329,13 @@ void MyWindow::MessageReceived(const Message& m) {
             break;
         case fourcc("rcpa"):
             start_recording(m.string_field("path"));
+            break;
+        case fourcc("sisf"):
+        case fourcc("sasf"):
+            show_bank_panel(code == fourcc("sasf"));
+            break;
+        case fourcc("SASF"):
+            save_bank(m);
             break;
         case fourcc("_RRC"):
             RefsReceived(m);

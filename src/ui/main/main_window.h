@@ -99,6 +99,9 @@ class MyWindow : public MyBWindow {
     void build_menus();
     void show_open_panel();
     void show_save_panel();
+    // Shows the panel that writes a SoundFont 2 bank of the selected
+    // instrument, or of all of them.
+    void show_bank_panel(bool all);
     void fill_recent_menu();
     void build_audio_line();
     // The audio line: the output that plays and its latency, or what went wrong.
@@ -126,6 +129,9 @@ class MyWindow : public MyBWindow {
     // Files (main_window_files.cpp).
     void RefsReceived(const Message& m);
     void save_instrument(const Message& m);
+    // 'SASF': writes the bank the message's "path" names, of every
+    // instrument when "all" is set, else of the selected one.
+    void save_bank(const Message& m);
     void show_documentation();
 
     // Recording the output (main_window_record.cpp).

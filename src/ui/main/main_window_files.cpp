@@ -13,7 +13,9 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include "core/instruments.h"
 #include "core/sound.h"
+#include "io/bank_export.h"
 #include "io/instrument_file.h"
 #include "platform/engine_services.h"
 #include "platform/paths.h"
@@ -100,6 +102,29 @@ void MyWindow::show_record_panel() {
         PostMessage(Message(fourcc("rcpa")).add("path", path));
     });
     record_panel_->show();
+}
+
+void MyWindow::show_bank_panel(bool all) {
+    auto* panel = new_panel(this, all ? "Save All as SF2" : "Save Instrument as SF2");
+    panel->setAcceptMode(QFileDialog::AcceptSave);
+    panel->setNameFilters({"SoundFont banks (*.sf2)", "All files (*)"});
+    connect(panel, &QFileDialog::fileSelected, this, [this, all](const QString& path) {
+        PostMessage(Message(fourcc("SASF")).add("path", path).add("all", all ? 1 : 0));
+    });
+    panel->show();
+}
+
+void MyWindow::save_bank(const Message& m) {
+    QString path = m.string_field("path");
+    if (path.isEmpty() || refused_while_loading()) return;
+    if (!path.endsWith(".sf2", Qt::CaseInsensitive)) path += ".sf2";
+    std::string why;
+    const int k = m.int_field("all") ? -1 : quel_baseson(no_s);
+    if (!export_bank(path.toUtf8().constData(), k, why)) {
+        show_alert("The bank could not be written: " + QString::fromStdString(why), {"..."}, 0);
+        return;
+    }
+    add_recent_file(path);
 }
 
 void MyWindow::RefsReceived(const Message& m) {

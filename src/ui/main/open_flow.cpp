@@ -9,7 +9,8 @@ bool is_instrument_name(const QString& leaf) {
         const QString rest = leaf.mid(at);
         if (rest.compare(".it", Qt::CaseInsensitive) == 0 ||
             rest.compare(".sf2", Qt::CaseInsensitive) == 0 ||
-            rest.compare(".sf3", Qt::CaseInsensitive) == 0)
+            rest.compare(".sf3", Qt::CaseInsensitive) == 0 ||
+            rest.compare(".sfz", Qt::CaseInsensitive) == 0)
             return true;
     }
     return false;
@@ -33,7 +34,12 @@ QStringList open_filters() {
     QStringList all = sound;
     all << "*.it"
         << "*.sf2"
-        << "*.sf3";
-    return {"Sounds and instruments (" + all.join(' ') + ")", "Sounds (" + sound.join(' ') + ")",
-            "Instrument files (*.it)", "SoundFont banks (*.sf2 *.sf3)", "All files (*)"};
+        << "*.sf3"
+        << "*.sfz";
+    return {"Sounds and instruments (" + all.join(' ') + ")",
+            "Sounds (" + sound.join(' ') + ")",
+            "Instrument files (*.it)",
+            "SoundFont banks (*.sf2 *.sf3)",
+            "SFZ instruments (*.sfz)",
+            "All files (*)"};
 }
