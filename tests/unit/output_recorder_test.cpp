@@ -84,6 +84,7 @@ TEST(OutputRecorder, RecordsTheMixThroughTheOutputGateSampleForSample) {
         EXPECT_LE(std::fabs(file[worst] - played[worst]), tolerance) << "sample " << worst;
         std::filesystem::remove(path);
     }
+    fresh_tables();
 }
 
 TEST(OutputRecorder, AStalledWriterCostsCountedFramesNeverAWait) {
