@@ -10,24 +10,13 @@
 #include <vector>
 
 #include "core/sound.h"
-
-namespace {
-
-bool ends_with(const std::string& s, const char* tail) {
-    const std::size_t n = std::strlen(tail);
-    if (s.size() < n) return false;
-    for (std::size_t i = 0; i < n; ++i)
-        if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != tail[i]) return false;
-    return true;
-}
-
-}  // namespace
+#include "core/text.h"
 
 std::string save_sample(const p_s& sound, const std::string& path) {
     if (!sound.data || sound.type == kTypeStreamed) return "There is no sample data to save.";
     const bool wide = sound.bits == 16;
     const int channels = sound.stereo ? 2 : 1;
-    const bool flac = ends_with(path, ".flac");
+    const bool flac = ends_with_nocase(path, ".flac");
     SF_INFO info{};
     info.samplerate = int(sound.rate);
     info.channels = channels;

@@ -8,20 +8,14 @@
 #include <chrono>
 #include <cstring>
 
+#include "core/text.h"
+
 namespace {
 
 // How long the writer rests when the ring is empty: a small part of what
 // the ring holds, so the ring never comes near full while the disk keeps up.
 constexpr auto kWriterRest = std::chrono::milliseconds(20);
 constexpr double kRingSeconds = 4.0;
-
-bool ends_with(const std::string& s, const char* tail) {
-    const std::size_t n = std::strlen(tail);
-    if (s.size() < n) return false;
-    for (std::size_t i = 0; i < n; ++i)
-        if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != tail[i]) return false;
-    return true;
-}
 
 }  // namespace
 
@@ -43,7 +37,7 @@ bool OutputRecorder::open_file(float rate) {
     SF_INFO info{};
     info.samplerate = int(rate + 0.5f);
     info.channels = 2;
-    const bool flac = ends_with(path_, ".flac");
+    const bool flac = ends_with_nocase(path_, ".flac");
     // A plain WAV file, which every reader takes; at 48 kHz it holds about
     // three hours, after which writing stops and the user is told.
     info.format = flac ? (SF_FORMAT_FLAC | SF_FORMAT_PCM_24) : (SF_FORMAT_WAV | SF_FORMAT_FLOAT);

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "core/articulation.h"
+#include "io/bank_import.h"
+
 namespace testkit {
 
 void fresh_tables() {
@@ -248,6 +251,22 @@ void EngineTest::SetUp() {
     ui_hooks().notice = [](const char* text, const char* details) {
         alerts().push_back({text, "(notice)", details});
     };
+}
+
+void AsSetTest::SetUp() {
+    EngineTest::SetUp();
+    play_as_set = true;
+    fmodei = false;
+}
+
+void AsSetTest::TearDown() {
+    play_as_set = false;
+    EngineTest::TearDown();
+}
+
+int AsSetTest::import(const std::vector<std::uint8_t>& b) {
+    MemoryInput in(b.data(), b.size());
+    return import_bank(in);
 }
 
 void EngineTest::TearDown() {

@@ -228,4 +228,14 @@ class EngineTest : public ::testing::Test {
     static std::vector<Alert>& alerts();
 };
 
+// The same, with banks imported and played as their makers set them and
+// notes on their channel's instrument.
+class AsSetTest : public EngineTest {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Imports the bank `b`; the instruments it placed.
+    static int import(const std::vector<std::uint8_t>& b);
+};
+
 }  // namespace testkit

@@ -28,22 +28,9 @@ double db(double x) {
     return 20.0 * std::log10(std::max(x, 1e-12));
 }
 
-class AsSet : public testkit::EngineTest {
+class AsSet : public testkit::AsSetTest {
   protected:
     MyBMidiPort port;
-    void SetUp() override {
-        EngineTest::SetUp();
-        play_as_set = true;
-        fmodei = false;
-    }
-    void TearDown() override {
-        play_as_set = false;
-        EngineTest::TearDown();
-    }
-    static int import(const Bytes& b) {
-        MemoryInput in(b.data(), b.size());
-        return import_bank(in);
-    }
     // A bank of one sample (a sine of 441 Hz at 22050 Hz, or a constant)
     // played at its rate by key 60, with `zones` over it, looping.
     static Bytes bank(std::vector<std::vector<SfGen>> zones, bool dc = false,

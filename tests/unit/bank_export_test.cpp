@@ -112,20 +112,8 @@ Table table() {
     return out;
 }
 
-class BankExport : public testkit::EngineTest {
+class BankExport : public testkit::AsSetTest {
   protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        play_as_set = true;
-    }
-    void TearDown() override {
-        play_as_set = false;
-        EngineTest::TearDown();
-    }
-    static int import(const Bytes& b) {
-        MemoryInput in(b.data(), b.size());
-        return import_bank(in);
-    }
     // Exports everything, checks the file strictly, and imports it again
     // in place of what was there.
     static Bytes round_trip(int k = -1) {

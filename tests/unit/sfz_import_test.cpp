@@ -47,17 +47,8 @@ std::string played(const p_s* s) {
     return text;
 }
 
-class Sfz : public testkit::EngineTest {
+class Sfz : public testkit::AsSetTest {
   protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        play_as_set = true;
-        fmodei = false;
-    }
-    void TearDown() override {
-        play_as_set = false;
-        EngineTest::TearDown();
-    }
     static const p_s* snd(int i) { return t_sound[i].load(); }
     files::TempDir dir;
     MyBMidiPort port;

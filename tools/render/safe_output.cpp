@@ -165,20 +165,7 @@ bool SafeOutput::open(const std::string& path, int rate, std::string& error) {
     // The finished file gets the mode the old one had, or a new file's mode.
     struct stat old {};
     ::fchmod(fd, ::stat(target_.c_str(), &old) == 0 ? (old.st_mode & 07777) : default_mode());
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    sf_ = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
-    if (!sf_) {
-        error = "cannot write " + path + ": " + sf_strerror(nullptr);
-        discard();
-        return false;
-    }
-    write_error_.clear();
-    pending_.clear();
-    pending_.reserve(2 * kPendingFrames);
-    return true;
+    return open_sound(SF_FORMAT_WAV | SF_FORMAT_FLOAT, rate, error);
 }
 
 bool SafeOutput::open_direct(const std::string& target, int rate, std::string& error) {
@@ -194,11 +181,15 @@ bool SafeOutput::open_direct(const std::string& target, int rate, std::string& e
     fd_ = fd;
     direct_ = true;
     // The frames follow the header as they are, little-endian floats.
+    return open_sound(SF_FORMAT_RAW | SF_FORMAT_FLOAT | SF_ENDIAN_LITTLE, rate, error);
+}
+
+bool SafeOutput::open_sound(int format, int rate, std::string& error) {
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = 2;
-    info.format = SF_FORMAT_RAW | SF_FORMAT_FLOAT | SF_ENDIAN_LITTLE;
-    sf_ = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
+    info.format = format;
+    sf_ = sf_open_fd(fd_, SFM_WRITE, &info, SF_FALSE);
     if (!sf_) {
         error = "cannot write " + path_ + ": " + sf_strerror(nullptr);
         discard();

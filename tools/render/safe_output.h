@@ -57,6 +57,8 @@ class SafeOutput {
     bool flush();
 
     bool open_direct(const std::string& target, int rate, std::string& error);
+    // libsndfile over `fd_` in `format`, stereo at `rate`; ready for frames.
+    bool open_sound(int format, int rate, std::string& error);
 
     std::string path_;
     std::string target_;  // `path_` with its links followed

@@ -27,6 +27,7 @@
 #include "ui/main/play_mode.h"
 #include "ui/main/sound_tree.h"
 #include "ui/registry.h"
+#include "ui/window_hints.h"
 #include "ui/windows/about_window.h"
 #include "ui/windows/audio_window.h"
 #include "ui/windows/ch_window.h"
@@ -295,7 +296,12 @@ void MyWindow::show_audio_window() {
     if (!audio_window_) {
         audio_window_ = new AudioWindow(services_, RtAudioOutput::alsa_devices(), this);
         audio_window_->setWindowFlag(Qt::Window);
-        connect(audio_window_, &QDialog::finished, this, [this] { show_audio_state(); });
+        audio_window_->adjustSize();
+        place_window(audio_window_, "audio");
+        connect(audio_window_, &QDialog::finished, this, [this] {
+            remember_place(audio_window_, "audio");
+            show_audio_state();
+        });
         audio_window_->on_applied = [this] { show_audio_state(); };
     }
     audio_window_->show();

@@ -127,9 +127,13 @@ void AudioWindow::show_choice(const AudioChoice& c) {
             if (devices_[d] == c.device) output = int(4 + d);
     }
     output_->setCurrentIndex(output);
+    // Under JACK the period is the server's, whatever was chosen before.
+    const SoundPlayer* playing = services_.player();
+    const unsigned frames =
+        playing && playing->Backend() == AudioBackend::kJack ? playing->BufferFrames() : c.period;
     int period = 2;
     for (int p = 0; p < int(std::size(kPeriods)); ++p)
-        if (kPeriods[p] == c.period) period = p;
+        if (kPeriods[p] == frames) period = p;
     period_->setCurrentIndex(period);
     int rate = 0;
     for (int r = 0; r < int(std::size(kRates)); ++r)
