@@ -44,7 +44,7 @@ bool write_all(int fd, const void* data, std::size_t n) {
 // The bytes of `r`'s data that can be written: its size, but never more than
 // its data holds.
 std::uint32_t data_bytes(const p_s* r) {
-    if (!r || !r->data) return 0;
+    if (!r || !r->data || r->type == kTypeStreamed) return 0;
     return std::min<std::uint32_t>(r->size, r->capacity);
 }
 
@@ -148,7 +148,8 @@ Articulation get_articulation(const unsigned char* p) {
 namespace {
 
 // `inst` is the instrument's name, given for the first block only.
-bool write_block(int fd, const p_s* r, std::uint16_t count, const char* inst) {
+bool write_block(const InstrumentSink& out_sink, const p_s* r, std::uint16_t count,
+                 const char* inst) {
     unsigned char h[kInstBlockBytes] = {};
     const std::uint32_t size = data_bytes(r);
     if (r) {
@@ -171,9 +172,9 @@ bool write_block(int fd, const p_s* r, std::uint16_t count, const char* inst) {
         write_extra(h, *r, inst);
     }
     put16(h + 44, count);
-    if (!write_all(fd, h, sizeof h)) return false;
+    if (!out_sink(h, sizeof h)) return false;
     if (size == 0) return true;
-    if (r->bits != 16) return write_all(fd, r->data, size);
+    if (r->bits != 16) return out_sink(r->data, size);
     // 16-bit data goes out big-endian, a piece at a time.
     std::vector<unsigned char> out(std::min<std::uint32_t>(size, 1u << 16));
     for (std::uint32_t done = 0; done < size;) {
@@ -186,7 +187,7 @@ bool write_block(int fd, const p_s* r, std::uint16_t count, const char* inst) {
             put16(out.data() + i, static_cast<std::uint16_t>(v));
         }
         if (n & 1) out[n - 1] = src[n - 1];  // an odd last byte goes as it is
-        if (!write_all(fd, out.data(), n)) return false;
+        if (!out_sink(out.data(), n)) return false;
         done += n;
     }
     return true;
@@ -216,33 +217,40 @@ std::string instrument_file_path(const char* path) {
     return p;
 }
 
-bool saveinst(const char* path) {
-    if (!path || !*path) return false;
-    const int k = quel_baseson(no_s);
-    if (k < 0) return false;
+bool write_instrument(int k, const InstrumentSink& sink, bool streamed_without_data) {
     const int first = inst_first(k);
     const int count = inst_count(k);
     if (count <= 0 || count > 65536) return false;
     reclaim::ReadSection section;
     for (int i = 0; i < count; ++i) {
         const p_s* r = t_sound[first + i].load();
-        if (r && r->type == kTypeStreamed) return false;  // its data is not in memory
+        // Its data is not in memory.
+        if (r && r->type == kTypeStreamed && !streamed_without_data) return false;
     }
+    unsigned char head[kInstHeaderBytes] = {'P', 'L', 'E', 'X', 'O', 'R', 'I', 'T'};
+    const std::uint16_t flag = 1;  // every block carries its data
+    std::memcpy(head + 12, &flag, 2);
+    if (!sink(head, sizeof head)) return false;
+    for (int i = 0; i < count; ++i) {
+        const auto blocks_after = static_cast<std::uint16_t>(i == 0 ? count - 1 : 0);
+        if (!write_block(sink, t_sound[first + i].load(), blocks_after,
+                         i == 0 ? inst_name(k) : nullptr))
+            return false;
+    }
+    return true;
+}
 
+bool saveinst(const char* path) {
+    if (!path || !*path) return false;
+    const int k = quel_baseson(no_s);
+    if (k < 0) return false;
     const std::string target = instrument_file_path(path);
     std::string tmp = target + ".XXXXXX";
     const int fd = ::mkstemp(tmp.data());
     if (fd < 0) return false;
     bool ok = ::fchmod(fd, file_mode(target)) == 0;
-    unsigned char head[kInstHeaderBytes] = {'P', 'L', 'E', 'X', 'O', 'R', 'I', 'T'};
-    const std::uint16_t flag = 1;  // every block carries its data
-    std::memcpy(head + 12, &flag, 2);
-    ok = ok && write_all(fd, head, sizeof head);
-    for (int i = 0; ok && i < count; ++i) {
-        const auto blocks_after = static_cast<std::uint16_t>(i == 0 ? count - 1 : 0);
-        ok = write_block(fd, t_sound[first + i].load(), blocks_after,
-                         i == 0 ? inst_name(k) : nullptr);
-    }
+    ok = ok &&
+         write_instrument(k, [fd](const void* p, std::size_t n) { return write_all(fd, p, n); });
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;

@@ -1,0 +1,56 @@
+// Session files: the whole set-up in one file, so that an evening's work
+// comes back in one step. A session holds every instrument and sound (each
+// instrument as an instrument file, sample data included; a streamed sound by
+// the path, size and hash of its file), the channel tables, the selection, the
+// play-selected mode, and settings of the windows' own (the audio output, the
+// MIDI source) as named text entries.
+//
+// Layout (version 1), all numbers big-endian:
+//   0   8   magic "PLEXSESS"
+//   8   4   layout version
+//   12  4   manifest length M
+//   16  M   manifest: UTF-8 text, one "key=value" per line ("\n" and "\\"
+//           escaped in values); it gives the offset, length and hash of
+//           every part that follows
+//   16+M    the instrument files, one after another
+// The file ends exactly after the last part: anything shorter is refused.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+constexpr char kSessionMagic[8] = {'P', 'L', 'E', 'X', 'S', 'E', 'S', 'S'};
+constexpr std::uint32_t kSessionVersion = 1;
+constexpr int kSessionHeaderBytes = 16;
+
+// Named text entries that the session carries for the windows.
+using SessionSettings = std::vector<std::pair<std::string, std::string>>;
+
+// Any thread. A 64-bit FNV-1a hash of `n` bytes, continuing from `h`.
+std::uint64_t session_hash(const void* data, std::size_t n,
+                           std::uint64_t h = 0xcbf29ce484222325ull) noexcept;
+// Any thread. The hash of a whole file and its size; false when it cannot be read.
+bool session_hash_file(const std::string& path, std::uint64_t& size, std::uint64_t& hash);
+
+// GUI thread. Writes the whole set-up to `path` through a temporary file
+// renamed into place (an existing file is never left half-written). False,
+// with `error` saying why, when it could not be written.
+bool save_session(const std::string& path, const SessionSettings& settings, std::string& error);
+
+struct SessionOpened {
+    bool ok = false;
+    std::string error;         // why nothing was opened
+    SessionSettings settings;  // the windows' entries, when opened
+};
+
+// GUI thread. Replaces the whole set-up with the session at `path` in one
+// publication. Everything is read and checked first (layout version, length,
+// every part's hash, the files that streamed sounds refer to): a session that
+// cannot be opened whole changes nothing.
+SessionOpened open_session(const std::string& path);
+
+// Any thread. True when `path` names a session file (by its ending).
+bool is_session_path(const std::string& path);
+constexpr const char* kSessionSuffix = ".pxsession";
