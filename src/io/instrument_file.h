@@ -14,6 +14,7 @@
 
 class InputBytes;
 struct p_s;
+struct InstrumentStructure;
 
 // Any thread. The articulation's bytes at `p` (kInstExtraArtAt of a block),
 // and back.
@@ -93,11 +94,13 @@ bool saveinst(const char* path);
 // Where `write_instrument` puts its bytes, in order; false stops the writing.
 using InstrumentSink = std::function<bool(const void* data, std::size_t n)>;
 
-// GUI thread. Writes instrument `k` as an instrument file into `sink`. False
-// when the sink fails, or when the instrument does not exist or holds a
-// streamed sound (unless `streamed_without_data`: its block then carries its
+// Any thread, inside a reclaim::ReadSection that holds `st`. Writes instrument
+// `k` of `st`, named `name`, as an instrument file into `sink`. False when
+// the sink fails, or when the instrument does not exist or holds a streamed
+// sound (unless `streamed_without_data`: its block then carries its
 // parameters and no data).
-bool write_instrument(int k, const InstrumentSink& sink, bool streamed_without_data = false);
+bool write_instrument(const InstrumentStructure& st, int k, const char* name,
+                      const InstrumentSink& sink, bool streamed_without_data = false);
 
 // An instrument file read into records that no table holds yet.
 struct InstrumentRecords {

@@ -217,13 +217,14 @@ std::string instrument_file_path(const char* path) {
     return p;
 }
 
-bool write_instrument(int k, const InstrumentSink& sink, bool streamed_without_data) {
-    const int first = inst_first(k);
-    const int count = inst_count(k);
+bool write_instrument(const InstrumentStructure& st, int k, const char* name,
+                      const InstrumentSink& sink, bool streamed_without_data) {
+    if (k < 0 || k >= st.insts()) return false;
+    const int first = st.inst[k];
+    const int count = (k + 1 < st.insts() ? st.inst[k + 1] : st.sounds()) - first;
     if (count <= 0 || count > 65536) return false;
-    reclaim::ReadSection section;
     for (int i = 0; i < count; ++i) {
-        const p_s* r = t_sound[first + i].load();
+        const p_s* r = st.at(first + i);
         // Its data is not in memory.
         if (r && r->type == kTypeStreamed && !streamed_without_data) return false;
     }
@@ -233,8 +234,7 @@ bool write_instrument(int k, const InstrumentSink& sink, bool streamed_without_d
     if (!sink(head, sizeof head)) return false;
     for (int i = 0; i < count; ++i) {
         const auto blocks_after = static_cast<std::uint16_t>(i == 0 ? count - 1 : 0);
-        if (!write_block(sink, t_sound[first + i].load(), blocks_after,
-                         i == 0 ? inst_name(k) : nullptr))
+        if (!write_block(sink, st.at(first + i), blocks_after, i == 0 ? name : nullptr))
             return false;
     }
     return true;
@@ -249,8 +249,11 @@ bool saveinst(const char* path) {
     const int fd = ::mkstemp(tmp.data());
     if (fd < 0) return false;
     bool ok = ::fchmod(fd, file_mode(target)) == 0;
-    ok = ok &&
-         write_instrument(k, [fd](const void* p, std::size_t n) { return write_all(fd, p, n); });
+    {
+        reclaim::ReadSection section;
+        const auto sink = [fd](const void* p, std::size_t n) { return write_all(fd, p, n); };
+        ok = ok && write_instrument(structure(), k, inst_name(k), sink);
+    }
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;

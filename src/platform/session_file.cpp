@@ -253,7 +253,54 @@ bool is_session_path(const std::string& path) {
            path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-bool save_session(const std::string& path, const SessionSettings& settings, std::string& error) {
+SessionCapture capture_session(SessionSettings settings) {
+    SessionCapture c;
+    c.generation = structure().generation;
+    for (int k = 0; k < structure().insts(); ++k) c.names.emplace_back(inst_name(k));
+    c.settings = std::move(settings);
+    return c;
+}
+
+std::uint64_t session_fingerprint() {
+    std::uint64_t h = session_hash(nullptr, 0);
+    const auto add = [&h](std::int64_t v) { h = session_hash(&v, sizeof v, h); };
+    const InstrumentStructure& st = structure();
+    add(st.sounds());
+    add(st.insts());
+    for (int k = 0; k < st.insts(); ++k) {
+        add(st.inst[k]);
+        h = session_hash(inst_name(k), std::strlen(inst_name(k)), h);
+    }
+    for (int s = 0; s < st.sounds(); ++s) {
+        const p_s* r = st.at(s);
+        add(reinterpret_cast<std::intptr_t>(r));
+        if (!r) continue;
+        add(static_cast<std::int64_t>(r->ident));
+        for (std::int64_t v :
+             {std::int64_t{r->rate}, std::int64_t{r->size}, std::int64_t{r->loop_start},
+              std::int64_t{r->loop_end}, std::int64_t{r->loop}, std::int64_t{r->base},
+              std::int64_t{r->key_lo}, std::int64_t{r->key_hi}, std::int64_t{r->vel_lo},
+              std::int64_t{r->vel_hi}, std::int64_t{r->flags}, std::int64_t{r->pan},
+              std::int64_t{r->rel_time}, std::int64_t{r->res_a}, std::int64_t{r->res_b},
+              std::int64_t{r->type}})
+            add(v);
+        for (int p = 0; p < kPoints; ++p)
+            for (int c = 0; c < kCurves; ++c) add(r->env[p][c]);
+        h = session_hash(r->name, sizeof r->name, h);
+        unsigned char art[kInstBlockBytes] = {};
+        put_articulation(art, r->art);
+        h = session_hash(art, sizeof art, h);
+    }
+    for (int c = 0; c < kChannels; ++c) {
+        const auto f = channel_fields(c);
+        for (int i : {0, 1, 3, 4, 5, 6, 8, 10}) add(f[i]);
+    }
+    for (const auto& b : midimess_to_func) add(b);
+    add(fmodei ? 1 : 0);
+    return h;
+}
+
+bool write_session(const std::string& path, const SessionCapture& capture, std::string& error) {
     // The instruments first, into memory: the manifest gives their places.
     std::vector<unsigned char> parts;
     Manifest m;
@@ -263,11 +310,16 @@ bool save_session(const std::string& path, const SessionSettings& settings, std:
         reclaim::ReadSection section;
         const InstrumentStructure& st = structure();
         const int insts = st.insts();
+        if (st.generation != capture.generation || capture.names.size() != std::size_t(insts)) {
+            error = "The instruments changed while the session was being saved.";
+            return false;
+        }
         m.put("sounds", st.sounds());
         m.put("instruments", insts);
         for (int k = 0; k < insts; ++k) {
             const std::string key = "instrument." + std::to_string(k) + ".";
-            const int first = inst_first(k), count = inst_count(k);
+            const int first = st.inst[k];
+            const int count = (k + 1 < insts ? st.inst[k + 1] : st.sounds()) - first;
             // A streamed sound goes by its file; the others by their data.
             for (int i = first; i < first + count; ++i) {
                 const p_s* r = st.at(i);
@@ -292,7 +344,7 @@ bool save_session(const std::string& path, const SessionSettings& settings, std:
                 return true;
             };
             // A streamed sound's block goes without its data.
-            if (!write_instrument(k, sink, true)) {
+            if (!write_instrument(st, k, capture.names[k].c_str(), sink, true)) {
                 error = "Instrument " + std::to_string(k) + " could not be written.";
                 return false;
             }
@@ -312,7 +364,7 @@ bool save_session(const std::string& path, const SessionSettings& settings, std:
     for (const auto& k : drum_kit_inst) kits.push_back(k);
     m.put_list("bindings", binds);
     m.put_list("drum_kits", kits);
-    for (const auto& [key, value] : settings) m.put("setting." + key, value);
+    for (const auto& [key, value] : capture.settings) m.put("setting." + key, value);
     m.put("parts_bytes", static_cast<std::int64_t>(parts.size()));
 
     const std::string& text = m.text();

@@ -34,10 +34,34 @@ std::uint64_t session_hash(const void* data, std::size_t n,
 // Any thread. The hash of a whole file and its size; false when it cannot be read.
 bool session_hash_file(const std::string& path, std::uint64_t& size, std::uint64_t& hash);
 
-// GUI thread. Writes the whole set-up to `path` through a temporary file
-// renamed into place (an existing file is never left half-written). False,
-// with `error` saying why, when it could not be written.
-bool save_session(const std::string& path, const SessionSettings& settings, std::string& error);
+// What a session takes from the GUI thread's own tables, so that the rest
+// can be written on another thread.
+struct SessionCapture {
+    std::uint64_t generation = 0;    // of the structure the names belong to
+    std::vector<std::string> names;  // of the instruments
+    SessionSettings settings;
+};
+
+// GUI thread.
+SessionCapture capture_session(SessionSettings settings);
+
+// Any non-real-time thread. Writes the set-up to `path` through a temporary
+// file renamed into place (an existing file is never left half-written).
+// False, with `error` saying why, when it could not be written, or when the
+// instruments changed since `capture` was taken.
+bool write_session(const std::string& path, const SessionCapture& capture, std::string& error);
+
+// GUI thread. Both in one step.
+inline bool save_session(const std::string& path, const SessionSettings& settings,
+                         std::string& error) {
+    return write_session(path, capture_session(settings), error);
+}
+
+// GUI thread. A number that changes whenever the set-up a session holds
+// changes (sounds and their fields, instruments and their names, the
+// channel settings, the bindings, the modes), but not with what playing
+// moves (pitch bend, sustain, modulation, expression).
+std::uint64_t session_fingerprint();
 
 struct SessionOpened {
     bool ok = false;

@@ -30,7 +30,7 @@ std::string everything() {
             out += "empty\n";
             continue;
         }
-        unsigned char art[128] = {};
+        unsigned char art[kInstBlockBytes] = {};
         put_articulation(art, r->art);
         std::snprintf(line, sizeof line,
                       "%s|%s|%s|%s|t%d ra%d rb%d rc%d pan%d fl%d rel%u vel%d-%d nx%d off%u "
