@@ -566,3 +566,31 @@ SessionOpened open_session(const std::string& path) {
     out.ok = true;
     return out;
 }
+
+SessionWriter::~SessionWriter() {
+    wait();
+}
+
+bool SessionWriter::start(const std::string& path, SessionCapture capture) {
+    if (busy()) return false;
+    wait();
+    done_.store(false, std::memory_order_relaxed);
+    thread_ = std::thread([this, path, capture = std::move(capture)] {
+        ok_ = write_session(path, capture, error_);
+        reclaim::release_thread_slot();
+        done_.store(true, std::memory_order_release);
+    });
+    return true;
+}
+
+bool SessionWriter::take_result(bool& ok, std::string& error) {
+    if (!thread_.joinable() || !done_.load(std::memory_order_acquire)) return false;
+    thread_.join();
+    ok = ok_;
+    error = error_;
+    return true;
+}
+
+void SessionWriter::wait() {
+    if (thread_.joinable()) thread_.join();
+}

@@ -16,8 +16,10 @@
 // The file ends exactly after the last part: anything shorter is refused.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -78,3 +80,29 @@ SessionOpened open_session(const std::string& path);
 // Any thread. True when `path` names a session file (by its ending).
 bool is_session_path(const std::string& path);
 constexpr const char* kSessionSuffix = ".pxsession";
+
+// Writes sessions on a thread of its own, one at a time, so that saving a
+// large set-up (the recovery file) never holds up the windows.
+class SessionWriter {
+  public:
+    SessionWriter() = default;
+    // GUI thread. Waits for a write that still runs.
+    ~SessionWriter();
+    SessionWriter(const SessionWriter&) = delete;
+    SessionWriter& operator=(const SessionWriter&) = delete;
+
+    // GUI thread. Starts writing `capture` to `path`; false while a write runs.
+    bool start(const std::string& path, SessionCapture capture);
+    // GUI thread. True while a write runs.
+    bool busy() const { return thread_.joinable() && !done_.load(std::memory_order_acquire); }
+    // GUI thread. True once, when a write has finished: its result.
+    bool take_result(bool& ok, std::string& error);
+    // GUI thread. Waits for a running write to end.
+    void wait();
+
+  private:
+    std::thread thread_;
+    std::atomic<bool> done_{false};
+    bool ok_ = false;
+    std::string error_;
+};

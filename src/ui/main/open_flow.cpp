@@ -34,6 +34,11 @@ QStringList open_filters() {
     all << "*.it"
         << "*.sf2"
         << "*.sf3";
-    return {"Sounds and instruments (" + all.join(' ') + ")", "Sounds (" + sound.join(' ') + ")",
-            "Instrument files (*.it)", "SoundFont banks (*.sf2 *.sf3)", "All files (*)"};
+    all << "*.pxsession";
+    return {"Sounds and instruments (" + all.join(' ') + ")",
+            "Sounds (" + sound.join(' ') + ")",
+            "Instrument files (*.it)",
+            "SoundFont banks (*.sf2 *.sf3)",
+            "Sessions (*.pxsession)",
+            "All files (*)"};
 }
