@@ -95,12 +95,14 @@ bool saveinst(const char* path);
 using InstrumentSink = std::function<bool(const void* data, std::size_t n)>;
 
 // Any thread, inside a reclaim::ReadSection that holds `st`. Writes instrument
-// `k` of `st`, named `name`, as an instrument file into `sink`. False when
-// the sink fails, or when the instrument does not exist or holds a streamed
-// sound (unless `streamed_without_data`: its block then carries its
-// parameters and no data).
+// `k` of `st`, named `name`, as an instrument file into `sink`; the blocks of
+// the sound slots for which `without_data` says true carry their parameters
+// and no data (a file that holds them elsewhere). False when the sink fails,
+// or when the instrument does not exist or holds a streamed sound and no
+// `without_data` is given.
 bool write_instrument(const InstrumentStructure& st, int k, const char* name,
-                      const InstrumentSink& sink, bool streamed_without_data = false);
+                      const InstrumentSink& sink,
+                      const std::function<bool(int slot)>& without_data = {});
 
 // An instrument file read into records that no table holds yet.
 struct InstrumentRecords {

@@ -148,10 +148,11 @@ Articulation get_articulation(const unsigned char* p) {
 namespace {
 
 // `inst` is the instrument's name, given for the first block only.
+// `with_data` false: the block says it holds no data.
 bool write_block(const InstrumentSink& out_sink, const p_s* r, std::uint16_t count,
-                 const char* inst) {
+                 const char* inst, bool with_data) {
     unsigned char h[kInstBlockBytes] = {};
-    const std::uint32_t size = data_bytes(r);
+    const std::uint32_t size = with_data ? data_bytes(r) : 0;
     if (r) {
         put32(h + 0, r->rate);
         put32(h + 8, size);
@@ -218,7 +219,7 @@ std::string instrument_file_path(const char* path) {
 }
 
 bool write_instrument(const InstrumentStructure& st, int k, const char* name,
-                      const InstrumentSink& sink, bool streamed_without_data) {
+                      const InstrumentSink& sink, const std::function<bool(int)>& without_data) {
     if (k < 0 || k >= st.insts()) return false;
     const int first = st.inst[k];
     const int count = (k + 1 < st.insts() ? st.inst[k + 1] : st.sounds()) - first;
@@ -226,7 +227,7 @@ bool write_instrument(const InstrumentStructure& st, int k, const char* name,
     for (int i = 0; i < count; ++i) {
         const p_s* r = st.at(first + i);
         // Its data is not in memory.
-        if (r && r->type == kTypeStreamed && !streamed_without_data) return false;
+        if (r && r->type == kTypeStreamed && !without_data) return false;
     }
     unsigned char head[kInstHeaderBytes] = {'P', 'L', 'E', 'X', 'O', 'R', 'I', 'T'};
     const std::uint16_t flag = 1;  // every block carries its data
@@ -234,7 +235,8 @@ bool write_instrument(const InstrumentStructure& st, int k, const char* name,
     if (!sink(head, sizeof head)) return false;
     for (int i = 0; i < count; ++i) {
         const auto blocks_after = static_cast<std::uint16_t>(i == 0 ? count - 1 : 0);
-        if (!write_block(sink, st.at(first + i), blocks_after, i == 0 ? name : nullptr))
+        const bool data = !without_data || !without_data(first + i);
+        if (!write_block(sink, st.at(first + i), blocks_after, i == 0 ? name : nullptr, data))
             return false;
     }
     return true;

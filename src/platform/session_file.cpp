@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <new>
 
 #include "core/bytes.h"
 #include "core/fourcc.h"
@@ -219,6 +221,33 @@ void copy_parameters(p_s* to, const p_s* from) {
     to->art = from->art;
 }
 
+// A file whose bytes sounds use as they are (a bank's samples), read whole.
+struct SourceFile {
+    int index = -1;  // in the manifest; -1 while no sound uses it
+    std::vector<char> bytes;
+    bool readable = false;
+};
+
+// True when `name` ends in ".sf2" (case ignored): a bank whose sample data
+// lies in the file as the sounds hold it.
+bool bank_path(const char* name) {
+    const std::size_t n = std::strlen(name);
+    return n > 4 && name[n - 4] == '.' &&
+           std::tolower(static_cast<unsigned char>(name[n - 3])) == 's' &&
+           std::tolower(static_cast<unsigned char>(name[n - 2])) == 'f' && name[n - 1] == '2';
+}
+
+bool read_whole(const std::string& path, std::vector<char>& out, std::size_t spare = 0) {
+    FileInput in(path.c_str());
+    if (!in.ok()) return false;
+    try {
+        out.assign(static_cast<std::size_t>(in.size()) + spare, 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return in.read_at(0, out.data(), static_cast<std::size_t>(in.size()));
+}
+
 void free_all(std::vector<p_s*>& records) {
     for (p_s* r : records) delete r;
     records.clear();
@@ -232,6 +261,17 @@ std::uint64_t session_hash(const void* data, std::size_t n, std::uint64_t h) noe
     return h;
 }
 
+std::uint64_t session_hash_words(const void* data, std::size_t n, std::uint64_t h) noexcept {
+    const auto* p = static_cast<const unsigned char*>(data);
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        h = (h ^ w) * 0x100000001b3ull;
+    }
+    return session_hash(p + i, n - i, h);
+}
+
 bool session_hash_file(const std::string& path, std::uint64_t& size, std::uint64_t& hash) {
     FileInput in(path.c_str());
     if (!in.ok()) return false;
@@ -241,7 +281,7 @@ bool session_hash_file(const std::string& path, std::uint64_t& size, std::uint64
     for (std::uint64_t at = 0; at < size;) {
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(size - at, piece.size()));
         if (!in.read_at(at, piece.data(), n)) return false;
-        hash = session_hash(piece.data(), n, hash);
+        hash = session_hash_words(piece.data(), n, hash);
         at += n;
     }
     return true;
@@ -316,6 +356,37 @@ bool write_session(const std::string& path, const SessionCapture& capture, std::
         }
         m.put("sounds", st.sounds());
         m.put("instruments", insts);
+        // A bank's sounds whose data is still what the bank holds go by the
+        // bank's path; edited ones (copy-on-write) by their data.
+        std::map<std::string, SourceFile> sources;
+        std::vector<int> by_file(st.sounds(), -1);
+        int files = 0;
+        for (int s = 0; s < st.sounds(); ++s) {
+            const p_s* r = st.at(s);
+            if (!r || r->type != kTypeMemory || !r->data || r->size == 0 || !bank_path(r->path))
+                continue;
+            SourceFile& f = sources[r->path];
+            if (!f.readable && f.bytes.empty()) f.readable = read_whole(r->path, f.bytes);
+            if (!f.readable || std::uint64_t{r->file_offset} + r->size > f.bytes.size() ||
+                std::memcmp(f.bytes.data() + r->file_offset, r->data, r->size) != 0)
+                continue;
+            if (f.index < 0) {
+                f.index = files++;
+                const std::string fk = "file." + std::to_string(f.index) + ".";
+                m.put(fk + "path", r->path);
+                m.put(fk + "size", static_cast<std::int64_t>(f.bytes.size()));
+                m.put(fk + "hash", hex(session_hash_words(f.bytes.data(), f.bytes.size())));
+            }
+            by_file[s] = f.index;
+            m.put_list("sound." + std::to_string(s) + ".in_file",
+                       {f.index, std::int64_t{r->file_offset}, std::int64_t{r->size}});
+        }
+        sources.clear();
+        m.put("files", files);
+        const auto without_data = [&](int s) {
+            const p_s* r = st.at(s);
+            return (r && r->type == kTypeStreamed) || (s < int(by_file.size()) && by_file[s] >= 0);
+        };
         for (int k = 0; k < insts; ++k) {
             const std::string key = "instrument." + std::to_string(k) + ".";
             const int first = st.inst[k];
@@ -343,8 +414,7 @@ bool write_session(const std::string& path, const SessionCapture& capture, std::
                 h = session_hash(p, n, h);
                 return true;
             };
-            // A streamed sound's block goes without its data.
-            if (!write_instrument(st, k, capture.names[k].c_str(), sink, true)) {
+            if (!write_instrument(st, k, capture.names[k].c_str(), sink, without_data)) {
                 error = "Instrument " + std::to_string(k) + " could not be written.";
                 return false;
             }
@@ -482,6 +552,34 @@ SessionOpened open_session(const std::string& path) {
     if (static_cast<std::int64_t>(records.size()) != sounds)
         return fail("This session file is damaged (fewer sounds than it announces).");
 
+    // The files whose bytes sounds use: each must be there, unchanged.
+    const std::int64_t files = e.num("files", ok);
+    std::vector<std::shared_ptr<std::int8_t[]>> file_blocks;
+    std::vector<std::uint64_t> file_sizes;
+    for (std::int64_t i = 0; ok && i < files; ++i) {
+        const std::string fk = "file." + std::to_string(i) + ".";
+        const std::string file_path = e.str(fk + "path");
+        const auto want_size = static_cast<std::uint64_t>(e.num(fk + "size", ok));
+        const std::uint64_t want_hash = e.hexnum(fk + "hash", ok);
+        FileInput in(file_path.c_str());
+        if (!in.ok())
+            return fail("The sound file the session uses is missing (moved or deleted?):\n" +
+                        file_path + "\n");
+        const std::uint64_t size = in.size();
+        std::shared_ptr<std::int8_t[]> block;
+        if (size == want_size) {
+            block.reset(new (std::nothrow) std::int8_t[size + kSpareBytes]());
+            if (!block) return fail("There is not enough memory to open this session.");
+        }
+        if (!block || !in.read_at(0, block.get(), size) ||
+            session_hash_words(block.get(), size) != want_hash)
+            return fail(
+                "The sound file the session uses has changed since the session was "
+                "saved:\n" +
+                file_path + "\n");
+        file_blocks.push_back(std::move(block));
+        file_sizes.push_back(size);
+    }
     const std::int64_t stream_from = e.num("stream_from", ok);
     // The fields the instrument files leave out, and the streamed sounds
     // made again from their files.
@@ -518,6 +616,16 @@ SessionOpened open_session(const std::string& path) {
             delete r;
             r = records[s] = again.rec.release();
         } else {
+            if (e.has(k + "in_file")) {
+                const auto in = e.list(k + "in_file", 3, ok);
+                if (!ok || in[0] < 0 || in[0] >= std::int64_t(file_blocks.size()) || in[1] < 0 ||
+                    in[2] <= 0 || std::uint64_t(in[1] + in[2]) > file_sizes[in[0]])
+                    return fail("This session file is damaged (sound " + std::to_string(s) + ").");
+                r->block = file_blocks[in[0]];
+                r->data = r->block.get() + in[1];
+                r->capacity = static_cast<std::uint32_t>(file_sizes[in[0]] + kSpareBytes - in[1]);
+                r->size = static_cast<std::uint32_t>(in[2]);
+            }
             r->type = static_cast<std::uint16_t>(f[0]);
             r->loop_end = static_cast<std::uint32_t>(std::min<std::int64_t>(f[4], r->size));
             r->loop_start = static_cast<std::uint32_t>(std::min<std::int64_t>(f[6], r->size));

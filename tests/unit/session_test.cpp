@@ -9,6 +9,7 @@
 #include "engine/channels.h"
 #include "io/instrument_file.h"
 #include "io/load.h"
+#include "io/loadi.h"
 #include "midi/midi_port.h"
 #include "platform/session_file.h"
 #include "render/song_player.h"
@@ -218,6 +219,47 @@ TEST_F(SessionTest, StreamedSoundsGoByTheirFileWhichMustBeThereUnchanged) {
     SessionOpened moved = open_session(path);
     EXPECT_NE(moved.error.find("missing (moved"), std::string::npos) << moved.error;
     EXPECT_EQ(everything(), empty);
+}
+
+TEST_F(SessionTest, BankSoundsGoByTheBanksPathWhileTheirDataIsTheBanks) {
+    std::vector<files::SfSample> samples(2);
+    for (int k = 0; k < 2; ++k) {
+        samples[k] = {"s" + std::to_string(k), std::vector<std::int16_t>(3000), 10, 2900};
+        for (int i = 0; i < 3000; ++i) samples[k].points[i] = std::int16_t(i * (k + 3));
+    }
+    const std::string sf2 = dir.file("bank.sf2");
+    ASSERT_TRUE(files::write_bytes(
+        sf2, files::sf_bank(samples,
+                            {{"Two",
+                              {{files::key_range(0, 59), files::sample_id(0)},
+                               {files::key_range(60, 127), files::sample_id(1)}}}},
+                            {{"Piano", 0, 0, {{files::instrument(0)}}}})));
+    loadi(1, sf2.c_str(), "bank.sf2");
+    ASSERT_EQ(inst_count(0), 2);  // then the empty programs
+    // Sound 1 edited: new data in a new record, still naming the bank.
+    p_s* edited = ramp_sound(16, false, 3000);
+    std::strcpy(edited->path, t_sound[1]->path);
+    edited->file_offset = t_sound[1]->file_offset;
+    replace_sound(1, edited);
+    const std::string tables = everything();
+    const std::string path = save("bank.pxsession");
+    const std::string text = read_file(path);
+    EXPECT_NE(text.find("sound.0.in_file="), std::string::npos);
+    EXPECT_EQ(text.find("sound.1.in_file="), std::string::npos);
+    EXPECT_NE(text.find("file.0.path=" + sf2 + "\n"), std::string::npos);
+
+    fresh_tables();
+    ASSERT_TRUE(open_session(path).ok);
+    EXPECT_TRUE(everything() == tables);
+    std::string bank = read_file(sf2);
+    bank[bank.size() / 2] ^= 1;
+    write_file(sf2, bank);
+    fresh_tables();
+    const std::string empty = everything();
+    EXPECT_NE(open_session(path).error.find("has changed since"), std::string::npos);
+    std::remove(sf2.c_str());
+    EXPECT_NE(open_session(path).error.find("missing (moved"), std::string::npos);
+    EXPECT_TRUE(everything() == empty);
 }
 
 }  // namespace
