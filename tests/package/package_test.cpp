@@ -70,15 +70,16 @@ TEST(Package, HoldsEverythingAndRunsFromAScratchRoot) {
     sf_close(f);
     float peak = 0;
     for (float v : frames) peak = std::max(peak, std::abs(v));
-    EXPECT_GT(info.frames, 44100 / 2);
-    EXPECT_GT(peak, 0.05f);
+    EXPECT_GE(info.frames, 44100 / 2);  // the half note and its release
+    EXPECT_GT(peak, 0.01f);
 
     // The program starts from there and finds its pictures and its manual there.
     ASSERT_EQ(run("QT_QPA_PLATFORM=offscreen '" + root + "/usr/bin/plexora' --check-install", &out),
               0)
         << out;
     EXPECT_NE(out.find(root + "/usr/bin/../share/plexora/graf.bin ok"), std::string::npos) << out;
-    EXPECT_NE(out.find("/usr/share/plexora/doc/index.htm ok"), std::string::npos) << out;
+    EXPECT_NE(out.find(root + "/usr/bin/../share/plexora/doc/index.htm ok"), std::string::npos)
+        << out;
 }
 
 }  // namespace
