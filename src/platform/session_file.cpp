@@ -463,12 +463,17 @@ bool write_session(const std::string& path, const SessionCapture& capture, std::
 }
 
 SessionOpened open_session(const std::string& path) {
-    SessionOpened out;
     FileInput file(path.c_str());
     if (!file.ok()) {
+        SessionOpened out;
         out.error = "The session cannot be opened: " + file.why();
         return out;
     }
+    return open_session(file);
+}
+
+SessionOpened open_session(InputBytes& file) {
+    SessionOpened out;
     unsigned char head[kSessionHeaderBytes];
     if (!file.read_at(0, head, sizeof head) ||
         std::memcmp(head, kSessionMagic, sizeof kSessionMagic) != 0) {
@@ -483,8 +488,9 @@ SessionOpened open_session(const std::string& path) {
         return out;
     }
     const std::uint32_t text_bytes = bytes::be32(head + 12);
-    std::string text(text_bytes, '\0');
-    if (!file.read_at(kSessionHeaderBytes, text.data(), text_bytes)) {
+    std::string text;
+    if (file.holds(kSessionHeaderBytes, text_bytes)) text.resize(text_bytes);
+    if (text.size() != text_bytes || !file.read_at(kSessionHeaderBytes, text.data(), text_bytes)) {
         out.error =
             "This session file is incomplete (it ends inside its list of contents). "
             "Nothing was opened.";
@@ -524,7 +530,7 @@ SessionOpened open_session(const std::string& path) {
         const std::string key = "instrument." + std::to_string(k) + ".";
         const std::int64_t at = e.num(key + "at", ok), n = e.num(key + "bytes", ok);
         const std::uint64_t want = e.hexnum(key + "hash", ok);
-        if (!ok || at < 0 || n < 0 || at + n > parts_bytes)
+        if (!ok || at < 0 || n < 0 || at > parts_bytes || n > parts_bytes - at)
             return fail("This session file is damaged (instrument " + std::to_string(k + 1) +
                         " lies outside it).");
         SliceInput part(file, base + static_cast<std::uint64_t>(at), static_cast<std::uint64_t>(n));
@@ -619,16 +625,20 @@ SessionOpened open_session(const std::string& path) {
             if (e.has(k + "in_file")) {
                 const auto in = e.list(k + "in_file", 3, ok);
                 if (!ok || in[0] < 0 || in[0] >= std::int64_t(file_blocks.size()) || in[1] < 0 ||
-                    in[2] <= 0 || std::uint64_t(in[1] + in[2]) > file_sizes[in[0]])
+                    in[2] <= 0 || std::uint64_t(in[1]) > file_sizes[in[0]] ||
+                    std::uint64_t(in[2]) > file_sizes[in[0]] - std::uint64_t(in[1]) ||
+                    in[2] > std::int64_t{UINT32_MAX - kSpareBytes})
                     return fail("This session file is damaged (sound " + std::to_string(s) + ").");
                 r->block = file_blocks[in[0]];
                 r->data = r->block.get() + in[1];
-                r->capacity = static_cast<std::uint32_t>(file_sizes[in[0]] + kSpareBytes - in[1]);
+                r->capacity = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                    file_sizes[in[0]] + kSpareBytes - std::uint64_t(in[1]), UINT32_MAX));
                 r->size = static_cast<std::uint32_t>(in[2]);
             }
-            r->type = static_cast<std::uint16_t>(f[0]);
-            r->loop_end = static_cast<std::uint32_t>(std::min<std::int64_t>(f[4], r->size));
-            r->loop_start = static_cast<std::uint32_t>(std::min<std::int64_t>(f[6], r->size));
+            // Only a sound made again from its file streams.
+            r->type = f[0] == kTypeInstrumentHead ? kTypeInstrumentHead : kTypeMemory;
+            r->loop_end = static_cast<std::uint32_t>(std::clamp<std::int64_t>(f[4], 0, r->size));
+            r->loop_start = static_cast<std::uint32_t>(std::clamp<std::int64_t>(f[6], 0, r->size));
         }
         r->res_a = static_cast<std::uint16_t>(f[1]);
         r->res_b = static_cast<std::uint16_t>(f[2]);

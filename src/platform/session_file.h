@@ -25,6 +25,8 @@
 #include <utility>
 #include <vector>
 
+class InputBytes;
+
 constexpr char kSessionMagic[8] = {'P', 'L', 'E', 'X', 'S', 'E', 'S', 'S'};
 constexpr std::uint32_t kSessionVersion = 1;
 constexpr int kSessionHeaderBytes = 16;
@@ -84,6 +86,8 @@ struct SessionOpened {
 // every part's hash, the files that streamed sounds refer to): a session that
 // cannot be opened whole changes nothing.
 SessionOpened open_session(const std::string& path);
+// GUI thread. The same from bytes already open.
+SessionOpened open_session(InputBytes& in);
 
 // Any thread. True when `path` names a session file (by its ending).
 bool is_session_path(const std::string& path);

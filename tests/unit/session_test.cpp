@@ -165,6 +165,12 @@ TEST_F(SessionTest, EverySoundTableAndChannelComesBackAndPlaysTheSame) {
     EXPECT_EQ(play(), before);
     // Saved again, the same set-up gives the same file.
     EXPECT_TRUE(read_file(save("again.pxsession", opened.settings)) == read_file(path));
+    // A sound the list calls streamed has no file to stream from: it is not.
+    std::string text = read_file(path);
+    text.replace(text.find("sound.0.fields=0"), 16, "sound.0.fields=2");
+    write_file(path, text);
+    ASSERT_TRUE(open_session(path).ok);
+    EXPECT_EQ(t_sound[0]->type, kTypeMemory);
 }
 
 TEST_F(SessionTest, DamagedTruncatedOrNewerSessionsAreRefusedWithNothingChanged) {
