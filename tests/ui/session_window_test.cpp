@@ -2,6 +2,8 @@
 // question before quitting, opening from "Open Recent", refusals, and the
 // recovery file of a run that was killed.
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -127,8 +129,19 @@ TEST_F(SessionWindowTest, AKilledRunsLastAutosaveIsOfferedAndRestoredOnTheNextSt
     // broken program cannot hang the suite).
     for (int i = 0; i < 1200 && !QFile::exists(recovery); ++i) run.waitForFinished(50);
     ASSERT_TRUE(QFile::exists(recovery)) << run.readAllStandardOutput().toStdString();
-    ::kill(static_cast<pid_t>(run.processId()), SIGKILL);
+    const qint64 pid = run.processId();
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
     run.waitForFinished();
+    // Its files, as a killed run leaves them while it lingers unreaped (a zombie).
+    const pid_t zombie = ::fork();
+    if (zombie == 0) ::_exit(0);
+    const QString dead = data + "/plexora/recovery/%1-%2";
+    for (const char* kind : {"running", "recovery"}) {
+        const QString ext = kind[1] == 'e' ? ".pxsession" : "";
+        QFile::rename(dead.arg(kind).arg(pid) + ext, dead.arg(kind).arg(zombie) + ext);
+    }
+    siginfo_t info{};
+    ::waitid(P_PID, static_cast<id_t>(zombie), &info, WEXITED | WNOWAIT);  // ended, not reaped
 
     alert_answer = 0;  // Restore
     EXPECT_TRUE(win->offer_recovery());
@@ -137,7 +150,8 @@ TEST_F(SessionWindowTest, AKilledRunsLastAutosaveIsOfferedAndRestoredOnTheNextSt
     EXPECT_EQ(testkit::describe(t_sound[0]) + t_sound[0]->name, want);
     EXPECT_EQ(testkit::bytes_of(t_sound[0]), want_bytes);
     EXPECT_TRUE(win->isWindowModified());  // restored, not yet saved by the user
-    EXPECT_FALSE(QFile::exists(recovery));
+    EXPECT_FALSE(QFile::exists(dead.arg("recovery").arg(zombie) + ".pxsession"));
+    ::waitpid(zombie, nullptr, 0);
     // This run now holds its own mark; a second look finds nothing to offer.
     EXPECT_FALSE(win->offer_recovery());
     EXPECT_EQ(alerts().size(), 1u);

@@ -1,16 +1,12 @@
 // Sessions reaching the main window: saving and opening the whole set-up,
 // the title's mark of unsaved changes, the question before quitting, and the
 // recovery file autosaved meanwhile and offered again after a crash.
-#include <signal.h>
-
-#include <cerrno>
-#include <cstdio>
-
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cstdio>
 
 #include "core/sound.h"
 #include "platform/engine_services.h"
@@ -47,8 +43,19 @@ QString recovery_of(qint64 pid) {
     return recovery_dir() + QString("/recovery-%1.pxsession").arg(pid);
 }
 
+// True while the run `pid` still goes: a process of that number that has not
+// ended (a killed run can linger as a zombie until its parent reaps it) and
+// runs this program (not another one that took the number since).
 bool alive(qint64 pid) {
-    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly)) return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    if (close < 0 || close + 2 >= line.size() || line[close + 2] == 'Z') return false;
+    const QByteArray name = line.mid(line.indexOf('(') + 1, close - line.indexOf('(') - 1);
+    return name ==
+               QFileInfo(QCoreApplication::applicationFilePath()).fileName().left(15).toUtf8() ||
+           name == "plexora";
 }
 
 std::string audio_text(const AudioChoice& c) {
