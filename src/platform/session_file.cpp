@@ -295,8 +295,19 @@ bool is_session_path(const std::string& path) {
 
 SessionCapture capture_session(SessionSettings settings) {
     SessionCapture c;
-    c.generation = structure().generation;
-    for (int k = 0; k < structure().insts(); ++k) c.names.emplace_back(inst_name(k));
+    const InstrumentStructure& st = structure();
+    c.structure = std::make_shared<InstrumentStructure>();
+    InstrumentStructure& copy = *c.structure;
+    copy.nb_sound = st.nb_sound;
+    copy.nb_inst = st.nb_inst;
+    std::copy(std::begin(st.inst), std::end(st.inst), std::begin(copy.inst));
+    c.records.reserve(static_cast<std::size_t>(st.sounds()));
+    for (int s = 0; s < st.sounds(); ++s) {
+        if (!st.at(s)) continue;
+        c.records.push_back(std::make_shared<p_s>(*st.at(s)));
+        copy.sound[s] = c.records.back().get();
+    }
+    for (int k = 0; k < st.insts(); ++k) c.names.emplace_back(inst_name(k));
     c.settings = std::move(settings);
     return c;
 }
@@ -347,13 +358,8 @@ bool write_session(const std::string& path, const SessionCapture& capture, std::
     m.put("format", "plexora-session");
     m.put("version", kSessionVersion);
     {
-        reclaim::ReadSection section;
-        const InstrumentStructure& st = structure();
+        const InstrumentStructure& st = *capture.structure;
         const int insts = st.insts();
-        if (st.generation != capture.generation || capture.names.size() != std::size_t(insts)) {
-            error = "The instruments changed while the session was being saved.";
-            return false;
-        }
         m.put("sounds", st.sounds());
         m.put("instruments", insts);
         // A bank's sounds whose data is still what the bank holds go by the
@@ -693,6 +699,7 @@ bool SessionWriter::start(const std::string& path, SessionCapture capture) {
     if (busy()) return false;
     wait();
     done_.store(false, std::memory_order_relaxed);
+    pending_ = true;
     thread_ = std::thread([this, path, capture = std::move(capture)] {
         ok_ = write_session(path, capture, error_);
         reclaim::release_thread_slot();
@@ -702,8 +709,9 @@ bool SessionWriter::start(const std::string& path, SessionCapture capture) {
 }
 
 bool SessionWriter::take_result(bool& ok, std::string& error) {
-    if (!thread_.joinable() || !done_.load(std::memory_order_acquire)) return false;
-    thread_.join();
+    if (!pending_ || !done_.load(std::memory_order_acquire)) return false;
+    wait();
+    pending_ = false;
     ok = ok_;
     error = error_;
     return true;

@@ -20,12 +20,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 class InputBytes;
+struct InstrumentStructure;
+struct p_s;
 
 constexpr char kSessionMagic[8] = {'P', 'L', 'E', 'X', 'S', 'E', 'S', 'S'};
 constexpr std::uint32_t kSessionVersion = 1;
@@ -46,10 +49,13 @@ std::uint64_t session_hash_words(const void* data, std::size_t n,
 // cannot be read.
 bool session_hash_file(const std::string& path, std::uint64_t& size, std::uint64_t& hash);
 
-// What a session takes from the GUI thread's own tables, so that the rest
-// can be written on another thread.
+// The set-up as it was when a session was asked for, so that it can be
+// written on another thread while the windows go on changing the tables:
+// copies of the records (sharing their sample data, which never changes in
+// place), the instruments' names and the windows' settings.
 struct SessionCapture {
-    std::uint64_t generation = 0;    // of the structure the names belong to
+    std::shared_ptr<InstrumentStructure> structure;  // holds the copies below
+    std::vector<std::shared_ptr<p_s>> records;
     std::vector<std::string> names;  // of the instruments
     SessionSettings settings;
 };
@@ -57,10 +63,9 @@ struct SessionCapture {
 // GUI thread.
 SessionCapture capture_session(SessionSettings settings);
 
-// Any non-real-time thread. Writes the set-up to `path` through a temporary
+// Any non-real-time thread. Writes `capture` to `path` through a temporary
 // file renamed into place (an existing file is never left half-written).
-// False, with `error` saying why, when it could not be written, or when the
-// instruments changed since `capture` was taken.
+// False, with `error` saying why, when it could not be written.
 bool write_session(const std::string& path, const SessionCapture& capture, std::string& error);
 
 // GUI thread. Both in one step.
@@ -107,7 +112,7 @@ class SessionWriter {
     bool start(const std::string& path, SessionCapture capture);
     // GUI thread. True while a write runs.
     bool busy() const { return thread_.joinable() && !done_.load(std::memory_order_acquire); }
-    // GUI thread. True once, when a write has finished: its result.
+    // GUI thread. True once for each write, when it has finished: its result.
     bool take_result(bool& ok, std::string& error);
     // GUI thread. Waits for a running write to end.
     void wait();
@@ -115,6 +120,7 @@ class SessionWriter {
   private:
     std::thread thread_;
     std::atomic<bool> done_{false};
+    bool pending_ = false;  // a result not yet taken
     bool ok_ = false;
     std::string error_;
 };

@@ -173,6 +173,26 @@ TEST_F(SessionTest, EverySoundTableAndChannelComesBackAndPlaysTheSame) {
     EXPECT_EQ(t_sound[0]->type, kTypeMemory);
 }
 
+TEST_F(SessionTest, AWriteOnItsOwnThreadHoldsTheSetUpAsItWasCaptured) {
+    build_setup();
+    const std::string tables = everything();
+    SessionCapture capture = capture_session({});
+    std::strcpy(t_sound[0]->name, "renamed since");  // the windows go on
+    t_sound[2]->key_hi = 100;
+    replace_sound(1, ramp_sound(8, false, 10));
+    SessionWriter writer;
+    ASSERT_TRUE(writer.start(dir.file("bg.pxsession"), std::move(capture)));
+    writer.wait();
+    bool ok = false;
+    std::string error;
+    ASSERT_TRUE(writer.take_result(ok, error));
+    ASSERT_TRUE(ok) << error;
+    EXPECT_FALSE(writer.take_result(ok, error));  // once
+    fresh_tables();
+    ASSERT_TRUE(open_session(dir.file("bg.pxsession")).ok);
+    EXPECT_EQ(everything(), tables);
+}
+
 TEST_F(SessionTest, DamagedTruncatedOrNewerSessionsAreRefusedWithNothingChanged) {
     build_setup();
     const std::string good = read_file(save("good.pxsession"));
