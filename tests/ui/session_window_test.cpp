@@ -101,6 +101,29 @@ TEST_F(SessionWindowTest, QuittingWithUnsavedChangesAsksFirst) {
     EXPECT_TRUE(win->session_panel() && win->session_panel()->isVisible());
 }
 
+TEST_F(SessionWindowTest, AutosavesOnlyWhileThereAreUnsavedChanges) {
+    const QString data = dir.filePath("data");
+    qputenv("XDG_DATA_HOME", data.toUtf8());
+    qputenv("PLEXORA_AUTOSAVE_SECONDS", "0");  // at every look
+    EXPECT_FALSE(win->offer_recovery());
+    EXPECT_FALSE(win->watch_session());  // nothing changed since the start
+    ASSERT_TRUE(win->save_session_to(dir.filePath("s")));
+    ch_main[0] = 33;
+    EXPECT_TRUE(win->watch_session());
+    // Bounded only so that a broken writer cannot hang the suite.
+    for (int i = 0; i < 2000 && !QFile::exists(win->recovery_file()); ++i) pump(5);
+    EXPECT_TRUE(QFile::exists(win->recovery_file()));
+    EXPECT_FALSE(win->watch_session());  // this change is in it already
+    ch_main[0] = 127;                    // back to what was saved
+    for (int i = 0; i < 2000 && QFile::exists(win->recovery_file()); ++i) {
+        pump(5);
+        EXPECT_FALSE(win->watch_session());
+    }
+    EXPECT_FALSE(QFile::exists(win->recovery_file()));
+    qunsetenv("PLEXORA_AUTOSAVE_SECONDS");
+    qunsetenv("XDG_DATA_HOME");
+}
+
 #ifdef PLEXORA_EXE
 TEST_F(SessionWindowTest, AKilledRunsLastAutosaveIsOfferedAndRestoredOnTheNextStart) {
     const QString wav = write_wav("kept.wav", 5000);

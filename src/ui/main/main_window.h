@@ -101,9 +101,10 @@ class MyWindow : public MyBWindow {
     // GUI thread. True when the set-up differs from the one last saved or
     // opened (the title is marked meanwhile).
     bool unsaved_changes() const;
-    // GUI thread. Looks at the set-up: marks the title and starts an
-    // autosave when one is due (also on a timer of its own).
-    void watch_session();
+    // GUI thread. Looks at the set-up: marks the title, starts an autosave
+    // when one is due (true then) and removes the recovery file once the
+    // set-up is saved (also on a timer of its own).
+    bool watch_session();
     // GUI thread. After an abnormal end of an earlier run, offers to restore
     // the set-up it last autosaved; true when it was restored.
     bool offer_recovery();

@@ -25,7 +25,7 @@ constexpr int kAutosaveSeconds = 120;
 int autosave_ms() {
     bool ok = false;
     const int s = qEnvironmentVariableIntValue("PLEXORA_AUTOSAVE_SECONDS", &ok);
-    return (ok && s > 0 ? s : kAutosaveSeconds) * 1000;
+    return (ok && s >= 0 ? s : kAutosaveSeconds) * 1000;
 }
 
 // Where runs leave their recovery files and the marks that they are running.
@@ -172,7 +172,7 @@ QString MyWindow::recovery_file() const {
     return recovery_of(QCoreApplication::applicationPid());
 }
 
-void MyWindow::watch_session() {
+bool MyWindow::watch_session() {
     const std::uint64_t now = session_fingerprint();
     if (isWindowModified() != (now != saved_fingerprint_))
         setWindowModified(now != saved_fingerprint_);
@@ -184,13 +184,21 @@ void MyWindow::watch_session() {
         else
             std::printf("autosave: %s\n", error.c_str());
     }
-    // Autosaves only while this run holds its marker (offer_recovery).
-    if (!quitting_ && QFile::exists(marker_of(QCoreApplication::applicationPid())) &&
-        now != autosaved_fingerprint_ && since_autosave_.elapsed() >= autosave_ms() &&
-        !autosaver_.busy() && !services_.loading()) {
+    // Once saved, nothing is left to recover.
+    if (now == saved_fingerprint_ && !autosaver_.busy() && QFile::exists(recovery_file())) {
+        QFile::remove(recovery_file());
+        autosaved_fingerprint_ = now;
+    }
+    // Autosaves only while there are unsaved changes and this run holds its
+    // marker (offer_recovery).
+    bool started = false;
+    if (!quitting_ && now != saved_fingerprint_ && now != autosaved_fingerprint_ &&
+        since_autosave_.elapsed() >= autosave_ms() && !autosaver_.busy() && !services_.loading() &&
+        QFile::exists(marker_of(QCoreApplication::applicationPid()))) {
         pending_fingerprint_ = now;
         since_autosave_.restart();
-        autosaver_.start(recovery_file().toStdString(), capture_session(session_settings()));
+        started =
+            autosaver_.start(recovery_file().toStdString(), capture_session(session_settings()));
     }
     if (!wanted_source_.empty() && midi_roster) {
         if (midi_roster->connected_name() == wanted_source_) {
@@ -203,6 +211,7 @@ void MyWindow::watch_session() {
                 }
         }
     }
+    return started;
 }
 
 bool MyWindow::offer_recovery() {
