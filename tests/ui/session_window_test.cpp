@@ -89,6 +89,24 @@ TEST_F(SessionWindowTest, SavedFromTheMenuMarkedWhileChangedAndOpenedAgainFromRe
     EXPECT_EQ(win->session_path(), path + ".pxsession");
 }
 
+TEST_F(SessionWindowTest, AMidiSourceNotPresentIsConnectedWhenItAppears) {
+    TestRoster roster;
+    roster.list = {{7, "Keys"}};
+    midi_roster = &roster;
+    roster.connect(7);
+    const QString path = dir.filePath("keys.pxsession");
+    ASSERT_TRUE(win->save_session_to(path));
+    roster.disconnect();
+    roster.list = {{3, "Pads"}};
+    EXPECT_TRUE(win->open_session_file(path));
+    EXPECT_EQ(roster.connected_name(), "");  // not there: kept, and saved again so
+    ASSERT_TRUE(win->save_session_to(path));
+    roster.list.push_back({9, "Keys"});
+    win->watch_session();
+    EXPECT_EQ(roster.connected_id(), 9u);
+    midi_roster = nullptr;
+}
+
 TEST_F(SessionWindowTest, QuittingWithUnsavedChangesAsksFirst) {
     ch_main[5] = 3;
     alert_answer = 2;  // Cancel
