@@ -94,7 +94,8 @@ bool saveinst(const char* path);
 // Where `write_instrument` puts its bytes, in order; false stops the writing.
 using InstrumentSink = std::function<bool(const void* data, std::size_t n)>;
 
-// Any thread, inside a reclaim::ReadSection that holds `st`. Writes instrument
+// Any thread, while `st` and its records stay as they are (the published
+// structure inside a reclaim::ReadSection, or a copy). Writes instrument
 // `k` of `st`, named `name`, as an instrument file into `sink`; the blocks of
 // the sound slots for which `without_data` says true carry their parameters
 // and no data (a file that holds them elsewhere). False when the sink fails,

@@ -314,7 +314,7 @@ SessionCapture capture_session(SessionSettings settings) {
 
 std::uint64_t session_fingerprint() {
     std::uint64_t h = session_hash(nullptr, 0);
-    const auto add = [&h](std::int64_t v) { h = session_hash(&v, sizeof v, h); };
+    const auto add = [&h](std::int64_t v) { h = session_hash_words(&v, sizeof v, h); };
     const InstrumentStructure& st = structure();
     add(st.sounds());
     add(st.insts());

@@ -13,12 +13,14 @@
 //   12  4   manifest length M
 //   16  M   manifest: UTF-8 text, one "key=value" per line ("\n" and "\\"
 //           escaped in values); it gives the offset, length and hash of
-//           every part that follows
+//           every part that follows, the path, size and hash of every file
+//           whose bytes sounds use, and the tables and settings
 //   16+M    the instrument files, one after another
 // The file ends exactly after the last part: anything shorter is refused.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>

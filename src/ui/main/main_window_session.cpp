@@ -12,6 +12,7 @@
 #include "platform/engine_services.h"
 #include "platform/midi_roster.h"
 #include "ui/alert.h"
+#include "ui/editor/ed_window.h"
 #include "ui/main/main_window.h"
 #include "ui/main/recent_files.h"
 #include "ui/windows/audio_window.h"
@@ -151,6 +152,7 @@ bool MyWindow::open_session_file(const QString& path) {
     select_sound(no_s);
     myupdate();
     aff_ADSR();
+    editor_minit();  // an open sample editor follows the selected sound
     apply_session_settings(opened.settings);
     saved_fingerprint_ = session_fingerprint();
     show_session_title();
