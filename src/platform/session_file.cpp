@@ -468,18 +468,23 @@ bool write_session(const std::string& path, const SessionCapture& capture, std::
     return ok;
 }
 
-SessionOpened open_session(const std::string& path) {
+SessionOpened open_session(const std::string& path, const SessionMoves& moved) {
     FileInput file(path.c_str());
     if (!file.ok()) {
         SessionOpened out;
         out.error = "The session cannot be opened: " + file.why();
         return out;
     }
-    return open_session(file);
+    return open_session(file, moved);
 }
 
-SessionOpened open_session(InputBytes& file) {
+SessionOpened open_session(InputBytes& file, const SessionMoves& moved) {
     SessionOpened out;
+    // Where a file the session names is now, if the user has said so.
+    const auto now_at = [&moved](const std::string& saved) {
+        const auto it = moved.find(saved);
+        return it == moved.end() ? saved : it->second;
+    };
     unsigned char head[kSessionHeaderBytes];
     if (!file.read_at(0, head, sizeof head) ||
         std::memcmp(head, kSessionMagic, sizeof kSessionMagic) != 0) {
@@ -570,13 +575,15 @@ SessionOpened open_session(InputBytes& file) {
     std::vector<std::uint64_t> file_sizes;
     for (std::int64_t i = 0; ok && i < files; ++i) {
         const std::string fk = "file." + std::to_string(i) + ".";
-        const std::string file_path = e.str(fk + "path");
+        const std::string file_path = now_at(e.str(fk + "path"));
         const auto want_size = static_cast<std::uint64_t>(e.num(fk + "size", ok));
         const std::uint64_t want_hash = e.hexnum(fk + "hash", ok);
         FileInput in(file_path.c_str());
-        if (!in.ok())
+        if (!in.ok()) {
+            out.missing = e.str(fk + "path");
             return fail("The sound file the session uses is missing (moved or deleted?):\n" +
                         file_path + "\n");
+        }
         const std::uint64_t size = in.size();
         std::shared_ptr<std::int8_t[]> block;
         if (size == want_size) {
@@ -606,14 +613,16 @@ SessionOpened open_session(InputBytes& file) {
         if (!ok) return fail("This session file is damaged (sound " + std::to_string(s) + ").");
         p_s* r = records[s];
         if (e.has(k + "stream.path")) {
-            const std::string file_path = e.str(k + "stream.path");
+            const std::string file_path = now_at(e.str(k + "stream.path"));
             std::uint64_t size = 0, hash = 0;
             const std::uint64_t want_size =
                 static_cast<std::uint64_t>(e.num(k + "stream.size", ok));
             const std::uint64_t want_hash = e.hexnum(k + "stream.hash", ok);
-            if (!session_hash_file(file_path, size, hash))
+            if (!session_hash_file(file_path, size, hash)) {
+                out.missing = e.str(k + "stream.path");
                 return fail("The sample file of sound \"" + std::string(r->name) +
                             "\" is missing (moved or deleted?):\n" + file_path + "\n");
+            }
             if (size != want_size || hash != want_hash)
                 return fail("The sample file of sound \"" + std::string(r->name) +
                             "\" has changed since the session was saved:\n" + file_path + "\n");
@@ -650,7 +659,8 @@ SessionOpened open_session(InputBytes& file) {
         r->res_b = static_cast<std::uint16_t>(f[2]);
         r->res_c = static_cast<std::uint16_t>(f[3]);
         r->nb_next = static_cast<std::int16_t>(f[5]);
-        std::snprintf(r->path, sizeof r->path, "%s", e.str(k + "path").c_str());
+        if (r->type != kTypeStreamed)  // (a stream keeps the path it was made from)
+            std::snprintf(r->path, sizeof r->path, "%s", now_at(e.str(k + "path")).c_str());
         std::snprintf(r->ipath, sizeof r->ipath, "%s", e.str(k + "ipath").c_str());
     }
     std::vector<std::vector<std::int64_t>> channels;

@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -85,16 +86,20 @@ std::uint64_t session_fingerprint();
 struct SessionOpened {
     bool ok = false;
     std::string error;         // why nothing was opened
+    std::string missing;       // a file the session uses that is not there, as saved
     SessionSettings settings;  // the windows' entries, when opened
 };
 
+// Files a session names, as saved, and where they are now.
+using SessionMoves = std::map<std::string, std::string>;
+
 // GUI thread. Replaces the whole set-up with the session at `path` in one
 // publication. Everything is read and checked first (layout version, length,
-// every part's hash, the files that streamed sounds refer to): a session that
-// cannot be opened whole changes nothing.
-SessionOpened open_session(const std::string& path);
+// every part's hash, the files that sounds refer to, looked for where `moved`
+// says): a session that cannot be opened whole changes nothing.
+SessionOpened open_session(const std::string& path, const SessionMoves& moved = {});
 // GUI thread. The same from bytes already open.
-SessionOpened open_session(InputBytes& in);
+SessionOpened open_session(InputBytes& in, const SessionMoves& moved = {});
 
 // Any thread. True when `path` names a session file (by its ending).
 bool is_session_path(const std::string& path);

@@ -14,6 +14,8 @@
 #include "core/instruments.h"
 #include "engine/channels.h"
 #include "io/load.h"
+#include "io/loadi.h"
+#include "support/file_builders.h"
 #include "support/uikit.h"
 #include "ui/main/recent_files.h"
 
@@ -87,6 +89,34 @@ TEST_F(SessionWindowTest, SavedFromTheMenuMarkedWhileChangedAndOpenedAgainFromRe
     EXPECT_NE(alerts()[0].details.find("incomplete"), std::string::npos) << alerts()[0].details;
     EXPECT_EQ(setup(), resaved);
     EXPECT_EQ(win->session_path(), path + ".pxsession");
+}
+
+TEST_F(SessionWindowTest, ABankThatMovedIsLocatedAndTheSessionOpensFromItsNewPlace) {
+    std::vector<files::SfSample> samples{{"s0", std::vector<std::int16_t>(3000, 900), 10, 2900}};
+    const std::string sf2 = dir.filePath("bank.sf2").toStdString();
+    ASSERT_TRUE(
+        files::write_bytes(sf2, files::sf_bank(samples, {{"One", {{files::sample_id(0)}}}},
+                                               {{"Piano", 0, 0, {{files::instrument(0)}}}})));
+    loadi(1, sf2.c_str(), "bank.sf2");
+    win->rebuild_tree();
+    const std::string before = setup();
+    const QString path = dir.filePath("bank.pxsession");
+    ASSERT_TRUE(win->save_session_to(path));
+    const QString moved = dir.filePath("moved.sf2");
+    ASSERT_TRUE(QFile::rename(QString::fromStdString(sf2), moved));
+    testkit::fresh_tables();
+    win->rebuild_tree();
+
+    alert_answer = 0;  // Locate...
+    EXPECT_FALSE(win->open_session_file(path));
+    ASSERT_EQ(alerts().size(), 1u);
+    EXPECT_EQ(alerts()[0].button, "Locate...|Cancel");
+    ASSERT_TRUE(win->locate_panel());
+    emit win->locate_panel()->fileSelected(moved);
+    pump();
+    EXPECT_EQ(setup(), before);
+    EXPECT_EQ(t_sound[0]->path, moved.toStdString());  // saved again, from there
+    EXPECT_EQ(win->session_path(), path);
 }
 
 TEST_F(SessionWindowTest, AMidiSourceNotPresentIsConnectedWhenItAppears) {

@@ -94,8 +94,10 @@ class MyWindow : public MyBWindow {
     // missing); false, after saying why, when it could not be written.
     bool save_session_to(QString path);
     // GUI thread. Replaces the set-up with the session at `path`, or says
-    // why it could not and changes nothing.
-    bool open_session_file(const QString& path);
+    // why it could not and changes nothing; for a file it uses that is not
+    // where it was, offers to locate it (the files `moved` say are found
+    // there).
+    bool open_session_file(const QString& path, const SessionMoves& moved = {});
     // The session file last saved or opened; empty for none.
     const QString& session_path() const { return session_path_; }
     // GUI thread. True when the set-up differs from the one last saved or
@@ -111,6 +113,7 @@ class MyWindow : public MyBWindow {
     // The recovery file this run autosaves to.
     QString recovery_file() const;
     QFileDialog* session_panel() const { return session_panel_; }
+    QFileDialog* locate_panel() const { return locate_panel_; }
 
   protected:
     void paintEvent(QPaintEvent*) override;
@@ -161,6 +164,7 @@ class MyWindow : public MyBWindow {
 
     // Sessions (main_window_session.cpp).
     void show_session_panel(bool save);
+    void show_locate_panel(const QString& session, SessionMoves moved, const QString& missing);
     SessionSettings session_settings() const;
     void apply_session_settings(const SessionSettings& settings);
     void show_session_title();
@@ -211,6 +215,7 @@ class MyWindow : public MyBWindow {
 
     QString session_path_;
     QPointer<QFileDialog> session_panel_;
+    QPointer<QFileDialog> locate_panel_;
     std::uint64_t saved_fingerprint_ = 0;  // the set-up last saved or opened
     std::uint64_t autosaved_fingerprint_ = 0;
     std::uint64_t pending_fingerprint_ = 0;  // of the autosave being written

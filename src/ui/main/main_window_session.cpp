@@ -138,12 +138,17 @@ bool MyWindow::save_session_to(QString path) {
     return true;
 }
 
-bool MyWindow::open_session_file(const QString& path) {
+bool MyWindow::open_session_file(const QString& path, const SessionMoves& moved) {
     if (refused_while_loading()) return false;
-    const SessionOpened opened = open_session(path.toStdString());
+    const SessionOpened opened = open_session(path.toStdString(), moved);
     if (!opened.ok) {
-        show_alert("The session could not be opened:\n" + QFileInfo(path).fileName(), {"..."}, 0,
-                   QString::fromStdString(opened.error));
+        const QString text = "The session could not be opened:\n" + QFileInfo(path).fileName();
+        const QString why = QString::fromStdString(opened.error);
+        // A file it uses is not where it was: the user may say where it is now.
+        if (!opened.missing.empty() && show_alert(text, {"Locate...", "Cancel"}, 1, why) == 0)
+            show_locate_panel(path, moved, QString::fromStdString(opened.missing));
+        else if (opened.missing.empty())
+            show_alert(text, {"..."}, 0, why);
         return false;
     }
     session_path_ = QFileInfo(path).absoluteFilePath();
@@ -157,6 +162,23 @@ bool MyWindow::open_session_file(const QString& path) {
     saved_fingerprint_ = session_fingerprint();
     show_session_title();
     return true;
+}
+
+void MyWindow::show_locate_panel(const QString& session, SessionMoves moved,
+                                 const QString& missing) {
+    if (locate_panel_) locate_panel_->deleteLater();
+    locate_panel_ = new QFileDialog(this, "Where is " + QFileInfo(missing).fileName() + "?",
+                                    QFileInfo(missing).absolutePath());
+    locate_panel_->setOption(QFileDialog::DontUseNativeDialog);
+    locate_panel_->setAttribute(Qt::WA_DeleteOnClose);
+    locate_panel_->setFileMode(QFileDialog::ExistingFile);
+    locate_panel_->selectFile(QFileInfo(missing).fileName());
+    connect(locate_panel_, &QFileDialog::fileSelected, this,
+            [this, session, moved, missing](const QString& now) mutable {
+                moved[missing.toStdString()] = now.toStdString();
+                open_session_file(session, moved);
+            });
+    locate_panel_->show();
 }
 
 bool MyWindow::unsaved_changes() const {
