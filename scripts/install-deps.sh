@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang-format
+  build-essential cmake ninja-build pkg-config clang-format dpkg-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev
   librtaudio-dev librtmidi-dev libsndfile1-dev libsmf-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev

@@ -53,8 +53,11 @@ MyApplication::MyApplication(int& argc, char** argv) : QApplication(argc, argv) 
         else
             std::fprintf(stderr, "plexora: %s: no such file\n", arg.toLocal8Bit().constData());
     }
-    if (!files.isEmpty())
-        QTimer::singleShot(0, window_.get(), [w = window_.get(), files] { w->open_files(files); });
+    // After an abnormal end the set-up autosaved last is offered first.
+    QTimer::singleShot(0, window_.get(), [w = window_.get(), files] {
+        w->offer_recovery();
+        if (!files.isEmpty()) w->open_files(files);
+    });
 }
 
 MyApplication::~MyApplication() {

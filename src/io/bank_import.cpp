@@ -381,8 +381,17 @@ bool PreparedBank::prepare(InputBytes& in, const char* name) {
             BuiltInstrument& b = built->insts[j];
             b.name = p.name;
             b.sounds.reserve(std::max<std::size_t>(1, p.zones.size()));
-            for (const BankZone& z : p.zones)
+            for (const BankZone& z : p.zones) {
                 b.sounds.push_back(zone_sound(l, z, block, block_bytes, articulated));
+                // Where its bytes lie in the file, while they are the file's own.
+                p_s* r = b.sounds.back().get();
+                const std::uint64_t at =
+                    chunks.smpl.offset + static_cast<std::uint64_t>(r->data - block.get());
+                if (!compressed && source.size() < sizeof r->path && at + r->size <= UINT32_MAX) {
+                    std::memcpy(r->path, source.c_str(), source.size() + 1);
+                    r->file_offset = static_cast<std::uint32_t>(at);
+                }
+            }
             if (b.sounds.empty()) b.sounds.push_back(empty_sound());
         }
         built_ = std::move(built);
@@ -449,8 +458,9 @@ int PreparedBank::publish() {
     return static_cast<int>(built->zones);
 }
 
-int import_bank(InputBytes& in, const char* name) {
+int import_bank(InputBytes& in, const char* name, const char* path) {
     PreparedBank bank;
+    if (path) bank.source = path;
     bank.prepare(in, name);
     return bank.publish();
 }

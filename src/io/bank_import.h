@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 class InputBytes;
 
@@ -48,6 +49,9 @@ class PreparedBank {
     // Set before `prepare`: told how far decoding compressed samples has
     // come, and stops it by returning false.
     std::function<bool(std::uint64_t done, std::uint64_t total)> decode_progress;
+    // Set before `prepare`: the bank's file. Sounds whose data is the file's
+    // own bytes (not decoded) keep it with the place of their data in it.
+    std::string source;
 
     // GUI thread. Puts the prepared bank in place as `import_bank` says, or
     // shows why it was refused. Returns the number of sounds imported.
@@ -72,5 +76,6 @@ class PreparedBank {
 // does not begin with "RIFF" changes nothing silently; a bank that cannot be
 // used, does not fit the tables or does not fit in memory is refused with an
 // alert (naming `name` when memory runs out) and changes nothing. Returns
-// the number of sounds imported.
-int import_bank(InputBytes& in, const char* name = nullptr);
+// the number of sounds imported. `path`, when given, is the bank's file
+// (PreparedBank::source).
+int import_bank(InputBytes& in, const char* name = nullptr, const char* path = nullptr);

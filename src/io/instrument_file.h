@@ -4,12 +4,17 @@
 // sound's data (16-bit data stored big-endian).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "core/articulation.h"
 
 class InputBytes;
+struct p_s;
+struct InstrumentStructure;
 
 // Any thread. The articulation's bytes at `p` (kInstExtraArtAt of a block),
 // and back.
@@ -86,3 +91,29 @@ std::string instrument_file_path(const char* path);
 // so a failure never harms an existing file. False when the file could not
 // be written or when the instrument holds a streamed sound.
 bool saveinst(const char* path);
+
+// Where `write_instrument` puts its bytes, in order; false stops the writing.
+using InstrumentSink = std::function<bool(const void* data, std::size_t n)>;
+
+// Any thread, while `st` and its records stay as they are (the published
+// structure inside a reclaim::ReadSection, or a copy). Writes instrument
+// `k` of `st`, named `name`, as an instrument file into `sink`; the blocks of
+// the sound slots for which `without_data` says true carry their parameters
+// and no data (a file that holds them elsewhere). False when the sink fails,
+// or when the instrument does not exist or holds a streamed sound and no
+// `without_data` is given.
+bool write_instrument(const InstrumentStructure& st, int k, const char* name,
+                      const InstrumentSink& sink,
+                      const std::function<bool(int slot)>& without_data = {});
+
+// An instrument file read into records that no table holds yet.
+struct InstrumentRecords {
+    std::vector<p_s*> sounds;  // owned: delete each one that is not published
+    std::string name;          // the instrument's name, if the file gives one
+    std::string problem;       // why the file cannot be used; empty when it can
+};
+
+// GUI thread. Reads every block of an instrument file; a file that is not
+// whole (missing magic, damaged or truncated block, no sample data) gives a
+// problem and no records.
+InstrumentRecords read_instrument_records(InputBytes& in);

@@ -192,6 +192,36 @@ void refuse(const std::string& text) {
 
 }  // namespace
 
+InstrumentRecords read_instrument_records(InputBytes& in) {
+    InstrumentRecords out;
+    char magic[sizeof kInstMagic];
+    unsigned char head[kInstHeaderBytes];
+    if (!in.read_at(0, magic, sizeof magic) || std::memcmp(magic, kInstMagic, sizeof magic) != 0 ||
+        !in.read_at(0, head, sizeof head)) {
+        out.problem = "This instrument is damaged.";
+        return out;
+    }
+    std::uint16_t flag;
+    std::memcpy(&flag, head + 12, 2);  // host order
+    const Scan scan = scan_blocks(in);
+    out.problem = flag == 0 ? "This instrument holds no sample data." : scan.problem;
+    if (out.problem.empty() && (scan.blocks.empty() || scan.blocks.size() != scan.announced))
+        out.problem = "This instrument ends early.";
+    if (!out.problem.empty()) return out;
+    if (scan.blocks.front().v3) out.name = scan.blocks.front().inst_name;
+    for (const Block& b : scan.blocks) {
+        p_s* rec = build_sound(in, b);
+        if (!rec) {
+            for (p_s* r : out.sounds) delete r;
+            out.sounds.clear();
+            out.problem = "This instrument could not be read into memory.";
+            return out;
+        }
+        out.sounds.push_back(rec);
+    }
+    return out;
+}
+
 int read_instrument_file(InputBytes& in, const char* path) {
     char magic[sizeof kInstMagic];
     if (!in.read_at(0, magic, sizeof magic) || std::memcmp(magic, kInstMagic, sizeof magic) != 0)

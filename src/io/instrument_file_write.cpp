@@ -44,7 +44,7 @@ bool write_all(int fd, const void* data, std::size_t n) {
 // The bytes of `r`'s data that can be written: its size, but never more than
 // its data holds.
 std::uint32_t data_bytes(const p_s* r) {
-    if (!r || !r->data) return 0;
+    if (!r || !r->data || r->type == kTypeStreamed) return 0;
     return std::min<std::uint32_t>(r->size, r->capacity);
 }
 
@@ -150,9 +150,11 @@ Articulation get_articulation(const unsigned char* p) {
 namespace {
 
 // `inst` is the instrument's name, given for the first block only.
-bool write_block(int fd, const p_s* r, std::uint16_t count, const char* inst) {
+// `with_data` false: the block says it holds no data.
+bool write_block(const InstrumentSink& out_sink, const p_s* r, std::uint16_t count,
+                 const char* inst, bool with_data) {
     unsigned char h[kInstBlockBytes] = {};
-    const std::uint32_t size = data_bytes(r);
+    const std::uint32_t size = with_data ? data_bytes(r) : 0;
     if (r) {
         put32(h + 0, r->rate);
         put32(h + 8, size);
@@ -173,9 +175,9 @@ bool write_block(int fd, const p_s* r, std::uint16_t count, const char* inst) {
         write_extra(h, *r, inst);
     }
     put16(h + 44, count);
-    if (!write_all(fd, h, sizeof h)) return false;
+    if (!out_sink(h, sizeof h)) return false;
     if (size == 0) return true;
-    if (r->bits != 16) return write_all(fd, r->data, size);
+    if (r->bits != 16) return out_sink(r->data, size);
     // 16-bit data goes out big-endian, a piece at a time.
     std::vector<unsigned char> out(std::min<std::uint32_t>(size, 1u << 16));
     for (std::uint32_t done = 0; done < size;) {
@@ -188,7 +190,7 @@ bool write_block(int fd, const p_s* r, std::uint16_t count, const char* inst) {
             put16(out.data() + i, static_cast<std::uint16_t>(v));
         }
         if (n & 1) out[n - 1] = src[n - 1];  // an odd last byte goes as it is
-        if (!write_all(fd, out.data(), n)) return false;
+        if (!out_sink(out.data(), n)) return false;
         done += n;
     }
     return true;
@@ -218,32 +220,43 @@ std::string instrument_file_path(const char* path) {
     return p;
 }
 
+bool write_instrument(const InstrumentStructure& st, int k, const char* name,
+                      const InstrumentSink& sink, const std::function<bool(int)>& without_data) {
+    if (k < 0 || k >= st.insts()) return false;
+    const int first = st.inst[k];
+    const int count = (k + 1 < st.insts() ? st.inst[k + 1] : st.sounds()) - first;
+    if (count <= 0 || count > 65536) return false;
+    for (int i = 0; i < count; ++i) {
+        const p_s* r = st.at(first + i);
+        // Its data is not in memory.
+        if (r && r->type == kTypeStreamed && !without_data) return false;
+    }
+    unsigned char head[kInstHeaderBytes] = {'P', 'L', 'E', 'X', 'O', 'R', 'I', 'T'};
+    const std::uint16_t flag = 1;  // every block carries its data
+    std::memcpy(head + 12, &flag, 2);
+    if (!sink(head, sizeof head)) return false;
+    for (int i = 0; i < count; ++i) {
+        const auto blocks_after = static_cast<std::uint16_t>(i == 0 ? count - 1 : 0);
+        const bool data = !without_data || !without_data(first + i);
+        if (!write_block(sink, st.at(first + i), blocks_after, i == 0 ? name : nullptr, data))
+            return false;
+    }
+    return true;
+}
+
 bool saveinst(const char* path) {
     if (!path || !*path) return false;
     const int k = quel_baseson(no_s);
     if (k < 0) return false;
-    const int first = inst_first(k);
-    const int count = inst_count(k);
-    if (count <= 0 || count > 65536) return false;
-    reclaim::ReadSection section;
-    for (int i = 0; i < count; ++i) {
-        const p_s* r = t_sound[first + i].load();
-        if (r && r->type == kTypeStreamed) return false;  // its data is not in memory
-    }
-
     const std::string target = instrument_file_path(path);
     std::string tmp = target + ".XXXXXX";
     const int fd = ::mkstemp(tmp.data());
     if (fd < 0) return false;
     bool ok = ::fchmod(fd, file_mode(target)) == 0;
-    unsigned char head[kInstHeaderBytes] = {'P', 'L', 'E', 'X', 'O', 'R', 'I', 'T'};
-    const std::uint16_t flag = 1;  // every block carries its data
-    std::memcpy(head + 12, &flag, 2);
-    ok = ok && write_all(fd, head, sizeof head);
-    for (int i = 0; ok && i < count; ++i) {
-        const auto blocks_after = static_cast<std::uint16_t>(i == 0 ? count - 1 : 0);
-        ok = write_block(fd, t_sound[first + i].load(), blocks_after,
-                         i == 0 ? inst_name(k) : nullptr);
+    {
+        reclaim::ReadSection section;
+        const auto sink = [fd](const void* p, std::size_t n) { return write_all(fd, p, n); };
+        ok = ok && write_instrument(structure(), k, inst_name(k), sink);
     }
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;

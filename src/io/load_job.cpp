@@ -121,6 +121,7 @@ void LoadJob::run(const Opener& open) {
             return !cancel_.load(std::memory_order_relaxed);
         };
         CountedInput counted(*in, done_, cancel_);
+        bank_.source = path_;
         bank_.prepare(counted, leaf_.c_str());
         return;
     }

@@ -46,7 +46,7 @@ void loadi(int, const char* path, const char* /*leaf*/, std::string* why) {
     if (why) *why = reason;
     if (!reason.empty()) return;  // nothing changes, and nothing is shown
     if (bank) {
-        import_bank(in, path);
+        import_bank(in, path, path);
     } else {
         read_instrument_file(in, path);
     }

@@ -13,23 +13,6 @@ constexpr BarRange kPitch{7, -8192, 8191};
 constexpr BarRange kLevel{0, 0, 127};
 constexpr BarRange kCentred{0, -64, 63};
 
-// Sources that come and go as the test says.
-struct TestRoster : MidiRoster {
-    std::vector<MidiSourceInfo> list;
-    std::uint32_t id = 0;
-    std::string name;
-    std::vector<MidiSourceInfo> sources() override { return list; }
-    bool connect(std::uint32_t want) override {
-        const auto s =
-            std::find_if(list.begin(), list.end(), [&](auto& s) { return s.id == want; });
-        if (s != list.end()) id = want, name = s->name;
-        return s != list.end();
-    }
-    void disconnect() override { id = 0, name.clear(); }
-    std::uint32_t connected_id() const override { return id; }
-    const std::string& connected_name() const override { return name; }
-};
-
 class ChannelWindowTest : public MainWindowTest {
   protected:
     void SetUp() override {
@@ -140,7 +123,7 @@ TEST_F(ChannelWindowTest, PulseFollowsMidiAndFreezeGuardsOnlyProgramChanges) {
 }
 
 TEST_F(ChannelWindowTest, MidiInputMenuListsTheSourcesPresentWhenItOpens) {
-    TestRoster roster;
+    uikit::TestRoster roster;
     midi_roster = &roster;
     // No source at start: the menu says so, and choosing its item does nothing.
     pick(ch->port_button(), 0);

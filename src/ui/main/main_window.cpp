@@ -92,6 +92,11 @@ MyWindow::MyWindow(EngineServices& services)
     connect(&notices_, &QTimer::timeout, this, [this] { collect_notices(); });
     notices_.start(kNoticeMs);
     prince = true;
+    saved_fingerprint_ = autosaved_fingerprint_ = session_fingerprint();
+    show_session_title();
+    connect(&session_timer_, &QTimer::timeout, this, [this] { watch_session(); });
+    session_timer_.start(1000);
+    since_autosave_.start();
 }
 
 MyWindow::~MyWindow() {
@@ -183,6 +188,10 @@ void MyWindow::build_menus() {
     item(file, "Save Instrument", "sait", QKeySequence("Ctrl+S"));
     item(file, "Save Instrument as SF2...", "sisf");
     item(file, "Save All as SF2...", "sasf");
+    file->addSeparator();
+    item(file, "Open Session...", "opss", QKeySequence("Ctrl+Alt+O"));
+    item(file, "Save Session", "sass", QKeySequence("Ctrl+Alt+S"));
+    item(file, "Save Session As...", "sasa", QKeySequence("Ctrl+Alt+Shift+S"));
     file->addSeparator();
     record_item_ = item(file, "Record Output...", "rcou", QKeySequence("Ctrl+R"));
     file->addSeparator();
@@ -327,6 +336,18 @@ void MyWindow::MessageReceived(const Message& m) {
         case fourcc("SAVE"):
             save_instrument(m);
             break;
+        case fourcc("opss"):
+            show_session_panel(false);
+            break;
+        case fourcc("sass"):
+            if (session_path_.isEmpty())
+                show_session_panel(true);
+            else
+                save_session_to(session_path_);
+            break;
+        case fourcc("sasa"):
+            show_session_panel(true);
+            break;
         case fourcc("rcou"):
             if (recorder_)
                 stop_recording(false);
@@ -443,8 +464,13 @@ void MyWindow::paintEvent(QPaintEvent*) {
 }
 
 void MyWindow::closeEvent(QCloseEvent* e) {
+    if (!may_quit()) {
+        e->ignore();
+        return;
+    }
     // Audio stops before the application is asked to quit; a load in
     // progress is dropped.
+    session_timer_.stop();
     keys_->release_all();
     notices_.stop();
     job_timer_.stop();

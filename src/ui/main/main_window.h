@@ -15,6 +15,7 @@
 #include <array>
 #include <memory>
 
+#include "platform/session_file.h"
 #include "ui/message.h"
 
 class EnvelopeView;
@@ -88,6 +89,32 @@ class MyWindow : public MyBWindow {
     // The recording running, else null.
     const OutputRecorder* recorder() const { return recorder_.get(); }
 
+    // Sessions (main_window_session.cpp).
+    // GUI thread. Saves the whole set-up to `path` (".pxsession" added when
+    // missing); false, after saying why, when it could not be written.
+    bool save_session_to(QString path);
+    // GUI thread. Replaces the set-up with the session at `path`, or says
+    // why it could not and changes nothing; for a file it uses that is not
+    // where it was, offers to locate it (the files `moved` say are found
+    // there).
+    bool open_session_file(const QString& path, const SessionMoves& moved = {});
+    // The session file last saved or opened; empty for none.
+    const QString& session_path() const { return session_path_; }
+    // GUI thread. True when the set-up differs from the one last saved or
+    // opened (the title is marked meanwhile).
+    bool unsaved_changes() const;
+    // GUI thread. Looks at the set-up: marks the title, starts an autosave
+    // when one is due (true then) and removes the recovery file once the
+    // set-up is saved (also on a timer of its own).
+    bool watch_session();
+    // GUI thread. After an abnormal end of an earlier run, offers to restore
+    // the set-up it last autosaved; true when it was restored.
+    bool offer_recovery();
+    // The recovery file this run autosaves to.
+    QString recovery_file() const;
+    QFileDialog* session_panel() const { return session_panel_; }
+    QFileDialog* locate_panel() const { return locate_panel_; }
+
   protected:
     void paintEvent(QPaintEvent*) override;
     void closeEvent(QCloseEvent* e) override;
@@ -141,6 +168,15 @@ class MyWindow : public MyBWindow {
     void stop_recording(bool quitting);
     void show_record_time();
 
+    // Sessions (main_window_session.cpp).
+    void show_session_panel(bool save);
+    void show_locate_panel(const QString& session, SessionMoves moved, const QString& missing);
+    SessionSettings session_settings() const;
+    void apply_session_settings(const SessionSettings& settings);
+    void show_session_title();
+    // Asks what to do with unsaved changes before quitting; false to stay.
+    bool may_quit();
+
     // Notes and lamps (main_window_notes.cpp).
     void all_notes_off();
     void led_clicked(int channel);
@@ -182,4 +218,16 @@ class MyWindow : public MyBWindow {
     // "All Note-Off" pressed twice within this time ends every voice at once.
     static constexpr int kAllOffAgainMs = 1500;
     QElapsedTimer all_off_clock_;
+
+    QString session_path_;
+    QPointer<QFileDialog> session_panel_;
+    QPointer<QFileDialog> locate_panel_;
+    std::uint64_t saved_fingerprint_ = 0;  // the set-up last saved or opened
+    std::uint64_t autosaved_fingerprint_ = 0;
+    std::uint64_t pending_fingerprint_ = 0;  // of the autosave being written
+    QElapsedTimer since_autosave_;
+    QTimer session_timer_;
+    SessionWriter autosaver_;
+    std::string wanted_source_;  // a MIDI source the session names, not yet present
+    bool quitting_ = false;
 };

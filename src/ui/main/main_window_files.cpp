@@ -132,7 +132,10 @@ void MyWindow::RefsReceived(const Message& m) {
     if (refs.isEmpty()) return;
     // Only the first file of a message is opened.
     const QFileInfo info(refs.first());
-    if (info.isFile() && !refused_while_loading()) start_load(info.absoluteFilePath());
+    if (info.isFile() && is_session_path(info.fileName().toStdString()))
+        open_session_file(info.absoluteFilePath());
+    else if (info.isFile() && !refused_while_loading())
+        start_load(info.absoluteFilePath());
     // A file of the command line that went away does not hold up the others.
     if (!services_.loading() && !pending_.isEmpty()) open_files({});
 }

@@ -36,10 +36,12 @@ QStringList open_filters() {
         << "*.sf2"
         << "*.sf3"
         << "*.sfz";
+    all << "*.pxsession";
     return {"Sounds and instruments (" + all.join(' ') + ")",
             "Sounds (" + sound.join(' ') + ")",
             "Instrument files (*.it)",
             "SoundFont banks (*.sf2 *.sf3)",
             "SFZ instruments (*.sfz)",
+            "Sessions (*.pxsession)",
             "All files (*)"};
 }

@@ -11,8 +11,10 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <algorithm>
 
 #include "platform/engine_services.h"
+#include "platform/midi_roster.h"
 #include "support/testkit.h"
 #include "ui/controls/my_button.h"
 #include "ui/controls/my_check.h"
@@ -50,6 +52,23 @@ void choose(List* l, int row) {
     l->setCurrentRow(row);
     pump();
 }
+
+// Sources that come and go as the test says.
+struct TestRoster : MidiRoster {
+    std::vector<MidiSourceInfo> list;
+    std::uint32_t id = 0;
+    std::string name;
+    std::vector<MidiSourceInfo> sources() override { return list; }
+    bool connect(std::uint32_t want) override {
+        const auto s =
+            std::find_if(list.begin(), list.end(), [&](auto& s) { return s.id == want; });
+        if (s != list.end()) id = want, name = s->name;
+        return s != list.end();
+    }
+    void disconnect() override { id = 0, name.clear(); }
+    std::uint32_t connected_id() const override { return id; }
+    const std::string& connected_name() const override { return name; }
+};
 
 class MainWindowTest : public testkit::EngineTest {
   protected:
