@@ -369,7 +369,8 @@ bool write_session(const std::string& path, const SessionCapture& capture, std::
         int files = 0;
         for (int s = 0; s < st.sounds(); ++s) {
             const p_s* r = st.at(s);
-            if (!r || r->type != kTypeMemory || !r->data || r->size == 0 || !bank_path(r->path))
+            if (capture.copy_samples || !r || r->type != kTypeMemory || !r->data || r->size == 0 ||
+                !bank_path(r->path))
                 continue;
             SourceFile& f = sources[r->path];
             if (!f.readable && f.bytes.empty()) f.readable = read_whole(r->path, f.bytes);
@@ -389,9 +390,33 @@ bool write_session(const std::string& path, const SessionCapture& capture, std::
         }
         sources.clear();
         m.put("files", files);
+        // A sound read from a sample file and never edited goes by the file:
+        // the loader reads it again, and only when that gives exactly the
+        // bytes the sound holds (the same decoding, the same conversion, not
+        // streamed) is the data left out; otherwise it is stored whole.
+        std::vector<bool> from_file(st.sounds(), false);
+        for (int s = 0; !capture.copy_samples && s < st.sounds(); ++s) {
+            const p_s* r = st.at(s);
+            if (!r || r->type != kTypeMemory || !r->data || r->size == 0 || !r->path[0] ||
+                by_file[s] >= 0 || bank_path(r->path))
+                continue;
+            std::uint64_t size = 0, hash = 0;
+            if (!session_hash_file(r->path, size, hash)) continue;
+            const PreparedSound again = prepare_sound(r->path, r->name);
+            if (again.result != LoadResult::loaded || again.rec->type != kTypeMemory ||
+                again.rec->size != r->size || std::memcmp(again.rec->data, r->data, r->size) != 0)
+                continue;
+            from_file[s] = true;
+            const std::string fk = "sound." + std::to_string(s) + ".from_file.";
+            m.put(fk + "path", r->path);
+            m.put(fk + "size", static_cast<std::int64_t>(size));
+            m.put(fk + "hash", hex(hash));
+            m.put(fk + "data", hex(session_hash_words(r->data, r->size)));
+        }
         const auto without_data = [&](int s) {
             const p_s* r = st.at(s);
-            return (r && r->type == kTypeStreamed) || (s < int(by_file.size()) && by_file[s] >= 0);
+            return (r && r->type == kTypeStreamed) ||
+                   (s < int(by_file.size()) && (by_file[s] >= 0 || from_file[s]));
         };
         for (int k = 0; k < insts; ++k) {
             const std::string key = "instrument." + std::to_string(k) + ".";
@@ -649,6 +674,34 @@ SessionOpened open_session(InputBytes& file, const SessionMoves& moved) {
                 r->capacity = static_cast<std::uint32_t>(std::min<std::uint64_t>(
                     file_sizes[in[0]] + kSpareBytes - std::uint64_t(in[1]), UINT32_MAX));
                 r->size = static_cast<std::uint32_t>(in[2]);
+            } else if (e.has(k + "from_file.path")) {
+                const std::string file_path = now_at(e.str(k + "from_file.path"));
+                const std::string said = "The sample file of sound \"" + std::string(r->name);
+                std::uint64_t size = 0, hash = 0;
+                const auto want_size = static_cast<std::uint64_t>(e.num(k + "from_file.size", ok));
+                const std::uint64_t want_hash = e.hexnum(k + "from_file.hash", ok);
+                const std::uint64_t want_data = e.hexnum(k + "from_file.data", ok);
+                if (!session_hash_file(file_path, size, hash)) {
+                    out.missing = e.str(k + "from_file.path");
+                    return fail(said + "\" is missing (moved or deleted?):\n" + file_path + "\n");
+                }
+                if (!ok || size != want_size || hash != want_hash)
+                    return fail(said + "\" has changed since the session was saved:\n" + file_path +
+                                "\n");
+                // Read whole, as it was when saved, whatever the streaming limit.
+                const std::int32_t keep = limitd2d;
+                limitd2d = INT32_MAX;
+                PreparedSound again = prepare_sound(file_path.c_str(), r->name);
+                limitd2d = keep;
+                if (again.result != LoadResult::loaded || again.rec->type != kTypeMemory ||
+                    session_hash_words(again.rec->data, again.rec->size) != want_data)
+                    return fail(said +
+                                "\" no longer reads as it did when the session was saved:\n" +
+                                file_path + "\n");
+                r->block = again.rec->block;
+                r->data = again.rec->data;
+                r->capacity = again.rec->capacity;
+                r->size = again.rec->size;
             }
             // Only a sound made again from its file streams.
             r->type = f[0] == kTypeInstrumentHead ? kTypeInstrumentHead : kTypeMemory;

@@ -1,7 +1,9 @@
 // Session files: the whole set-up in one file, so that an evening's work
 // comes back in one step. A session holds every instrument and sound (each
 // instrument as an instrument file, sample data included; a streamed sound by
-// the path, size and hash of its file), the channel tables, the selection, the
+// the path, size and hash of its file; a sound read from a sample file and
+// not edited since likewise, as long as reading the file again gives its
+// bytes), the channel tables, the selection, the
 // play-selected mode, and settings of the windows' own (the audio output, the
 // MIDI source) as named text entries. A bank's sound whose data is still the
 // bank file's bytes goes by the file's path, size and hash and the place of
@@ -61,6 +63,10 @@ struct SessionCapture {
     std::vector<std::shared_ptr<p_s>> records;
     std::vector<std::string> names;  // of the instruments
     SessionSettings settings;
+    // Store the data of sounds that come unchanged from a bank or a sample
+    // file whole, so that the session opens without those files (streamed
+    // sounds still go by their file).
+    bool copy_samples = false;
 };
 
 // GUI thread.
@@ -73,8 +79,10 @@ bool write_session(const std::string& path, const SessionCapture& capture, std::
 
 // GUI thread. Both in one step.
 inline bool save_session(const std::string& path, const SessionSettings& settings,
-                         std::string& error) {
-    return write_session(path, capture_session(settings), error);
+                         std::string& error, bool copy_samples = false) {
+    SessionCapture capture = capture_session(settings);
+    capture.copy_samples = copy_samples;
+    return write_session(path, capture, error);
 }
 
 // GUI thread. A number that changes whenever the set-up a session holds

@@ -227,23 +227,54 @@ TEST_F(SessionTest, StreamedSoundsGoByTheirFileWhichMustBeThereUnchanged) {
     ASSERT_EQ(load(1, wav.c_str(), "long.wav"), LoadResult::loaded);
     ASSERT_EQ(t_sound[0]->type, kTypeStreamed);
     t_sound[0]->key_hi = 70;
+    // Short sounds read whole (8-bit, stereo 24-bit): unedited they go by
+    // their file, edited by their data.
+    const std::string wav8 = dir.file("short8.wav"), wav24 = dir.file("short24.wav");
+    ASSERT_TRUE(files::write_sound(wav8, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1, 22050,
+                                   std::vector<int>(v.begin(), v.begin() + 300)));
+    ASSERT_TRUE(files::write_sound(wav24, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, 22050,
+                                   std::vector<int>(v.begin(), v.begin() + 100)));
+    add_sounds(0, 2);
+    for (int s : {1, 2}) {
+        no_s = static_cast<std::int16_t>(s);
+        ASSERT_EQ(load(1, (s == 1 ? wav8 : wav24).c_str(), "short"), LoadResult::loaded);
+        ASSERT_EQ(t_sound[s]->type, kTypeMemory);
+    }
+    t_sound[1]->loop_start = 3;  // a field, not the data
     const std::string tables = everything();
     const std::string path = save("streamed.pxsession");
+    const std::string text = read_file(path);
+    EXPECT_NE(text.find("sound.1.from_file.path=" + wav8 + "\n"), std::string::npos);
+    EXPECT_NE(text.find("sound.2.from_file.path=" + wav24 + "\n"), std::string::npos);
+    std::string error;
+    ASSERT_TRUE(save_session(dir.file("copied.pxsession"), {}, error, true)) << error;
+    EXPECT_EQ(read_file(dir.file("copied.pxsession")).find("from_file"), std::string::npos);
     fresh_tables();
     const SessionOpened o = open_session(path);
     ASSERT_TRUE(o.ok) << o.error;
     EXPECT_EQ(everything(), tables);
     EXPECT_EQ(t_sound[0]->type, kTypeStreamed);
+    t_sound[2]->data[7] ^= 1;  // in place, as an edit's copy would hold it
+    EXPECT_EQ(read_file(save("edited.pxsession")).find("sound.2.from_file"), std::string::npos);
 
     v[100] ^= 1 << 16;  // one sample changed, same size
     ASSERT_TRUE(files::write_sound(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, v));
+    std::string short8 = read_file(wav8);
+    short8[short8.size() - 5] ^= 1;
+    write_file(wav8, short8);
     fresh_tables();
     const std::string empty = everything();
     SessionOpened changed = open_session(path);
     EXPECT_NE(changed.error.find("has changed since"), std::string::npos) << changed.error;
-    std::rename(wav.c_str(), (wav + ".moved").c_str());
-    SessionOpened moved = open_session(path);
+    v[100] ^= 1 << 16;  // the long one back as it was, moved
+    ASSERT_TRUE(files::write_sound(wav + ".moved", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, v));
+    std::remove(wav.c_str());
+    SessionOpened moved = open_session(path, {{wav, wav + ".moved"}});
+    EXPECT_NE(moved.error.find("short\" has changed since"), std::string::npos) << moved.error;
+    std::remove(wav8.c_str());
+    moved = open_session(path, {{wav, wav + ".moved"}});
     EXPECT_NE(moved.error.find("missing (moved"), std::string::npos) << moved.error;
+    EXPECT_EQ(moved.missing, wav8);
     EXPECT_EQ(everything(), empty);
 }
 
@@ -277,6 +308,9 @@ TEST_F(SessionTest, BankSoundsGoByTheBanksPathWhileTheirDataIsTheBanks) {
     fresh_tables();
     ASSERT_TRUE(open_session(path).ok);
     EXPECT_TRUE(everything() == tables);
+    std::string error;  // copied: opens without the bank
+    ASSERT_TRUE(save_session(dir.file("copied.pxsession"), {}, error, true)) << error;
+    EXPECT_EQ(read_file(dir.file("copied.pxsession")).find("in_file="), std::string::npos);
     std::string bank = read_file(sf2);
     bank[bank.size() / 2] ^= 1;
     write_file(sf2, bank);
@@ -286,6 +320,8 @@ TEST_F(SessionTest, BankSoundsGoByTheBanksPathWhileTheirDataIsTheBanks) {
     std::remove(sf2.c_str());
     EXPECT_NE(open_session(path).error.find("missing (moved"), std::string::npos);
     EXPECT_TRUE(everything() == empty);
+    ASSERT_TRUE(open_session(dir.file("copied.pxsession")).ok);
+    EXPECT_TRUE(everything() == tables);
 }
 
 }  // namespace
