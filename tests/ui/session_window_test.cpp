@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -64,6 +65,26 @@ TEST_F(SessionWindowTest, SavedFromTheMenuMarkedWhileChangedAndOpenedAgainFromRe
     EXPECT_FALSE(win->isWindowModified());
     EXPECT_EQ(recent_files().first(), path + ".pxsession");
     const std::string saved = setup();
+    const auto manifest = [](const QString& file) {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.read(4096) : QByteArray();
+    };
+    EXPECT_TRUE(manifest(path + ".pxsession").contains("from_file.path="));
+    // "Copy sample files into the session": the sample stored whole, and the
+    // choice remembered.
+    post("sasa");
+    ASSERT_TRUE(win->session_panel());
+    auto* copy = win->session_panel()->findChild<QCheckBox*>("copy_samples");
+    ASSERT_TRUE(copy && copy->isVisible() && !copy->isChecked());
+    copy->setChecked(true);
+    emit win->session_panel()->fileSelected(dir.filePath("copied"));
+    pump();
+    EXPECT_FALSE(manifest(dir.filePath("copied.pxsession")).contains("from_file"));
+    post("sasa");
+    EXPECT_TRUE(win->session_panel()->findChild<QCheckBox*>("copy_samples")->isChecked());
+    win->session_panel()->findChild<QCheckBox*>("copy_samples")->setChecked(false);
+    emit win->session_panel()->fileSelected(path);
+    pump();
 
     ch_main[0] = 20;  // a later change, saved in place by "Save Session"
     win->watch_session();

@@ -1,11 +1,14 @@
 // Sessions reaching the main window: saving and opening the whole set-up,
 // the title's mark of unsaved changes, the question before quitting, and the
 // recovery file autosaved meanwhile and offered again after a crash.
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QSettings>
 #include <cstdio>
 
 #include "core/sound.h"
@@ -22,6 +25,14 @@ namespace {
 constexpr const char* kTitle = "Plexora, the virtual Midi sampler 1.1";
 // Seconds between two autosaves while there are unsaved changes.
 constexpr int kAutosaveSeconds = 120;
+
+QSettings settings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, "plexora", "plexora");
+}
+
+// Whether saving stores the samples that come unchanged from files whole
+// (remembered from one save to the next).
+constexpr const char* kCopySamplesKey = "sessions/copy_samples";
 
 int autosave_ms() {
     bool ok = false;
@@ -88,6 +99,13 @@ void MyWindow::show_session_panel(bool save) {
     if (save) {
         session_panel_->setAcceptMode(QFileDialog::AcceptSave);
         session_panel_->setDefaultSuffix("pxsession");
+        auto* copy = new QCheckBox("Copy sample files into the session", session_panel_);
+        copy->setObjectName("copy_samples");
+        copy->setChecked(settings().value(kCopySamplesKey, false).toBool());
+        connect(copy, &QCheckBox::toggled, this,
+                [](bool on) { settings().setValue(kCopySamplesKey, on); });
+        if (auto* grid = qobject_cast<QGridLayout*>(session_panel_->layout()))
+            grid->addWidget(copy, grid->rowCount(), 0, 1, grid->columnCount());
     } else {
         session_panel_->setFileMode(QFileDialog::ExistingFile);
     }
@@ -127,7 +145,8 @@ void MyWindow::apply_session_settings(const SessionSettings& settings) {
 bool MyWindow::save_session_to(QString path) {
     if (!path.endsWith(kSessionSuffix)) path += kSessionSuffix;
     std::string error;
-    if (!save_session(path.toStdString(), session_settings(), error)) {
+    if (!save_session(path.toStdString(), session_settings(), error,
+                      settings().value(kCopySamplesKey, false).toBool())) {
         show_alert("The session could not be saved.", {"..."}, 0, QString::fromStdString(error));
         return false;
     }
