@@ -27,7 +27,7 @@ void complete(p_s& rec, const char* path, const char* display_name) {
 
 }  // namespace
 
-PreparedSound prepare_sound(const char* path, const char* display_name) {
+PreparedSound prepare_sound(const char* path, const char* display_name, std::int64_t stream_from) {
     PreparedSound out;
     const FileKind kind = file_kind(path, file_type_of(path));
     FileInput file(path);
@@ -42,7 +42,7 @@ PreparedSound prepare_sound(const char* path, const char* display_name) {
         out.rec = read_avr(file, &out.why);
         if (!out.rec) std::printf("cannot read AVR file -- %s\n", out.why.c_str());
     } else {
-        out.rec = decode_media(path, &out.why);
+        out.rec = decode_media(path, &out.why, stream_from);
     }
     if (!out.rec) {
         out.result = LoadResult::refused;

@@ -21,8 +21,10 @@ struct PreparedSound {
 
 // Any thread (the loader thread in the background). Reads and decodes the
 // sample file at `path` into a record that no table holds; touches no table
-// and shows nothing.
-PreparedSound prepare_sound(const char* path, const char* display_name);
+// and shows nothing. A `stream_from` of 0 or more is the decoded size from
+// which it streams, instead of `limitd2d`.
+PreparedSound prepare_sound(const char* path, const char* display_name,
+                            std::int64_t stream_from = -1);
 
 // GUI thread. Puts a prepared sound into `slot`, retiring what was there, or
 // tells the user why the file was refused (the slot then stays as it was);

@@ -23,12 +23,12 @@ std::int64_t read_start(MediaStream& m, p_s& rec, std::int64_t count) {
     return pos;
 }
 
-std::unique_ptr<p_s> build(std::unique_ptr<MediaStream> m) {
+std::unique_ptr<p_s> build(std::unique_ptr<MediaStream> m, std::int64_t stream_from) {
     const std::uint64_t bpf = m->frame_bytes();
     const std::uint64_t decoded = static_cast<std::uint64_t>(m->frames()) * bpf;
     const std::uint32_t chunk = static_cast<std::uint32_t>(kChunkFrames * bpf);
-    const bool streamed =
-        decoded >= static_cast<std::uint64_t>(std::max<std::int32_t>(limitd2d, 0));
+    if (stream_from < 0) stream_from = std::max<std::int32_t>(limitd2d, 0);
+    const bool streamed = decoded >= static_cast<std::uint64_t>(stream_from);
     if (!streamed && decoded > UINT32_MAX - kSpareBytes) return nullptr;
 
     std::unique_ptr<p_s> rec(
@@ -63,7 +63,7 @@ std::unique_ptr<p_s> build(std::unique_ptr<MediaStream> m) {
 
 }  // namespace
 
-std::unique_ptr<p_s> decode_media(const char* path, std::string* why) {
+std::unique_ptr<p_s> decode_media(const char* path, std::string* why, std::int64_t stream_from) {
     std::string reason;
     std::unique_ptr<MediaStream> m = MediaStream::open(path, &reason);
     if (!m) {
@@ -72,7 +72,7 @@ std::unique_ptr<p_s> decode_media(const char* path, std::string* why) {
         return nullptr;
     }
     try {
-        std::unique_ptr<p_s> rec = build(std::move(m));
+        std::unique_ptr<p_s> rec = build(std::move(m), stream_from);
         if (!rec && why) *why = "too large to hold in memory";
         return rec;
     } catch (const std::bad_alloc&) {

@@ -14,8 +14,10 @@
 // streamed (`type` 2: the ring with its resident start read, the decoder
 // kept open in `mfile`). Prints the reason on standard output, also into
 // `why` when given, and returns null when the file cannot be decoded. The
-// loader's finishing defaults are not applied.
-std::unique_ptr<p_s> decode_media(const char* path, std::string* why = nullptr);
+// loader's finishing defaults are not applied. A `stream_from` of 0 or more
+// is the size from which it streams instead of `limitd2d`.
+std::unique_ptr<p_s> decode_media(const char* path, std::string* why = nullptr,
+                                  std::int64_t stream_from = -1);
 
 // A whole sample file decoded into memory, in the engine's sample formats
 // (media_stream.h), for sounds that share its data.

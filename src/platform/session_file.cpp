@@ -493,18 +493,40 @@ bool write_session(const std::string& path, const SessionCapture& capture, std::
     return ok;
 }
 
+// Everything a session sets, read and checked, not yet published.
+struct SessionContents {
+    std::vector<p_s*> records;  // owned until published
+    std::vector<std::uint16_t> firsts;
+    std::vector<std::string> names;
+    std::vector<std::vector<std::int64_t>> channels;
+    std::vector<std::int64_t> binds, kits;
+    std::int64_t sounds = 0, insts = 0, selected = 0, play_selected = 0, stream_from = 0;
+    SessionSettings settings;
+    ~SessionContents() { free_all(records); }
+};
+
 SessionOpened open_session(const std::string& path, const SessionMoves& moved) {
-    FileInput file(path.c_str());
-    if (!file.ok()) {
-        SessionOpened out;
-        out.error = "The session cannot be opened: " + file.why();
-        return out;
-    }
-    return open_session(file, moved);
+    return publish_session(read_session(path, moved));
 }
 
 SessionOpened open_session(InputBytes& file, const SessionMoves& moved) {
-    SessionOpened out;
+    return publish_session(read_session(file, moved));
+}
+
+SessionRead read_session(const std::string& path, const SessionMoves& moved,
+                         const std::atomic<bool>* cancel, std::atomic<int>* permille) {
+    FileInput file(path.c_str());
+    if (!file.ok()) {
+        SessionRead out;
+        out.error = "The session cannot be opened: " + file.why();
+        return out;
+    }
+    return read_session(file, moved, cancel, permille);
+}
+
+SessionRead read_session(InputBytes& file, const SessionMoves& moved,
+                         const std::atomic<bool>* cancel, std::atomic<int>* permille) {
+    SessionRead out;
     // Where a file the session names is now, if the user has said so.
     const auto now_at = [&moved](const std::string& saved) {
         const auto it = moved.find(saved);
@@ -561,8 +583,19 @@ SessionOpened open_session(InputBytes& file, const SessionMoves& moved) {
         out.error = why + " Nothing was opened.";
         return out;
     };
+    // Progress in steps: the instruments, the files sounds use, the sounds.
+    const std::int64_t steps = insts + std::max<std::int64_t>(e.num("files", ok), 0) + sounds;
+    std::int64_t step = 0;
+    const auto stopped = [&] {
+        if (permille)
+            permille->store(static_cast<int>(1000 * std::min(++step, steps) / steps),
+                            std::memory_order_relaxed);
+        out.cancelled = cancel && cancel->load(std::memory_order_relaxed);
+        return out.cancelled;
+    };
     std::vector<unsigned char> piece(1 << 20);
     for (int k = 0; k < insts; ++k) {
+        if (stopped()) return fail("Opening was cancelled.");
         const std::string key = "instrument." + std::to_string(k) + ".";
         const std::int64_t at = e.num(key + "at", ok), n = e.num(key + "bytes", ok);
         const std::uint64_t want = e.hexnum(key + "hash", ok);
@@ -599,6 +632,7 @@ SessionOpened open_session(InputBytes& file, const SessionMoves& moved) {
     std::vector<std::shared_ptr<std::int8_t[]>> file_blocks;
     std::vector<std::uint64_t> file_sizes;
     for (std::int64_t i = 0; ok && i < files; ++i) {
+        if (stopped()) return fail("Opening was cancelled.");
         const std::string fk = "file." + std::to_string(i) + ".";
         const std::string file_path = now_at(e.str(fk + "path"));
         const auto want_size = static_cast<std::uint64_t>(e.num(fk + "size", ok));
@@ -628,6 +662,7 @@ SessionOpened open_session(InputBytes& file, const SessionMoves& moved) {
     // The fields the instrument files leave out, and the streamed sounds
     // made again from their files.
     for (int s = 0; s < sounds; ++s) {
+        if (stopped()) return fail("Opening was cancelled.");
         const std::string k = "sound." + std::to_string(s) + ".";
         if (e.has(k + "empty")) {
             delete records[s];
@@ -651,10 +686,8 @@ SessionOpened open_session(InputBytes& file, const SessionMoves& moved) {
             if (size != want_size || hash != want_hash)
                 return fail("The sample file of sound \"" + std::string(r->name) +
                             "\" has changed since the session was saved:\n" + file_path + "\n");
-            const std::int32_t keep = limitd2d;
-            limitd2d = static_cast<std::int32_t>(stream_from);
-            PreparedSound again = prepare_sound(file_path.c_str(), r->name);
-            limitd2d = keep;
+            PreparedSound again =
+                prepare_sound(file_path.c_str(), r->name, std::max<std::int64_t>(stream_from, 0));
             if (again.result != LoadResult::loaded)
                 return fail("The sample file of sound \"" + std::string(r->name) +
                             "\" cannot be read again: " + again.why + "\n");
@@ -689,10 +722,7 @@ SessionOpened open_session(InputBytes& file, const SessionMoves& moved) {
                     return fail(said + "\" has changed since the session was saved:\n" + file_path +
                                 "\n");
                 // Read whole, as it was when saved, whatever the streaming limit.
-                const std::int32_t keep = limitd2d;
-                limitd2d = INT32_MAX;
-                PreparedSound again = prepare_sound(file_path.c_str(), r->name);
-                limitd2d = keep;
+                PreparedSound again = prepare_sound(file_path.c_str(), r->name, INT64_MAX);
                 if (again.result != LoadResult::loaded || again.rec->type != kTypeMemory ||
                     session_hash_words(again.rec->data, again.rec->size) != want_data)
                     return fail(said +
@@ -724,30 +754,55 @@ SessionOpened open_session(InputBytes& file, const SessionMoves& moved) {
     const std::int64_t selected = e.num("selected", ok), play_selected = e.num("play_selected", ok);
     if (!ok) return fail("This session file is damaged (its channel tables cannot be read).");
 
+    auto c = std::make_shared<SessionContents>();
+    c->records = std::move(records);
+    c->firsts = std::move(firsts);
+    c->names = std::move(names);
+    c->channels = std::move(channels);
+    c->binds = binds;
+    c->kits = kits;
+    c->sounds = sounds;
+    c->insts = insts;
+    c->selected = selected;
+    c->play_selected = play_selected;
+    c->stream_from = stream_from;
+    for (const auto& [key, value] : e.all())
+        if (key.rfind("setting.", 0) == 0) c->settings.emplace_back(key.substr(8), value);
+    out.contents = std::move(c);
+    return out;
+}
+
+SessionOpened publish_session(SessionRead read) {
+    SessionOpened out;
+    out.error = read.error;
+    out.missing = read.missing;
+    if (!read.contents) return out;
+    SessionContents& c = *read.contents;
     // One publication replaces every sound and instrument.
     try {
         StructureEdit edit;
         InstrumentStructure& st = edit.next();
         std::fill(std::begin(st.sound), std::end(st.sound), nullptr);
         std::fill(std::begin(st.inst), std::end(st.inst), 0);
-        std::copy(records.begin(), records.end(), st.sound);
-        std::copy(firsts.begin(), firsts.end(), st.inst);
-        st.nb_sound = static_cast<std::uint16_t>(sounds);
-        st.nb_inst = static_cast<std::uint16_t>(insts);
+        std::copy(c.records.begin(), c.records.end(), st.sound);
+        std::copy(c.firsts.begin(), c.firsts.end(), st.inst);
+        st.nb_sound = static_cast<std::uint16_t>(c.sounds);
+        st.nb_inst = static_cast<std::uint16_t>(c.insts);
         edit.publish();
     } catch (const std::bad_alloc&) {
-        return fail("There is not enough memory to open this session.");
+        out.error = "There is not enough memory to open this session. Nothing was opened.";
+        return out;
     }
+    c.records.clear();  // the tables hold them now
     clear_inst_names();
-    for (int k = 0; k < insts; ++k) set_inst_name(k, names[k].c_str());
-    for (int c = 0; c < kChannels; ++c) set_channel_fields(c, channels[c]);
-    for (int i = 0; i < 16; ++i) midimess_to_func[i] = static_cast<std::uint32_t>(binds[i]);
-    for (int i = 0; i < kDrumKits; ++i) drum_kit_inst[i] = static_cast<std::int32_t>(kits[i]);
-    limitd2d = static_cast<std::int32_t>(stream_from);
-    fmodei = play_selected != 0;
-    no_s = static_cast<std::int16_t>(std::clamp<std::int64_t>(selected, 0, sounds - 1));
-    for (const auto& [key, value] : e.all())
-        if (key.rfind("setting.", 0) == 0) out.settings.emplace_back(key.substr(8), value);
+    for (int k = 0; k < c.insts; ++k) set_inst_name(k, c.names[k].c_str());
+    for (int ch = 0; ch < kChannels; ++ch) set_channel_fields(ch, c.channels[ch]);
+    for (int i = 0; i < 16; ++i) midimess_to_func[i] = static_cast<std::uint32_t>(c.binds[i]);
+    for (int i = 0; i < kDrumKits; ++i) drum_kit_inst[i] = static_cast<std::int32_t>(c.kits[i]);
+    limitd2d = static_cast<std::int32_t>(c.stream_from);
+    fmodei = c.play_selected != 0;
+    no_s = static_cast<std::int16_t>(std::clamp<std::int64_t>(c.selected, 0, c.sounds - 1));
+    out.settings = c.settings;
     notify_instruments_changed();
     post_to_main(fourcc("RauQ"));
     out.ok = true;

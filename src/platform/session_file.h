@@ -109,6 +109,29 @@ SessionOpened open_session(const std::string& path, const SessionMoves& moved = 
 // GUI thread. The same from bytes already open.
 SessionOpened open_session(InputBytes& in, const SessionMoves& moved = {});
 
+// A session read and checked on any thread, to be published on the GUI
+// thread; what it sets is dropped with it when it is not published.
+struct SessionContents;
+struct SessionRead {
+    std::string error;    // why it cannot be opened
+    std::string missing;  // a file the session uses that is not there, as saved
+    bool cancelled = false;
+    std::shared_ptr<SessionContents> contents;  // set when it can be published
+};
+
+// Any non-real-time thread. Reads and checks the session at `path` (or from
+// bytes already open) without touching any table; stops early, with
+// `cancelled` set, once `cancel` turns true; `permille` follows how far it is.
+SessionRead read_session(const std::string& path, const SessionMoves& moved = {},
+                         const std::atomic<bool>* cancel = nullptr,
+                         std::atomic<int>* permille = nullptr);
+SessionRead read_session(InputBytes& in, const SessionMoves& moved = {},
+                         const std::atomic<bool>* cancel = nullptr,
+                         std::atomic<int>* permille = nullptr);
+// GUI thread. Replaces the whole set-up with what `read` holds in one
+// publication; with nothing to publish, only says why.
+SessionOpened publish_session(SessionRead read);
+
 // Any thread. True when `path` names a session file (by its ending).
 bool is_session_path(const std::string& path);
 constexpr const char* kSessionSuffix = ".pxsession";

@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QMenuBar>
 #include <QProcess>
+#include <QProgressDialog>
 
 #include "core/instruments.h"
 #include "engine/channels.h"
@@ -96,7 +97,21 @@ TEST_F(SessionWindowTest, SavedFromTheMenuMarkedWhileChangedAndOpenedAgainFromRe
 
     testkit::fresh_tables();
     win->rebuild_tree();
-    ASSERT_NE(setup(), resaved);
+    const std::string fresh = setup();
+    ASSERT_NE(fresh, resaved);
+    // Cancel pressed while it is read (queued before the reader can finish):
+    // nothing changes, nothing is said.
+    QMetaObject::invokeMethod(
+        win.get(),
+        [this] {
+            auto* progress = win->findChild<QProgressDialog*>("session_progress");
+            ASSERT_TRUE(progress);
+            emit progress->canceled();  // as its button does
+        },
+        Qt::QueuedConnection);
+    EXPECT_FALSE(win->open_session_file(path + ".pxsession"));
+    EXPECT_EQ(setup(), fresh);
+    EXPECT_TRUE(alerts().empty());
     start_open({path + ".pxsession"});  // as "Open Recent" or the command line hands it over
     EXPECT_EQ(setup(), resaved);
     EXPECT_FALSE(win->isWindowModified());

@@ -201,6 +201,12 @@ TEST_F(SessionTest, DamagedTruncatedOrNewerSessionsAreRefusedWithNothingChanged)
     replace_sound(0, ramp_sound(16, false, 100));
     set_inst_name(0, "Kept");
     const std::string kept = everything();
+    std::atomic<bool> stop{true};
+    std::atomic<int> permille{0};
+    EXPECT_TRUE(read_session(dir.file("good.pxsession"), {}, &stop).cancelled);
+    const SessionRead whole = read_session(dir.file("good.pxsession"), {}, nullptr, &permille);
+    EXPECT_TRUE(whole.contents && permille == 1000);
+    EXPECT_EQ(everything(), kept);  // read whole, not yet published
     const auto refused = [&](const std::string& bytes, const std::string& says) {
         write_file(dir.file("bad.pxsession"), bytes);
         const SessionOpened o = open_session(dir.file("bad.pxsession"));

@@ -96,7 +96,8 @@ class MyWindow : public MyBWindow {
     // GUI thread. Replaces the set-up with the session at `path`, or says
     // why it could not and changes nothing; for a file it uses that is not
     // where it was, offers to locate it (the files `moved` say are found
-    // there).
+    // there). The session is read and checked on a thread of its own, with
+    // progress and Cancel ("session_progress"); cancelled, nothing changes.
     bool open_session_file(const QString& path, const SessionMoves& moved = {});
     // The session file last saved or opened; empty for none.
     const QString& session_path() const { return session_path_; }
@@ -222,6 +223,7 @@ class MyWindow : public MyBWindow {
     QString session_path_;
     QPointer<QFileDialog> session_panel_;
     QPointer<QFileDialog> locate_panel_;
+    bool opening_session_ = false;         // while a session is being read
     std::uint64_t saved_fingerprint_ = 0;  // the set-up last saved or opened
     std::uint64_t autosaved_fingerprint_ = 0;
     std::uint64_t pending_fingerprint_ = 0;  // of the autosave being written

@@ -5,12 +5,17 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QProgressDialog>
 #include <QSettings>
+#include <atomic>
 #include <cstdio>
+#include <thread>
 
+#include "core/reclaim.h"
 #include "core/sound.h"
 #include "platform/engine_services.h"
 #include "platform/midi_roster.h"
@@ -158,8 +163,42 @@ bool MyWindow::save_session_to(QString path) {
 }
 
 bool MyWindow::open_session_file(const QString& path, const SessionMoves& moved) {
-    if (refused_while_loading()) return false;
-    const SessionOpened opened = open_session(path.toStdString(), moved);
+    if (opening_session_ || refused_while_loading()) return false;
+    // Reading and checking (the hashes of every file it uses) runs on a
+    // thread of its own while the window shows how far it is; publishing
+    // stays one step here.
+    std::atomic<bool> cancel{false};
+    std::atomic<int> permille{0};
+    SessionRead read;
+    {
+        opening_session_ = true;
+        QProgressDialog progress("Opening " + QFileInfo(path).fileName() + "...", "Cancel", 0, 1000,
+                                 this);
+        progress.setObjectName("session_progress");
+        progress.setWindowModality(Qt::WindowModal);
+        progress.setMinimumDuration(400);
+        progress.setAutoClose(false);
+        progress.setAutoReset(false);
+        QEventLoop loop;
+        connect(&progress, &QProgressDialog::canceled, &loop,
+                [&cancel] { cancel.store(true, std::memory_order_relaxed); });
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, &progress,
+                [&] { progress.setValue(permille.load(std::memory_order_relaxed)); });
+        tick.start(50);
+        std::thread reader([&, file = path.toStdString()] {
+            read = read_session(file, moved, &cancel, &permille);
+            reclaim::release_thread_slot();
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        loop.exec();
+        reader.join();
+        opening_session_ = false;
+        if (progress.wasCanceled()) cancel.store(true, std::memory_order_relaxed);
+    }
+    // Cancelled: what was read is dropped, even when it was read whole.
+    if (cancel.load(std::memory_order_relaxed)) return false;
+    const SessionOpened opened = publish_session(std::move(read));
     if (!opened.ok) {
         const QString text = "The session could not be opened:\n" + QFileInfo(path).fileName();
         const QString why = QString::fromStdString(opened.error);
