@@ -117,3 +117,7 @@ struct InstrumentRecords {
 // whole (missing magic, damaged or truncated block, no sample data) gives a
 // problem and no records.
 InstrumentRecords read_instrument_records(InputBytes& in);
+
+// Any thread. Writes all `n` bytes of `data` to `fd`, going on after
+// interrupted writes; false when the file takes no more.
+bool write_all(int fd, const void* data, std::size_t n);

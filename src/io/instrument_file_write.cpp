@@ -28,19 +28,6 @@ void put32(unsigned char* p, std::uint32_t v) {
     bytes::put_be(p, v, 4);
 }
 
-// Writes everything or reports failure.
-bool write_all(int fd, const void* data, std::size_t n) {
-    const auto* p = static_cast<const char*>(data);
-    while (n > 0) {
-        const ssize_t put = ::write(fd, p, n);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        p += put;
-        n -= static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
 // The bytes of `r`'s data that can be written: its size, but never more than
 // its data holds.
 std::uint32_t data_bytes(const p_s* r) {
@@ -67,6 +54,18 @@ void write_extra(unsigned char* h, const p_s& r, const char* inst) {
 }
 
 }  // namespace
+
+bool write_all(int fd, const void* data, std::size_t n) {
+    const auto* p = static_cast<const char*>(data);
+    while (n > 0) {
+        const ssize_t put = ::write(fd, p, n);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        p += put;
+        n -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
 
 namespace {
 

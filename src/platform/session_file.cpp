@@ -28,18 +28,6 @@
 
 namespace {
 
-bool write_all(int fd, const void* data, std::size_t n) {
-    const auto* p = static_cast<const char*>(data);
-    while (n > 0) {
-        const ssize_t put = ::write(fd, p, n);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        p += put;
-        n -= static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
 std::string escape(const std::string& v) {
     std::string out;
     for (char c : v) {
