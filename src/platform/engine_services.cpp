@@ -71,12 +71,21 @@ std::string first_line(const std::string& text) {
 
 }  // namespace
 
+void EngineServices::finish_opening() {
+    if (!player_thread_.joinable()) return;
+    player_thread_.join();
+    player_ = std::move(opened_player_);
+}
+
+void EngineServices::drop_reconnect() {
+    if (reconnect_thread_.joinable()) reconnect_thread_.join();
+    reconnected_player_.reset();
+    reconnected_midi_.reset();
+}
+
 bool EngineServices::apply_audio(const AudioChoice& choice, std::string& message) {
     if (stopped_) return false;
-    if (player_thread_.joinable()) {
-        player_thread_.join();
-        player_ = std::move(opened_player_);
-    }
+    finish_opening();
     // The JACK server changes its period for every client while playing.
     if (player_ && !jack_lost_ && player_->Backend() == AudioBackend::kJack &&
         (choice.output == AudioBackend::kJack || choice.output == AudioBackend::kNone) &&
@@ -89,9 +98,7 @@ bool EngineServices::apply_audio(const AudioChoice& choice, std::string& message
                   " frames. Playing on " + player_->Summary() + " as before.";
         return false;
     }
-    if (reconnect_thread_.joinable()) reconnect_thread_.join();
-    reconnected_player_.reset();
-    reconnected_midi_.reset();
+    drop_reconnect();
     jack_lost_ = audio_lost_ = midi_lost_ = false;
     if (player_) player_->Stop();
     player_.reset();
@@ -159,8 +166,7 @@ EngineServices::AudioChange EngineServices::watch_audio() {
                                              reconnected_player_->Backend() == AudioBackend::kJack);
     const bool midi_back = !midi_lost_ || (reconnected_midi_ && reconnected_midi_->available());
     if (!audio_back || !midi_back) {
-        reconnected_player_.reset();
-        reconnected_midi_.reset();
+        drop_reconnect();
         next_try_ = now + std::chrono::seconds(1);
         return AudioChange::kNone;
     }
@@ -253,13 +259,8 @@ void EngineServices::stop() {
     job_.reset();
     dropped_.clear();
     if (d2d_) d2d_->stop();
-    if (player_thread_.joinable()) {
-        player_thread_.join();
-        player_ = std::move(opened_player_);
-    }
-    if (reconnect_thread_.joinable()) reconnect_thread_.join();
-    reconnected_player_.reset();
-    reconnected_midi_.reset();
+    finish_opening();
+    drop_reconnect();
     if (player_) player_->Stop();
     player_.reset();
     d2d_.reset();

@@ -135,6 +135,10 @@ class EngineServices {
 
     // Reconnecting after the JACK server went away.
     std::unique_ptr<SoundPlayer> make_player(const AudioChoice& choice);
+    // GUI thread. Waits for the player's opening thread and takes the player.
+    void finish_opening();
+    // GUI thread. Waits for a reconnection attempt and drops what it opened.
+    void drop_reconnect();
     void start_reconnect();
     bool jack_lost_ = false;
     bool audio_lost_ = false, midi_lost_ = false;
